@@ -1,0 +1,97 @@
+#pragma once
+
+// The operating system behind one small header: the settings folder, file attributes,
+// files written whole, moves and removals, and the single-instance lock. Paths are byte
+// strings taken literally.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantory::platform {
+
+// The outcome of an operating-system call: 0 or the errno it failed with.
+struct [[nodiscard]] Status {
+    int error = 0;
+
+    bool ok() const { return error == 0; }
+    std::string message() const;  // the system's text for the error
+    static Status success() { return {}; }
+    static Status fromErrno();
+};
+
+// File attributes as the rest of the program knows them.
+enum Attribute : int { kNormal = 0, kReadOnly = 1, kHidden = 2, kSystem = 4 };
+inline constexpr int kStoredAttributes = kReadOnly | kHidden | kSystem;
+
+// Where Vantory keeps its settings: $XDG_CONFIG_HOME/vantory, by default
+// ~/.config/vantory, without a closing separator.
+std::string settingsFolder();
+
+// Creates the folder (one level) with the given mode when it is missing.
+Status ensureFolder(const std::string& path, mode_t mode = 0700);
+Status makeFolder(const std::string& path, mode_t mode = 0700);
+
+bool isRegularFile(const std::string& path);
+bool isFolder(const std::string& path);
+bool pathExists(const std::string& path);  // anything at all, without following a last link
+std::optional<uint64_t> fileSize(const std::string& path);
+
+// Attributes 0..7, or nullopt when the file cannot be seen. The value lives in an extended
+// attribute so it follows the file through renames; read-only also shows in the permission
+// bits. Where the file system refuses extended attributes only read-only is kept.
+std::optional<int> getAttributes(const std::string& path);
+Status setAttributes(const std::string& path, int attributes);
+
+// A regular file that is neither hidden nor system.
+bool fileExists(const std::string& path);
+
+Status removeFile(const std::string& path);
+// rename(2): replaces an existing destination; fails with EXDEV across file systems.
+Status renamePath(const std::string& from, const std::string& to);
+// Makes a finished rename or creation in `folder` durable.
+void syncFolder(const std::string& folder);
+
+std::string parentFolder(const std::string& path);  // "" for a bare name
+std::string baseName(const std::string& path);
+
+// A file written whole: the content goes to a new, private temporary file beside the target
+// (created exclusively) and replaces the target only in commit(), after it is flushed to
+// disk. Destroying an uncommitted AtomicFile removes the temporary file.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::string target, mode_t mode = 0600);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    Status open();
+    Status write(const void* data, size_t size);
+    Status write(std::string_view data) { return write(data.data(), data.size()); }
+    Status commit();  // flush, rename over the target, sync the folder
+    void discard();
+    const std::string& temporaryPath() const { return temporaryPath_; }
+
+private:
+    std::string target_;
+    mode_t mode_;
+    std::string temporaryPath_;
+    int fd_ = -1;
+    Status failure_;  // the first write error; commit() reports it
+};
+
+Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode = 0600);
+std::optional<std::string> readWholeFile(const std::string& path, Status* status = nullptr);
+
+// Creates a new empty file under a name that starts with `prefix` and is not yet present,
+// and returns that name (or nullopt with the error). The file is created exclusively, 0600.
+std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status = nullptr);
+
+// An exclusive lock on a file in `folder`, held until the process ends.
+enum class LockResult { kAcquired, kHeldElsewhere, kFailed };
+LockResult lockInstance(const std::string& folder);
+
+}  // namespace vantory::platform

@@ -1,0 +1,341 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vantory::platform {
+
+namespace {
+
+constexpr const char* kAttributeName = "user.vantory.attributes";
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool xattrUnsupported(int error) { return error == ENOTSUP || error == EPERM; }
+
+}  // namespace
+
+std::string Status::message() const { return error == 0 ? std::string() : std::strerror(error); }
+
+Status Status::fromErrno() { return Status{errno == 0 ? EIO : errno}; }
+
+std::string settingsFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config != nullptr && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    while (base.size() > 1 && base.back() == '/') {
+        base.pop_back();
+    }
+    return base + "/vantory";
+}
+
+Status makeFolder(const std::string& path, mode_t mode) {
+    if (::mkdir(path.c_str(), mode) != 0) {
+        return Status::fromErrno();
+    }
+    return Status::success();
+}
+
+Status ensureFolder(const std::string& path, mode_t mode) {
+    if (isFolder(path)) {
+        return Status::success();
+    }
+    const std::string parent = parentFolder(path);
+    if (!parent.empty() && !isFolder(parent)) {
+        // ~/.config itself may be missing on a fresh account.
+        if (Status s = ensureFolder(parent, 0755); !s.ok()) {
+            return s;
+        }
+    }
+    Status s = makeFolder(path, mode);
+    return s.error == EEXIST && isFolder(path) ? Status::success() : s;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::optional<uint64_t> fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(st.st_size);
+}
+
+std::optional<int> getAttributes(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    int attributes = 0;
+    char text[8] = {};
+    const ssize_t n = ::getxattr(path.c_str(), kAttributeName, text, sizeof text - 1);
+    if (n > 0) {
+        attributes = std::atoi(text) & kStoredAttributes;
+    }
+    if ((st.st_mode & S_IWUSR) == 0) {
+        attributes |= kReadOnly;
+    } else {
+        attributes &= ~kReadOnly;
+    }
+    return attributes;
+}
+
+Status setAttributes(const std::string& path, int attributes) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return Status::fromErrno();
+    }
+    attributes &= kStoredAttributes;
+    // The write bits must allow changing the extended attribute, so they are set last when
+    // making a file read-only and first when clearing it.
+    if ((attributes & kReadOnly) == 0 && (st.st_mode & S_IWUSR) == 0) {
+        if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+            return Status::fromErrno();
+        }
+    }
+    int rc = 0;
+    if (attributes == 0) {
+        rc = ::removexattr(path.c_str(), kAttributeName);
+        if (rc != 0 && errno == ENODATA) {
+            rc = 0;
+        }
+    } else {
+        const std::string text = std::to_string(attributes);
+        rc = ::setxattr(path.c_str(), kAttributeName, text.data(), text.size(), 0);
+    }
+    if (rc != 0 && !xattrUnsupported(errno)) {
+        return Status::fromErrno();
+    }
+    if ((attributes & kReadOnly) != 0) {
+        if (::chmod(path.c_str(), st.st_mode & 07777 & ~kWriteBits) != 0) {
+            return Status::fromErrno();
+        }
+    }
+    return Status::success();
+}
+
+bool fileExists(const std::string& path) {
+    if (!isRegularFile(path)) {
+        return false;
+    }
+    const auto attributes = getAttributes(path);
+    return attributes && (*attributes & (kHidden | kSystem)) == 0;
+}
+
+Status removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) {
+        return Status::fromErrno();
+    }
+    return Status::success();
+}
+
+Status renamePath(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return Status::fromErrno();
+    }
+    return Status::success();
+}
+
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+std::string parentFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return std::string();
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status) {
+    std::vector<char> name(prefix.begin(), prefix.end());
+    for (char c : std::string_view("XXXXXX")) {
+        name.push_back(c);
+    }
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (status != nullptr) {
+            *status = Status::fromErrno();
+        }
+        return std::nullopt;
+    }
+    ::close(fd);
+    if (status != nullptr) {
+        *status = Status::success();
+    }
+    return std::string(name.data());
+}
+
+AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)), mode_(mode) {}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+Status AtomicFile::open() {
+    const std::string folder = parentFolder(target_);
+    std::string pattern = (folder.empty() ? std::string() : folder + "/") + "." +
+                          baseName(target_) + ".vantory-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        return Status::fromErrno();
+    }
+    temporaryPath_ = name.data();
+    if (mode_ != 0600) {
+        ::fchmod(fd_, mode_);
+    }
+    return Status::success();
+}
+
+Status AtomicFile::write(const void* data, size_t size) {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ < 0) {
+        return failure_ = Status{EBADF};
+    }
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, p, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failure_ = Status::fromErrno();
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return Status::success();
+}
+
+Status AtomicFile::commit() {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ < 0) {
+        return Status{EBADF};
+    }
+    if (::fsync(fd_) != 0) {
+        return failure_ = Status::fromErrno();
+    }
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) {
+        return failure_ = Status::fromErrno();
+    }
+    if (Status s = renamePath(temporaryPath_, target_); !s.ok()) {
+        return failure_ = s;
+    }
+    temporaryPath_.clear();
+    syncFolder(parentFolder(target_));
+    return Status::success();
+}
+
+void AtomicFile::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporaryPath_.empty()) {
+        ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
+}
+
+Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+    AtomicFile file(path, mode);
+    if (Status s = file.open(); !s.ok()) {
+        return s;
+    }
+    if (Status s = file.write(content); !s.ok()) {
+        return s;
+    }
+    return file.commit();
+}
+
+std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    Status result;
+    std::string content;
+    if (fd < 0) {
+        result = Status::fromErrno();
+    } else {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                result = Status::fromErrno();
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            content.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fd);
+    }
+    if (status != nullptr) {
+        *status = result;
+    }
+    if (!result.ok()) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+LockResult lockInstance(const std::string& folder) {
+    const std::string path = folder + "/vantory.lock";
+    // Deliberately never closed: the lock lasts as long as the process.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return LockResult::kFailed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return held ? LockResult::kHeldElsewhere : LockResult::kFailed;
+    }
+    return LockResult::kAcquired;
+}
+
+}  // namespace vantory::platform

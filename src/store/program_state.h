@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cipher/pacer.h"
+#include "ui/ui_services.h"
+
+namespace vantory {
+
+// The values every window shares, one set per process. None of the flags is saved.
+struct ProgramState {
+    std::string strSystemDir;   // the settings folder, without a closing separator
+    std::string strPassword;    // access password; key of the catalogue and sealed files
+    std::string strStorageDir;  // storage folder, ends in '/'
+    std::string strExtension;   // storage extension, without the dot
+    int16_t intProgress = 0;       // 1-based item being worked on; the busy window shows it - 1
+    int16_t intProgressTotal = 0;  // items of the running operation
+    bool bolSlowRun = false;       // yield to the window system during long sealing
+    bool bolBusy = false;          // an operation is running
+    bool bolTempFileOpen = false;  // a hidden file is open under its temporary name
+    bool bolEncrypt = false;       // seal files when hiding them
+};
+
+// Factory settings, written when there is no settings file.
+inline constexpr const char* kFactoryPassword = "kumquat";
+inline constexpr const char* kFactoryExtension = "txt";
+
+void SetPassword(ProgramState& state, const std::string& password);
+void SetExtension(ProgramState& state, const std::string& extension);
+
+// A pacer that yields through the window system while slow run is on, and nothing otherwise.
+class SlowRunPacer {
+public:
+    SlowRunPacer(const ProgramState& state, UiServices& ui) {
+        if (state.bolSlowRun) {
+            pacer_.emplace([&ui] { ui.yield(); });
+        }
+    }
+    Pacer* get() { return pacer_ ? &*pacer_ : nullptr; }
+
+private:
+    std::optional<Pacer> pacer_;
+};
+
+}  // namespace vantory

@@ -1,0 +1,137 @@
+#include "store/settings_file.h"
+
+#include <cerrno>
+
+#include "cipher/cipher.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string settingsLines(const ProgramState& state, Pacer* pacer) {
+    std::string text;
+    for (const std::string* value : {&state.strPassword, &state.strStorageDir, &state.strExtension}) {
+        text += Seal(*value, SettingsKey, pacer);
+        text += kLineEnd;
+    }
+    return text;
+}
+
+}  // namespace
+
+void SetPassword(ProgramState& state, const std::string& password) { state.strPassword = password; }
+
+void SetExtension(ProgramState& state, const std::string& extension) {
+    state.strExtension = extension;
+}
+
+std::string SettingsPath(const ProgramState& state) {
+    return state.strSystemDir + "/" + kSettingsFileName;
+}
+
+Status GetSysDir(ProgramState& state) {
+    state.strSystemDir = platform::settingsFolder();
+    return platform::ensureFolder(state.strSystemDir, 0700);
+}
+
+Status SetStorageDir(ProgramState& state, const std::string& folder) {
+    state.strStorageDir = folder;
+    // Probe with a fresh name so that no file of the user's is ever touched.
+    Status probe;
+    if (auto name = platform::createUniqueFile(folder + ".vantory-probe-", &probe)) {
+        (void)platform::removeFile(*name);
+        return Status::success();
+    }
+    if (probe.error != ENOENT) {
+        return Status::success();  // the folder exists; a later write will say what is wrong
+    }
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return platform::makeFolder(path, 0700);
+}
+
+Status WriteFactorySettings(const ProgramState& state, UiServices& ui) {
+    SlowRunPacer pacer(state, ui);
+    return platform::writeFileAtomically(SettingsPath(state), settingsLines(state, pacer.get()));
+}
+
+Status ReadSettings(ProgramState& state, UiServices& ui) {
+    Status status;
+    const auto content = platform::readWholeFile(SettingsPath(state), &status);
+    if (!content) {
+        return status;
+    }
+    const std::vector<std::string> lines = SplitLines(*content);
+    if (lines.size() < 3) {
+        return Status{EILSEQ};
+    }
+    SlowRunPacer pacer(state, ui);
+    state.strPassword = Unseal(lines[0], SettingsKey, pacer.get());
+    state.strStorageDir = Unseal(lines[1], SettingsKey, pacer.get());
+    state.strExtension = Unseal(lines[2], SettingsKey, pacer.get());
+    return Status::success();
+}
+
+std::string CatalogueLine(size_t position, const CatalogueEntry& entry) {
+    return std::string(entry.sealed ? "1" : "0") + "|" + std::to_string(position + 100) + "|" +
+           entry.path;
+}
+
+Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui) {
+    state.intProgress = 1;
+    if (catalogue.size() > kMaxCatalogueEntries) {
+        return Status{EFBIG};
+    }
+    SlowRunPacer pacer(state, ui);
+    std::string text = settingsLines(state, pacer.get());
+    for (; static_cast<size_t>(state.intProgress) <= catalogue.size(); ++state.intProgress) {
+        const size_t position = static_cast<size_t>(state.intProgress) - 1;
+        text += Seal(CatalogueLine(position, catalogue.at(position)), state.strPassword, pacer.get());
+        text += kLineEnd;
+    }
+    return platform::writeFileAtomically(SettingsPath(state), text);
+}
+
+Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui) {
+    Status status;
+    const auto content = platform::readWholeFile(SettingsPath(state), &status);
+    if (!content) {
+        return status;
+    }
+    const std::vector<std::string> lines = SplitLines(*content);
+    SlowRunPacer pacer(state, ui);
+    for (size_t i = 3; i < lines.size(); ++i) {
+        const std::string line = Unseal(lines[i], state.strPassword, pacer.get());
+        if (line.size() < 6) {
+            continue;  // damaged: keep both halves of the catalogue in step by skipping it
+        }
+        catalogue.append({line.substr(6), line[0] == '1'});
+    }
+    return Status::success();
+}
+
+bool FileExists(const std::string& path) { return platform::fileExists(path); }
+
+std::vector<std::string> SplitLines(std::string_view content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        const size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(content.substr(start));
+            break;
+        }
+        lines.emplace_back(content.substr(start, end - start));
+        start = end + 1;
+        if (content[end] == '\r' && start < content.size() && content[start] == '\n') {
+            ++start;
+        }
+    }
+    return lines;
+}
+
+}  // namespace vantory

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <filesystem>
+
+#include "cipher/cipher.h"
+#include "store/settings_file.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.useAsConfigHome();
+        ASSERT_TRUE(GetSysDir(state).ok());
+        state.strPassword = "kumquat";
+        state.strStorageDir = state.strSystemDir + "/";
+        state.strExtension = "txt";
+    }
+
+    std::vector<std::string> fileLines() { return SplitLines(readFile(SettingsPath(state))); }
+
+    test::TempFolder dir;
+    test::FakeUiServices ui;
+    ProgramState state;
+};
+
+TEST_F(SettingsFileTest, settingsFolderIsPrivate) {
+    struct stat st {};
+    ASSERT_EQ(::stat(state.strSystemDir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(state.strSystemDir, dir / "config/vantory");
+}
+
+TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLines) {
+    ASSERT_TRUE(WriteFactorySettings(state, ui).ok());
+    const std::string expected = "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) +
+                                 "\r\npxOw\r\n";
+    EXPECT_EQ(readFile(SettingsPath(state)), expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(SettingsPath(state).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    ProgramState read;
+    read.strSystemDir = state.strSystemDir;
+    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, "kumquat");
+    EXPECT_EQ(read.strStorageDir, state.strStorageDir);
+    EXPECT_EQ(read.strExtension, "txt");
+}
+
+TEST_F(SettingsFileTest, catalogueRoundTripsWithNumbersInListOrder) {
+    Catalogue catalogue;
+    catalogue.append({"/home/u/a.txt", true});
+    catalogue.append({"/home/u/pipe|in|name", false});
+    catalogue.append({"/home/u/\xe9t\xe9.doc", true});
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(state.intProgress, 4);
+
+    const auto lines = fileLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(Unseal(lines[3], "kumquat"), "1|100|/home/u/a.txt");
+    EXPECT_EQ(Unseal(lines[4], "kumquat"), "0|101|/home/u/pipe|in|name");
+    EXPECT_EQ(Unseal(lines[5], "kumquat"), "1|102|/home/u/\xe9t\xe9.doc");
+
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    EXPECT_EQ(loaded, catalogue);
+}
+
+TEST_F(SettingsFileTest, emptyCatalogueGivesThreeLines) {
+    ASSERT_TRUE(saveList(state, Catalogue(), ui).ok());
+    EXPECT_EQ(fileLines().size(), 3u);
+    EXPECT_EQ(state.intProgress, 1);
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    EXPECT_TRUE(loaded.empty());
+}
+
+TEST_F(SettingsFileTest, passwordChangeRekeysLineOneAndTheCatalogueOnly) {
+    Catalogue catalogue;
+    catalogue.append({"/a", true});
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    const auto before = fileLines();
+    state.strPassword = "new one";
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    const auto after = fileLines();
+    EXPECT_NE(before[0], after[0]);
+    EXPECT_EQ(before[1], after[1]);
+    EXPECT_EQ(before[2], after[2]);
+    EXPECT_NE(before[3], after[3]);
+
+    // Read with the old password the entries come out as garbage, not as an error.
+    state.strPassword = "kumquat";
+    Catalogue garbled;
+    EXPECT_TRUE(loadList(state, garbled, ui).ok());
+    EXPECT_NE(garbled, catalogue);
+}
+
+TEST_F(SettingsFileTest, damagedLinesAreSkippedInBothHalves) {
+    const std::string content = "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) +
+                                "\r\npxOw\r\n" + Seal("1|100|/a", "kumquat") + "\r\n" +
+                                Seal("0|1", "kumquat") + "\r\n\r\n" + Seal("0|101|/b", "kumquat");
+    writeFile(SettingsPath(state), content);
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded.at(0), (CatalogueEntry{"/a", true}));
+    EXPECT_EQ(loaded.at(1), (CatalogueEntry{"/b", false}));
+}
+
+TEST_F(SettingsFileTest, missingFileLoadsNothingAndShortFileIsUnreadable) {
+    Catalogue loaded;
+    EXPECT_FALSE(loadList(state, loaded, ui).ok());
+    EXPECT_TRUE(loaded.empty());
+    writeFile(SettingsPath(state), "ekHwrLlhXK\r\n");
+    ProgramState read = state;
+    read.strPassword = "unchanged";
+    EXPECT_FALSE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, "unchanged");
+}
+
+TEST_F(SettingsFileTest, saveListRefusesMoreEntriesThanTheLayoutHolds) {
+    Catalogue catalogue;
+    for (size_t i = 0; i < kMaxCatalogueEntries; ++i) {
+        catalogue.append({"/f" + std::to_string(i), false});
+    }
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(Unseal(fileLines().back(), "kumquat"), "0|999|/f899");
+    const std::string saved = readFile(SettingsPath(state));
+    catalogue.append({"/one too many", false});
+    EXPECT_FALSE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(readFile(SettingsPath(state)), saved);
+}
+
+TEST_F(SettingsFileTest, setStorageDirCreatesOneLevelAndTouchesNoUserFile) {
+    writeFile(dir / "file", "user's own");
+    ASSERT_TRUE(SetStorageDir(state, dir.path() + "/").ok());
+    EXPECT_EQ(readFile(dir / "file"), "user's own");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2) << "config and the user's file, no probe left";
+
+    ASSERT_TRUE(SetStorageDir(state, dir / "new/").ok());
+    EXPECT_TRUE(platform::isFolder(dir / "new"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    const Status twoDeep = SetStorageDir(state, dir / "x/y/");
+    EXPECT_EQ(twoDeep.error, ENOENT);
+    EXPECT_EQ(state.strStorageDir, dir / "x/y/") << "the setting changes all the same";
+}
+
+TEST_F(SettingsFileTest, slowRunYieldsWithoutChangingTheFile) {
+    Catalogue catalogue;
+    catalogue.append({std::string(200000, 'p'), true});
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    const std::string fast = readFile(SettingsPath(state));
+    state.bolSlowRun = true;
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(readFile(SettingsPath(state)), fast);
+}
+
+}  // namespace
+}  // namespace vantory

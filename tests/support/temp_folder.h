@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+namespace vantory::test {
+
+// A private folder for one test, removed with everything in it (read-only files too) when
+// the object goes. configHome() points XDG_CONFIG_HOME into it so the real settings are
+// never touched.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+    // Sets XDG_CONFIG_HOME to <folder>/config and returns <folder>/config/vantory.
+    std::string useAsConfigHome() const;
+
+private:
+    std::string path_;
+};
+
+// Small file helpers for tests.
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+
+}  // namespace vantory::test
