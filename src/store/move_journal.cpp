@@ -1,0 +1,245 @@
+#include "store/move_journal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "cipher/cipher.h"
+#include "platform/progress_file.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr std::string_view kHeader = "vantory moves 1";
+constexpr char kSeparator = '\0';
+
+std::string progressPath(const ProgramState& state) {
+    return JournalPath(state) + ".done";
+}
+
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::string out;
+    bool first = true;
+    for (const std::string_view part : parts) {
+        if (!first) {
+            out += kSeparator;
+        }
+        out += part;
+        first = false;
+    }
+    return out;
+}
+
+std::vector<std::string> split(std::string_view text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(kSeparator, start);
+        parts.emplace_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+// One sealed line per record: the header, the settings, each move, each catalogue entry.
+Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices& ui) {
+    SlowRunPacer pacer(state, ui);
+    std::string text;
+    const auto add = [&](const std::string& record) {
+        text += Seal(record, state.strPassword, pacer.get());
+        text += "\r\n";
+    };
+    add(std::string(kHeader));
+    add("S" + joined({plan.password, plan.storageDir, plan.extension}));
+    for (const PlannedMove& move : plan.moves) {
+        add("M" + joined({move.from, move.to}));
+    }
+    for (const CatalogueEntry& entry : plan.catalogue.entries()) {
+        add(std::string("E") + (entry.sealed ? '1' : '0') + entry.path);
+    }
+    return platform::writeFileAtomically(JournalPath(state), text);
+}
+
+std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
+    const auto content = platform::readWholeFile(JournalPath(state));
+    if (!content) {
+        return std::nullopt;
+    }
+    SlowRunPacer pacer(state, ui);
+    const std::vector<std::string> lines = SplitLines(*content);
+    if (lines.empty() || Unseal(lines[0], state.strPassword, pacer.get()) != kHeader) {
+        return std::nullopt;
+    }
+    MovePlan plan;
+    bool haveSettings = false;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string record = Unseal(lines[i], state.strPassword, pacer.get());
+        if (record.empty()) {
+            return std::nullopt;
+        }
+        const std::string_view body = std::string_view(record).substr(1);
+        if (record[0] == 'S') {
+            const auto parts = split(body);
+            if (parts.size() != 3) {
+                return std::nullopt;
+            }
+            plan.password = parts[0];
+            plan.storageDir = parts[1];
+            plan.extension = parts[2];
+            haveSettings = true;
+        } else if (record[0] == 'M') {
+            const auto parts = split(body);
+            if (parts.size() != 2) {
+                return std::nullopt;
+            }
+            plan.moves.push_back({parts[0], parts[1]});
+        } else if (record[0] == 'E' && !body.empty()) {
+            plan.catalogue.append({std::string(body.substr(1)), body[0] == '1'});
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!haveSettings) {
+        return std::nullopt;
+    }
+    return plan;
+}
+
+void removeJournal(const ProgramState& state, platform::ProgressFile& progress) {
+    (void)platform::removeFile(JournalPath(state));
+    (void)progress.remove();
+    platform::syncFolder(state.strSystemDir);
+}
+
+// Moves back, newest first, every move the progress file counts as done. Each undone move is
+// uncounted before the next, so a crash here is completed forwards at the next start.
+// Returns false when a move cannot be undone; the plan then stays on disk.
+bool undoMoves(const MovePlan& plan, platform::ProgressFile& progress, const MoveFunction& move) {
+    while (progress.count() > 0) {
+        const PlannedMove& done = plan.moves[progress.count() - 1];
+        if (platform::pathExists(done.to) && !move(done.to, done.from).ok()) {
+            return false;
+        }
+        if (!progress.setCount(progress.count() - 1).ok()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes the moves from the progress file's count on. A move whose source is gone was made
+// before a crash could count it (or its file vanished): either way there is nothing to move.
+MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
+                     const MoveFunction& move, UiServices& ui) {
+    SlowRunPacer pacer(state, ui);
+    state.intProgressTotal = static_cast<int16_t>(std::min<size_t>(plan.moves.size(), INT16_MAX));
+    for (size_t i = progress.count(); i < plan.moves.size(); ++i) {
+        state.intProgress = static_cast<int16_t>(std::min<size_t>(i + 1, INT16_MAX));
+        tick(pacer.get());
+        const PlannedMove& step = plan.moves[i];
+        Status status;
+        if (platform::pathExists(step.from)) {
+            status = move(step.from, step.to);
+        }
+        if (status.ok()) {
+            status = progress.setCount(i + 1);
+        }
+        if (!status.ok()) {
+            if (!undoMoves(plan, progress, move)) {
+                return {status, i};
+            }
+            removeJournal(state, progress);
+            return {status, i};
+        }
+    }
+    return {};
+}
+
+MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
+                   const MoveFunction& move, UiServices& ui) {
+    const ProgramState before = state;
+    state.strPassword = plan.password;
+    state.strStorageDir = plan.storageDir;
+    state.strExtension = plan.extension;
+    if (Status saved = saveList(state, plan.catalogue, ui); !saved.ok()) {
+        const int16_t progressShown = state.intProgress;
+        state = before;
+        state.intProgress = progressShown;
+        if (undoMoves(plan, progress, move)) {
+            removeJournal(state, progress);
+        }
+        return {saved, std::nullopt};
+    }
+    removeJournal(state, progress);
+    return {};
+}
+
+}  // namespace
+
+std::string JournalPath(const ProgramState& state) {
+    return state.strSystemDir + "/regInfo.moves";
+}
+
+MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,
+                          UiServices& ui) {
+    if (Status s = writeJournal(state, plan, ui); !s.ok()) {
+        return {s, std::nullopt};
+    }
+    platform::ProgressFile progress(progressPath(state));
+    if (Status s = progress.open(); !s.ok()) {
+        (void)platform::removeFile(JournalPath(state));
+        return {s, std::nullopt};
+    }
+    MoveOutcome outcome = runMoves(state, plan, progress, move, ui);
+    if (!outcome.status.ok()) {
+        return outcome;
+    }
+    return finish(state, plan, progress, move, ui);
+}
+
+std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalogue& catalogue,
+                                                    const MoveFunction& move, UiServices& ui) {
+    platform::ProgressFile progress(progressPath(state));
+    if (!platform::pathExists(JournalPath(state))) {
+        (void)progress.remove();  // a count left after its plan was removed
+        return std::nullopt;
+    }
+    const std::optional<MovePlan> plan = readJournal(state, ui);
+    if (!plan) {
+        return MoveOutcome{Status{EILSEQ}, std::nullopt};  // left alone: nothing is guessed
+    }
+    if (Status s = progress.openExisting(); !s.ok() && s.error != ENOENT) {
+        return MoveOutcome{s, std::nullopt};
+    } else if (!s.ok() && !(s = progress.open()).ok()) {
+        return MoveOutcome{s, std::nullopt};
+    }
+    if (progress.count() > plan->moves.size()) {
+        return MoveOutcome{Status{EILSEQ}, std::nullopt};
+    }
+    MoveOutcome outcome = runMoves(state, *plan, progress, move, ui);
+    if (outcome.status.ok()) {
+        outcome = finish(state, *plan, progress, move, ui);
+    }
+    if (outcome.status.ok()) {
+        catalogue = plan->catalogue;
+    }
+    return outcome;
+}
+
+std::vector<PlannedMove> RenumberingMoves(const ProgramState& state,
+                                          const std::vector<size_t>& kept) {
+    std::vector<PlannedMove> moves;
+    for (size_t newPosition = 0; newPosition < kept.size(); ++newPosition) {
+        const size_t oldPosition = kept[newPosition];
+        const std::string from = StoredPath(state, oldPosition);
+        if (oldPosition != newPosition && platform::pathExists(from)) {
+            moves.push_back({from, StoredPath(state, newPosition)});
+        }
+    }
+    return moves;
+}
+
+}  // namespace vantory

@@ -1,0 +1,70 @@
+#pragma once
+
+// Moving stored files around (renumbering, a new storage folder or extension) takes many
+// steps, and a crash between them must not separate a catalogue entry from its file. So the
+// whole plan (every move, and the settings and catalogue it leads to) is written beside the
+// settings file first, each finished move is counted durably, and only then is the settings
+// file rewritten and the plan removed. At the next start a plan still on disk is completed.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/catalogue.h"
+#include "store/program_state.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "ui/ui_services.h"
+
+namespace vantory {
+
+struct PlannedMove {
+    std::string from;
+    std::string to;
+
+    bool operator==(const PlannedMove&) const = default;
+};
+
+struct MovePlan {
+    std::vector<PlannedMove> moves;  // carried out in this order
+    // What the settings file holds once every move is done.
+    std::string password;
+    std::string storageDir;
+    std::string extension;
+    Catalogue catalogue;
+};
+
+// Moves one file, replacing the destination. Renumbering inside the storage folder uses a
+// rename; a new storage folder may need a move across file systems.
+using MoveFunction = std::function<Status(const std::string& from, const std::string& to)>;
+
+struct MoveOutcome {
+    Status status;                     // ok when the plan was carried out and saved
+    std::optional<size_t> failedMove;  // the move that could not be made; the earlier ones
+                                       // were moved back and the settings file is unchanged
+};
+
+std::string JournalPath(const ProgramState& state);
+
+// Carries out the plan. Advances intProgress per move (intProgressTotal = number of moves) and
+// ticks the slow-run pacer. On success the state's settings take the plan's values and the
+// settings file is rewritten. When a move fails every earlier move is undone, the state and
+// the settings file stay as they were, and failedMove names the move.
+MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,
+                          UiServices& ui);
+
+// At start, after the password is known: completes a plan left by a crash. Returns nullopt
+// when there was none; otherwise the outcome, with `state` and `catalogue` set to what the
+// settings file now holds.
+std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalogue& catalogue,
+                                                    const MoveFunction& move, UiServices& ui);
+
+// The renumbering that keeps entry p stored as p + 100 once some entries leave: `kept` holds
+// the old positions that remain, ascending; each one's stored file moves to its new number.
+// Files that do not exist, and files already under the right number, are left out. The moves
+// run upwards, so each destination has been freed by an earlier move or was never taken.
+std::vector<PlannedMove> RenumberingMoves(const ProgramState& state,
+                                          const std::vector<size_t>& kept);
+
+}  // namespace vantory

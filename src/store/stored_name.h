@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "store/program_state.h"
+
+namespace vantory {
+
+// The stored file of the catalogue entry at `position` (from 0) is named position + 100,
+// a dot, and the storage extension, in the storage folder.
+inline std::string StoredName(size_t position, const std::string& extension) {
+    return std::to_string(position + 100) + "." + extension;
+}
+
+inline std::string StoredPath(const ProgramState& state, size_t position) {
+    return state.strStorageDir + StoredName(position, state.strExtension);
+}
+
+// Where a hidden file is opened for a while: the storage folder, "tempFile." and the last
+// three characters of the original path, whatever they are.
+inline std::string TempName(const ProgramState& state, const std::string& originalPath) {
+    const size_t n = originalPath.size();
+    return state.strStorageDir + "tempFile." + originalPath.substr(n < 3 ? 0 : n - 3);
+}
+
+}  // namespace vantory
