@@ -3,10 +3,10 @@
 # whole test suite headless.
 
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
-            libgtest-dev libgmock-dev libbenchmark-dev
+            libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench install package clean
 
 all: build
 
@@ -34,6 +34,23 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	./build/release/bench/vantory_bench
+
+# `make install` puts the program, its icons, desktop entry and AppStream metadata under
+# PREFIX (default /usr/local), below DESTDIR when given; through sudo when not writable.
+PREFIX ?= /usr/local
+
+install: build
+	@dest="$(DESTDIR)$(PREFIX)"; mkdir -p "$$dest" 2>/dev/null; \
+	if [ -w "$$dest" ]; then run=""; else run="$(SUDO)"; fi; \
+	$$run env DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)" --strip
+
+# `make package` builds the Debian package build/default/vantory_<version>_<arch>.deb;
+# dpkg-shlibdeps (dpkg-dev) and file work out its library dependencies.
+package: PACKAGES += dpkg-dev file
+package: build
+	rm -f build/default/vantory_*.deb
+	cd build/default && cpack
+	@echo "Install it with: $(strip $(SUDO) apt-get install) ./$$(ls build/default/vantory_*.deb)"
 
 clean:
 	rm -rf build
