@@ -94,4 +94,45 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
 enum class LockResult { kAcquired, kHeldElsewhere, kFailed };
 LockResult lockInstance(const std::string& folder);
 
+// What lstat finds at `path`: success when something is there (a last link is not followed),
+// else the error (ENOENT when nothing is, ENOTDIR when a folder on the way is a file).
+Status probePath(const std::string& path);
+bool isSymbolicLink(const std::string& path);
+
+// Creates the folder and every missing folder above it, each with `mode`.
+Status makeFolders(const std::string& path, mode_t mode = 0700);
+
+// Copies the regular file `from` to `to`. The copy is written to a private temporary file
+// beside `to`, given the permission bits, the attributes and the times of `from`, flushed to
+// disk, and only then renamed over `to`. Missing folders above `to` are created (0700). A
+// failure leaves `to` as it was.
+Status copyFile(const std::string& from, const std::string& to);
+
+// Moves `from` to `to`, replacing an existing `to` and creating missing folders above it
+// (0700). Within one file system this is rename(2). Across file systems a regular file is
+// copied as copyFile does (content, permission bits, attributes, times), and `from` is
+// removed only once the copy is complete and flushed; other kinds of files give EXDEV. A
+// failure leaves `from` in place; should `from` refuse removal after a complete copy, both
+// copies stay and the error is returned.
+Status movePath(const std::string& from, const std::string& to);
+
+// A regular file read from its start to its end in large pieces.
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile() { close(); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Opens a regular file for reading (following links): EISDIR for a folder, EINVAL for
+    // other kinds of files.
+    Status open(const std::string& path);
+    // Reads up to `size` bytes and sets `got`; fewer than `size` only at the end of the file.
+    Status read(void* buffer, size_t size, size_t& got);
+    void close();
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace vantory::platform

@@ -338,4 +338,181 @@ LockResult lockInstance(const std::string& folder) {
     return LockResult::kAcquired;
 }
 
+Status probePath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return Status::fromErrno();
+    }
+    return Status::success();
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+Status makeFolders(const std::string& path, mode_t mode) {
+    if (path.empty() || isFolder(path)) {
+        return Status::success();
+    }
+    const std::string parent = parentFolder(path);
+    if (!parent.empty() && parent != path) {
+        if (Status s = makeFolders(parent, mode); !s.ok()) {
+            return s;
+        }
+    }
+    if (::mkdir(path.c_str(), mode) != 0) {
+        if (errno != EEXIST) {
+            return Status::fromErrno();
+        }
+        // Something else arrived first: fine when it is a folder.
+        return isFolder(path) ? Status::success() : Status{ENOTDIR};
+    }
+    return Status::success();
+}
+
+Status InputFile::open(const std::string& path) {
+    close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) {
+        return Status::fromErrno();
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const Status s =
+            st.st_mode == 0 ? Status::fromErrno() : Status{S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
+        close();
+        return s;
+    }
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return Status::success();
+}
+
+Status InputFile::read(void* buffer, size_t size, size_t& got) {
+    got = 0;
+    if (fd_ < 0) {
+        return Status{EBADF};
+    }
+    char* p = static_cast<char*>(buffer);
+    while (got < size) {
+        const ssize_t n = ::read(fd_, p + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Status::fromErrno();
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return Status::success();
+}
+
+void InputFile::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+namespace {
+
+// Gives `to` the attributes, times and permission bits that `from` has (described by `st`).
+// The permission bits come last, as they may take away the write permission.
+Status copyMetadata(const std::string& from, const struct stat& st, const std::string& to) {
+    char value[16];
+    const ssize_t n = ::getxattr(from.c_str(), kAttributeName, value, sizeof value);
+    if (n > 0 && ::setxattr(to.c_str(), kAttributeName, value, static_cast<size_t>(n), 0) != 0 &&
+        !xattrUnsupported(errno)) {
+        return Status::fromErrno();
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0) {
+        return Status::fromErrno();
+    }
+    if (::chmod(to.c_str(), st.st_mode & 07777) != 0) {
+        return Status::fromErrno();
+    }
+    return Status::success();
+}
+
+}  // namespace
+
+Status copyFile(const std::string& from, const std::string& to) {
+    InputFile in;
+    if (Status s = in.open(from); !s.ok()) {
+        return s;
+    }
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0) {
+        return Status::fromErrno();
+    }
+    if (Status s = makeFolders(parentFolder(to)); !s.ok()) {
+        return s;
+    }
+    AtomicFile out(to);
+    if (Status s = out.open(); !s.ok()) {
+        return s;
+    }
+    constexpr size_t kPiece = size_t{1} << 20;
+    std::vector<char> buffer(kPiece);
+    for (;;) {
+        size_t got = 0;
+        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
+            return s;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (Status s = out.write(buffer.data(), got); !s.ok()) {
+            return s;
+        }
+    }
+    if (Status s = copyMetadata(from, st, out.temporaryPath()); !s.ok()) {
+        return s;
+    }
+    return out.commit();
+}
+
+Status movePath(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) {
+        return Status::fromErrno();
+    }
+    const std::string fromFolder = parentFolder(from);
+    const std::string toFolder = parentFolder(to);
+    if (Status s = makeFolders(toFolder); !s.ok()) {
+        return s;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        syncFolder(toFolder);
+        if (fromFolder != toFolder) {
+            syncFolder(fromFolder);
+        }
+        return Status::success();
+    }
+    if (errno != EXDEV) {
+        return Status::fromErrno();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Status{EXDEV};
+    }
+    // Find out before copying whether the source may be removed afterwards, so that the
+    // usual refusal leaves the destination alone.
+    if (::faccessat(AT_FDCWD, fromFolder.empty() ? "." : fromFolder.c_str(), W_OK | X_OK,
+                    AT_EACCESS) != 0) {
+        return Status::fromErrno();
+    }
+    if (Status s = copyFile(from, to); !s.ok()) {
+        return s;
+    }
+    if (::unlink(from.c_str()) != 0) {
+        return Status::fromErrno();
+    }
+    syncFolder(fromFolder);
+    return Status::success();
+}
+
 }  // namespace vantory::platform

@@ -1,0 +1,130 @@
+#include "store/file_services.h"
+
+#include <cerrno>
+#include <optional>
+#include <thread>
+
+namespace vantory {
+
+namespace {
+
+// Pause between two attempts to delete a file that refuses.
+constexpr std::chrono::milliseconds kRemovePause{20};
+
+// Errors of a delete that no later attempt can cure.
+bool lastingError(int error) {
+    switch (error) {
+        case EISDIR:
+        case EROFS:
+        case ENAMETOOLONG:
+        case ELOOP:
+        case EINVAL:
+        case EFAULT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Nothing is at the path, or nothing can be (a folder on the way is a file).
+bool nothingThere(const Status& probe) {
+    return probe.error == ENOENT || probe.error == ENOTDIR;
+}
+
+// The attributes of the file itself; a link's target is never touched.
+std::optional<int> ownAttributes(const std::string& path) {
+    if (platform::isSymbolicLink(path)) {
+        return 0;
+    }
+    return platform::getAttributes(path);
+}
+
+}  // namespace
+
+Status RemoveFile(const std::string& path, UiServices& ui, std::chrono::milliseconds limit) {
+    Status probe = platform::probePath(path);
+    if (nothingThere(probe)) {
+        return Status::success();
+    }
+    if (!probe.ok()) {
+        return probe;
+    }
+    const std::optional<int> attributes = ownAttributes(path);
+    if (attributes && *attributes != 0) {
+        // A failure here is no reason not to try the delete.
+        (void)platform::setAttributes(path, 0);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        Status removed = platform::removeFile(path);
+        if (removed.ok() || removed.error == ENOENT) {
+            return Status::success();
+        }
+        if (lastingError(removed.error) || std::chrono::steady_clock::now() >= deadline) {
+            if (attributes && *attributes != 0) {
+                (void)platform::setAttributes(path, *attributes);
+            }
+            return removed;
+        }
+        ui.yield();
+        std::this_thread::sleep_for(kRemovePause);
+        probe = platform::probePath(path);
+        if (nothingThere(probe)) {
+            return Status::success();
+        }
+        if (!probe.ok()) {
+            return probe;
+        }
+    }
+}
+
+Status RenameFile(const std::string& source, const std::string& destination,
+                  [[maybe_unused]] UiServices& ui) {
+    // rename(2) replaces the destination in the same step, so there is no need to delete it
+    // first, and a rename that fails leaves it in place.
+    if (Status probe = platform::probePath(source); !probe.ok()) {
+        return probe;
+    }
+    const std::optional<int> attributes = ownAttributes(source);
+    if (attributes && *attributes != 0) {
+        if (Status s = platform::setAttributes(source, 0); !s.ok()) {
+            return s;
+        }
+    }
+    Status renamed = platform::renamePath(source, destination);
+    if (!renamed.ok()) {
+        if (attributes && *attributes != 0) {
+            (void)platform::setAttributes(source, *attributes);
+        }
+        return renamed;
+    }
+    platform::syncFolder(platform::parentFolder(destination));
+    return Status::success();
+}
+
+Status ShellFileOp(const std::string& source, const std::string& destination, int16_t code,
+                   UiServices& ui) {
+    WaitCursor cursor(ui);
+    switch (code) {
+        case kShellCopy:
+            return platform::copyFile(source, destination);
+        case kShellMove:
+            return platform::movePath(source, destination);
+        case kShellRename: {
+            Status renamed = platform::renamePath(source, destination);
+            if (renamed.ok()) {
+                platform::syncFolder(platform::parentFolder(destination));
+            }
+            return renamed;
+        }
+        case kShellDelete:
+            if (Status probe = platform::probePath(source); !probe.ok()) {
+                return probe;
+            }
+            return RemoveFile(source, ui);
+        default:
+            return Status{EINVAL};
+    }
+}
+
+}  // namespace vantory

@@ -1,0 +1,321 @@
+#include "store/sealed_copy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "cipher/cipher.h"
+#include "cipher/kernels.h"
+#include "store/file_services.h"
+
+namespace vantory {
+
+namespace {
+
+// Work inside one piece is done in blocks of this many bytes (a multiple of 3 and of 4),
+// small enough to stay in the processor's cache, with a pacer tick after each.
+constexpr size_t kBlock = 3 * 4 * 4096;
+
+constexpr size_t kPiece = kSealedCopyPiece;
+
+constexpr uint8_t kLineEnd[2] = {'\r', '\n'};
+
+}  // namespace
+
+Sealer::Sealer(std::string_view key, Pacer* pacer)
+    : state_(KeyStreamStart(key, pacer)), pacer_(pacer) {}
+
+size_t Sealer::update(uint8_t* data, size_t n, uint8_t* out) {
+    size_t written = 0;
+    if (carried_ > 0) {
+        while (carried_ < 3 && n > 0) {
+            carry_[carried_++] = *data++;
+            --n;
+        }
+        if (carried_ < 3) {
+            return 0;
+        }
+        state_ = kernels::xorKeyStream(state_, carry_, 3);
+        kernels::stretch(carry_, 3, out);
+        written = 4;
+        carried_ = 0;
+    }
+    const size_t whole = n - n % 3;
+    for (size_t done = 0; done < whole; done += kBlock) {
+        const size_t m = std::min(kBlock, whole - done);
+        state_ = kernels::xorKeyStream(state_, data + done, m);
+        kernels::stretch(data + done, m, out + written);
+        written += m / 3 * 4;
+        tick(pacer_);
+    }
+    carried_ = n - whole;
+    std::memcpy(carry_, data + whole, carried_);
+    return written;
+}
+
+size_t Sealer::finish(uint8_t* out) {
+    const size_t n = carried_;
+    state_ = kernels::xorKeyStream(state_, carry_, n);
+    kernels::stretch(carry_, n, out);
+    carried_ = 0;
+    return kernels::stretchedSize(n);
+}
+
+Unsealer::Unsealer(std::string_view key, Pacer* pacer)
+    : state_(KeyStreamStart(key, pacer)), pacer_(pacer) {}
+
+size_t Unsealer::update(const uint8_t* sealed, size_t m, uint8_t* out) {
+    size_t written = 0;
+    if (carried_ > 0) {
+        while (carried_ < 4 && m > 0) {
+            carry_[carried_++] = *sealed++;
+            --m;
+        }
+        if (carried_ < 4) {
+            return 0;
+        }
+        kernels::shrinkGroups(carry_, 1, out);
+        state_ = kernels::xorKeyStream(state_, out, 3);
+        written = 3;
+        carried_ = 0;
+    }
+    const size_t groups = m / 4;
+    constexpr size_t kGroupsPerBlock = kBlock / 4;
+    for (size_t g = 0; g < groups; g += kGroupsPerBlock) {
+        const size_t k = std::min(kGroupsPerBlock, groups - g);
+        kernels::shrinkGroups(sealed + 4 * g, k, out + written);
+        state_ = kernels::xorKeyStream(state_, out + written, 3 * k);
+        written += 3 * k;
+        tick(pacer_);
+    }
+    carried_ = m - 4 * groups;
+    std::memcpy(carry_, sealed + 4 * groups, carried_);
+    return written;
+}
+
+size_t Unsealer::finish(uint8_t* out) {
+    const size_t n = carried_ <= 1 ? 0 : carried_ - 1;
+    kernels::shrinkTail(carry_, carried_, out);
+    state_ = kernels::xorKeyStream(state_, out, n);
+    carried_ = 0;
+    return n;
+}
+
+size_t StoredFileUnsealer::update(const uint8_t* content, size_t n, uint8_t* out) {
+    // The last two bytes seen are held back until more arrive or the content ends.
+    if (n >= 2) {
+        size_t written = unsealer_.update(held_, heldCount_, out);
+        written += unsealer_.update(content, n - 2, out + written);
+        held_[0] = content[n - 2];
+        held_[1] = content[n - 1];
+        heldCount_ = 2;
+        return written;
+    }
+    if (n == 0) {
+        return 0;
+    }
+    size_t written = 0;
+    if (heldCount_ == 2) {
+        written = unsealer_.update(held_, 1, out);
+        held_[0] = held_[1];
+        heldCount_ = 1;
+    }
+    held_[heldCount_++] = content[0];
+    return written;
+}
+
+size_t StoredFileUnsealer::finish(uint8_t* out) {
+    size_t written = 0;
+    const bool lineEnd = heldCount_ == 2 && held_[0] == kLineEnd[0] && held_[1] == kLineEnd[1];
+    if (!lineEnd) {
+        written = unsealer_.update(held_, heldCount_, out);
+    }
+    heldCount_ = 0;
+    return written + unsealer_.finish(out + written);
+}
+
+namespace {
+
+// One streaming pass from a source file to a target file.
+class Transform {
+  public:
+    virtual ~Transform() = default;
+    virtual size_t maxOutput(size_t n) const = 0;
+    virtual size_t update(uint8_t* data, size_t n, uint8_t* out) = 0;
+    virtual size_t finish(uint8_t* out) = 0;
+};
+
+// Stretching never makes finish() write more than this.
+constexpr size_t kMaxFinishOutput = 16;
+
+class SealTransform final : public Transform {
+  public:
+    SealTransform(std::string_view key, Pacer* pacer) : sealer_(key, pacer) {}
+    size_t maxOutput(size_t n) const override { return Sealer::maxOutput(n); }
+    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+        return sealer_.update(data, n, out);
+    }
+    size_t finish(uint8_t* out) override {
+        const size_t n = sealer_.finish(out);
+        std::memcpy(out + n, kLineEnd, sizeof kLineEnd);
+        return n + sizeof kLineEnd;
+    }
+
+  private:
+    Sealer sealer_;
+};
+static_assert(Sealer::kMaxFinishOutput + sizeof kLineEnd <= kMaxFinishOutput);
+
+class UnsealTransform final : public Transform {
+  public:
+    UnsealTransform(std::string_view key, Pacer* pacer) : unsealer_(key, pacer) {}
+    size_t maxOutput(size_t n) const override { return StoredFileUnsealer::maxOutput(n); }
+    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+        return unsealer_.update(data, n, out);
+    }
+    size_t finish(uint8_t* out) override { return unsealer_.finish(out); }
+
+  private:
+    StoredFileUnsealer unsealer_;
+};
+static_assert(StoredFileUnsealer::kMaxFinishOutput <= kMaxFinishOutput);
+
+// Unseals under one key and seals under another; the content in between stays in a buffer
+// of one piece.
+class ResealTransform final : public Transform {
+  public:
+    ResealTransform(std::string_view oldKey, std::string_view newKey, Pacer* pacer)
+        : unsealer_(oldKey, pacer),
+          sealer_(newKey, pacer),
+          middle_(StoredFileUnsealer::maxOutput(kPiece) + StoredFileUnsealer::kMaxFinishOutput) {}
+    size_t maxOutput(size_t n) const override {
+        return Sealer::maxOutput(StoredFileUnsealer::maxOutput(n));
+    }
+    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+        const size_t plain = unsealer_.update(data, n, middle_.data());
+        return sealer_.update(middle_.data(), plain, out);
+    }
+    size_t finish(uint8_t* out) override {
+        const size_t plain = unsealer_.finish(middle_.data());
+        size_t n = sealer_.update(middle_.data(), plain, out);
+        n += sealer_.finish(out + n);
+        std::memcpy(out + n, kLineEnd, sizeof kLineEnd);
+        return n + sizeof kLineEnd;
+    }
+
+  private:
+    StoredFileUnsealer unsealer_;
+    Sealer sealer_;
+    std::vector<uint8_t> middle_;
+};
+// Two unsealed bytes at the end seal to at most 4 + 3 characters, then the line end.
+static_assert(Sealer::maxOutput(StoredFileUnsealer::kMaxFinishOutput) + Sealer::kMaxFinishOutput +
+                  sizeof kLineEnd <=
+              kMaxFinishOutput);
+
+Status transformFile(const std::string& source, const std::string& target, int attributes,
+                     Transform& transform) {
+    platform::InputFile in;
+    if (Status s = in.open(source); !s.ok()) {
+        return s;
+    }
+    if (Status s = platform::makeFolders(platform::parentFolder(target)); !s.ok()) {
+        return s;
+    }
+    platform::AtomicFile out(target);
+    if (Status s = out.open(); !s.ok()) {
+        return s;
+    }
+    std::vector<uint8_t> input(kPiece);
+    std::vector<uint8_t> output(std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
+    for (;;) {
+        size_t got = 0;
+        if (Status s = in.read(input.data(), input.size(), got); !s.ok()) {
+            return s;
+        }
+        if (got == 0) {
+            break;
+        }
+        const size_t n = transform.update(input.data(), got, output.data());
+        if (Status s = out.write(output.data(), n); !s.ok()) {
+            return s;
+        }
+    }
+    const size_t n = transform.finish(output.data());
+    if (Status s = out.write(output.data(), n); !s.ok()) {
+        return s;
+    }
+    if (attributes != platform::kNormal) {
+        if (Status s = platform::setAttributes(out.temporaryPath(), attributes); !s.ok()) {
+            return s;
+        }
+    }
+    return out.commit();
+}
+
+}  // namespace
+
+Status sealFile(const std::string& source, const std::string& target, std::string_view key,
+                Pacer* pacer, int attributes) {
+    SealTransform transform(key, pacer);
+    return transformFile(source, target, attributes, transform);
+}
+
+Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
+                  Pacer* pacer, int attributes) {
+    UnsealTransform transform(key, pacer);
+    return transformFile(source, target, attributes, transform);
+}
+
+Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
+                  std::string_view newKey, Pacer* pacer, int attributes) {
+    ResealTransform transform(oldKey, newKey, pacer);
+    return transformFile(source, target, attributes, transform);
+}
+
+Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolEncryptFile) {
+    if (bolEncryptFile) {
+        SlowRunPacer pacer(state, ui);
+        return sealFile(strInitFile, strEndFile, state.strPassword, pacer.get(),
+                        platform::kStoredAttributes);
+    }
+    if (Status s = ShellFileOp(strInitFile, strEndFile, kShellMove, ui); !s.ok()) {
+        return s;
+    }
+    // The file is in storage now. Should its attributes refuse to change, it is still stored,
+    // and reporting a failure would leave it there without a catalogue entry.
+    if (platform::getAttributes(strEndFile) != platform::kStoredAttributes) {
+        (void)platform::setAttributes(strEndFile, platform::kStoredAttributes);
+    }
+    return Status::success();
+}
+
+Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolDecryptFile) {
+    const std::optional<int> attributes = platform::getAttributes(strInitFile);
+    if (!attributes) {
+        const Status probe = platform::probePath(strInitFile);
+        return probe.ok() ? Status{ENOENT} : probe;  // ENOENT also for a dangling link
+    }
+    if (*attributes != platform::kNormal) {
+        if (Status s = platform::setAttributes(strInitFile, platform::kNormal); !s.ok()) {
+            return s;
+        }
+    }
+    Status result;
+    if (bolDecryptFile) {
+        SlowRunPacer pacer(state, ui);
+        result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer.get());
+    } else {
+        result = ShellFileOp(strInitFile, strEndFile, kShellMove, ui);
+    }
+    if (!result.ok() && *attributes != platform::kNormal) {
+        (void)platform::setAttributes(strInitFile, *attributes);
+    }
+    return result;
+}
+
+}  // namespace vantory

@@ -1,0 +1,123 @@
+#pragma once
+
+// Carrying a file into the storage folder and back out of it, sealed or plain.
+//
+// A sealed stored file holds Seal(content, password) followed by CR LF; the sealed text uses
+// only the codes 59..122, so the file is one line. An empty original gives a stored file of
+// CR LF alone. When unsealing, a final CR LF is dropped and any other content is taken whole.
+//
+// Files are streamed in pieces of about a mebibyte, so memory stays small whatever the size
+// of the file, and the bytes written are those of sealing or unsealing the whole content as
+// one text. Every file written goes to a private temporary file beside its target and
+// replaces the target only once it is complete and flushed to disk.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cipher/pacer.h"
+#include "platform/platform.h"
+#include "store/program_state.h"
+#include "ui/ui_services.h"
+
+namespace vantory {
+
+using platform::Status;
+
+// Files are read in pieces of this many bytes: a multiple of 3 and of 4, about a mebibyte.
+inline constexpr size_t kSealedCopyPiece = 3 * 4 * 87381;
+
+// Seal(text, key) of a text that arrives in pieces of any length.
+class Sealer {
+  public:
+    explicit Sealer(std::string_view key, Pacer* pacer = nullptr);
+
+    // Most bytes that update() writes for n bytes of text, and that finish() writes.
+    static constexpr size_t maxOutput(size_t n) { return (n + 2) / 3 * 4; }
+    static constexpr size_t kMaxFinishOutput = 3;
+
+    // Seals the next n bytes of the text into `out` and returns how many bytes were written.
+    // `data` is used as work space: its bytes are changed.
+    size_t update(uint8_t* data, size_t n, uint8_t* out);
+    // Writes the end of the sealed text (the last one or two bytes of the text).
+    size_t finish(uint8_t* out);
+
+  private:
+    uint32_t state_;
+    Pacer* pacer_;
+    uint8_t carry_[3] = {};
+    size_t carried_ = 0;
+};
+
+// Unseal(text, key) of a sealed text that arrives in pieces of any length.
+class Unsealer {
+  public:
+    explicit Unsealer(std::string_view key, Pacer* pacer = nullptr);
+
+    static constexpr size_t maxOutput(size_t m) { return (m + 3) / 4 * 3; }
+    static constexpr size_t kMaxFinishOutput = 2;
+
+    size_t update(const uint8_t* sealed, size_t m, uint8_t* out);
+    // Writes what the last incomplete group of four characters stands for.
+    size_t finish(uint8_t* out);
+
+  private:
+    uint32_t state_;
+    Pacer* pacer_;
+    uint8_t carry_[4] = {};
+    size_t carried_ = 0;
+};
+
+// Unseals the content of a sealed stored file as it arrives: the final CR LF, if the content
+// ends in one, is not part of the sealed text.
+class StoredFileUnsealer {
+  public:
+    explicit StoredFileUnsealer(std::string_view key, Pacer* pacer = nullptr)
+        : unsealer_(key, pacer) {}
+
+    static constexpr size_t maxOutput(size_t n) { return Unsealer::maxOutput(n); }
+    static constexpr size_t kMaxFinishOutput = 3 + Unsealer::kMaxFinishOutput;
+
+    size_t update(const uint8_t* content, size_t n, uint8_t* out);
+    size_t finish(uint8_t* out);
+
+  private:
+    Unsealer unsealer_;
+    uint8_t held_[2] = {};  // the last bytes seen, which may be the closing CR LF
+    size_t heldCount_ = 0;
+};
+
+// Seals the file `source` into the stored file `target`, which gets `attributes` before it
+// replaces an existing `target`. Missing folders above `target` are created (0700).
+Status sealFile(const std::string& source, const std::string& target, std::string_view key,
+                Pacer* pacer = nullptr, int attributes = platform::kStoredAttributes);
+
+// Unseals the stored file `source` into `target` (0600, `attributes`), likewise.
+Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
+                  Pacer* pacer = nullptr, int attributes = platform::kNormal);
+
+// Re-keys a sealed stored file in one pass: unseals `source` under `oldKey` and seals the
+// content under `newKey` into `target`, which may be `source` itself. Nothing else is written
+// to disk; `target` is replaced only once the new file is complete.
+Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
+                  std::string_view newKey, Pacer* pacer = nullptr,
+                  int attributes = platform::kStoredAttributes);
+
+// Stores `strInitFile` as `strEndFile` under the password of `state`. Sealed
+// (bolEncryptFile): the sealed content is written to `strEndFile` and `strInitFile` stays as
+// it is. Plain: the file is moved there (ShellFileOp move). Either way the stored file ends
+// with attributes 7 and an earlier file at `strEndFile` is replaced only by a complete new
+// one. On failure nothing is lost: the source stays, and so does an earlier destination.
+// With slow run on, the window system is served while the file is sealed.
+Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolEncryptFile);
+
+// Brings the stored file `strInitFile` back as `strEndFile`. Its attributes are cleared first.
+// Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (0600, no
+// attributes) and the stored file stays where it is. Plain: the stored file is moved there.
+// On failure the stored file keeps its attributes and an earlier destination is kept.
+Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolDecryptFile);
+
+}  // namespace vantory

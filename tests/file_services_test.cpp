@@ -1,0 +1,286 @@
+#include "store/file_services.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <vector>
+
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using test::FakeUiServices;
+using test::readFile;
+using test::TempFolder;
+using test::writeFile;
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Records every change of the wait cursor.
+class CursorRecordingUi : public FakeUiServices {
+  public:
+    std::vector<bool> cursor;
+    void setWaitCursor(bool on) override {
+        cursor.push_back(on);
+        FakeUiServices::setWaitCursor(on);
+    }
+};
+
+TEST(RemoveFile, deletesStoredFilesAndLeavesLinkTargetsAlone) {
+    TempFolder dir;
+    FakeUiServices ui;
+    const std::string stored = dir / "100.txt";
+    writeFile(stored, "x");
+    ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
+    EXPECT_TRUE(RemoveFile(stored, ui).ok());
+    EXPECT_FALSE(platform::pathExists(stored));
+
+    const std::string target = dir / "target";
+    writeFile(target, "keep");
+    ::chmod(target.c_str(), 0644);
+    ASSERT_EQ(::symlink(target.c_str(), (dir / "link").c_str()), 0);
+    EXPECT_TRUE(RemoveFile(dir / "link", ui).ok());
+    EXPECT_FALSE(platform::pathExists(dir / "link"));
+    EXPECT_EQ(readFile(target), "keep");
+    EXPECT_EQ(modeOf(target), 0644u);
+    EXPECT_EQ(ui.yields, 0) << "a delete that works at once does not wait";
+}
+
+TEST(RemoveFile, endsAtOnceWhereNoRetryCanHelp) {
+    TempFolder dir;
+    FakeUiServices ui;
+    const auto start = std::chrono::steady_clock::now();
+
+    EXPECT_TRUE(RemoveFile(dir / "missing", ui).ok());
+
+    writeFile(dir / "file", "x");
+    EXPECT_TRUE(RemoveFile(dir / "file/below", ui).ok()) << "nothing can be below a file";
+    EXPECT_EQ(readFile(dir / "file"), "x");
+
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+    writeFile(dir / "folder/inside", "y");
+    EXPECT_EQ(RemoveFile(dir / "folder", ui).error, EISDIR);
+    EXPECT_EQ(readFile(dir / "folder/inside"), "y");
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(ui.yields, 0);
+}
+
+// A file in a folder without write permission cannot be deleted. Root may delete anything,
+// so the attempt runs in a child process that gives up root first.
+TEST(RemoveFile, givesUpOnAFileThatCannotBeDeleted) {
+    TempFolder dir;
+    const std::string folder = dir / "locked";
+    const std::string file = folder + "/file";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    writeFile(file, "kept");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(77);
+        }
+        if (::access(file.c_str(), R_OK) != 0) {
+            ::_exit(77);  // the test folder is out of reach of the unprivileged user
+        }
+        FakeUiServices ui;
+        const auto start = std::chrono::steady_clock::now();
+        const Status s = RemoveFile(file, ui, std::chrono::milliseconds(300));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        const bool bounded =
+            elapsed >= std::chrono::milliseconds(300) && elapsed < std::chrono::seconds(3);
+        ::_exit(s.error == EACCES && bounded && ui.yields > 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "cannot give up root here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "RemoveFile should report EACCES after trying for its limit, yielding meanwhile";
+    EXPECT_EQ(readFile(file), "kept");
+}
+
+TEST(RenameFile, replacesTheDestinationAndClearsAttributes) {
+    TempFolder dir;
+    FakeUiServices ui;
+    writeFile(dir / "a", "new");
+    writeFile(dir / "b", "old");
+    ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
+    ASSERT_TRUE(platform::setAttributes(dir / "b", platform::kStoredAttributes).ok());
+
+    ASSERT_TRUE(RenameFile(dir / "a", dir / "b", ui).ok());
+    EXPECT_FALSE(platform::pathExists(dir / "a"));
+    EXPECT_EQ(readFile(dir / "b"), "new");
+    EXPECT_EQ(platform::getAttributes(dir / "b"), 0);
+
+    EXPECT_TRUE(RenameFile(dir / "b", dir / "b", ui).ok());
+    EXPECT_EQ(readFile(dir / "b"), "new") << "a rename onto itself keeps the file";
+}
+
+TEST(RenameFile, failureLeavesBothFilesAsTheyWere) {
+    TempFolder dir;
+    FakeUiServices ui;
+    writeFile(dir / "dest", "old");
+    EXPECT_EQ(RenameFile(dir / "missing", dir / "dest", ui).error, ENOENT);
+    EXPECT_EQ(readFile(dir / "dest"), "old") << "the destination is not deleted first";
+
+    // A folder that is not empty cannot be replaced by a file.
+    writeFile(dir / "source", "src");
+    ASSERT_TRUE(platform::setAttributes(dir / "source", platform::kStoredAttributes).ok());
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+    writeFile(dir / "folder/x", "x");
+    EXPECT_FALSE(RenameFile(dir / "source", dir / "folder", ui).ok());
+    EXPECT_EQ(readFile(dir / "source"), "src");
+    EXPECT_EQ(platform::getAttributes(dir / "source"), platform::kStoredAttributes);
+}
+
+TEST(ShellFileOp, moveReplacesTheDestinationAndCreatesFolders) {
+    TempFolder dir;
+    CursorRecordingUi ui;
+    writeFile(dir / "src", "content");
+    writeFile(dir / "dest", "old");
+    ASSERT_TRUE(platform::setAttributes(dir / "dest", platform::kStoredAttributes).ok());
+
+    EXPECT_TRUE(ShellFileOp(dir / "src", dir / "dest", kShellMove, ui).ok());
+    EXPECT_FALSE(platform::pathExists(dir / "src"));
+    EXPECT_EQ(readFile(dir / "dest"), "content");
+    EXPECT_EQ(ui.cursor, (std::vector<bool>{true, false}));
+
+    EXPECT_TRUE(ShellFileOp(dir / "dest", dir / "new/deeper/file", kShellMove, ui).ok());
+    EXPECT_EQ(readFile(dir / "new/deeper/file"), "content");
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
+    EXPECT_EQ(modeOf(dir / "new/deeper"), 0700u);
+
+    EXPECT_EQ(ShellFileOp(dir / "gone", dir / "other", kShellMove, ui).error, ENOENT);
+    EXPECT_FALSE(platform::pathExists(dir / "other"));
+    writeFile(dir / "blocker", "");
+    EXPECT_FALSE(ShellFileOp(dir / "new/deeper/file", dir / "blocker/x", kShellMove, ui).ok());
+    EXPECT_EQ(readFile(dir / "new/deeper/file"), "content");
+    EXPECT_EQ(ui.waitCursorDepth, 0);
+}
+
+TEST(ShellFileOp, copyRenameDeleteAndUnknownCodes) {
+    TempFolder dir;
+    FakeUiServices ui;
+    writeFile(dir / "a", "alpha");
+    ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "a").c_str(), times, 0), 0);
+    writeFile(dir / "b", "old");
+
+    EXPECT_TRUE(ShellFileOp(dir / "a", dir / "b", kShellCopy, ui).ok());
+    EXPECT_EQ(readFile(dir / "a"), "alpha");
+    EXPECT_EQ(readFile(dir / "b"), "alpha");
+    EXPECT_EQ(platform::getAttributes(dir / "b"), platform::kStoredAttributes);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "b").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+
+    EXPECT_TRUE(ShellFileOp(dir / "b", dir / "c", kShellRename, ui).ok());
+    EXPECT_FALSE(platform::pathExists(dir / "b"));
+    EXPECT_EQ(readFile(dir / "c"), "alpha");
+
+    EXPECT_TRUE(ShellFileOp(dir / "c", "", kShellDelete, ui).ok());
+    EXPECT_FALSE(platform::pathExists(dir / "c"));
+    EXPECT_EQ(ShellFileOp(dir / "c", "", kShellDelete, ui).error, ENOENT);
+
+    for (const int16_t code : {int16_t{-1}, int16_t{4}, int16_t{7}}) {
+        EXPECT_EQ(ShellFileOp(dir / "a", dir / "d", code, ui).error, EINVAL);
+    }
+    EXPECT_EQ(readFile(dir / "a"), "alpha");
+    EXPECT_FALSE(platform::pathExists(dir / "d"));
+    EXPECT_EQ(ui.waitCursorDepth, 0);
+}
+
+// A folder on another file system than the test folder, removed afterwards.
+class OtherFileSystemFolder {
+  public:
+    explicit OtherFileSystemFolder(const std::string& base) {
+        std::string pattern = base + "/vantory-test-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) != nullptr) {
+            path_ = name.data();
+        }
+    }
+    ~OtherFileSystemFolder() {
+        if (!path_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(path_, ec);
+        }
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+dev_t deviceOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+TEST(ShellFileOp, movesAcrossFileSystems) {
+    TempFolder dir;
+    OtherFileSystemFolder other("/dev/shm");
+    if (other.path().empty() || deviceOf(other.path()) == deviceOf(dir.path())) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    FakeUiServices ui;
+    std::string content(300000, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    const std::string source = dir / "file";
+    writeFile(source, content);
+    ::chmod(source.c_str(), 0640);
+    const struct timespec times[2] = {{1200000000, 0}, {1200000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    ASSERT_TRUE(platform::setAttributes(source, platform::kHidden | platform::kSystem).ok());
+    const std::string target = other.path() + "/store/100.txt";
+    ASSERT_TRUE(platform::makeFolders(other.path() + "/store").ok());
+    writeFile(target, "old");
+
+    ASSERT_TRUE(ShellFileOp(source, target, kShellMove, ui).ok());
+    EXPECT_FALSE(platform::pathExists(source));
+    EXPECT_EQ(readFile(target), content);
+    EXPECT_EQ(platform::getAttributes(target), platform::kHidden | platform::kSystem);
+    EXPECT_EQ(modeOf(target), 0640u);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e :
+         std::filesystem::directory_iterator(other.path() + "/store")) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1) << "no temporary file is left";
+
+    // And back, read-only, into a folder that does not exist yet.
+    ASSERT_TRUE(platform::setAttributes(target, platform::kStoredAttributes).ok());
+    ASSERT_TRUE(ShellFileOp(target, dir / "back/file", kShellMove, ui).ok());
+    EXPECT_FALSE(platform::pathExists(target));
+    EXPECT_EQ(readFile(dir / "back/file"), content);
+    EXPECT_EQ(platform::getAttributes(dir / "back/file"), platform::kStoredAttributes);
+}
+
+}  // namespace
+}  // namespace vantory

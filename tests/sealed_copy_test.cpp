@@ -1,0 +1,365 @@
+#include "store/sealed_copy.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cipher/cipher.h"
+#include "store/settings_file.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using test::FakeUiServices;
+using test::readFile;
+using test::TempFolder;
+using test::writeFile;
+
+constexpr const char* kPassword = "kumquat";
+constexpr size_t kPiece = kSealedCopyPiece;
+
+std::string randomBytes(size_t n, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (char& c : s) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return s;
+}
+
+std::string randomSealedText(size_t n, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (char& c : s) {
+        c = static_cast<char>(59 + random() % 64);
+    }
+    return s;
+}
+
+std::set<std::string> namesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// Cuts `text` into pieces of random lengths, mostly short ones, and returns their ends.
+std::vector<size_t> randomCuts(size_t length, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<size_t> cuts;
+    for (size_t at = 0; at < length;) {
+        const size_t step = random() % 8 == 0 ? random() % 70000 : random() % 9;
+        at = std::min(length, at + step);
+        cuts.push_back(at);
+    }
+    cuts.push_back(length);
+    return cuts;
+}
+
+uint8_t* bytes(std::string& s) {
+    return reinterpret_cast<uint8_t*>(s.data());
+}
+
+template <typename Streamer>
+std::string streamInPieces(Streamer& streamer, std::string input, const std::vector<size_t>& cuts) {
+    std::string out(Streamer::maxOutput(input.size()) + 2 * cuts.size() + 16, '\0');
+    size_t written = 0;
+    size_t from = 0;
+    for (const size_t to : cuts) {
+        written += streamer.update(bytes(input) + from, to - from, bytes(out) + written);
+        from = to;
+    }
+    written += streamer.finish(bytes(out) + written);
+    out.resize(written);
+    return out;
+}
+
+std::string withoutFinalLineEnd(const std::string& content) {
+    return content.size() >= 2 && content.ends_with("\r\n") ? content.substr(0, content.size() - 2)
+                                                            : content;
+}
+
+TEST(SealStreaming, piecesGiveTheBytesOfTheWholeText) {
+    uint32_t seed = 1;
+    for (const size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{5},
+                                size_t{7}, size_t{100}, size_t{147461}, size_t{300001}}) {
+        const std::string text = randomBytes(length, ++seed);
+        const std::string sealed = Seal(text, kPassword);
+        Sealer sealer(kPassword);
+        EXPECT_EQ(streamInPieces(sealer, text, randomCuts(length, ++seed)), sealed) << length;
+        Unsealer unsealer(kPassword);
+        EXPECT_EQ(streamInPieces(unsealer, sealed, randomCuts(sealed.size(), ++seed)), text)
+            << length;
+    }
+}
+
+TEST(SealStreaming, unsealingFollowsTheWholeTextRuleOnAnyInput) {
+    // Input that no sealing made: codes below the printable range, lone tail characters.
+    uint32_t seed = 100;
+    for (size_t length = 0; length < 40; ++length) {
+        const std::string input = randomBytes(length, ++seed);
+        Unsealer unsealer(kPassword);
+        EXPECT_EQ(streamInPieces(unsealer, input, randomCuts(length, ++seed)),
+                  Unseal(input, kPassword))
+            << length;
+    }
+    const std::string input = randomBytes(100003, ++seed);
+    Unsealer unsealer(kPassword);
+    EXPECT_EQ(streamInPieces(unsealer, input, randomCuts(input.size(), ++seed)),
+              Unseal(input, kPassword));
+}
+
+TEST(SealStreaming, storedFileUnsealerDropsOnlyAFinalLineEnd) {
+    const std::string sealed = Seal("hello, world", kPassword);
+    const std::vector<std::string> contents = {
+        "",         "\r",          "\n",        "\r\n",          "\n\r",
+        "a",        "ab",          "ab\r",      "ab\n",          "abc\r\n",
+        "\r\n\r\n", "abcd\r\nxy",  "xyz\r\r\n", sealed + "\r\n", sealed + "\r\n\r\n",
+        sealed,     sealed + "\n",
+    };
+    for (const std::string& content : contents) {
+        const std::string expected = Unseal(withoutFinalLineEnd(content), kPassword);
+        std::vector<size_t> oneByOne;
+        for (size_t i = 1; i <= content.size(); ++i) {
+            oneByOne.push_back(i);
+        }
+        StoredFileUnsealer each(kPassword);
+        EXPECT_EQ(streamInPieces(each, content, oneByOne), expected) << content;
+        for (size_t cut = 0; cut <= content.size(); ++cut) {
+            StoredFileUnsealer two(kPassword);
+            EXPECT_EQ(streamInPieces(two, content, {cut, content.size()}), expected)
+                << content << " cut at " << cut;
+        }
+    }
+}
+
+struct Fixture {
+    TempFolder dir;
+    FakeUiServices ui;
+    ProgramState state;
+    Fixture() {
+        state.strPassword = kPassword;
+        state.strStorageDir = dir / "store/";
+    }
+};
+
+TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
+    Fixture f;
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c) {
+        everyByte.push_back(static_cast<char>(c));
+    }
+    std::vector<std::string> contents = {"",     "a",     "ab",      "abc",
+                                         "abcd", "abcde", everyByte, "line one\r\nline two\r\n",
+                                         "\r\n", "\r",    "\n"};
+    for (const size_t n : {kPiece - 1, kPiece, kPiece + 1, kPiece + 2, 2 * kPiece + 3}) {
+        contents.push_back(randomBytes(n, static_cast<uint32_t>(n)));
+    }
+    contents.push_back(randomBytes(kPiece - 2, 9) + "\r\n");
+
+    const std::string original = f.dir / "original.bin";
+    const std::string stored = f.state.strStorageDir + "100.txt";
+    const std::string restored = f.dir / "restored.bin";
+    for (const std::string& content : contents) {
+        SCOPED_TRACE(content.size());
+        writeFile(original, content);
+
+        // Sealed: the original stays, the stored file is the sealed text and a line end.
+        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, true).ok());
+        EXPECT_EQ(readFile(original), content);
+        const std::string storedContent = readFile(stored);
+        EXPECT_EQ(storedContent.size(), content.size() + (content.size() + 2) / 3 + 2);
+        EXPECT_EQ(storedContent, Seal(content, kPassword) + "\r\n");
+        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+        EXPECT_FALSE(FileExists(stored));
+
+        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, restored, true).ok());
+        EXPECT_EQ(readFile(restored), content);
+        EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
+        EXPECT_EQ(platform::getAttributes(restored), 0);
+
+        // Plain: the file itself goes into storage and back.
+        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, false).ok());
+        EXPECT_FALSE(platform::pathExists(original));
+        EXPECT_EQ(readFile(stored), content);
+        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+        EXPECT_FALSE(FileExists(stored));
+
+        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, original, false).ok());
+        EXPECT_FALSE(platform::pathExists(stored));
+        EXPECT_EQ(readFile(original), content);
+        EXPECT_EQ(platform::getAttributes(original), 0);
+    }
+    EXPECT_EQ(namesIn(f.state.strStorageDir), std::set<std::string>{})
+        << "no temporary file is left in storage";
+    EXPECT_EQ(f.ui.yields, 0) << "no yielding without slow run";
+}
+
+TEST(SealedCopy, storedSizesOfSmallFiles) {
+    Fixture f;
+    const std::string stored = f.dir / "s";
+    for (const auto& [content, size] :
+         std::vector<std::pair<std::string, size_t>>{{"", 2}, {"xyz", 6}, {"wxyz", 8}}) {
+        writeFile(f.dir / "o", content);
+        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, true).ok());
+        EXPECT_EQ(platform::fileSize(stored), size) << content;
+    }
+    writeFile(f.dir / "o", "");
+    ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, true).ok());
+    EXPECT_EQ(readFile(stored), "\r\n");
+}
+
+TEST(SealedCopy, fileLongerThanTheGeneratorPeriodWithSlowRun) {
+    Fixture f;
+    f.state.bolSlowRun = true;
+    const std::string content = randomBytes((size_t{16} << 20) + 12345, 16);
+    writeFile(f.dir / "big", content);
+    const std::string stored = f.state.strStorageDir + "100.txt";
+    ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "big", stored, true).ok());
+    EXPECT_TRUE(readFile(stored) == Seal(content, kPassword) + "\r\n");
+    ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, f.dir / "back", true).ok());
+    EXPECT_TRUE(readFile(f.dir / "back") == content);
+    EXPECT_GT(f.ui.yields, 0) << "slow run serves the window system";
+}
+
+TEST(SealedCopy, unsealingWhereTheLineEndStraddlesPieces) {
+    Fixture f;
+    const std::string stored = f.dir / "stored";
+    std::vector<std::string> contents;
+    for (size_t n = kPiece - 3; n <= kPiece + 2; ++n) {
+        contents.push_back(randomSealedText(n - 2, static_cast<uint32_t>(n)) + "\r\n");
+    }
+    std::string crAtPieceEnd = randomSealedText(kPiece - 1, 5) + "\r";
+    contents.push_back(crAtPieceEnd);                        // a lone CR at the very end
+    contents.push_back(crAtPieceEnd + "\nabc");              // CR LF across pieces, then more text
+    contents.push_back(randomSealedText(kPiece, 6) + "\n");  // a lone LF in a piece of its own
+    for (const std::string& content : contents) {
+        writeFile(stored, content);
+        ASSERT_TRUE(unsealFile(stored, f.dir / "out", kPassword).ok());
+        EXPECT_TRUE(readFile(f.dir / "out") == Unseal(withoutFinalLineEnd(content), kPassword))
+            << content.size();
+    }
+}
+
+TEST(SealedCopy, resealRekeysAStoredFileInPlace) {
+    Fixture f;
+    const std::string stored = f.state.strStorageDir + "100.txt";
+    for (const size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{5}, kPiece - 1, kPiece + 7}) {
+        const std::string content = randomBytes(n, static_cast<uint32_t>(n) + 40);
+        writeFile(f.dir / "o", content);
+        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, true).ok());
+        ASSERT_TRUE(resealFile(stored, stored, kPassword, "new password").ok());
+        EXPECT_TRUE(readFile(stored) == Seal(content, "new password") + "\r\n") << n;
+        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+        ASSERT_TRUE(unsealFile(stored, f.dir / "back", "new password").ok());
+        EXPECT_TRUE(readFile(f.dir / "back") == content) << n;
+    }
+    EXPECT_EQ(namesIn(f.state.strStorageDir), std::set<std::string>{"100.txt"});
+}
+
+TEST(SealedCopy, replacesAnExistingReadOnlyDestinationInEveryMode) {
+    Fixture f;
+    const std::string stored = f.dir / "stored";
+    const std::string target = f.dir / "target";
+    for (const bool sealed : {true, false}) {
+        writeFile(f.dir / "o", "fresh");
+        writeFile(stored, "earlier");
+        ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
+        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, sealed).ok());
+        EXPECT_EQ(readFile(stored), sealed ? Seal("fresh", kPassword) + "\r\n" : "fresh");
+
+        writeFile(target, "earlier");
+        ASSERT_TRUE(platform::setAttributes(target, platform::kStoredAttributes).ok());
+        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, target, sealed).ok());
+        EXPECT_EQ(readFile(target), "fresh");
+        EXPECT_EQ(platform::getAttributes(target), 0);
+    }
+}
+
+TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
+    Fixture f;
+    const std::string stored = f.dir / "stored";
+    const auto prepareOld = [&] {
+        writeFile(stored, "old");
+        ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
+    };
+    const auto oldIsKept = [&] {
+        EXPECT_EQ(readFile(stored), "old");
+        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+    };
+
+    // A source that cannot be read gives no stored file of CR LF alone.
+    prepareOld();
+    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, true).error, ENOENT);
+    oldIsKept();
+    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, false).error, ENOENT);
+    oldIsKept();
+    ASSERT_EQ(::mkdir((f.dir / "folder").c_str(), 0700), 0);
+    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
+    oldIsKept();
+
+    // A destination that cannot be created.
+    writeFile(f.dir / "source", "mine");
+    writeFile(f.dir / "plainfile", "");
+    for (const bool sealed : {true, false}) {
+        EXPECT_FALSE(
+            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", sealed).ok());
+        EXPECT_EQ(readFile(f.dir / "source"), "mine");
+        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", sealed).ok());
+        oldIsKept();
+    }
+    EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "out", true).error, ENOENT);
+    EXPECT_EQ(namesIn(f.dir.path()),
+              (std::set<std::string>{"folder", "plainfile", "source", "stored"}));
+}
+
+// Writing stops at a file-size limit, as on a full disk: the write fails with EFBIG.
+TEST(SealedCopy, fullDiskKeepsTheOldDestination) {
+    Fixture f;
+    const std::string content = randomBytes(300000, 3);
+    writeFile(f.dir / "original", content);
+    const std::string stored = f.dir / "stored";
+    ASSERT_TRUE(sealFile(f.dir / "original", stored, kPassword).ok());
+    writeFile(f.dir / "restored", "old restored");
+    writeFile(f.dir / "old stored", "old");
+    ASSERT_TRUE(platform::setAttributes(f.dir / "old stored", 7).ok());
+    const std::set<std::string> before = namesIn(f.dir.path());
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {65536, 65536};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        FakeUiServices ui;
+        const Status sealedInto =
+            encryptFileCopy(f.state, ui, f.dir / "original", f.dir / "old stored", true);
+        const Status unsealedInto = decryptFileCopy(f.state, ui, stored, f.dir / "restored", true);
+        ::_exit(sealedInto.error == EFBIG && unsealedInto.error == EFBIG ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "both copies should fail with EFBIG";
+    EXPECT_EQ(readFile(f.dir / "old stored"), "old");
+    EXPECT_EQ(platform::getAttributes(f.dir / "old stored"), 7);
+    EXPECT_EQ(readFile(f.dir / "restored"), "old restored");
+    EXPECT_EQ(platform::getAttributes(stored), 7) << "a failed restore puts the attributes back";
+    EXPECT_EQ(namesIn(f.dir.path()), before) << "no temporary file is left";
+}
+
+}  // namespace
+}  // namespace vantory
