@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "cipher/cipher.h"
 #include "cipher/kernels.h"
@@ -89,8 +92,8 @@ TEST(Cipher, keyStreamDependsOnTheKeyAlone) {
 }
 
 TEST(Cipher, shrinkLengthsFollowTheRule) {
-    const std::pair<size_t, size_t> lengths[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 3},
-                                                 {6, 4}, {7, 5}, {8, 6}, {9, 6}};
+    const std::pair<size_t, size_t> lengths[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3},
+                                                 {5, 3}, {6, 4}, {7, 5}, {8, 6}, {9, 6}};
     for (const auto& [m, n] : lengths) {
         Cipher cipher;
         cipher.Text(std::string(m, 'A'));
@@ -121,28 +124,160 @@ TEST(Cipher, pacerTicksDuringLongTextsWithoutChangingTheResult) {
     EXPECT_GT(yields, 10);
 }
 
-TEST(Kernels, everyFormMatchesThePortableOne) {
-    for (const size_t n : {0, 1, 2, 3, 5, 31, 32, 33, 95, 96, 97, 1000, 65536 + 7}) {
-        std::string a = randomBytes(n, static_cast<unsigned>(n)), b = a;
-        EXPECT_EQ(kernels::xorKeyStream(0x123456, reinterpret_cast<uint8_t*>(a.data()), n),
-                  kernels::portable::xorKeyStream(0x123456, reinterpret_cast<uint8_t*>(b.data()), n));
-        EXPECT_EQ(a, b);
+// Every kernel set this processor runs is checked against the portable forms, which follow
+// the reference rules step by step.
+class KernelSetTest : public ::testing::TestWithParam<const kernels::KernelSet*> {
+  protected:
+    const kernels::KernelSet& set() const { return *GetParam(); }
+};
 
-        std::string s1(kernels::stretchedSize(n), '\0'), s2 = s1;
-        kernels::stretch(reinterpret_cast<const uint8_t*>(a.data()), n,
-                         reinterpret_cast<uint8_t*>(s1.data()));
-        kernels::portable::stretch(reinterpret_cast<const uint8_t*>(a.data()), n,
-                                   reinterpret_cast<uint8_t*>(s2.data()));
-        EXPECT_EQ(s1, s2);
+const uint8_t* in(const std::string& s, size_t offset = 0) {
+    return reinterpret_cast<const uint8_t*>(s.data()) + offset;
+}
+uint8_t* out(std::string& s, size_t offset = 0) {
+    return reinterpret_cast<uint8_t*>(s.data()) + offset;
+}
 
-        // Shrink of arbitrary bytes, printable and not.
-        const std::string any = randomBytes(4 * (n / 4), 11);
-        std::string r1(3 * (n / 4), '\0'), r2 = r1;
-        kernels::shrinkGroups(reinterpret_cast<const uint8_t*>(any.data()), n / 4,
-                              reinterpret_cast<uint8_t*>(r1.data()));
-        kernels::portable::shrinkGroups(reinterpret_cast<const uint8_t*>(any.data()), n / 4,
-                                        reinterpret_cast<uint8_t*>(r2.data()));
-        EXPECT_EQ(r1, r2);
+// Lengths around every vector width and step, and a few long ones.
+std::vector<size_t> testLengths() {
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 200; ++n) {
+        lengths.push_back(n);
+    }
+    for (const size_t n : {255, 256, 257, 383, 384, 385, 4095, 49152, 65536 + 7, 100003}) {
+        lengths.push_back(n);
+    }
+    return lengths;
+}
+
+constexpr uint32_t kStates[] = {0, 0x938F86, 0xFFFFFFFF, 0x12000000, 0x00FFFFFF};
+
+// Bytes of the printable range with some codes outside it here and there, so that vector
+// code meets both its fast path and the reference rule within one call.
+std::string mostlyPrintable(size_t n, unsigned seed, int foreignOneIn) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) {
+        const bool foreign = static_cast<int>(gen() % static_cast<unsigned>(foreignOneIn)) == 0;
+        c = static_cast<char>(foreign ? gen() % 256 : kernels::kFirstCode + gen() % 64);
+    }
+    return s;
+}
+
+TEST_P(KernelSetTest, xorKeyStreamMatchesFromAnyStateLengthAndAlignment) {
+    size_t round = 0;
+    for (const size_t n : testLengths()) {
+        const uint32_t state = kStates[round % std::size(kStates)];
+        const size_t offset = round++ % 7;
+        const std::string original = randomBytes(n + offset, static_cast<unsigned>(n));
+        std::string a = original, b = original;
+        EXPECT_EQ(set().xorKeyStream(state, out(a, offset), n),
+                  kernels::portable::xorKeyStream(state, out(b, offset), n))
+            << n;
+        ASSERT_EQ(a, b) << "length " << n << ", state " << state;
+    }
+}
+
+TEST_P(KernelSetTest, stretchMatchesForEveryLengthAndWritesNoFurther) {
+    size_t round = 0;
+    for (const size_t n : testLengths()) {
+        const size_t offset = round++ % 5;
+        const std::string text = randomBytes(n + offset, static_cast<unsigned>(n) + 1);
+        const size_t size = kernels::stretchedSize(n);
+        std::string a(size + offset + 64, '#'), b = a;
+        set().stretch(in(text, offset), n, out(a, offset));
+        kernels::portable::stretch(in(text, offset), n, out(b, offset));
+        ASSERT_EQ(a, b) << "length " << n;
+    }
+}
+
+TEST_P(KernelSetTest, xorStretchIsXorThenStretch) {
+    size_t round = 0;
+    for (const size_t n : testLengths()) {
+        const uint32_t state = kStates[round % std::size(kStates)];
+        const size_t offset = round++ % 3;
+        const std::string text = randomBytes(n + offset, static_cast<unsigned>(n) + 2);
+        const std::string textBefore = text;
+
+        std::string xored = text;
+        const uint32_t after = kernels::portable::xorKeyStream(state, out(xored, offset), n);
+        std::string expected(kernels::stretchedSize(n) + 64, '#');
+        kernels::portable::stretch(in(xored, offset), n, out(expected));
+
+        std::string sealed(expected.size(), '#');
+        EXPECT_EQ(set().xorStretch(state, in(text, offset), n, out(sealed)), after) << n;
+        ASSERT_EQ(sealed, expected) << "length " << n << ", state " << state;
+        ASSERT_EQ(text, textBefore);
+    }
+}
+
+TEST_P(KernelSetTest, shrinkMatchesOnAnyBytes) {
+    size_t round = 0;
+    for (const size_t n : testLengths()) {
+        const size_t groups = n / 4 + n % 3;
+        const size_t offset = round % 4;
+        // Random bytes (mostly foreign), printable ones with a few foreign codes, sealed text.
+        const std::string inputs[] = {
+            randomBytes(4 * groups + offset, static_cast<unsigned>(n) + 3),
+            mostlyPrintable(4 * groups + offset, static_cast<unsigned>(n) + 4, 97),
+            std::string(offset, 'x') + Seal(randomBytes(3 * groups, static_cast<unsigned>(n)), "k"),
+        };
+        for (const std::string& input : inputs) {
+            std::string a(3 * groups + offset + 64, '#'), b = a;
+            set().shrinkGroups(in(input, offset), groups, out(a, offset));
+            kernels::portable::shrinkGroups(in(input, offset), groups, out(b, offset));
+            ASSERT_EQ(a, b) << "groups " << groups;
+
+            const uint32_t state = kStates[round++ % std::size(kStates)];
+            std::string expected = b;
+            const uint32_t after =
+                kernels::portable::xorKeyStream(state, out(expected, offset), 3 * groups);
+            std::string c(a.size(), '#');
+            EXPECT_EQ(set().shrinkXor(state, in(input, offset), groups, out(c, offset)), after);
+            ASSERT_EQ(c, expected) << "groups " << groups << ", state " << state;
+        }
+    }
+}
+
+TEST_P(KernelSetTest, sealAndUnsealGiveTheReferenceBytes) {
+    const std::string original = kernels::activeKernelSet().name;
+    const std::string text = randomBytes(300001, 9);
+    ASSERT_TRUE(kernels::useKernelSet("portable"));
+    const std::string sealed = Seal(text, "kumquat");
+    std::string foreign = sealed;
+    for (size_t i = 0; i < foreign.size(); i += 1009) {
+        foreign[i] = static_cast<char>(i % 59);
+    }
+    const std::string unsealedForeign = Unseal(foreign, "kumquat");
+
+    ASSERT_TRUE(kernels::useKernelSet(set().name));
+    EXPECT_EQ(Seal("Hello, world", "kumquat"), "kHuFjezoxa=wPgoH");
+    EXPECT_EQ(Seal(text, "kumquat"), sealed);
+    EXPECT_EQ(Unseal(sealed, "kumquat"), text);
+    EXPECT_EQ(Unseal(foreign, "kumquat"), unsealedForeign);
+    ASSERT_TRUE(kernels::useKernelSet(original));
+}
+
+INSTANTIATE_TEST_SUITE_P(Available, KernelSetTest,
+                         ::testing::ValuesIn(kernels::availableKernelSets().begin(),
+                                             kernels::availableKernelSets().end()),
+                         [](const auto& info) { return std::string(info.param->name); });
+
+TEST(Kernels, portableSetComesFirstAndUnknownNamesAreRefused) {
+    const auto sets = kernels::availableKernelSets();
+    ASSERT_FALSE(sets.empty());
+    EXPECT_STREQ(sets.front()->name, "portable");
+    EXPECT_FALSE(kernels::useKernelSet("no-such-set"));
+    EXPECT_NE(std::find(sets.begin(), sets.end(), &kernels::activeKernelSet()), sets.end());
+}
+
+TEST(Kernels, jumpAheadEqualsSingleSteps) {
+    for (const uint64_t k : {0, 1, 2, 3, 24, 48, 64, 100, 12345}) {
+        uint32_t state = 0xABCDEF;
+        for (uint64_t i = 0; i < k; ++i) {
+            state = state * kernels::kStepMultiplier + kernels::kStepIncrement;
+        }
+        EXPECT_EQ(kernels::jumpAhead(k).apply(0xABCDEF), state) << k;
     }
 }
 
