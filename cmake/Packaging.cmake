@@ -28,12 +28,19 @@ if(NOT _vantory_metainfo_text MATCHES "<release version=\"${PROJECT_VERSION}\"")
 endif()
 
 # AppStream accepts screenshots only as web addresses, so they are listed only once the
-# repository's screenshots have a public home. The first one found is the default.
+# repository's screenshots have a public home. The main window's come first, and the first
+# one is the default.
 set(_vantory_screenshots "")
 if(VANTORY_SCREENSHOT_BASE_URL)
   file(GLOB _vantory_shots RELATIVE "${PROJECT_SOURCE_DIR}/docs/screenshots"
        CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/screenshots/*.png")
   list(SORT _vantory_shots)
+  set(_main_shots ${_vantory_shots})
+  list(FILTER _main_shots INCLUDE REGEX "^main")
+  if(_main_shots)
+    list(REMOVE_ITEM _vantory_shots ${_main_shots})
+    list(PREPEND _vantory_shots ${_main_shots})
+  endif()
   set(_type " type=\"default\"")
   foreach(_shot IN LISTS _vantory_shots)
     string(APPEND _vantory_screenshots
