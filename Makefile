@@ -34,6 +34,7 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	./build/release/bench/vantory_bench
+	./build/release/bench/vantory_file_bench
 
 # `make install` puts the program, its icons, desktop entry and AppStream metadata under
 # PREFIX (default /usr/local), below DESTDIR when given; through sudo when not writable.

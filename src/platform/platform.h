@@ -72,6 +72,9 @@ public:
     Status write(const void* data, size_t size);
     Status write(std::string_view data) { return write(data.data(), data.size()); }
     Status commit();  // flush, rename over the target, sync the folder
+    // Asks the system to start writing what was written so far to disk, without waiting for
+    // it, so that the flush in commit() has less left to do.
+    void startWriteback();
     void discard();
     const std::string& temporaryPath() const { return temporaryPath_; }
 

@@ -268,6 +268,12 @@ Status AtomicFile::commit() {
     return Status::success();
 }
 
+void AtomicFile::startWriteback() {
+    if (fd_ >= 0 && failure_.ok()) {
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+}
+
 void AtomicFile::discard() {
     if (fd_ >= 0) {
         ::close(fd_);

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "cipher/cipher.h"
@@ -27,7 +32,7 @@ constexpr uint8_t kLineEnd[2] = {'\r', '\n'};
 Sealer::Sealer(std::string_view key, Pacer* pacer)
     : state_(KeyStreamStart(key, pacer)), pacer_(pacer) {}
 
-size_t Sealer::update(uint8_t* data, size_t n, uint8_t* out) {
+size_t Sealer::update(const uint8_t* data, size_t n, uint8_t* out) {
     size_t written = 0;
     if (carried_ > 0) {
         while (carried_ < 3 && n > 0) {
@@ -37,16 +42,14 @@ size_t Sealer::update(uint8_t* data, size_t n, uint8_t* out) {
         if (carried_ < 3) {
             return 0;
         }
-        state_ = kernels::xorKeyStream(state_, carry_, 3);
-        kernels::stretch(carry_, 3, out);
+        state_ = kernels::xorStretch(state_, carry_, 3, out);
         written = 4;
         carried_ = 0;
     }
     const size_t whole = n - n % 3;
     for (size_t done = 0; done < whole; done += kBlock) {
         const size_t m = std::min(kBlock, whole - done);
-        state_ = kernels::xorKeyStream(state_, data + done, m);
-        kernels::stretch(data + done, m, out + written);
+        state_ = kernels::xorStretch(state_, data + done, m, out + written);
         written += m / 3 * 4;
         tick(pacer_);
     }
@@ -57,8 +60,7 @@ size_t Sealer::update(uint8_t* data, size_t n, uint8_t* out) {
 
 size_t Sealer::finish(uint8_t* out) {
     const size_t n = carried_;
-    state_ = kernels::xorKeyStream(state_, carry_, n);
-    kernels::stretch(carry_, n, out);
+    state_ = kernels::xorStretch(state_, carry_, n, out);
     carried_ = 0;
     return kernels::stretchedSize(n);
 }
@@ -76,8 +78,7 @@ size_t Unsealer::update(const uint8_t* sealed, size_t m, uint8_t* out) {
         if (carried_ < 4) {
             return 0;
         }
-        kernels::shrinkGroups(carry_, 1, out);
-        state_ = kernels::xorKeyStream(state_, out, 3);
+        state_ = kernels::shrinkXor(state_, carry_, 1, out);
         written = 3;
         carried_ = 0;
     }
@@ -85,8 +86,7 @@ size_t Unsealer::update(const uint8_t* sealed, size_t m, uint8_t* out) {
     constexpr size_t kGroupsPerBlock = kBlock / 4;
     for (size_t g = 0; g < groups; g += kGroupsPerBlock) {
         const size_t k = std::min(kGroupsPerBlock, groups - g);
-        kernels::shrinkGroups(sealed + 4 * g, k, out + written);
-        state_ = kernels::xorKeyStream(state_, out + written, 3 * k);
+        state_ = kernels::shrinkXor(state_, sealed + 4 * g, k, out + written);
         written += 3 * k;
         tick(pacer_);
     }
@@ -143,7 +143,7 @@ class Transform {
   public:
     virtual ~Transform() = default;
     virtual size_t maxOutput(size_t n) const = 0;
-    virtual size_t update(uint8_t* data, size_t n, uint8_t* out) = 0;
+    virtual size_t update(const uint8_t* data, size_t n, uint8_t* out) = 0;
     virtual size_t finish(uint8_t* out) = 0;
 };
 
@@ -154,7 +154,7 @@ class SealTransform final : public Transform {
   public:
     SealTransform(std::string_view key, Pacer* pacer) : sealer_(key, pacer) {}
     size_t maxOutput(size_t n) const override { return Sealer::maxOutput(n); }
-    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+    size_t update(const uint8_t* data, size_t n, uint8_t* out) override {
         return sealer_.update(data, n, out);
     }
     size_t finish(uint8_t* out) override {
@@ -172,7 +172,7 @@ class UnsealTransform final : public Transform {
   public:
     UnsealTransform(std::string_view key, Pacer* pacer) : unsealer_(key, pacer) {}
     size_t maxOutput(size_t n) const override { return StoredFileUnsealer::maxOutput(n); }
-    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+    size_t update(const uint8_t* data, size_t n, uint8_t* out) override {
         return unsealer_.update(data, n, out);
     }
     size_t finish(uint8_t* out) override { return unsealer_.finish(out); }
@@ -193,7 +193,7 @@ class ResealTransform final : public Transform {
     size_t maxOutput(size_t n) const override {
         return Sealer::maxOutput(StoredFileUnsealer::maxOutput(n));
     }
-    size_t update(uint8_t* data, size_t n, uint8_t* out) override {
+    size_t update(const uint8_t* data, size_t n, uint8_t* out) override {
         const size_t plain = unsealer_.update(data, n, middle_.data());
         return sealer_.update(middle_.data(), plain, out);
     }
@@ -215,6 +215,97 @@ static_assert(Sealer::maxOutput(StoredFileUnsealer::kMaxFinishOutput) + Sealer::
                   sizeof kLineEnd <=
               kMaxFinishOutput);
 
+// Writes pieces to a file on a thread of its own, so that reading and sealing the next piece
+// overlap with writing this one, and asks the system to send each piece on to the disk at
+// once, so that little is left to flush at the end. A few buffers go round between the two
+// threads; the first write error stops the writing and is kept.
+class PieceWriter {
+  public:
+    PieceWriter(platform::AtomicFile& file, size_t capacity)
+        : file_(file), buffers_(kBuffers, std::vector<uint8_t>(capacity)) {
+        for (size_t i = 0; i < kBuffers; ++i) {
+            free_.push_back(i);
+        }
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PieceWriter() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    // A buffer to fill, once one is free; null after a write error.
+    uint8_t* take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !free_.empty() || !failure_.ok(); });
+        if (!failure_.ok()) {
+            return nullptr;
+        }
+        taken_ = free_.front();
+        free_.pop_front();
+        return buffers_[taken_].data();
+    }
+    // Queues the first n bytes of the buffer last taken.
+    void submit(size_t n) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back({taken_, n});
+        }
+        changed_.notify_all();
+    }
+    // Waits until everything queued is written; the first write error, if any.
+    Status drain() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return free_.size() == kBuffers || !failure_.ok(); });
+        return failure_;
+    }
+
+  private:
+    static constexpr size_t kBuffers = 3;
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+            if (queue_.empty()) {
+                return;
+            }
+            const auto [index, n] = queue_.front();
+            queue_.pop_front();
+            Status written;
+            if (failure_.ok()) {
+                lock.unlock();
+                written = file_.write(buffers_[index].data(), n);
+                if (written.ok()) {
+                    file_.startWriteback();
+                }
+                lock.lock();
+            }
+            if (!written.ok() && failure_.ok()) {
+                failure_ = written;
+            }
+            free_.push_back(index);
+            changed_.notify_all();
+        }
+    }
+
+    platform::AtomicFile& file_;
+    std::vector<std::vector<uint8_t>> buffers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<size_t> free_;
+    std::deque<std::pair<size_t, size_t>> queue_;
+    size_t taken_ = 0;
+    Status failure_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 Status transformFile(const std::string& source, const std::string& target, int attributes,
                      Transform& transform) {
     platform::InputFile in;
@@ -228,24 +319,25 @@ Status transformFile(const std::string& source, const std::string& target, int a
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
-    std::vector<uint8_t> input(kPiece);
-    std::vector<uint8_t> output(std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
-    for (;;) {
-        size_t got = 0;
-        if (Status s = in.read(input.data(), input.size(), got); !s.ok()) {
+    {
+        std::vector<uint8_t> input(kPiece);
+        PieceWriter writer(out, std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
+        for (bool end = false; !end;) {
+            size_t got = 0;
+            if (Status s = in.read(input.data(), input.size(), got); !s.ok()) {
+                return s;
+            }
+            uint8_t* output = writer.take();
+            if (output == nullptr) {
+                break;  // drain() reports the error
+            }
+            end = got == 0;
+            writer.submit(end ? transform.finish(output)
+                              : transform.update(input.data(), got, output));
+        }
+        if (Status s = writer.drain(); !s.ok()) {
             return s;
         }
-        if (got == 0) {
-            break;
-        }
-        const size_t n = transform.update(input.data(), got, output.data());
-        if (Status s = out.write(output.data(), n); !s.ok()) {
-            return s;
-        }
-    }
-    const size_t n = transform.finish(output.data());
-    if (Status s = out.write(output.data(), n); !s.ok()) {
-        return s;
     }
     if (attributes != platform::kNormal) {
         if (Status s = platform::setAttributes(out.temporaryPath(), attributes); !s.ok()) {

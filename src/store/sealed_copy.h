@@ -38,8 +38,7 @@ class Sealer {
     static constexpr size_t kMaxFinishOutput = 3;
 
     // Seals the next n bytes of the text into `out` and returns how many bytes were written.
-    // `data` is used as work space: its bytes are changed.
-    size_t update(uint8_t* data, size_t n, uint8_t* out);
+    size_t update(const uint8_t* data, size_t n, uint8_t* out);
     // Writes the end of the sealed text (the last one or two bytes of the text).
     size_t finish(uint8_t* out);
 

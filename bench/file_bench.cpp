@@ -1,0 +1,211 @@
+// Speed and memory of the sealed copy on a large file, against cp.
+//
+// Creates a file of BENCH_FILE_MIB mebibytes (default 1024) in a new folder under TMPDIR
+// (default /tmp), times `cp` of it, then encryptFileCopy (sealed) into a storage folder and
+// decryptFileCopy back, checks that the round trip gives the file back byte for byte, and
+// prints
+//   seal file: <MB/s> MB/s, <ratio>x cp, peak <MiB> MiB
+//   unseal file: <MB/s> MB/s, <ratio>x cp, peak <MiB> MiB
+// MB/s counts bytes of the original file (1 MB = 10^6 bytes) over the wall-clock time. Each
+// operation runs in a child process of its own, so "peak" is that process's peak resident
+// memory (ru_maxrss), and cp's own peak is shown for comparison. The page cache is flushed
+// (sync) before each timed operation; the sealed copy's own flush to disk is timed, as it is
+// part of the operation, while cp's is not.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "store/program_state.h"
+#include "store/sealed_copy.h"
+#include "ui/ui_services.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A window system with nothing to do.
+class NoUi : public vantory::UiServices {
+  public:
+    void messageBox(const std::string&, int, const std::string&) override {}
+    std::string inputBox(const std::string&, const std::string&) override { return {}; }
+    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
+    void yield() override {}
+    void setWaitCursor(bool) override {}
+    void openWithDefaultApplication(const std::string&) override {}
+    bool previousInstanceRunning(const std::string&) override { return false; }
+};
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+// Runs `work` in a child process; its exit status tells success.
+Run runInChild(const std::function<bool()>& work) {
+    ::sync();
+    Run run;
+    const auto start = Clock::now();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return run;
+    }
+    if (child == 0) {
+        ::_exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(child, &status, 0, &usage) != child) {
+        return run;
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return run;
+}
+
+Run runCp(const std::string& from, const std::string& to) {
+    ::sync();
+    Run run;
+    std::vector<char*> argv = {const_cast<char*>("cp"), const_cast<char*>(from.c_str()),
+                               const_cast<char*>(to.c_str()), nullptr};
+    const auto start = Clock::now();
+    pid_t child = 0;
+    if (::posix_spawnp(&child, "cp", nullptr, nullptr, argv.data(), environ) != 0) {
+        return run;
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(child, &status, 0, &usage) != child) {
+        return run;
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return run;
+}
+
+bool writeSource(const std::string& path, uint64_t bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<uint64_t> block((size_t{1} << 20) / sizeof(uint64_t));
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    bool ok = true;
+    for (uint64_t done = 0; ok && done < bytes;) {
+        for (uint64_t& word : block) {  // xorshift64
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            word = x;
+        }
+        const size_t n =
+            static_cast<size_t>(std::min<uint64_t>(bytes - done, block.size() * sizeof(uint64_t)));
+        ok = ::write(fd, block.data(), n) == static_cast<ssize_t>(n);
+        done += n;
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+bool sameContent(const std::string& a, const std::string& b) {
+    vantory::platform::InputFile fa, fb;
+    if (!fa.open(a).ok() || !fb.open(b).ok()) {
+        return false;
+    }
+    std::vector<char> ba(size_t{1} << 20), bb(size_t{1} << 20);
+    for (;;) {
+        size_t na = 0, nb = 0;
+        if (!fa.read(ba.data(), ba.size(), na).ok() || !fb.read(bb.data(), bb.size(), nb).ok()) {
+            return false;
+        }
+        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) {
+            return false;
+        }
+        if (na == 0) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+int main() {
+    uint64_t mib = 1024;
+    if (const char* env = std::getenv("BENCH_FILE_MIB"); env != nullptr && env[0] != '\0') {
+        mib = std::strtoull(env, nullptr, 10);
+    }
+    const uint64_t bytes = mib << 20;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/vantory-file-bench-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string folder = name.data();
+    const std::string source = folder + "/source.bin";
+    const std::string copy = folder + "/cp-copy.bin";
+    const std::string stored = folder + "/store/100.txt";
+    const std::string restored = folder + "/restored.bin";
+
+    int result = 1;
+    std::printf("file: %llu MiB in %s\n", static_cast<unsigned long long>(mib), folder.c_str());
+    if (!writeSource(source, bytes)) {
+        std::fprintf(stderr, "cannot write %s\n", source.c_str());
+    } else {
+        vantory::ProgramState state;
+        state.strPassword = "kumquat";
+        state.strStorageDir = folder + "/store/";
+        state.bolSlowRun = true;  // as the main window runs, with a window system that is idle
+        NoUi ui;
+
+        const Run cp = runCp(source, copy);
+        std::filesystem::remove(copy);
+        const Run seal = runInChild(
+            [&] { return vantory::encryptFileCopy(state, ui, source, stored, true).ok(); });
+        const Run unseal = runInChild(
+            [&] { return vantory::decryptFileCopy(state, ui, stored, restored, true).ok(); });
+        const bool same = seal.ok && unseal.ok && sameContent(source, restored);
+
+        const double megabytes = static_cast<double>(bytes) / 1e6;
+        std::printf("cp: %.3f s, %.0f MB/s, peak %.1f MiB\n", cp.seconds, megabytes / cp.seconds,
+                    cp.peakMiB);
+        std::printf("seal file: %.0f MB/s, %.2fx cp, peak %.1f MiB\n", megabytes / seal.seconds,
+                    seal.seconds / cp.seconds, seal.peakMiB);
+        std::printf("unseal file: %.0f MB/s, %.2fx cp, peak %.1f MiB\n", megabytes / unseal.seconds,
+                    unseal.seconds / cp.seconds, unseal.peakMiB);
+        if (!cp.ok || !seal.ok || !unseal.ok) {
+            std::fprintf(stderr, "an operation failed (cp %d, seal %d, unseal %d)\n", cp.ok,
+                         seal.ok, unseal.ok);
+        } else if (!same) {
+            std::fprintf(stderr, "the restored file differs from the original\n");
+        } else {
+            result = 0;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::permissions(stored, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(folder, ec);
+    return result;
+}
