@@ -45,20 +45,6 @@ void stretch(const uint8_t* in, size_t n, uint8_t* out) {
 
 }  // namespace portable
 
-namespace {
-
-// One output character of the reference rule: lo OR hi, or a space where that is negative.
-// The integer division truncates towards zero and AND works on two's complement, as the
-// reference does for codes below the printable range.
-uint8_t shrinkOne(uint8_t data, int top, int shift) {
-    const int lo = data - kFirstCode;
-    const int hi = ((shift == 0 ? top : top / (1 << shift)) & 3) * 64;
-    const int value = lo | hi;
-    return value < 0 ? uint8_t{' '} : static_cast<uint8_t>(value);
-}
-
-}  // namespace
-
 namespace detail {
 
 void laneStates(uint32_t state, size_t lanes, size_t perLane, size_t blocks, uint32_t* out) {
@@ -68,13 +54,6 @@ void laneStates(uint32_t state, size_t lanes, size_t perLane, size_t blocks, uin
         const size_t block = p / blockBytes, lane = p % blockBytes / perLane, k = p % perLane;
         out[(block * perLane + k) * lanes + lane] = state;
     }
-}
-
-void shrinkGroup(const uint8_t* in, uint8_t* out) {
-    const int top = in[3] - kFirstCode;
-    out[0] = shrinkOne(in[0], top, 4);
-    out[1] = shrinkOne(in[1], top, 2);
-    out[2] = shrinkOne(in[2], top, 0);
 }
 
 }  // namespace detail
@@ -112,9 +91,9 @@ void shrinkTail(const uint8_t* in, size_t m, uint8_t* out) {
         return;
     }
     const int top = in[m - 1] - kFirstCode;
-    out[0] = shrinkOne(in[0], top, 4);
+    out[0] = detail::shrinkOne(in[0], top, 4);
     if (m == 3) {
-        out[1] = shrinkOne(in[1], top, 2);
+        out[1] = detail::shrinkOne(in[1], top, 2);
     }
 }
 

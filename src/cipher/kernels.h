@@ -115,8 +115,24 @@ namespace detail {
 // that byte's generator step from `state`). Writes the vectors one after the other to out.
 void laneStates(uint32_t state, size_t lanes, size_t perLane, size_t blocks, uint32_t* out);
 
+// One output byte of the reference rule: lo OR hi, or a space where that is negative. The
+// integer division truncates towards zero and AND works on two's complement, as the
+// reference does for codes below the printable range.
+inline uint8_t shrinkOne(uint8_t data, int top, int shift) {
+    const int lo = data - kFirstCode;
+    const int hi = ((shift == 0 ? top : top / (1 << shift)) & 3) * 64;
+    const int value = lo | hi;
+    return value < 0 ? uint8_t{' '} : static_cast<uint8_t>(value);
+}
+
 // The reference rule for one group of four characters whatever their codes: three bytes.
-void shrinkGroup(const uint8_t* in, uint8_t* out);
+// Inline, so that vector loops that fall back on it need not save their registers.
+inline void shrinkGroup(const uint8_t* in, uint8_t* out) {
+    const int top = in[3] - kFirstCode;
+    out[0] = shrinkOne(in[0], top, 4);
+    out[1] = shrinkOne(in[1], top, 2);
+    out[2] = shrinkOne(in[2], top, 0);
+}
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VANTORY_X86_KERNELS 1

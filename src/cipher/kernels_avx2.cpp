@@ -16,6 +16,9 @@ namespace {
 
 constexpr size_t kLanes = 8;
 
+// storePacked writes 8 bytes past the 24 it fills; whole groups of output that cover them.
+constexpr size_t kSpillGroups = 3;
+
 VANTORY_AVX2 inline __m256i loadStates(const uint32_t* states) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(states));
 }
@@ -67,7 +70,7 @@ VANTORY_AVX2 inline void storeStretched(__m256i v, uint8_t* out) {
 VANTORY_AVX2 inline __m256i loadShrunk(const uint8_t* in) {
     const __m256i codes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
     const __m256i d = _mm256_sub_epi8(codes, _mm256_set1_epi8(static_cast<char>(kFirstCode)));
-    if (!_mm256_testz_si256(d, _mm256_set1_epi8(static_cast<char>(0xC0)))) {
+    if (!_mm256_testz_si256(d, _mm256_set1_epi8(static_cast<char>(0xC0)))) [[unlikely]] {
         alignas(32) uint8_t spread[32] = {};
         for (size_t j = 0; j < 8; ++j) {
             shrinkGroup(in + 4 * j, spread + 4 * j);
@@ -81,14 +84,13 @@ VANTORY_AVX2 inline __m256i loadShrunk(const uint8_t* in) {
     return _mm256_or_si256(_mm256_or_si256(low, topA), _mm256_or_si256(topB, topC));
 }
 
-// Writes bytes 0..2 of every lane, 24 bytes in all.
+// Writes bytes 0..2 of every lane to out[0, 24), and out[24, 32) with bytes of no use.
 VANTORY_AVX2 inline void storePacked(__m256i v, uint8_t* out) {
     const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                           1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack),
                                                        _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
 }
 
 VANTORY_AVX2 uint32_t xorKeyStreamAvx2(uint32_t state, uint8_t* data, size_t n) {
@@ -152,7 +154,7 @@ VANTORY_AVX2 uint32_t xorStretchAvx2(uint32_t state, const uint8_t* in, size_t n
 
 VANTORY_AVX2 void shrinkGroupsAvx2(const uint8_t* in, size_t groups, uint8_t* out) {
     size_t g = 0;
-    for (; g + 8 <= groups; g += 8) {
+    for (; g + 8 + kSpillGroups <= groups; g += 8) {
         storePacked(loadShrunk(in + 4 * g), out + 3 * g);
     }
     portable::shrinkGroups(in + 4 * g, groups - g, out + 3 * g);
@@ -163,7 +165,7 @@ VANTORY_AVX2 uint32_t shrinkXorAvx2(uint32_t state, const uint8_t* in, size_t gr
     // Sixteen groups a step: two pieces of 24 bytes, each keyed by three vectors of states.
     constexpr size_t kGroups = 16;
     size_t g = 0;
-    if (groups >= kGroups) {
+    if (groups >= kGroups + kSpillGroups) {
         uint32_t lanes[6 * kLanes];
         laneStates(state, kLanes, 3, 2, lanes);
         __m256i s[6];
@@ -171,7 +173,7 @@ VANTORY_AVX2 uint32_t shrinkXorAvx2(uint32_t state, const uint8_t* in, size_t gr
             s[v] = loadStates(lanes + v * kLanes);
         }
         constexpr Jump jump = jumpAhead(3 * kGroups);
-        for (; g + kGroups <= groups; g += kGroups) {
+        for (; g + kGroups + kSpillGroups <= groups; g += kGroups) {
             const __m256i a = _mm256_xor_si256(loadShrunk(in + 4 * g), keyBytes(s[0], s[1], s[2]));
             const __m256i b =
                 _mm256_xor_si256(loadShrunk(in + 4 * g + 32), keyBytes(s[3], s[4], s[5]));

@@ -22,6 +22,9 @@ namespace {
 
 constexpr size_t kLanes = 16;
 
+// storePacked writes 16 bytes past the 48 it fills; whole groups of output that cover them.
+constexpr size_t kSpillGroups = 6;
+
 VANTORY_AVX512 inline __m512i loadStates(const uint32_t* states) {
     return _mm512_loadu_si512(states);
 }
@@ -47,9 +50,9 @@ VANTORY_AVX512 inline __m512i keyBytes(__m512i s0, __m512i s1, __m512i s2, __m51
     return _mm512_or_si512(keyBytes(s0, s1, s2), b3);
 }
 
-// 48 bytes, three to each 32-bit lane (bytes 0..2, byte 3 zero). Reads exactly in[0, 48).
+// 48 bytes, three to each 32-bit lane (bytes 0..2, byte 3 zero). Reads in[0, 64).
 VANTORY_AVX512 inline __m512i loadSpread(const uint8_t* in) {
-    const __m512i bytes = _mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, in);
+    const __m512i bytes = _mm512_loadu_si512(in);
     const __m512i quarters = _mm512_permutexvar_epi32(
         _mm512_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 8, 8, 9, 10, 11, 11), bytes);
     const __m512i spread =
@@ -73,7 +76,7 @@ VANTORY_AVX512 inline void storeStretched(__m512i v, uint8_t* out) {
 VANTORY_AVX512 inline __m512i loadShrunk(const uint8_t* in) {
     const __m512i codes = _mm512_loadu_si512(in);
     const __m512i d = _mm512_sub_epi8(codes, _mm512_set1_epi8(static_cast<char>(kFirstCode)));
-    if (_mm512_test_epi8_mask(d, _mm512_set1_epi8(static_cast<char>(0xC0))) != 0) {
+    if (_mm512_test_epi8_mask(d, _mm512_set1_epi8(static_cast<char>(0xC0))) != 0) [[unlikely]] {
         alignas(64) uint8_t spread[64] = {};
         for (size_t j = 0; j < 16; ++j) {
             shrinkGroup(in + 4 * j, spread + 4 * j);
@@ -87,14 +90,14 @@ VANTORY_AVX512 inline __m512i loadShrunk(const uint8_t* in) {
     return _mm512_or_si512(_mm512_or_si512(low, topA), _mm512_or_si512(topB, topC));
 }
 
-// Writes bytes 0..2 of every lane, 48 bytes in all.
+// Writes bytes 0..2 of every lane to out[0, 48), and out[48, 64) with bytes of no use.
 VANTORY_AVX512 inline void storePacked(__m512i v, uint8_t* out) {
     const __m512i pack = _mm512_broadcast_i32x4(
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
     const __m512i packed = _mm512_permutexvar_epi32(
         _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15),
         _mm512_shuffle_epi8(v, pack));
-    _mm512_mask_storeu_epi32(out, __mmask16{0x0FFF}, packed);
+    _mm512_storeu_si512(out, packed);
 }
 
 VANTORY_AVX512 uint32_t xorKeyStreamAvx512(uint32_t state, uint8_t* data, size_t n) {
@@ -125,7 +128,7 @@ VANTORY_AVX512 uint32_t xorKeyStreamAvx512(uint32_t state, uint8_t* data, size_t
 
 VANTORY_AVX512 void stretchAvx512(const uint8_t* in, size_t n, uint8_t* out) {
     size_t i = 0;
-    for (; i + 48 <= n; i += 48) {
+    for (; i + 64 <= n; i += 48) {
         storeStretched(loadSpread(in + i), out + i / 3 * 4);
     }
     portable::stretch(in + i, n - i, out + i / 3 * 4);
@@ -136,7 +139,7 @@ VANTORY_AVX512 uint32_t xorStretchAvx512(uint32_t state, const uint8_t* in, size
     // Two pieces of 48 bytes a step, each keyed by three vectors of states.
     constexpr size_t kStep = 2 * 3 * kLanes;
     size_t i = 0;
-    if (n >= kStep) {
+    if (n >= kStep + 16) {
         uint32_t lanes[6 * kLanes];
         laneStates(state, kLanes, 3, 2, lanes);
         __m512i s[6];
@@ -144,7 +147,7 @@ VANTORY_AVX512 uint32_t xorStretchAvx512(uint32_t state, const uint8_t* in, size
             s[v] = loadStates(lanes + v * kLanes);
         }
         constexpr Jump jump = jumpAhead(kStep);
-        for (; i + kStep <= n; i += kStep) {
+        for (; i + kStep + 16 <= n; i += kStep) {
             const __m512i a = _mm512_xor_si512(loadSpread(in + i), keyBytes(s[0], s[1], s[2]));
             const __m512i b = _mm512_xor_si512(loadSpread(in + i + 48), keyBytes(s[3], s[4], s[5]));
             storeStretched(a, out + i / 3 * 4);
@@ -159,7 +162,7 @@ VANTORY_AVX512 uint32_t xorStretchAvx512(uint32_t state, const uint8_t* in, size
 
 VANTORY_AVX512 void shrinkGroupsAvx512(const uint8_t* in, size_t groups, uint8_t* out) {
     size_t g = 0;
-    for (; g + 16 <= groups; g += 16) {
+    for (; g + 16 + kSpillGroups <= groups; g += 16) {
         storePacked(loadShrunk(in + 4 * g), out + 3 * g);
     }
     portable::shrinkGroups(in + 4 * g, groups - g, out + 3 * g);
@@ -170,7 +173,7 @@ VANTORY_AVX512 uint32_t shrinkXorAvx512(uint32_t state, const uint8_t* in, size_
     // Thirty-two groups a step: two pieces of 48 bytes, each keyed by three vectors of states.
     constexpr size_t kGroups = 32;
     size_t g = 0;
-    if (groups >= kGroups) {
+    if (groups >= kGroups + kSpillGroups) {
         uint32_t lanes[6 * kLanes];
         laneStates(state, kLanes, 3, 2, lanes);
         __m512i s[6];
@@ -178,7 +181,7 @@ VANTORY_AVX512 uint32_t shrinkXorAvx512(uint32_t state, const uint8_t* in, size_
             s[v] = loadStates(lanes + v * kLanes);
         }
         constexpr Jump jump = jumpAhead(3 * kGroups);
-        for (; g + kGroups <= groups; g += kGroups) {
+        for (; g + kGroups + kSpillGroups <= groups; g += kGroups) {
             const __m512i a = _mm512_xor_si512(loadShrunk(in + 4 * g), keyBytes(s[0], s[1], s[2]));
             const __m512i b =
                 _mm512_xor_si512(loadShrunk(in + 4 * g + 64), keyBytes(s[3], s[4], s[5]));

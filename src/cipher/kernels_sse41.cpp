@@ -8,8 +8,6 @@
 
 #include <immintrin.h>
 
-#include <cstring>
-
 #define VANTORY_SSE41 __attribute__((target("ssse3,sse4.1")))
 
 namespace vantory::kernels::detail {
@@ -17,6 +15,9 @@ namespace vantory::kernels::detail {
 namespace {
 
 constexpr size_t kLanes = 4;
+
+// storePacked writes 4 bytes past the 12 it fills; whole groups of output that cover them.
+constexpr size_t kSpillGroups = 2;
 
 VANTORY_SSE41 inline __m128i loadStates(const uint32_t* states) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(states));
@@ -66,7 +67,7 @@ VANTORY_SSE41 inline void storeStretched(__m128i v, uint8_t* out) {
 VANTORY_SSE41 inline __m128i loadShrunk(const uint8_t* in) {
     const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i d = _mm_sub_epi8(codes, _mm_set1_epi8(static_cast<char>(kFirstCode)));
-    if (!_mm_testz_si128(d, _mm_set1_epi8(static_cast<char>(0xC0)))) {
+    if (!_mm_testz_si128(d, _mm_set1_epi8(static_cast<char>(0xC0)))) [[unlikely]] {
         alignas(16) uint8_t spread[16] = {};
         for (size_t j = 0; j < 4; ++j) {
             shrinkGroup(in + 4 * j, spread + 4 * j);
@@ -80,13 +81,11 @@ VANTORY_SSE41 inline __m128i loadShrunk(const uint8_t* in) {
     return _mm_or_si128(_mm_or_si128(low, topA), _mm_or_si128(topB, topC));
 }
 
-// Writes bytes 0..2 of every lane, 12 bytes in all.
+// Writes bytes 0..2 of every lane to out[0, 12), and out[12, 16) with bytes of no use.
 VANTORY_SSE41 inline void storePacked(__m128i v, uint8_t* out) {
     const __m128i packed =
         _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
-    const int last = _mm_extract_epi32(packed, 2);
-    std::memcpy(out + 8, &last, 4);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed);
 }
 
 VANTORY_SSE41 uint32_t xorKeyStreamSse41(uint32_t state, uint8_t* data, size_t n) {
@@ -150,7 +149,7 @@ VANTORY_SSE41 uint32_t xorStretchSse41(uint32_t state, const uint8_t* in, size_t
 
 VANTORY_SSE41 void shrinkGroupsSse41(const uint8_t* in, size_t groups, uint8_t* out) {
     size_t g = 0;
-    for (; g + 4 <= groups; g += 4) {
+    for (; g + 4 + kSpillGroups <= groups; g += 4) {
         storePacked(loadShrunk(in + 4 * g), out + 3 * g);
     }
     portable::shrinkGroups(in + 4 * g, groups - g, out + 3 * g);
@@ -161,7 +160,7 @@ VANTORY_SSE41 uint32_t shrinkXorSse41(uint32_t state, const uint8_t* in, size_t 
     // Eight groups a step: two pieces of 12 bytes, each keyed by three vectors of states.
     constexpr size_t kGroups = 8;
     size_t g = 0;
-    if (groups >= kGroups) {
+    if (groups >= kGroups + kSpillGroups) {
         uint32_t lanes[6 * kLanes];
         laneStates(state, kLanes, 3, 2, lanes);
         __m128i s[6];
@@ -169,7 +168,7 @@ VANTORY_SSE41 uint32_t shrinkXorSse41(uint32_t state, const uint8_t* in, size_t 
             s[v] = loadStates(lanes + v * kLanes);
         }
         constexpr Jump jump = jumpAhead(3 * kGroups);
-        for (; g + kGroups <= groups; g += kGroups) {
+        for (; g + kGroups + kSpillGroups <= groups; g += kGroups) {
             const __m128i a = _mm_xor_si128(loadShrunk(in + 4 * g), keyBytes(s[0], s[1], s[2]));
             const __m128i b =
                 _mm_xor_si128(loadShrunk(in + 4 * g + 16), keyBytes(s[3], s[4], s[5]));
