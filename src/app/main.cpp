@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantory"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vantory"));
+    // No display name: Qt would append it to every window's caption.
     QApplication::setApplicationVersion(QStringLiteral("1.0.128"));
 
     vantory::QtUiServices ui;
@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     QObject::connect(&login, &vantory::LoginWindow::loggedIn, [&] {
         mainWindow = std::make_unique<vantory::MainWindow>(state, ui);
         mainWindow->show();
+        mainWindow->load();
     });
     QObject::connect(&login, &vantory::LoginWindow::cancelled, &app, &QApplication::quit,
                      Qt::QueuedConnection);

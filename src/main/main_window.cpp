@@ -1,15 +1,496 @@
 #include "main/main_window.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QTabWidget>
+
+#include "busy/busy_window.h"
+#include "main/wrapped_text.h"
+#include "store/settings_file.h"
+#include "ui/qt_ui_services.h"
+
+// The icon lives in a resource of this static library; it must be registered by hand.
+static void registerIconResource() {
+    Q_INIT_RESOURCE(vantory);
+}
+
 namespace vantory {
 
+namespace {
+
+// A control's rectangle in twips, measured from the top-left corner of the tab strip.
+struct Twips {
+    int left, top, width, height;
+};
+
+// The rectangles count from the strip's top, where a row of tabs 400 twips high once sat.
+// Here the pages start below the real row of tabs, with the same gap above the first
+// controls.
+constexpr int kPageTop = 30;
+constexpr int kPageLeft = 1;
+
+QRect pageRect(Twips t) {
+    return QRect(t.left / 15 - kPageLeft, t.top / 15 - kPageTop, t.width / 15, t.height / 15);
+}
+
+// The help texts are the program's own words, double spaces and all.
+constexpr const char* kAddFileHelp = "Add a file from your computer to be hidden";
+constexpr const char* kRestoreFileHelp = "Puts the selected file back in its orginal location";
+constexpr const char* kRestoreHelp = "Puts all the files back in their orginal location";
+constexpr const char* kShellHelpStart =
+    "This allows you to temporarily run a file.  The file will be created in the storage "
+    "folder under the name tempFile and whatever extension the file originally was.  When "
+    "you are finished running the file you click the button again and it will delete the "
+    "temporary file, hiding the file";
+constexpr int kShellHelpSpaces = 82;  // they push the note onto a line of its own
+constexpr const char* kShellHelpNote =
+    "NOTE:  The temporary file will not be deleted until you close the file!!!";
+constexpr const char* kChangePassHelp =
+    "This changes the password used  to access the program and to encrypt the files.  NOTE: "
+    "This operation can take a long time, as it decrypts and then re-encrypts every file in "
+    "the list";
+constexpr const char* kSlowRunHelp =
+    "If checked, the encryption and decryption process goes slower but uses less memory and "
+    "processor time";
+constexpr const char* kStorageHelp =
+    "This is the folder where the encrypted files are saved.  If you want to keep you files "
+    "hidden, then place this someone where people do not usually look, such as "
+    "c:\\windows\\system\\";
+constexpr const char* kExtensionHelp =
+    "This changes the extension that the encrypted files are saved with.  If you are looking "
+    "to hide your files, use something that does not attract attention, such as txt or dat";
+
+// The help labels use a small face.
+constexpr double kHelpPointSize = 6.75;
+
+// Check boxes get the room their caption needs: as wide as the caption, centred on the
+// rectangle's middle where it has room to grow, and at least as tall as the box.
+void fitCheckBox(QCheckBox* box, QRect area, bool centred) {
+    const QSize wanted = box->sizeHint();
+    QRect rect = area;
+    if (wanted.width() > rect.width()) {
+        rect.setWidth(wanted.width());
+        if (centred) {
+            rect.moveLeft(area.center().x() - wanted.width() / 2);
+        }
+    }
+    if (wanted.height() > rect.height()) {
+        rect.setTop(area.center().y() - wanted.height() / 2);
+        rect.setHeight(wanted.height());
+    }
+    box->setGeometry(rect);
+}
+
+// The tab strip, with its two captions wrapped into tabs of equal width.
+class TabStrip : public QTabWidget {
+  public:
+    TabStrip(int width, QWidget* parent) : QTabWidget(parent) {
+        setTabBar(new WrappedTabBar(width - 4, this));
+    }
+};
+
+QIcon programIcon() {
+    registerIconResource();
+    QIcon icon;
+    // The drawing itself where Qt can read SVG, and its renderings everywhere.
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        icon.addFile(QStringLiteral(":/icons/vantory.svg"));
+    }
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/vantory-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+}  // namespace
+
+std::string MainCaption() {
+    return std::string(kProductName) + " v" + std::to_string(kVersionMajor) + "." +
+           std::to_string(kVersionMinor);
+}
+
+std::string StorageLabelText(const ProgramState& state) {
+    return std::string(kStorageHelp) + "   Current directory is " + state.strStorageDir;
+}
+
+std::string ExtensionLabelText(const ProgramState& state) {
+    return std::string(kExtensionHelp) + "   Current extension is " + state.strExtension;
+}
+
 MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
-    : QMainWindow(parent), state_(state), ui_(ui) {
+    : QMainWindow(parent), state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("%1 v%2.%3")
-                       .arg(QString::fromLatin1(kProductName))
-                       .arg(kVersionMajor)
-                       .arg(kVersionMinor));
-    resize(588, 322);
+    setWindowTitle(toQString(MainCaption()));
+    setWindowIcon(programIcon());
+    buildControls();
+    setMinimumHeight(kMinimumHeight);
+    resize(kOpeningWidth, kOpeningHeight);
+}
+
+MainWindow::~MainWindow() {
+    delete busyWindow_.data();
+}
+
+void MainWindow::buildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    lstFileList_ = new QListWidget(central);
+    lstFileList_->setObjectName(QStringLiteral("lstFileList"));
+    lstFileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lstFileList_->setSortingEnabled(false);
+    lstFileList_->setGeometry(0, 0, 297, kOpeningHeight);
+
+    tabControl_ = new TabStrip(kStripWidth, central);
+    tabControl_->setObjectName(QStringLiteral("tabControl"));
+    tabControl_->setGeometry(297, 0, kStripWidth, kOpeningHeight);
+    auto* manage = new QWidget;
+    manage->setObjectName(QStringLiteral("tabManageFiles"));
+    auto* access = new QWidget;
+    access->setObjectName(QStringLiteral("tabAccessAndSecurity"));
+    tabControl_->addTab(manage, QStringLiteral("&Manage Files"));
+    tabControl_->addTab(access, QStringLiteral("&Access and Security Control"));
+    tabControl_->setCurrentIndex(0);
+
+    QFont helpFont = font();
+    helpFont.setPointSizeF(kHelpPointSize);
+
+    auto makeButton = [](QWidget* page, const char* name, const char* caption, Twips at) {
+        auto* button = new WrappedButton(QString::fromLatin1(caption), page);
+        button->setObjectName(QString::fromLatin1(name));
+        // A focused button takes Enter itself; elsewhere Enter presses Run Selected File.
+        button->setAutoDefault(true);
+        button->setGeometry(pageRect(at));
+        return button;
+    };
+    auto makeLabel = [&helpFont](QWidget* page, const char* name, const QString& text, Twips at) {
+        auto* label = new HelpLabel(text, page);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setFont(helpFont);
+        label->setGeometry(pageRect(at));
+        return label;
+    };
+    auto makeCheckBox = [](QWidget* page, const char* name, const char* caption, Twips at) {
+        auto* box = new QCheckBox(QString::fromLatin1(caption), page);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setGeometry(pageRect(at));
+        return box;
+    };
+
+    // The first tab: the file commands.
+    cmdAddFile_ = makeButton(manage, "cmdAddFile", "&Hide File(s)", {240, 600, 1095, 735});
+    cmdRestoreFile_ =
+        makeButton(manage, "cmdRestoreFile", "Restore &Selected File(s)", {1680, 600, 975, 735});
+    cmdRestore_ = makeButton(manage, "cmdRestore", "Restore &All Files", {3120, 600, 975, 735});
+    makeLabel(manage, "lblAddFile", QString::fromLatin1(kAddFileHelp), {240, 1440, 1095, 615});
+    makeLabel(manage, "lblRestoreFile", QString::fromLatin1(kRestoreFileHelp),
+              {1560, 1440, 1215, 615});
+    makeLabel(manage, "lblRestore", QString::fromLatin1(kRestoreHelp), {3000, 1440, 1215, 615});
+    chkEncrypt_ = makeCheckBox(manage, "chkEncrypt", "&Encrypt File(s) When Hiding Them",
+                               {840, 2160, 2655, 255});
+    fitCheckBox(chkEncrypt_, chkEncrypt_->geometry(), true);
+    cmdShell_ = makeButton(manage, "cmdShell", "&Run Selected File", {240, 2520, 3975, 735});
+    cmdShell_->setDefault(true);
+    makeLabel(manage, "lblShell",
+              QString::fromLatin1(kShellHelpStart) + QString(kShellHelpSpaces, QLatin1Char(' ')) +
+                  QString::fromLatin1(kShellHelpNote),
+              {240, 3360, 3975, 1335});
+
+    // The second tab: access and security settings. The labels beside the two storage
+    // buttons reach a little further down than they once did (975 and 1215 twips): with
+    // today's fonts their texts need the room.
+    cmdChangePass_ = makeButton(access, "cmdChangePass", "Change &Password", {240, 600, 975, 975});
+    makeLabel(access, "lblChangePass", QString::fromLatin1(kChangePassHelp),
+              {1440, 600, 2775, 975});
+    cmdSetExten_ =
+        makeButton(access, "cmdSetExten", "Set Encrypted File &Extension", {240, 1680, 975, 975});
+    lblSetExten_ = makeLabel(access, "lblSetExten", toQString(ExtensionLabelText(state_)),
+                             {1440, 1680, 2775, 1050});
+    cmdSetStorDir_ =
+        makeButton(access, "cmdSetStorDir", "Set Storage &Folder", {240, 2760, 975, 975});
+    lblSetStore_ = makeLabel(access, "lblSetStore", toQString(StorageLabelText(state_)),
+                             {1440, 2760, 2775, 1305});
+    makeLabel(access, "lblSlowRun", QString::fromLatin1(kSlowRunHelp), {1440, 4080, 2775, 615});
+    chkSlowRun_ = makeCheckBox(access, "chkSlowRun", "&Slow Run", {240, 4200, 1095, 315});
+    fitCheckBox(chkSlowRun_, chkSlowRun_->geometry(), false);
+
+    // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
+    // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
+    // choice the user makes by ticking the box.
+    chkEncrypt_->setChecked(false);
+    state_.bolEncrypt = false;
+
+    connect(cmdAddFile_, &QPushButton::clicked, this, &MainWindow::cmdAddFile_Click);
+    connect(cmdRestoreFile_, &QPushButton::clicked, this, &MainWindow::cmdRestoreFile_Click);
+    connect(cmdRestore_, &QPushButton::clicked, this, &MainWindow::cmdRestore_Click);
+    connect(cmdShell_, &QPushButton::clicked, this, &MainWindow::cmdShell_Click);
+    connect(cmdChangePass_, &QPushButton::clicked, this, &MainWindow::cmdChangePass_Click);
+    connect(cmdSetExten_, &QPushButton::clicked, this, &MainWindow::cmdSetExten_Click);
+    connect(cmdSetStorDir_, &QPushButton::clicked, this, &MainWindow::cmdSetStorDir_Click);
+    // A check box's handler runs on every change of its state, from a click or from code.
+    connect(chkEncrypt_, &QCheckBox::toggled, this, &MainWindow::chkEncrypt_Click);
+    connect(chkSlowRun_, &QCheckBox::toggled, this, &MainWindow::chkSlowRun_Click);
+}
+
+void MainWindow::load() {
+    if (loaded_) {
+        return;
+    }
+    loaded_ = true;
+
+    const Status read = loadList(state_, catalogue_, ui_);
+    if (!read.ok()) {
+        ui_.messageBox("The list of hidden files could not be read from " + SettingsPath(state_) +
+                           " (" + read.message() +
+                           ").  The list is shown empty; no stored file has been touched.",
+                       UiServices::kExclamation);
+    }
+    refreshList();
+    refreshStorageLabel();
+    refreshExtensionLabel();
+    setWindowTitle(toQString(MainCaption()));
+    chkSlowRun_->setChecked(true);
+    state_.bolSlowRun = true;
+    ErrorRemoveFiles();
+}
+
+std::vector<size_t> MainWindow::selectedPositions() const {
+    std::vector<size_t> positions;
+    for (int row = 0; row < lstFileList_->count(); ++row) {
+        if (lstFileList_->item(row)->isSelected()) {
+            positions.push_back(static_cast<size_t>(row));
+        }
+    }
+    return positions;
+}
+
+int MainWindow::currentPosition() const {
+    return lstFileList_->currentRow();
+}
+
+void MainWindow::refreshList() {
+    const std::vector<size_t> selected = selectedPositions();
+    const int current = currentPosition();
+    lstFileList_->clear();
+    for (const CatalogueEntry& entry : catalogue_.entries()) {
+        lstFileList_->addItem(pathToQString(entry.path));
+    }
+    const int count = lstFileList_->count();
+    if (current >= 0 && count > 0) {
+        lstFileList_->setCurrentRow(std::min(current, count - 1), QItemSelectionModel::NoUpdate);
+    }
+    for (const size_t position : selected) {
+        if (position < static_cast<size_t>(count)) {
+            lstFileList_->item(static_cast<int>(position))->setSelected(true);
+        }
+    }
+}
+
+void MainWindow::setSelection(const std::vector<size_t>& positions, int current) {
+    lstFileList_->clearSelection();
+    const int count = lstFileList_->count();
+    int first = -1;
+    for (const size_t position : positions) {
+        if (position < static_cast<size_t>(count)) {
+            lstFileList_->item(static_cast<int>(position))->setSelected(true);
+            if (first < 0 || static_cast<int>(position) < first) {
+                first = static_cast<int>(position);
+            }
+        }
+    }
+    if (current < 0 || current >= count) {
+        current = first;
+    }
+    if (current >= 0) {
+        lstFileList_->setCurrentRow(current, QItemSelectionModel::NoUpdate);
+    }
+}
+
+void MainWindow::selectFirst() {
+    if (lstFileList_->count() > 0) {
+        setSelection({0}, 0);
+    }
+}
+
+void MainWindow::refreshStorageLabel() {
+    lblSetStore_->setText(toQString(StorageLabelText(state_)));
+}
+
+void MainWindow::refreshExtensionLabel() {
+    lblSetExten_->setText(toQString(ExtensionLabelText(state_)));
+}
+
+QAbstractButton* MainWindow::button(const QString& name) const {
+    return findChild<QAbstractButton*>(name);
+}
+
+BusyWindow& MainWindow::ensureBusyWindow() {
+    if (!busyWindow_) {
+        busyWindow_ = new BusyWindow(state_);
+    }
+    return *busyWindow_;
+}
+
+void MainWindow::OpRunning(bool running) {
+    if (running) {
+        state_.bolBusy = true;
+        if (!state_.bolTempFileOpen) {
+            BusyWindow& busy = ensureBusyWindow();
+            busy.show();
+            busy.raise();
+        }
+        for (QWidget* control : std::initializer_list<QWidget*>{lstFileList_, cmdAddFile_,
+                                                                cmdRestoreFile_, cmdRestore_}) {
+            control->setEnabled(false);
+        }
+        if (!state_.bolTempFileOpen) {
+            cmdShell_->setEnabled(false);
+        }
+        for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
+                                                                cmdSetExten_, chkSlowRun_}) {
+            control->setEnabled(false);
+        }
+        if (state_.bolTempFileOpen) {
+            return;
+        }
+        // The disabled strip keeps both tabs out of reach, chkEncrypt included.
+        tabControl_->setEnabled(false);
+        return;
+    }
+
+    state_.bolBusy = false;
+    if (busyWindow_) {
+        busyWindow_->hide();  // it closes itself at its next tick
+    }
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_, cmdChangePass_,
+             cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
+        control->setEnabled(true);
+    }
+    if (closePending_) {
+        // Close once the command that just left the busy state has returned.
+        closePending_ = false;
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainWindow::Form_Resize() {
+    // A minimised, maximised or full-screen window keeps the size it is given.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        return;
+    }
+    if (height() < kMinimumHeight) {
+        resize(width(), kMinimumHeight);
+        return;  // the resize comes back here with the new size
+    }
+    const int h = centralWidget()->height();
+    tabControl_->resize(kStripWidth, h);
+    lstFileList_->resize(lstFileList_->width(), h);
+    if (kNarrowestWidth > width()) {
+        resize(kOpeningWidth, height());
+        return;
+    }
+    const int left = width() - kStripWidth - kRightMargin;
+    tabControl_->move(left, 0);
+    // Between the narrowest width and the strip's own width the list cannot shrink below
+    // nothing; it keeps the width it had.
+    if (left >= 0) {
+        lstFileList_->resize(left, h);
+    }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        Form_GotFocus();
+    }
+}
+
+void MainWindow::Form_GotFocus() {
+    // While a command runs, the busy window is the one to look at.
+    if (state_.bolBusy && !state_.bolTempFileOpen) {
+        BusyWindow& busy = ensureBusyWindow();
+        busy.show();
+        busy.raise();
+        busy.activateWindow();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Ending in the middle of a command could cut a file short: the close waits for it.
+    if (state_.bolBusy && !state_.bolTempFileOpen) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    delete busyWindow_.data();
+    QCoreApplication::quit();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter presses Run Selected File unless a button with the focus took it first.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (cmdShell_->isEnabled() && cmdShell_->isVisibleTo(this) && tabControl_->isEnabled()) {
+            cmdShell_->click();
+        }
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::cmdAddFile_Click() {
+    // Wired by the hide command.
+}
+
+void MainWindow::cmdRestoreFile_Click() {
+    // Wired by the restore command.
+}
+
+void MainWindow::cmdRestore_Click() {
+    // Wired by the restore command.
+}
+
+void MainWindow::cmdShell_Click() {
+    // Wired by the run command.
+}
+
+void MainWindow::cmdChangePass_Click() {
+    // Wired by the change of password.
+}
+
+void MainWindow::cmdSetExten_Click() {
+    // Wired by the storage settings commands.
+}
+
+void MainWindow::cmdSetStorDir_Click() {
+    // Wired by the storage settings commands.
+}
+
+void MainWindow::chkEncrypt_Click() {
+    state_.bolEncrypt = chkEncrypt_->isChecked();
+}
+
+void MainWindow::chkSlowRun_Click() {
+    state_.bolSlowRun = chkSlowRun_->isChecked();
+}
+
+void MainWindow::ErrorRemoveFiles() {
+    // Wired by the store check at start.
 }
 
 }  // namespace vantory

@@ -1,25 +1,145 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <string>
+#include <vector>
 
+#include "busy/busy_window.h"
+#include "main/command_context.h"
+#include "store/catalogue.h"
 #include "store/program_state.h"
 
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QTabWidget;
+
 namespace vantory {
+
+class HelpLabel;
+class WrappedButton;
 
 inline constexpr const char* kProductName = "Corvantis Vantory";
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 0;
 
-// The working window, opened after a right password.
-class MainWindow : public QMainWindow {
+// "Corvantis Vantory v1.0": product name, major and minor version.
+std::string MainCaption();
+// The help texts beside Set Storage Folder and Set Encrypted File Extension, with the
+// current folder and extension.
+std::string StorageLabelText(const ProgramState& state);
+std::string ExtensionLabelText(const ProgramState& state);
+
+// The working window, opened after a right password: the catalogue on the left, a strip of
+// two tabs with the commands and settings on the right. It owns the catalogue and the busy
+// state, and at most one busy window at a time.
+//
+// Controls carry their names as object names (lstFileList, tabControl, cmdAddFile, ...), so
+// button("cmdShell") and findChild reach them.
+class MainWindow : public QMainWindow, public BusyState {
     Q_OBJECT
 
-public:
-    MainWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
+  public:
+    // Sizes in pixels; 15 twips make a pixel.
+    static constexpr int kStripWidth = 289;    // the tab strip never changes its width
+    static constexpr int kRightMargin = 10;    // between the strip and the window's edge
+    static constexpr int kOpeningWidth = 588;  // client area at opening
+    // The client area opens at 8820 x 4830 twips, made taller for today's fonts, which need
+    // a row of two-line tabs and more room per line of help text.
+    static constexpr int kOpeningHeight = 336;
+    static constexpr int kMinimumHeight = kOpeningHeight;  // lower than this snaps back
+    static constexpr int kNarrowestWidth = kStripWidth - kRightMargin;  // narrower snaps back
 
-private:
+    MainWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The load step, once: reads the catalogue, shows the folder and extension, sets the
+    // caption, switches slow run on, and runs the store check.
+    void load();
+
+    Catalogue& catalogue() { return catalogue_; }
+    const Catalogue& catalogue() const { return catalogue_; }
+    // What the commands work on.
+    CommandContext& context() { return context_; }
+
+    // Selected catalogue positions in ascending order.
+    std::vector<size_t> selectedPositions() const;
+    // The list's current position, -1 when there is none.
+    int currentPosition() const;
+    // Refills the list from the catalogue, one row per entry in catalogue order. Selection
+    // and current row stay on the positions they had, where those still exist.
+    void refreshList();
+    // Selects exactly `positions` (those past the end are ignored) and makes `current` the
+    // current row (-1: the first selected position, if any).
+    void setSelection(const std::vector<size_t>& positions, int current = -1);
+    void selectFirst();
+
+    // The busy state. True: disables the list and the commands and shows the busy window
+    // (while a temporary file is open, the run button and the tab strip stay usable and no
+    // busy window appears). False: enables everything and hides the busy window, which then
+    // closes itself. A close of the window asked for while busy happens once it ends.
+    void OpRunning(bool running) override;
+
+    // Re-set the help texts beside Set Storage Folder and Set Encrypted File Extension.
+    void refreshStorageLabel();
+    void refreshExtensionLabel();
+
+    // A button or check box by its name ("cmdShell", "chkEncrypt", ...); null if unknown.
+    QAbstractButton* button(const QString& name) const;
+    QListWidget* fileList() const { return lstFileList_; }
+    QTabWidget* tabControl() const { return tabControl_; }
+    // The busy window while it exists.
+    BusyWindow* busyWindow() const { return busyWindow_; }
+    // A close was asked for during the busy state and waits for its end.
+    bool closePending() const { return closePending_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private slots:
+    void cmdAddFile_Click();
+    void cmdRestoreFile_Click();
+    void cmdRestore_Click();
+    void cmdShell_Click();
+    void cmdChangePass_Click();
+    void cmdSetExten_Click();
+    void cmdSetStorDir_Click();
+    void chkEncrypt_Click();
+    void chkSlowRun_Click();
+
+  private:
+    void buildControls();
+    void Form_Resize();
+    void Form_GotFocus();
+    void ErrorRemoveFiles();
+    BusyWindow& ensureBusyWindow();
+
     ProgramState& state_;
     UiServices& ui_;
+    Catalogue catalogue_;
+    CommandContext context_;
+    QPointer<BusyWindow> busyWindow_;
+    bool loaded_ = false;
+    bool closePending_ = false;
+
+    QListWidget* lstFileList_ = nullptr;
+    QTabWidget* tabControl_ = nullptr;
+    WrappedButton* cmdAddFile_ = nullptr;
+    WrappedButton* cmdRestoreFile_ = nullptr;
+    WrappedButton* cmdRestore_ = nullptr;
+    WrappedButton* cmdShell_ = nullptr;
+    WrappedButton* cmdChangePass_ = nullptr;
+    WrappedButton* cmdSetExten_ = nullptr;
+    WrappedButton* cmdSetStorDir_ = nullptr;
+    QCheckBox* chkEncrypt_ = nullptr;
+    QCheckBox* chkSlowRun_ = nullptr;
+    HelpLabel* lblSetExten_ = nullptr;
+    HelpLabel* lblSetStore_ = nullptr;
 };
 
 }  // namespace vantory

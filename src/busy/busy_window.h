@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+
+#include "store/program_state.h"
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace vantory {
+
+// The small window shown while a long operation runs. It reads the progress counters and
+// the busy flag of the program state at every tick of its timer, animates its caption, and
+// closes (and deletes) itself at the first tick that finds the program no longer busy.
+// It has no owner and stays out of the task bar.
+class BusyWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* kCaption = "Program is busy...";
+    static constexpr const char* kNotice =
+        "Be patient.  The file operations can be quite lengthy and memory-intensive.  Large "
+        "files can take many minutes to complete.";
+    static constexpr int kTickMilliseconds = 500;
+
+    explicit BusyWindow(const ProgramState& state);
+
+    // One tick of Timer1: caption animation, progress line, and the close once not busy.
+    void Timer1_Timer();
+
+  private:
+    void showProgress();
+
+    const ProgramState& state_;
+    QLabel* lblBusy_;
+    QLabel* lblStatus_;
+    QProgressBar* progressBar_;
+    QTimer* Timer1_;
+};
+
+}  // namespace vantory

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "store/catalogue.h"
+#include "store/program_state.h"
+#include "ui/ui_services.h"
+
+namespace vantory {
+
+// Enters and leaves the busy state; the main window implements it, tests fake it.
+class BusyState {
+  public:
+    virtual ~BusyState() = default;
+    // True disables the window's commands and shows the busy window; false undoes both.
+    // Calling it with true again while busy changes nothing.
+    virtual void OpRunning(bool running) = 0;
+};
+
+// What every command works on.
+struct CommandContext {
+    ProgramState& state;
+    UiServices& ui;
+    Catalogue& catalogue;
+    BusyState& busy;
+};
+
+}  // namespace vantory
