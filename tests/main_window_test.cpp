@@ -186,6 +186,14 @@ TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
             EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString();
         }
     }
+    // The long run of spaces in the run help puts its note on a line of its own; the double
+    // spaces between sentences stay.
+    const QString shell = window->findChild<HelpLabel*>("lblShell")->displayedText();
+    EXPECT_TRUE(shell.endsWith(QString(QChar::LineSeparator) +
+                               "NOTE:  The temporary file"
+                               " will not be deleted until you close the file!!!"));
+    EXPECT_TRUE(shell.contains("run a file.  The file"));
+
     auto* bar = qobject_cast<WrappedTabBar*>(window->tabControl()->tabBar());
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->textFits(0));
