@@ -3,10 +3,11 @@
 # whole test suite headless.
 
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
-            libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream
+            libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
+            clang libclang-rt-dev llvm
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench install package clean
+.PHONY: all deps build run test fuzz bench install package clean
 
 all: build
 
@@ -27,8 +28,27 @@ build: deps
 run: build
 	./build/default/src/vantory
 
+# `make test` runs the suite, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build/asan), then each fuzz target for a few seconds
+# (build/fuzz); any report fails it.
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset default
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
+
+# `make fuzz` runs each fuzz target for FUZZ_SECONDS, one after the other; what they find
+# stays in build/fuzz/fuzz/corpus/, crashes in build/fuzz/fuzz/artifacts/.
+FUZZ_SECONDS ?= 600
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	sh fuzz/run_fuzzers.sh $(FUZZ_SECONDS) build/fuzz/fuzz/fuzz_unseal \
+	  build/fuzz/fuzz/fuzz_settings build/fuzz/fuzz/fuzz_decrypt_copy
 
 bench: deps
 	cmake --preset release

@@ -11,6 +11,8 @@
 #include <QTabWidget>
 
 #include "busy/busy_window.h"
+#include "main/change_password.h"
+#include "main/storage_settings.h"
 #include "main/wrapped_text.h"
 #include "store/settings_file.h"
 #include "ui/qt_ui_services.h"
@@ -470,15 +472,19 @@ void MainWindow::cmdShell_Click() {
 }
 
 void MainWindow::cmdChangePass_Click() {
-    // Wired by the change of password.
+    ChangePassCommand(context_);
 }
 
 void MainWindow::cmdSetExten_Click() {
-    // Wired by the storage settings commands.
+    if (SetExtensionCommand(context_)) {
+        refreshExtensionLabel();
+    }
 }
 
 void MainWindow::cmdSetStorDir_Click() {
-    // Wired by the storage settings commands.
+    if (SetStorageDirCommand(context_)) {
+        refreshStorageLabel();
+    }
 }
 
 void MainWindow::chkEncrypt_Click() {

@@ -1,5 +1,6 @@
 #include "main/recovery.h"
 
+#include "main/change_password.h"
 #include "platform/platform.h"
 #include "store/move_journal.h"
 
@@ -21,6 +22,7 @@ void FinishInterruptedMoves(CommandContext& context) {
 
 void RecoverInterruptedWork(CommandContext& context) {
     FinishInterruptedMoves(context);
+    FinishInterruptedPasswordChange(context);
 }
 
 }  // namespace vantory

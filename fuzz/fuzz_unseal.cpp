@@ -1,0 +1,182 @@
+// Unseal and Cipher::Shrink on arbitrary text under a key taken from the input, and the same
+// bytes sealed as a plaintext. Checks, for every input:
+//  - Shrink gives shrunkSize(m) bytes, exactly those of the byte-by-byte rule written out
+//    below (a position whose code comes out negative keeps a space);
+//  - Unseal is Shrink followed by DoXor, also when fed to an Unsealer in pieces;
+//  - Seal gives stretchedSize(n) printable codes 59..122, Unseal brings the text back, and
+//    a Sealer fed in pieces gives the same bytes;
+//  - every vector kernel set gives the bytes and generator states of the portable one, on
+//    buffers of the exact size (so a read or write past the end is a sanitizer report).
+// Input: one byte for the key length, the key, then the text.
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "cipher/cipher.h"
+#include "cipher/kernels.h"
+#include "fuzz_support.h"
+#include "store/sealed_copy.h"
+
+namespace {
+
+using namespace vantory;
+using kernels::KernelSet;
+
+// Shrink exactly as it is specified, one output character at a time: p reads the data
+// characters, q the group characters (capped at the end of the text).
+std::string referenceShrink(std::string_view in) {
+    const long m = static_cast<long>(in.size());
+    const long n = m <= 1 ? 0 : (m - 1) - (m - 1) / 4;
+    const auto code = [&](long position) { return static_cast<unsigned char>(in[position - 1]); };
+    std::string out(static_cast<size_t>(n), ' ');
+    long p = 0, q = 0;
+    int g = 0;
+    for (long i = 1; i <= n; ++i) {
+        ++p;
+        const int lo = code(p) - 59;
+        int hi = 0;
+        switch (i % 3) {
+            case 1:
+                q = std::min(q + 4, m);
+                g = code(q) - 59;
+                hi = ((g / 16) & 3) * 64;
+                break;
+            case 2:
+                hi = ((g / 4) & 3) * 64;
+                break;
+            default:
+                hi = (g & 3) * 64;
+                ++p;
+                break;
+        }
+        if ((lo | hi) >= 0) {
+            out[static_cast<size_t>(i - 1)] = static_cast<char>(lo | hi);
+        }
+    }
+    return out;
+}
+
+// A buffer of exactly n bytes on the heap, so that the address sanitizer sees any overrun.
+struct Exact {
+    explicit Exact(size_t size) : n(size), bytes(new uint8_t[size == 0 ? 1 : size]) {}
+    Exact(const uint8_t* from, size_t size) : Exact(size) {
+        if (size != 0) {
+            std::memcpy(bytes.get(), from, size);
+        }
+    }
+    bool operator==(const Exact& other) const {
+        return n == other.n && (n == 0 || std::memcmp(bytes.get(), other.bytes.get(), n) == 0);
+    }
+    size_t n;
+    std::unique_ptr<uint8_t[]> bytes;
+};
+
+constexpr uint32_t kStateBits = 0xFFFFFF;  // only the low 24 bits of a state matter
+
+void checkKernelsAgree(const KernelSet& set, const KernelSet& reference, uint32_t state,
+                       const uint8_t* in, size_t n) {
+    {
+        Exact a(in, n), b(in, n);
+        const uint32_t sa = set.xorKeyStream(state, a.bytes.get(), n);
+        const uint32_t sb = reference.xorKeyStream(state, b.bytes.get(), n);
+        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
+        FUZZ_CHECK(a == b);
+    }
+    {
+        Exact a(kernels::stretchedSize(n)), b(kernels::stretchedSize(n));
+        set.stretch(in, n, a.bytes.get());
+        reference.stretch(in, n, b.bytes.get());
+        FUZZ_CHECK(a == b);
+        const uint32_t sa = set.xorStretch(state, in, n, a.bytes.get());
+        const uint32_t sb = reference.xorStretch(state, in, n, b.bytes.get());
+        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
+        FUZZ_CHECK(a == b);
+    }
+    {
+        const size_t groups = n / 4;
+        Exact a(3 * groups), b(3 * groups);
+        set.shrinkGroups(in, groups, a.bytes.get());
+        reference.shrinkGroups(in, groups, b.bytes.get());
+        FUZZ_CHECK(a == b);
+        const uint32_t sa = set.shrinkXor(state, in, groups, a.bytes.get());
+        const uint32_t sb = reference.shrinkXor(state, in, groups, b.bytes.get());
+        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
+        FUZZ_CHECK(a == b);
+    }
+}
+
+template <class Stream>
+std::string streamInPieces(Stream& stream, std::string_view text, uint8_t seed) {
+    std::string out;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    size_t done = 0;
+    for (size_t index = 0; done < text.size(); ++index) {
+        const size_t n = std::min(fuzz::pieceLength(seed, index), text.size() - done);
+        Exact piece(bytes + done, n);
+        Exact written(Stream::maxOutput(n));
+        const size_t got = stream.update(piece.bytes.get(), n, written.bytes.get());
+        FUZZ_CHECK(got <= written.n);
+        out.append(reinterpret_cast<const char*>(written.bytes.get()), got);
+        done += n;
+    }
+    Exact end(Stream::kMaxFinishOutput);
+    const size_t got = stream.finish(end.bytes.get());
+    FUZZ_CHECK(got <= end.n);
+    out.append(reinterpret_cast<const char*>(end.bytes.get()), got);
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const auto [key, text] = fuzz::splitKey(data, size, 40);
+    const auto* textBytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto sets = kernels::availableKernelSets();
+    const KernelSet& portable = *sets.front();
+    const KernelSet& widest = *sets.back();
+
+    // The text as a sealed form.
+    FUZZ_CHECK(kernels::useKernelSet(portable.name));
+    Cipher cipher;
+    cipher.KeyString(key);
+    cipher.Text(std::string(text));
+    cipher.Shrink();
+    FUZZ_CHECK(cipher.Text().size() == kernels::shrunkSize(text.size()));
+    FUZZ_CHECK(cipher.Text() == referenceShrink(text));
+    cipher.DoXor();
+    const std::string plain = Unseal(text, key);
+    FUZZ_CHECK(plain == cipher.Text());
+    {
+        Unsealer unsealer(key);
+        FUZZ_CHECK(streamInPieces(unsealer, text, data[0]) == plain);
+    }
+
+    // The text as a plaintext.
+    const std::string sealed = Seal(text, key);
+    FUZZ_CHECK(sealed.size() == kernels::stretchedSize(text.size()));
+    for (const unsigned char c : sealed) {
+        FUZZ_CHECK(c >= 59 && c <= 122);
+    }
+    FUZZ_CHECK(Unseal(sealed, key) == text);
+    {
+        Sealer sealer(key);
+        FUZZ_CHECK(streamInPieces(sealer, text, data[0]) == sealed);
+    }
+
+    // Every other kernel set: the raw kernels, then the whole procedures through it.
+    const uint32_t state = KeyStreamStart(key);
+    for (const KernelSet* set : sets.subspan(1)) {
+        checkKernelsAgree(*set, portable, state, textBytes, text.size());
+        FUZZ_CHECK(kernels::useKernelSet(set->name));
+        FUZZ_CHECK(Unseal(text, key) == plain);
+        FUZZ_CHECK(Seal(text, key) == sealed);
+    }
+    FUZZ_CHECK(kernels::useKernelSet(widest.name));
+    return 0;
+}

@@ -1,0 +1,377 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "main/change_password.h"
+#include "main/recovery.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using test::FakeUiServices;
+using test::readFile;
+using test::writeFile;
+
+class FakeBusy : public BusyState {
+  public:
+    void OpRunning(bool running) override { calls.push_back(running); }
+    std::vector<bool> calls;
+};
+
+// Kills its own process at the n-th yield: the change yields after every step.
+class KillingUi : public FakeUiServices {
+  public:
+    explicit KillingUi(int at) : at_(at) {}
+    void yield() override {
+        if (++yields == at_) {
+            ::raise(SIGKILL);
+        }
+    }
+
+  private:
+    int at_;
+};
+
+const std::string kOld = "old secret";
+const std::string kNew = "new secret";
+
+class ChangePasswordTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir.useAsConfigHome();
+        ASSERT_TRUE(GetSysDir(state).ok());
+        SetPassword(state, kOld);
+        SetExtension(state, "txt");
+        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+    }
+
+    // Stores `contents` as entries; `sealed` says which are sealed under the old password.
+    void hide(const std::vector<std::string>& texts, const std::vector<bool>& sealed) {
+        contents = texts;
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const std::string original = dir / ("original" + std::to_string(i) + ".doc");
+            writeFile(original, texts[i]);
+            catalogue.append({original, sealed[i]});
+            ASSERT_TRUE(encryptFileCopy(state, ui, original, StoredPath(state, i), sealed[i]).ok());
+        }
+        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    }
+
+    // Every sealed stored file unseals under `password` to its content, plain ones hold theirs.
+    void expectStoredUnder(const std::string& password, const std::string& storageDir = {}) {
+        ProgramState at = state;
+        if (!storageDir.empty()) {
+            at.strStorageDir = storageDir;
+        }
+        for (size_t i = 0; i < contents.size(); ++i) {
+            SCOPED_TRACE(i);
+            const std::string stored = StoredPath(at, i);
+            EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+            if (!catalogue.at(i).sealed) {
+                EXPECT_TRUE(readFile(stored) == contents[i]) << "plain entry " << i << " changed";
+                continue;
+            }
+            ASSERT_TRUE(unsealFile(stored, dir / "unsealed", password).ok());
+            EXPECT_TRUE(readFile(dir / "unsealed") == contents[i])
+                << "entry " << i << " does not unseal under '" << password << "'";
+        }
+    }
+
+    std::set<std::string> storedNames() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "store")) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    ino_t inode(const std::string& path) const {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return st.st_ino;
+    }
+
+    test::TempFolder dir;
+    FakeUiServices ui;
+    FakeBusy busy;
+    ProgramState state;
+    Catalogue catalogue;
+    std::vector<std::string> contents;
+    CommandContext context{state, ui, catalogue, busy};
+};
+
+TEST_F(ChangePasswordTest, reSealsTheSealedFilesAndTheListAndLeavesPlainFilesAlone) {
+    hide({"first content", "second, plain", std::string("third\0\r\n\xff", 9)},
+         {true, false, true});
+    const std::vector<std::string> linesBefore = SplitLines(readFile(SettingsPath(state)));
+    const ino_t plainBefore = inode(StoredPath(state, 1));
+    ui.inputAnswers = {kNew, kNew};
+
+    ChangePassCommand(context);
+
+    EXPECT_EQ(ui.inputPrompts,
+              (std::vector<std::string>{"Enter the new password:  / Enter new password",
+                                        "Confirm the new password:  / Confirm Password"}));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Password changed");
+    EXPECT_EQ(ui.messages[0].title, "Password changed");
+    EXPECT_EQ(ui.messages[0].style, 64);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(state.strPassword, kNew);
+    EXPECT_EQ(state.intProgressTotal, 3);
+
+    expectStoredUnder(kNew);
+    EXPECT_EQ(inode(StoredPath(state, 1)), plainBefore) << "the plain file is not touched";
+    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
+    EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
+
+    // Line 1 and the catalogue lines change; the folder and extension lines stay identical.
+    const std::vector<std::string> linesAfter = SplitLines(readFile(SettingsPath(state)));
+    ASSERT_EQ(linesAfter.size(), 6u);
+    EXPECT_NE(linesAfter[0], linesBefore[0]);
+    EXPECT_EQ(linesAfter[1], linesBefore[1]);
+    EXPECT_EQ(linesAfter[2], linesBefore[2]);
+    for (size_t line = 3; line < 6; ++line) {
+        EXPECT_NE(linesAfter[line], linesBefore[line]);
+    }
+    ProgramState read;
+    read.strSystemDir = state.strSystemDir;
+    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, kNew);
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(read, loaded, ui).ok());
+    EXPECT_EQ(loaded, catalogue);
+}
+
+TEST_F(ChangePasswordTest, anEmptyCatalogueChangesOnlyTheSettingsFile) {
+    writeFile(dir / "store/100.txt", "not ours");
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ui.inputAnswers = {kNew, kNew};
+
+    ChangePassCommand(context);
+
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Password changed");
+    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt"}));
+    EXPECT_EQ(readFile(dir / "store/100.txt"), "not ours");
+    EXPECT_EQ(SplitLines(readFile(SettingsPath(state))).size(), 3u);
+    ProgramState read;
+    read.strSystemDir = state.strSystemDir;
+    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, kNew);
+}
+
+TEST_F(ChangePasswordTest, theSamePasswordAgainStillReSeals) {
+    hide({"content"}, {true});
+    const ino_t before = inode(StoredPath(state, 0));
+    ui.inputAnswers = {kOld, kOld};
+
+    ChangePassCommand(context);
+
+    EXPECT_EQ(ui.messages.at(0).text, "Password changed");
+    EXPECT_NE(inode(StoredPath(state, 0)), before) << "a new sealed file replaced the old one";
+    expectStoredUnder(kOld);
+}
+
+TEST_F(ChangePasswordTest, differingEntriesChangeNothing) {
+    hide({"content"}, {true});
+    const std::string settings = readFile(SettingsPath(state));
+    const std::string stored = readFile(StoredPath(state, 0));
+    ui.inputAnswers = {"Secret", "secret"};
+
+    ChangePassCommand(context);
+
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              "The two passwords entered are not the same.  The password was not changed");
+    EXPECT_EQ(ui.messages[0].title, "Error");
+    EXPECT_EQ(ui.messages[0].style, 64);
+    EXPECT_EQ(ui.inputPrompts.size(), 2u);
+    EXPECT_TRUE(busy.calls.empty());
+    EXPECT_EQ(state.strPassword, kOld);
+    EXPECT_EQ(readFile(SettingsPath(state)), settings);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), stored);
+}
+
+// Cancel in both boxes gives two empty, equal answers: the password becomes empty.
+TEST_F(ChangePasswordTest, cancellingBothBoxesMakesThePasswordEmpty) {
+    hide({"content", "more"}, {true, true});
+
+    ChangePassCommand(context);
+
+    EXPECT_EQ(ui.messages.at(0).text, "Password changed");
+    EXPECT_EQ(state.strPassword, "");
+    expectStoredUnder("");
+    ProgramState read;
+    read.strSystemDir = state.strSystemDir;
+    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, "");
+}
+
+TEST_F(ChangePasswordTest, aMissingStoredFileDoesNotStopTheChange) {
+    hide({"kept", "lost", "kept too"}, {true, true, true});
+    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
+
+    const ChangePassOutcome outcome = ChangePass(context, kNew);
+
+    EXPECT_EQ(outcome.result, ChangePassOutcome::Result::kChanged);
+    ASSERT_TRUE(unsealFile(StoredPath(state, 0), dir / "out", kNew).ok());
+    EXPECT_EQ(readFile(dir / "out"), "kept");
+    ASSERT_TRUE(unsealFile(StoredPath(state, 2), dir / "out", kNew).ok());
+    EXPECT_EQ(readFile(dir / "out"), "kept too");
+    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "102.txt"}));
+}
+
+// The second of three sealed files cannot be read: the change is abandoned and every file,
+// the settings file and the password stay as they were.
+TEST_F(ChangePasswordTest, aFileThatCannotBeReSealedLeavesEverythingUnderTheOldPassword) {
+    hide({"one", "two", "three"}, {true, true, true});
+    const std::string unreadable = StoredPath(state, 1);
+    ASSERT_TRUE(platform::removeFile(unreadable).ok());
+    ASSERT_TRUE(platform::makeFolder(unreadable).ok());
+    const std::string settings = readFile(SettingsPath(state));
+    ui.inputAnswers = {kNew, kNew};
+
+    ChangePassCommand(context);
+
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].style, 48);
+    EXPECT_NE(ui.messages[0].text.find(unreadable), std::string::npos) << ui.messages[0].text;
+    EXPECT_NE(ui.messages[0].text.find("not changed"), std::string::npos);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(state.strPassword, kOld);
+    EXPECT_EQ(readFile(SettingsPath(state)), settings);
+    for (const size_t i : {0, 2}) {
+        ASSERT_TRUE(unsealFile(StoredPath(state, i), dir / "out", kOld).ok());
+        EXPECT_EQ(readFile(dir / "out"), contents[i]);
+    }
+    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
+    EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
+}
+
+// A full disk while the second file is re-sealed (a file-size limit in a child process).
+TEST_F(ChangePasswordTest, aFullDiskLeavesEverythingUnderTheOldPassword) {
+    hide({"small", std::string(300000, 'x'), "small too"}, {true, true, true});
+    const std::string settings = readFile(SettingsPath(state));
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {65536, 65536};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const ChangePassOutcome outcome = ChangePass(context, kNew);
+        ::_exit(outcome.result == ChangePassOutcome::Result::kNotChanged &&
+                        outcome.failedPosition == 1u && outcome.status.error == EFBIG
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the change should fail on the second file";
+    EXPECT_EQ(readFile(SettingsPath(state)), settings);
+    expectStoredUnder(kOld);
+    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
+    EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
+}
+
+TEST_F(ChangePasswordTest, anUnfinishedEarlierOperationIsNotOverwritten) {
+    hide({"content"}, {true});
+    writeFile(PasswordChangeRecordPath(state), "left by an earlier change");
+    ui.inputAnswers = {kNew, kNew};
+
+    ChangePassCommand(context);
+
+    EXPECT_EQ(ui.messages.at(0).style, 48);
+    EXPECT_EQ(readFile(PasswordChangeRecordPath(state)), "left by an earlier change");
+    EXPECT_EQ(state.strPassword, kOld);
+    expectStoredUnder(kOld);
+}
+
+// The change is killed at each of its steps in turn, then the program starts again: the
+// settings are read, the catalogue loaded with the password they name, and interrupted work
+// recovered. Every stored file must then open under the password regInfo.lst names.
+TEST_F(ChangePasswordTest, aKillAtAnyStepIsRecoveredAtTheNextStart) {
+    const std::vector<std::string> originals = {std::string(3 << 20, 'a'), "plain one",
+                                                "sealed two", "sealed three"};
+    const std::vector<bool> sealed = {true, false, true, true};
+    bool finished = false;
+    int completedAtStart = 0;
+    for (int killAt = 1; !finished; ++killAt) {
+        SCOPED_TRACE("killed at yield " + std::to_string(killAt));
+        ASSERT_LT(killAt, 50) << "the change never finished";
+        std::filesystem::remove_all(dir / "store");
+        ASSERT_TRUE(platform::makeFolder(dir / "store").ok());
+        catalogue.clear();
+        SetPassword(state, kOld);
+        hide(originals, sealed);
+
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillingUi killing(killAt);
+            // The first run keeps slow run on, so that its kill falls inside the re-sealing
+            // of the large first file.
+            state.bolSlowRun = killAt == 1;
+            CommandContext childContext{state, killing, catalogue, busy};
+            const ChangePassOutcome outcome = ChangePass(childContext, kNew);
+            ::_exit(outcome.result == ChangePassOutcome::Result::kChanged ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (WIFEXITED(status)) {
+            ASSERT_EQ(WEXITSTATUS(status), 0);
+            finished = true;
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status));
+            ASSERT_EQ(WTERMSIG(status), SIGKILL);
+        }
+
+        ProgramState next;
+        ASSERT_TRUE(GetSysDir(next).ok());
+        ASSERT_TRUE(ReadSettings(next, ui).ok());
+        Catalogue loaded;
+        ASSERT_TRUE(loadList(next, loaded, ui).ok());
+        FakeUiServices nextUi;
+        FakeBusy nextBusy;
+        CommandContext nextContext{next, nextUi, loaded, nextBusy};
+        const std::string loginPassword = next.strPassword;
+        RecoverInterruptedWork(nextContext);
+
+        ASSERT_TRUE(next.strPassword == kOld || next.strPassword == kNew) << next.strPassword;
+        if (next.strPassword == kOld) {
+            EXPECT_FALSE(finished);
+            ASSERT_EQ(nextUi.messages.size(), 1u);
+            EXPECT_EQ(nextUi.messages[0].title, "Password not changed");
+        } else if (loginPassword == kOld) {
+            ++completedAtStart;
+            ASSERT_EQ(nextUi.messages.size(), 1u);
+            EXPECT_EQ(nextUi.messages[0].title, "Password changed");
+        }
+        ProgramState saved;
+        saved.strSystemDir = next.strSystemDir;
+        ASSERT_TRUE(ReadSettings(saved, ui).ok());
+        EXPECT_EQ(saved.strPassword, next.strPassword) << "regInfo.lst names the password in use";
+        EXPECT_EQ(loaded, catalogue);
+        expectStoredUnder(next.strPassword);
+        EXPECT_EQ(storedNames(),
+                  (std::set<std::string>{"100.txt", "101.txt", "102.txt", "103.txt"}));
+        EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
+    }
+    EXPECT_GT(completedAtStart, 0) << "some kills fall between the commit and the save";
+}
+
+}  // namespace
+}  // namespace vantory
