@@ -12,6 +12,8 @@
 
 #include "busy/busy_window.h"
 #include "main/change_password.h"
+#include "main/recovery.h"
+#include "main/restore_command.h"
 #include "main/storage_settings.h"
 #include "main/wrapped_text.h"
 #include "store/settings_file.h"
@@ -131,6 +133,8 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     setWindowTitle(toQString(MainCaption()));
     setWindowIcon(programIcon());
     buildControls();
+    runCommand_ = std::make_unique<RunCommand>(
+        context_, [this](const std::string& caption) { cmdShell_->setText(toQString(caption)); });
     setMinimumHeight(kMinimumHeight);
     resize(kOpeningWidth, kOpeningHeight);
 }
@@ -259,6 +263,7 @@ void MainWindow::load() {
     setWindowTitle(toQString(MainCaption()));
     chkSlowRun_->setChecked(true);
     state_.bolSlowRun = true;
+    RecoverInterruptedWork(context_);
     ErrorRemoveFiles();
 }
 
@@ -460,15 +465,32 @@ void MainWindow::cmdAddFile_Click() {
 }
 
 void MainWindow::cmdRestoreFile_Click() {
-    // Wired by the restore command.
+    // Entries that stay hidden end selected; the others have left the list.
+    RestoreSelected(context_, currentPosition(), selectedPositions(),
+                    [this](const RestoreOutcome& outcome) {
+                        refreshList();
+                        setSelection(outcome.stillHidden);
+                    });
 }
 
 void MainWindow::cmdRestore_Click() {
-    // Wired by the restore command.
+    RestoreAll(context_, [this](const RestoreOutcome& outcome) {
+        refreshList();
+        setSelection(outcome.stillHidden);
+    });
 }
 
 void MainWindow::cmdShell_Click() {
-    // Wired by the run command.
+    // The entry to run: the current one when it is selected, else the first selected one.
+    const std::vector<size_t> selected = selectedPositions();
+    std::optional<size_t> position;
+    const int current = currentPosition();
+    if (current >= 0 && lstFileList_->item(current)->isSelected()) {
+        position = static_cast<size_t>(current);
+    } else if (!selected.empty()) {
+        position = selected.front();
+    }
+    runCommand_->press(position);
 }
 
 void MainWindow::cmdChangePass_Click() {

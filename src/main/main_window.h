@@ -2,11 +2,13 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "busy/busy_window.h"
 #include "main/command_context.h"
+#include "main/run_command.h"
 #include "store/catalogue.h"
 #include "store/program_state.h"
 
@@ -63,6 +65,8 @@ class MainWindow : public QMainWindow, public BusyState {
     const Catalogue& catalogue() const { return catalogue_; }
     // What the commands work on.
     CommandContext& context() { return context_; }
+    // Run Selected File, which keeps its open file between the two presses of cmdShell.
+    RunCommand& runCommand() { return *runCommand_; }
 
     // Selected catalogue positions in ascending order.
     std::vector<size_t> selectedPositions() const;
@@ -123,6 +127,7 @@ class MainWindow : public QMainWindow, public BusyState {
     UiServices& ui_;
     Catalogue catalogue_;
     CommandContext context_;
+    std::unique_ptr<RunCommand> runCommand_;
     QPointer<BusyWindow> busyWindow_;
     bool loaded_ = false;
     bool closePending_ = false;

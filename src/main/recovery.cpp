@@ -1,6 +1,7 @@
 #include "main/recovery.h"
 
 #include "main/change_password.h"
+#include "main/run_command.h"
 #include "platform/platform.h"
 #include "store/move_journal.h"
 
@@ -23,6 +24,7 @@ void FinishInterruptedMoves(CommandContext& context) {
 void RecoverInterruptedWork(CommandContext& context) {
     FinishInterruptedMoves(context);
     FinishInterruptedPasswordChange(context);
+    RecoverTemporaryFiles(context);
 }
 
 }  // namespace vantory

@@ -1,0 +1,306 @@
+#include "main/run_command.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "main/main_window.h"
+#include "platform/platform.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+
+// Lets a test act while a command hands control to the window system.
+class YieldingUi : public test::FakeUiServices {
+  public:
+    std::function<void()> onYield;
+
+    void yield() override {
+        FakeUiServices::yield();
+        if (onYield) {
+            auto action = std::move(onYield);
+            onYield = nullptr;
+            action();
+        }
+    }
+};
+
+class RunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir.useAsConfigHome();
+        ASSERT_TRUE(GetSysDir(state).ok());
+        SetPassword(state, "secret");
+        SetExtension(state, "dat");
+        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+    }
+    void TearDown() override {
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    std::string hide(const std::string& name, const std::string& content, bool sealed) {
+        const std::string path = dir / ("home/" + name);
+        fs::create_directories(fs::path(path).parent_path());
+        writeFile(path, content);
+        EXPECT_TRUE(
+            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
+        entries.push_back({path, sealed});
+        return path;
+    }
+
+    void open() {
+        Catalogue catalogue;
+        for (const auto& entry : entries) {
+            catalogue.append(entry);
+        }
+        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        start(state);
+    }
+    // A new main window on `programState`, loaded as at the program's start.
+    void start(ProgramState& programState) {
+        window.reset();
+        window = std::make_unique<MainWindow>(programState, ui);
+        window->show();
+        window->load();
+        window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
+    }
+
+    QAbstractButton* shell() const { return window->button("cmdShell"); }
+    void press() { QTest::mouseClick(shell(), Qt::LeftButton); }
+    std::string temp(const std::string& ending) const { return dir / ("store/tempFile." + ending); }
+    std::set<std::string> storageFolder() const {
+        std::set<std::string> names;
+        for (const auto& file : fs::directory_iterator(dir / "store")) {
+            names.insert(file.path().filename().string());
+        }
+        return names;
+    }
+    // Only the run button and the tab strip can be used, and no busy window shows.
+    bool waitingControls() const {
+        return shell()->isEnabled() && window->tabControl()->isEnabled() &&
+               !window->fileList()->isEnabled() && !window->button("cmdAddFile")->isEnabled() &&
+               !window->button("cmdRestore")->isEnabled() &&
+               !window->button("cmdChangePass")->isEnabled() &&
+               !(window->busyWindow() && window->busyWindow()->isVisible());
+    }
+    bool idleControls() const {
+        return shell()->isEnabled() && window->tabControl()->isEnabled() &&
+               window->fileList()->isEnabled() && window->button("cmdAddFile")->isEnabled() &&
+               window->button("cmdRestore")->isEnabled() && !state.bolBusy &&
+               !state.bolTempFileOpen;
+    }
+    bool deletedMessageOnly() const {
+        return ui.messages.size() == 1 && ui.messages[0].text == "Temporary file deleted" &&
+               ui.messages[0].title == "File deleted" &&
+               ui.messages[0].style == UiServices::kInformation;
+    }
+
+    test::TempFolder dir;
+    YieldingUi ui;
+    ProgramState state;
+    std::unique_ptr<MainWindow> window;
+    std::vector<CatalogueEntry> entries;
+};
+
+TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
+    hide("notes.txt", "dear diary", true);
+    const std::string storedContent = readFile(StoredPath(state, 0));
+    open();
+    window->setSelection({0});
+    press();
+
+    const std::string tempFile = temp("txt");
+    EXPECT_EQ(readFile(tempFile), "dear diary");
+    EXPECT_EQ(fs::status(tempFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
+    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
+    EXPECT_EQ(shell()->text(), "Delete Temporary File");
+    EXPECT_TRUE(state.bolTempFileOpen);
+    EXPECT_TRUE(state.bolBusy);
+    EXPECT_TRUE(waitingControls());
+    EXPECT_TRUE(ui.messages.empty());
+
+    press();
+    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
+    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), 6);
+    EXPECT_EQ(shell()->text(), "Run Selected File");
+    EXPECT_TRUE(deletedMessageOnly());
+    EXPECT_TRUE(idleControls());
+    EXPECT_EQ(state.intProgress, 1);
+    EXPECT_EQ(state.intProgressTotal, 1);
+}
+
+TEST_F(RunTest, plainEntryIsTheStoredFileItselfAndKeepsItsChanges) {
+    hide("other.doc", "another", false);
+    hide("report.doc", "draft", false);
+    open();
+    window->setSelection({1});
+    press();
+
+    const std::string tempFile = temp("doc");
+    EXPECT_FALSE(fs::exists(StoredPath(state, 1)));
+    EXPECT_EQ(readFile(tempFile), "draft");
+    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
+    writeFile(tempFile, "final version");
+
+    // Enter presses the run button.
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_FALSE(fs::exists(tempFile));
+    EXPECT_EQ(readFile(StoredPath(state, 1)), "final version");
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
+    EXPECT_TRUE(deletedMessageOnly());
+    EXPECT_TRUE(idleControls());
+}
+
+TEST_F(RunTest, fourLetterEndingGivesThreeLetterTempNameAndLeftoverGoesFirst) {
+    hide("page.html", "<p>hello</p>", true);
+    open();
+    writeFile(temp("tml"), "an old leftover");
+    window->setSelection({0});
+    press();
+    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{temp("tml")});
+    EXPECT_EQ(readFile(temp("tml")), "<p>hello</p>");
+    press();
+    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
+}
+
+TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
+    hide("a.txt", "content", false);
+    open();
+    window->fileList()->clearSelection();
+    press();
+    EXPECT_TRUE(ui.openedWithApplication.empty());
+    EXPECT_EQ(shell()->text(), "&Run Selected File");
+    EXPECT_TRUE(idleControls());
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
+
+    // A stored file gone behind the program's back: said so, and no waiting state.
+    ASSERT_TRUE(platform::removeFile(StoredPath(state, 0)).ok());
+    window->setSelection({0});
+    press();
+    EXPECT_TRUE(ui.openedWithApplication.empty());
+    EXPECT_TRUE(idleControls());
+    EXPECT_EQ(shell()->text(), "&Run Selected File");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);
+}
+
+TEST_F(RunTest, aSecondPressWhileDeletingIsIgnored) {
+    hide("a.txt", "content", false);
+    open();
+    window->setSelection({0});
+    press();
+    bool pressedWhileDeleting = false;
+    ui.onYield = [&] {
+        pressedWhileDeleting = shell()->isEnabled() &&
+                               shell()->text() == "Attempting to delete file..." &&
+                               window->runCommand().deleting();
+        press();
+    };
+    press();
+    EXPECT_TRUE(pressedWhileDeleting);
+    EXPECT_TRUE(deletedMessageOnly());
+    EXPECT_EQ(readFile(StoredPath(state, 0)), "content");
+    EXPECT_TRUE(idleControls());
+}
+
+TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
+    hide("a.txt", "plain content", false);
+    hide("b.txt", "sealed content", true);
+    const std::string sealedStored = readFile(StoredPath(state, 1));
+    open();
+    window->setSelection({0});
+    press();
+    fs::create_directories(StoredPath(state, 0) + "/in-the-way");
+    press();
+
+    EXPECT_EQ(readFile(temp("txt")), "plain content");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
+    EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+    EXPECT_EQ(shell()->text(), "Run Selected File");
+    EXPECT_TRUE(idleControls());
+
+    // Running the sealed entry, whose temporary name is the same, puts the plain file back
+    // first instead of deleting it.
+    fs::remove_all(StoredPath(state, 0));
+    window->setSelection({1});
+    press();
+    EXPECT_EQ(readFile(StoredPath(state, 0)), "plain content");
+    EXPECT_EQ(readFile(temp("txt")), "sealed content");
+
+    // A temporary file that cannot be removed is named, and the stored file stays.
+    fs::remove(temp("txt"));
+    fs::create_directories(temp("txt") + "/in-the-way");
+    ui.messages.clear();
+    press();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
+    EXPECT_EQ(readFile(StoredPath(state, 1)), sealedStored);
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
+    EXPECT_TRUE(idleControls());
+}
+
+TEST_F(RunTest, aFreshStartAfterClosingWhileWaitingPutsThePlainFileBack) {
+    hide("letter.txt", "plain letter", false);
+    hide("photo.jpg", "sealed photo", true);
+    const std::string sealedStored = readFile(StoredPath(state, 1));
+    open();
+    window->setSelection({0});
+    press();
+    ASSERT_TRUE(fs::exists(temp("txt")));
+
+    // The program ends in the waiting state; the sealed entry's copy is left too.
+    window.reset();
+    ASSERT_TRUE(decryptFileCopy(state, ui, StoredPath(state, 1), temp("jpg"), true).ok());
+    ProgramState fresh;
+    ASSERT_TRUE(GetSysDir(fresh).ok());
+    ASSERT_TRUE(ReadSettings(fresh, ui).ok());
+    ui.messages.clear();
+    start(fresh);
+
+    EXPECT_EQ(window->catalogue().entries(), entries);
+    EXPECT_EQ(readFile(StoredPath(fresh, 0)), "plain letter");
+    EXPECT_EQ(readFile(StoredPath(fresh, 1)), sealedStored);
+    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);
+    EXPECT_NE(ui.messages[1].text.find(temp("jpg")), std::string::npos);
+}
+
+TEST_F(RunTest, aLeftoverThatCannotBeMatchedIsKeptAsideAtStart) {
+    hide("x/one.txt", "first", false);
+    hide("y/two.txt", "second", false);
+    ASSERT_TRUE(platform::renamePath(StoredPath(state, 0), temp("txt")).ok());
+    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
+    open();
+
+    // Both entries miss their stored file: which one it is cannot be told.
+    const std::string kept = dir / "store/kept-1-tempFile.txt";
+    EXPECT_EQ(readFile(kept), "first");
+    EXPECT_FALSE(fs::exists(temp("txt")));
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages[0].text.find(kept), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantory
