@@ -210,15 +210,15 @@ class ResealTransform final : public Transform {
     Sealer sealer_;
     std::vector<uint8_t> middle_;
 };
-// Two unsealed bytes at the end seal to at most 4 + 3 characters, then the line end.
+// The last unsealed bytes (at most five) seal to at most 8 + 3 characters, then the line end.
 static_assert(Sealer::maxOutput(StoredFileUnsealer::kMaxFinishOutput) + Sealer::kMaxFinishOutput +
                   sizeof kLineEnd <=
               kMaxFinishOutput);
 
 // Writes pieces to a file on a thread of its own, so that reading and sealing the next piece
-// overlap with writing this one, and asks the system to send each piece on to the disk at
-// once, so that little is left to flush at the end. A few buffers go round between the two
-// threads; the first write error stops the writing and is kept.
+// overlap with writing this one, and asks the system every few mebibytes to start sending
+// what was written on to the disk, so that little is left to flush at the end. A few buffers
+// go round between the two threads; the first write error stops the writing and is kept.
 class PieceWriter {
   public:
     PieceWriter(platform::AtomicFile& file, size_t capacity)
@@ -267,6 +267,8 @@ class PieceWriter {
 
   private:
     static constexpr size_t kBuffers = 3;
+    // Writing to disk is started whenever this much more has been written.
+    static constexpr size_t kWritebackStep = size_t{8} << 20;
 
     void run() {
         std::unique_lock lock(mutex_);
@@ -281,8 +283,10 @@ class PieceWriter {
             if (failure_.ok()) {
                 lock.unlock();
                 written = file_.write(buffers_[index].data(), n);
-                if (written.ok()) {
+                pending_ += n;
+                if (written.ok() && pending_ >= kWritebackStep) {
                     file_.startWriteback();
+                    pending_ = 0;
                 }
                 lock.lock();
             }
@@ -301,6 +305,7 @@ class PieceWriter {
     std::deque<size_t> free_;
     std::deque<std::pair<size_t, size_t>> queue_;
     size_t taken_ = 0;
+    size_t pending_ = 0;  // bytes written since writing to disk was last started
     Status failure_;
     bool stopping_ = false;
     std::thread thread_;
