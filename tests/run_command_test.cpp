@@ -182,6 +182,17 @@ TEST_F(RunTest, fourLetterEndingGivesThreeLetterTempNameAndLeftoverGoesFirst) {
     EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
 }
 
+TEST_F(RunTest, separatorInTheLastThreeCharactersStaysInTheStorageFolder) {
+    hide("x/ab", "short name", true);
+    open();
+    window->setSelection({0});
+    press();
+    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{temp("_ab")});
+    EXPECT_EQ(readFile(temp("_ab")), "short name");
+    press();
+    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
+}
+
 TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     hide("a.txt", "content", false);
     open();

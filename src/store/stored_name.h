@@ -18,10 +18,17 @@ inline std::string StoredPath(const ProgramState& state, size_t position) {
 }
 
 // Where a hidden file is opened for a while: the storage folder, "tempFile." and the last
-// three characters of the original path, whatever they are.
+// three characters of the original path. A separator among them (a short file name) is
+// written as '_', so the file stays in the storage folder itself.
 inline std::string TempName(const ProgramState& state, const std::string& originalPath) {
     const size_t n = originalPath.size();
-    return state.strStorageDir + "tempFile." + originalPath.substr(n < 3 ? 0 : n - 3);
+    std::string ending = originalPath.substr(n < 3 ? 0 : n - 3);
+    for (char& c : ending) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    return state.strStorageDir + "tempFile." + ending;
 }
 
 }  // namespace vantory
