@@ -79,6 +79,13 @@ TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     EXPECT_EQ(files, 1) << "no temporary file is left beside the target";
 }
 
+TEST(Platform, atomicFileWorksForTheLongestFileName) {
+    TempFolder dir;
+    const std::string target = dir / std::string(255, 'n');
+    ASSERT_TRUE(platform::writeFileAtomically(target, "content").ok());
+    EXPECT_EQ(test::readFile(target), "content");
+}
+
 TEST(Platform, instanceLockIsHeldOnce) {
     TempFolder dir;
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kAcquired);

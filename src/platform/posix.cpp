@@ -18,13 +18,19 @@ namespace {
 constexpr const char* kAttributeName = "user.vantory.attributes";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-bool xattrUnsupported(int error) { return error == ENOTSUP || error == EPERM; }
+bool xattrUnsupported(int error) {
+    return error == ENOTSUP || error == EPERM;
+}
 
 }  // namespace
 
-std::string Status::message() const { return error == 0 ? std::string() : std::strerror(error); }
+std::string Status::message() const {
+    return error == 0 ? std::string() : std::strerror(error);
+}
 
-Status Status::fromErrno() { return Status{errno == 0 ? EIO : errno}; }
+Status Status::fromErrno() {
+    return Status{errno == 0 ? EIO : errno};
+}
 
 std::string settingsFolder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -162,7 +168,8 @@ Status renamePath(const std::string& from, const std::string& to) {
 }
 
 void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -204,12 +211,19 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
 
 AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)), mode_(mode) {}
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+}
+
+namespace {
+constexpr size_t kTemporaryNameRoom = 200;  // of NAME_MAX (255): "." and ".vantory-XXXXXX"
+}
 
 Status AtomicFile::open() {
     const std::string folder = parentFolder(target_);
+    // The target's own name, shortened so that the temporary name stays within NAME_MAX.
     std::string pattern = (folder.empty() ? std::string() : folder + "/") + "." +
-                          baseName(target_) + ".vantory-XXXXXX";
+                          baseName(target_).substr(0, kTemporaryNameRoom) + ".vantory-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
