@@ -4,17 +4,23 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QTabWidget>
+#include <QUrl>
+#include <functional>
 
 #include "busy/busy_window.h"
 #include "main/change_password.h"
+#include "main/hide_command.h"
 #include "main/recovery.h"
 #include "main/restore_command.h"
 #include "main/storage_settings.h"
+#include "main/store_check.h"
 #include "main/wrapped_text.h"
 #include "store/settings_file.h"
 #include "ui/qt_ui_services.h"
@@ -99,6 +105,65 @@ class TabStrip : public QTabWidget {
     }
 };
 
+// Files dragged from a file manager onto the list: while `accepting` says yes, a drop of local
+// files hands their paths to `dropped` as one selection. The paths are handed over once the
+// drop has been answered, so the file manager is not kept waiting for the hide.
+class FileDropFilter : public QObject {
+  public:
+    FileDropFilter(std::function<bool()> accepting,
+                   std::function<void(const std::vector<std::string>&)> dropped, QObject* parent)
+        : QObject(parent), accepting_(std::move(accepting)), dropped_(std::move(dropped)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (accepting_() && !localFiles(drag->mimeData()).empty()) {
+                    drag->setDropAction(Qt::CopyAction);  // the file manager keeps its file
+                    drag->accept();
+                } else {
+                    drag->ignore();
+                }
+                return true;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                std::vector<std::string> paths = localFiles(drop->mimeData());
+                if (!accepting_() || paths.empty()) {
+                    drop->ignore();
+                    return true;
+                }
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                QMetaObject::invokeMethod(
+                    this, [this, paths = std::move(paths)] { dropped_(paths); },
+                    Qt::QueuedConnection);
+                return true;
+            }
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+
+  private:
+    static std::vector<std::string> localFiles(const QMimeData* data) {
+        std::vector<std::string> paths;
+        if (data == nullptr) {
+            return paths;
+        }
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                paths.push_back(pathFromQString(url.toLocalFile()));
+            }
+        }
+        return paths;
+    }
+
+    std::function<bool()> accepting_;
+    std::function<void(const std::vector<std::string>&)> dropped_;
+};
+
 QIcon programIcon() {
     registerIconResource();
     QIcon icon;
@@ -152,6 +217,17 @@ void MainWindow::buildControls() {
     lstFileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFileList_->setSortingEnabled(false);
     lstFileList_->setGeometry(0, 0, 297, kOpeningHeight);
+    // Files dropped on the list are hidden like a selection in the file-open dialog.
+    lstFileList_->setAcceptDrops(true);
+    lstFileList_->viewport()->setAcceptDrops(true);
+    lstFileList_->viewport()->installEventFilter(
+        new FileDropFilter([this] { return !state_.bolBusy && cmdAddFile_->isEnabled(); },
+                           [this](const std::vector<std::string>& paths) {
+                               if (!state_.bolBusy) {
+                                   HideSelection(context_, paths, [this] { refreshList(); });
+                               }
+                           },
+                           lstFileList_));
 
     tabControl_ = new TabStrip(kStripWidth, central);
     tabControl_->setObjectName(QStringLiteral("tabControl"));
@@ -461,7 +537,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::cmdAddFile_Click() {
-    // Wired by the hide command.
+    AddFiles(context_, [this] { refreshList(); });
 }
 
 void MainWindow::cmdRestoreFile_Click() {
@@ -518,7 +594,9 @@ void MainWindow::chkSlowRun_Click() {
 }
 
 void MainWindow::ErrorRemoveFiles() {
-    // Wired by the store check at start.
+    refreshList();  // interrupted work finished just before may have changed the catalogue
+    vantory::ErrorRemoveFiles(context_, {}, [this] { refreshList(); });
+    selectFirst();
 }
 
 }  // namespace vantory

@@ -1,0 +1,219 @@
+#include "main/hide_command.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#include "store/file_services.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr const char* kDialogTitle = "Add File";
+constexpr const char* kMessageTitle = "Hide File(s)";
+// A message lists this many files by name and counts the rest.
+constexpr size_t kMessageListLimit = 20;
+
+int16_t progressValue(size_t n) {
+    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
+}
+
+bool sameFolder(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// Files the program itself depends on: whatever sits in the settings folder (the settings
+// file, its move journal, the instance lock) and the stored files of the catalogue. Hiding
+// one of them would pull the ground from under the catalogue.
+bool isProgramFile(const ProgramState& state, size_t entries, const std::string& path) {
+    const std::string folder = platform::parentFolder(path);
+    if (sameFolder(folder, state.strSystemDir)) {
+        return true;
+    }
+    if (!sameFolder(folder, state.strStorageDir)) {
+        return false;
+    }
+    const std::string name = platform::baseName(path);
+    for (size_t position = 0; position <= entries; ++position) {
+        if (name == StoredName(position, state.strExtension)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the existence test does not see `path`.
+std::string whyNotFound(const std::string& path) {
+    if (!platform::pathExists(path)) {
+        return "it is no longer there";
+    }
+    if (platform::isFolder(path)) {
+        return "it is a folder";
+    }
+    const std::optional<int> attributes = platform::getAttributes(path);
+    if (attributes && (*attributes & (platform::kHidden | platform::kSystem)) != 0) {
+        return "it is marked hidden or system";
+    }
+    return "it is not a regular file";
+}
+
+std::string failureText(const std::string& what, const Status& status) {
+    return what + " (" + status.message() + ")";
+}
+
+void tellUser(const CommandContext& context, const HideReport& report) {
+    if (report.notHidden.empty() && report.saveFailure.ok()) {
+        return;
+    }
+    std::string text;
+    if (!report.notHidden.empty()) {
+        text = "These files were not hidden; each was left where it was:";
+        const size_t listed = std::min(report.notHidden.size(), kMessageListLimit);
+        for (size_t i = 0; i < listed; ++i) {
+            text += "\r\n" + report.notHidden[i].path + "  (" + report.notHidden[i].reason + ")";
+        }
+        if (report.notHidden.size() > listed) {
+            text += "\r\nand " + std::to_string(report.notHidden.size() - listed) + " more.";
+        }
+    }
+    if (!report.saveFailure.ok()) {
+        if (!text.empty()) {
+            text += "\r\n\r\n";
+        }
+        text += "The list of hidden files in " + SettingsPath(context.state) +
+                " could not be written (" + report.saveFailure.message() + ").";
+    }
+    context.ui.messageBox(text, UiServices::kExclamation, kMessageTitle);
+}
+
+}  // namespace
+
+HideReport AddFiles(CommandContext& context, const std::function<void()>& listChanged) {
+    const std::vector<std::string> paths = context.ui.openFiles(kDialogTitle, true);
+    return HideSelection(context, paths, listChanged);
+}
+
+HideReport HideSelection(CommandContext& context, const std::vector<std::string>& paths,
+                         const std::function<void()>& listChanged) {
+    HideReport report;
+    if (paths.empty()) {
+        return report;
+    }
+    ProgramState& state = context.state;
+    UiServices& ui = context.ui;
+    Catalogue& catalogue = context.catalogue;
+    const bool sealed = state.bolEncrypt;
+    const auto noteSaveFailure = [&report](const Status& status) {
+        if (report.saveFailure.ok()) {
+            report.saveFailure = status;
+        }
+    };
+
+    context.busy.OpRunning(true);
+    state.intProgressTotal = progressValue(paths.size());
+    state.intProgress = 1;
+    const size_t firstNew = catalogue.size();
+
+    for (size_t i = 0; i < paths.size(); ++i) {
+        state.intProgress = progressValue(i + 1);
+        const std::string& path = paths[i];
+
+        if (catalogue.size() >= kMaxCatalogueEntries) {
+            const std::string reason = "the list of hidden files is full; it holds at most " +
+                                       std::to_string(kMaxCatalogueEntries) + " files";
+            for (size_t rest = i; rest < paths.size(); ++rest) {
+                report.notHidden.push_back({paths[rest], reason});
+            }
+            break;
+        }
+        if (!FileExists(path)) {
+            // The selection stops here, and the files after this one stay where they are.
+            report.notHidden.push_back({path, whyNotFound(path)});
+            for (size_t rest = i + 1; rest < paths.size(); ++rest) {
+                report.notHidden.push_back({paths[rest], "the selection stopped at " + path});
+            }
+            break;
+        }
+        if (isProgramFile(state, catalogue.size(), path)) {
+            report.notHidden.push_back({path, "it is one of Vantory's own files"});
+            continue;
+        }
+
+        const size_t position = catalogue.size();
+        const std::string target = StoredPath(state, position);
+        if (sealed) {
+            // The original stays in place, so the entry can wait for the one save at the end.
+            if (Status s = encryptFileCopy(state, ui, path, target, true); !s.ok()) {
+                report.notHidden.push_back({path, failureText("it could not be stored", s)});
+                continue;
+            }
+            catalogue.append({path, true});
+            ++report.hidden;
+            continue;
+        }
+
+        // The file itself is about to move into storage: its entry is saved first, so that a
+        // crash cannot leave it there unlisted. A crash before the move leaves the entry
+        // without its stored file, which the store check at the next start drops, with the
+        // file still in its place. Nothing else may stand under the stored name meanwhile,
+        // or it would pass for this file.
+        if (Status s = RemoveFile(target, ui); !s.ok()) {
+            report.notHidden.push_back(
+                {path, failureText("its storage name " + target + " is taken", s)});
+            continue;
+        }
+        catalogue.append({path, false});
+        const Status saved = saveList(state, catalogue, ui);
+        state.intProgress = progressValue(i + 1);
+        if (!saved.ok()) {
+            catalogue.removeAt(position);
+            noteSaveFailure(saved);
+            report.notHidden.push_back({path, "the list of hidden files could not be written"});
+            continue;
+        }
+        if (Status s = encryptFileCopy(state, ui, path, target, false); !s.ok()) {
+            catalogue.removeAt(position);
+            report.notHidden.push_back(
+                {path, failureText("it could not be moved into storage", s)});
+            if (Status undone = saveList(state, catalogue, ui); !undone.ok()) {
+                noteSaveFailure(undone);
+            }
+            state.intProgress = progressValue(i + 1);
+            continue;
+        }
+        ++report.hidden;
+    }
+
+    if (sealed && report.hidden > 0) {
+        if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
+            // Unlisted sealed copies would only take room: the originals are all still in
+            // place, so the run is taken back whole.
+            noteSaveFailure(saved);
+            while (catalogue.size() > firstNew) {
+                const size_t last = catalogue.size() - 1;
+                (void)RemoveFile(StoredPath(state, last), ui);
+                report.notHidden.push_back(
+                    {catalogue.at(last).path, "the list of hidden files could not be written"});
+                catalogue.removeAt(last);
+            }
+            std::reverse(report.notHidden.end() - static_cast<std::ptrdiff_t>(report.hidden),
+                         report.notHidden.end());
+            report.hidden = 0;
+        }
+    }
+
+    if (listChanged) {
+        listChanged();
+    }
+    context.busy.OpRunning(false);
+    tellUser(context, report);
+    return report;
+}
+
+}  // namespace vantory

@@ -1,0 +1,167 @@
+#include "main/store_check.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "cipher/cipher.h"
+#include "store/file_services.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr const char* kErrorTitle = "Error";
+
+int16_t progressValue(size_t n) {
+    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
+}
+
+// The stored number of an unsealed catalogue line ("1|100|path"), when it is the three-digit
+// number of the entry at `position`.
+bool ownNumber(const std::string& line, size_t position, std::string& number) {
+    if (line.size() < 6 || line[1] != '|' || line[5] != '|') {
+        return false;
+    }
+    number = line.substr(2, 3);
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    return std::stoul(number) == position + 100;
+}
+
+}  // namespace
+
+std::string DeletedFromStorageText(const std::vector<std::string>& paths) {
+    std::string text = "Error!  The file(s)";
+    for (const std::string& path : paths) {
+        text += " " + path + " ";
+    }
+    return text + " was deleted from storage.";
+}
+
+void HideFiles(CommandContext& context) {
+    ProgramState& state = context.state;
+    SlowRunPacer pacer(state, context.ui);
+    const size_t n = context.catalogue.size();
+    state.intProgressTotal = progressValue(n);
+    for (size_t position = 0; position < n; ++position) {
+        state.intProgress = progressValue(position + 1);
+        tick(pacer.get());
+        const std::string path = StoredPath(state, position);
+        if (platform::isRegularFile(path) &&
+            platform::getAttributes(path) != platform::kStoredAttributes) {
+            (void)platform::setAttributes(path, platform::kStoredAttributes);
+        }
+    }
+}
+
+std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFunction& move,
+                                          const std::function<void()>& listChanged) {
+    ProgramState& state = context.state;
+    UiServices& ui = context.ui;
+    Catalogue& catalogue = context.catalogue;
+
+    // The catalogue was read from this file moments ago; should it be gone now, there is
+    // nothing to compare with, and the check ends.
+    const std::optional<std::string> content = platform::readWholeFile(SettingsPath(state));
+    if (!content || catalogue.empty()) {
+        return {};
+    }
+    const std::vector<std::string> lines = SplitLines(*content);
+
+    // Scan the catalogue lines, matched to the entries the way loadList made them: a line too
+    // short to hold an entry made none.
+    std::vector<size_t> missing;
+    {
+        SlowRunPacer pacer(state, ui);
+        size_t position = 0;
+        for (size_t i = 3; i < lines.size() && position < catalogue.size(); ++i) {
+            tick(pacer.get());
+            const std::string line = Unseal(lines[i], state.strPassword, pacer.get());
+            if (line.size() < 6) {
+                continue;
+            }
+            const size_t entry = position++;
+            std::string number;
+            if (!ownNumber(line, entry, number) || line.substr(6) != catalogue.at(entry).path) {
+                continue;  // not what this entry should say: it is left as it is
+            }
+            const std::string stored = state.strStorageDir + number + "." + state.strExtension;
+            // Visible again, so the existence test sees it and the renumbering can move it.
+            if (const auto attributes = platform::getAttributes(stored);
+                attributes && *attributes != platform::kNormal) {
+                (void)platform::setAttributes(stored, platform::kNormal);
+            }
+            // Only an entry with nothing at all under its stored name has lost its file;
+            // anything else there (a file whose attributes would not clear, a folder) is
+            // kept, as the renumbering would otherwise move another file over it.
+            if (!FileExists(stored) && !platform::pathExists(stored)) {
+                missing.push_back(entry);
+            }
+        }
+    }
+
+    context.busy.OpRunning(true);
+    std::vector<std::string> lost;
+    Status failure;
+    if (!missing.empty()) {
+        MovePlan plan;
+        plan.password = state.strPassword;
+        plan.storageDir = state.strStorageDir;
+        plan.extension = state.strExtension;
+        std::vector<size_t> kept;
+        for (size_t position = 0, next = 0; position < catalogue.size(); ++position) {
+            if (next < missing.size() && missing[next] == position) {
+                ++next;
+                continue;
+            }
+            kept.push_back(position);
+            plan.catalogue.append(catalogue.at(position));
+        }
+        plan.moves = RenumberingMoves(state, kept);
+        const MoveFunction shellMove = [&ui](const std::string& from, const std::string& to) {
+            return ShellFileOp(from, to, kShellMove, ui);
+        };
+        const MoveOutcome outcome = CarryOutMoves(state, plan, move ? move : shellMove, ui);
+        if (outcome.status.ok()) {
+            for (const size_t position : missing) {
+                lost.push_back(catalogue.at(position).path);
+            }
+            catalogue = plan.catalogue;
+        } else {
+            failure = outcome.status;
+        }
+    }
+    HideFiles(context);
+    if (missing.empty()) {
+        if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
+            failure = saved;
+        }
+    }
+    if (listChanged) {
+        listChanged();
+    }
+    context.busy.OpRunning(false);
+
+    if (!lost.empty()) {
+        ui.messageBox(DeletedFromStorageText(lost), UiServices::kExclamation, kErrorTitle);
+    } else if (!missing.empty()) {
+        std::string text = "The stored files of these hidden files are missing:";
+        for (const size_t position : missing) {
+            text += "\r\n" + catalogue.at(position).path;
+        }
+        text += "\r\n\r\nThe stored files after them could not be renumbered (" +
+                failure.message() +
+                "), so the list is left as it was. Vantory checks it again at its next start.";
+        ui.messageBox(text, UiServices::kExclamation, kErrorTitle);
+    } else if (!failure.ok()) {
+        ui.messageBox("The list of hidden files in " + SettingsPath(state) +
+                          " could not be written (" + failure.message() + ").",
+                      UiServices::kExclamation, kErrorTitle);
+    }
+    return lost;
+}
+
+}  // namespace vantory

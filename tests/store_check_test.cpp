@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QListWidget>
+#include <stdexcept>
+
+#include "cipher/cipher.h"
+#include "main/main_window.h"
+#include "main/store_check.h"
+#include "store/move_journal.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using platform::kStoredAttributes;
+
+// A busy state without a window: it records each call.
+struct RecordingBusy : BusyState {
+    std::vector<bool> calls;
+    void OpRunning(bool running) override { calls.push_back(running); }
+};
+
+ino_t inode(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+class StoreCheckTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir.useAsConfigHome();
+        ASSERT_TRUE(GetSysDir(state).ok());
+        SetPassword(state, "secret");
+        SetExtension(state, "dat");
+        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+    }
+    void TearDown() override {
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    std::string original(size_t i) const { return dir / ("home/file " + std::to_string(i)); }
+    static std::string content(size_t i) { return "content of " + std::to_string(i); }
+
+    // A catalogue of `count` plain entries, each with its stored file at attributes 7.
+    void prepare(size_t count) {
+        Catalogue catalogue;
+        for (size_t i = 0; i < count; ++i) {
+            test::writeFile(StoredPath(state, i), content(i));
+            ASSERT_TRUE(platform::setAttributes(StoredPath(state, i), kStoredAttributes).ok());
+            catalogue.append({original(i), false});
+        }
+        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    }
+
+    // Opens the main window; its load step runs the check.
+    void open() {
+        window = std::make_unique<MainWindow>(state, ui);
+        window->show();
+        window->load();
+        if (window->busyWindow() != nullptr) {
+            window->busyWindow()->Timer1_Timer();
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    std::vector<std::string> listedPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& entry : window->catalogue().entries()) {
+            paths.push_back(entry.path);
+        }
+        return paths;
+    }
+
+    // After a check: entry p is stored as p + 100 with the content of the original entry
+    // kept[p], at attributes 7, and nothing is stored past the last entry.
+    void expectStored(const std::vector<size_t>& kept, size_t before) {
+        std::vector<std::string> paths;
+        for (size_t p = 0; p < kept.size(); ++p) {
+            paths.push_back(original(kept[p]));
+            EXPECT_EQ(test::readFile(StoredPath(state, p)), content(kept[p])) << p;
+            EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes) << p;
+        }
+        for (size_t p = kept.size(); p < before; ++p) {
+            EXPECT_FALSE(platform::pathExists(StoredPath(state, p))) << p;
+        }
+        EXPECT_EQ(listedPaths(), paths);
+        Catalogue saved;
+        ASSERT_TRUE(loadList(state, saved, ui).ok());
+        EXPECT_EQ(saved, window->catalogue());
+        EXPECT_FALSE(platform::pathExists(JournalPath(state)));
+    }
+
+    test::TempFolder dir;
+    test::FakeUiServices ui;
+    ProgramState state;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(StoreCheckTest, aMissingThirdFileIsDroppedAndTheLaterOnesMoveUp) {
+    prepare(5);
+    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
+    // The repair is complete and the window idle before the user is told.
+    ui.onMessage = [&](const test::FakeUiServices::Message&) {
+        EXPECT_FALSE(state.bolBusy);
+        EXPECT_TRUE(window->fileList()->isEnabled());
+        EXPECT_EQ(window->fileList()->count(), 4);
+        Catalogue saved;
+        EXPECT_TRUE(loadList(state, saved, ui).ok());
+        EXPECT_EQ(saved.size(), 4u);
+    };
+    open();
+
+    expectStored({0, 1, 3, 4}, 5);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
+    EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+    EXPECT_EQ(ui.messages[0].title, "Error");
+    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
+    EXPECT_EQ(window->currentPosition(), 0);
+}
+
+TEST_F(StoreCheckTest, twoMissingOfEightLeaveSixStoredAs100To105) {
+    prepare(8);
+    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
+    ASSERT_EQ(::unlink(StoredPath(state, 5).c_str()), 0);
+    open();
+
+    expectStored({0, 1, 3, 4, 6, 7}, 8);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Error!  The file(s) " + original(2) + "  " + original(5) +
+                                       "  was deleted from storage.");
+}
+
+TEST_F(StoreCheckTest, aMissingLastFileMovesNothing) {
+    prepare(5);
+    ASSERT_EQ(::unlink(StoredPath(state, 4).c_str()), 0);
+    std::vector<ino_t> inodes;
+    for (size_t p = 0; p < 4; ++p) {
+        inodes.push_back(inode(StoredPath(state, p)));
+    }
+    open();
+
+    expectStored({0, 1, 2, 3}, 5);
+    for (size_t p = 0; p < 4; ++p) {
+        EXPECT_EQ(inode(StoredPath(state, p)), inodes[p]) << p;
+    }
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              "Error!  The file(s) " + original(4) + "  was deleted from storage.");
+}
+
+TEST_F(StoreCheckTest, nothingMissingRehidesEveryFileAndRewritesTheSameSettings) {
+    prepare(3);
+    // Stored files whose attributes were taken off, or never set, are found and hidden again.
+    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 1), platform::kNormal).ok());
+    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 2), platform::kReadOnly).ok());
+    const std::string before = test::readFile(SettingsPath(state));
+    const ino_t settingsInode = inode(SettingsPath(state));
+    open();
+
+    expectStored({0, 1, 2}, 3);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
+    EXPECT_NE(inode(SettingsPath(state)), settingsInode) << "rewritten";
+    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
+    EXPECT_FALSE(state.bolBusy);
+}
+
+TEST_F(StoreCheckTest, anEmptyCatalogueTouchesNothing) {
+    prepare(0);
+    // A stray file under the first stored name belongs to no entry and is left alone.
+    test::writeFile(StoredPath(state, 0), "stray");
+    const std::string before = test::readFile(SettingsPath(state));
+    const ino_t settingsInode = inode(SettingsPath(state));
+    window = std::make_unique<MainWindow>(state, ui);
+    window->show();
+    window->load();
+
+    EXPECT_EQ(window->busyWindow(), nullptr) << "no busy state";
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
+    EXPECT_EQ(inode(SettingsPath(state)), settingsInode);
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), platform::kNormal);
+    EXPECT_EQ(window->currentPosition(), -1);
+}
+
+TEST_F(StoreCheckTest, damagedLinesAreMatchedLikeTheLoadAndLeftAlone) {
+    // Lines: entry 0; a line too short to be an entry (the load skips it); entry 1 whose
+    // number field is not its number; entry 2 whose stored file is gone; entry 3.
+    std::string text;
+    for (const std::string& setting :
+         {state.strPassword, state.strStorageDir, state.strExtension}) {
+        text += Seal(setting, SettingsKey) + "\r\n";
+    }
+    const std::vector<std::string> lines = {"0|100|" + original(0), "0|1x", "0|1x1|" + original(1),
+                                            "0|102|" + original(2), "0|103|" + original(3)};
+    for (const std::string& line : lines) {
+        text += Seal(line, state.strPassword) + "\r\n";
+    }
+    ASSERT_TRUE(platform::writeFileAtomically(SettingsPath(state), text).ok());
+    for (const size_t p : {0, 3}) {
+        test::writeFile(StoredPath(state, p), content(p));
+        ASSERT_TRUE(platform::setAttributes(StoredPath(state, p), kStoredAttributes).ok());
+    }
+    open();
+
+    EXPECT_EQ(listedPaths(), (std::vector<std::string>{original(0), original(1), original(3)}));
+    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(3));
+    EXPECT_FALSE(platform::pathExists(StoredPath(state, 3)));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
+}
+
+TEST_F(StoreCheckTest, somethingElseUnderAStoredNameIsNotTakenForALoss) {
+    prepare(4);
+    // Not a file the check can use, but not nothing either: the entry stays, and no other
+    // stored file is moved over it.
+    ASSERT_EQ(::unlink(StoredPath(state, 1).c_str()), 0);
+    ASSERT_TRUE(platform::makeFolder(StoredPath(state, 1)).ok());
+    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
+    open();
+
+    EXPECT_EQ(listedPaths(), (std::vector<std::string>{original(0), original(1), original(3)}));
+    EXPECT_TRUE(platform::isFolder(StoredPath(state, 1)));
+    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(3));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
+}
+
+TEST_F(StoreCheckTest, aSettingsFileOfTheOriginalProgramKeepsItsStoredEntries) {
+    // Written as the original runtime wrote it: settings lines sealed under the fixed key,
+    // catalogue lines under the factory password "kumquat".
+    const std::string storage = dir / "store/";
+    const std::string letter = "/home/u/letter.txt";
+    const std::string gone = "/home/u/gone.doc";
+    const std::string photo = "/home/u/photo|1.jpg";
+    std::string text = "ekHwrLlhXK\r\n" + Seal(storage, "3907514482") + "\r\npxOw\r\n";
+    for (const std::string& line : {"1|100|" + letter, "0|101|" + gone, "0|102|" + photo}) {
+        text += Seal(line, "kumquat") + "\r\n";
+    }
+    test::writeFile(SettingsPath(state), text);
+    // The original's sealed stored file of "Hello, world" under "kumquat".
+    test::writeFile(storage + "100.txt", "kHuFjezoxa=wPgoH\r\n");
+    test::writeFile(storage + "102.txt", "plain bytes");
+    for (const char* name : {"100.txt", "102.txt"}) {
+        ASSERT_TRUE(platform::setAttributes(storage + name, kStoredAttributes).ok());
+    }
+    ProgramState fresh;
+    ASSERT_TRUE(GetSysDir(fresh).ok());
+    ASSERT_TRUE(ReadSettings(fresh, ui).ok());
+    ASSERT_EQ(fresh.strPassword, "kumquat");
+    ASSERT_EQ(fresh.strExtension, "txt");
+    ASSERT_EQ(fresh.strStorageDir, storage);
+    state = fresh;
+    open();
+
+    EXPECT_EQ(listedPaths(), (std::vector<std::string>{letter, photo}));
+    EXPECT_TRUE(window->catalogue().at(0).sealed);
+    EXPECT_FALSE(window->catalogue().at(1).sealed);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Error!  The file(s) " + gone + "  was deleted from storage.");
+    EXPECT_EQ(test::readFile(storage + "101.txt"), "plain bytes");
+    ASSERT_TRUE(decryptFileCopy(state, ui, storage + "100.txt", dir / "letter", true).ok());
+    EXPECT_EQ(test::readFile(dir / "letter"), "Hello, world");
+}
+
+TEST_F(StoreCheckTest, aRenumberingThatFailsLeavesEverythingAsItWas) {
+    prepare(4);
+    ASSERT_EQ(::unlink(StoredPath(state, 1).c_str()), 0);
+    const std::string before = test::readFile(SettingsPath(state));
+    Catalogue catalogue;
+    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
+    const Catalogue loaded = catalogue;
+    RecordingBusy busy;
+    CommandContext context{state, ui, catalogue, busy};
+    int moves = 0;
+    const MoveFunction failSecond = [&](const std::string& from, const std::string& to) {
+        return ++moves == 2 ? Status{EIO} : platform::movePath(from, to);
+    };
+
+    EXPECT_TRUE(ErrorRemoveFiles(context, failSecond).empty());
+    EXPECT_EQ(catalogue, loaded);
+    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
+    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(2)) << "moved back";
+    EXPECT_EQ(test::readFile(StoredPath(state, 3)), content(3));
+    EXPECT_FALSE(platform::pathExists(StoredPath(state, 1)));
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 2)), kStoredAttributes);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(original(1)), std::string::npos);
+    EXPECT_NE(ui.messages[0].text.find("could not be renumbered"), std::string::npos);
+}
+
+TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheck) {
+    prepare(2);
+    Catalogue catalogue;
+    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
+    ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
+    ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
+    RecordingBusy busy;
+    CommandContext context{state, ui, catalogue, busy};
+
+    EXPECT_TRUE(ErrorRemoveFiles(context).empty());
+    EXPECT_EQ(catalogue.size(), 2u);
+    EXPECT_TRUE(busy.calls.empty());
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(StoreCheckTest, anInterruptedRenumberingIsFinishedBeforeTheCheck) {
+    prepare(4);
+    ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
+    // A renumbering cut short after its first move, as by a crash: the plan stays on disk.
+    MovePlan plan{RenumberingMoves(state, {1, 2, 3}),
+                  state.strPassword,
+                  state.strStorageDir,
+                  state.strExtension,
+                  {}};
+    for (size_t i = 1; i < 4; ++i) {
+        plan.catalogue.append({original(i), false});
+    }
+    ASSERT_EQ(plan.moves.size(), 3u);
+    int moves = 0;
+    const MoveFunction crash = [&](const std::string& from, const std::string& to) -> Status {
+        if (++moves == 2) {
+            throw std::runtime_error("cut short");
+        }
+        return platform::movePath(from, to);
+    };
+    EXPECT_THROW((void)CarryOutMoves(state, plan, crash, ui), std::runtime_error);
+    ASSERT_TRUE(platform::pathExists(JournalPath(state)));
+
+    open();
+    // Entry 0 was dropped by the finished plan; nothing else counts as lost.
+    expectStored({1, 2, 3}, 4);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace vantory
