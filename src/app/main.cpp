@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vantory"));
     // No display name: Qt would append it to every window's caption.
     QApplication::setApplicationVersion(QStringLiteral("1.0.128"));
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantory"));
 
     vantory::QtUiServices ui;
     vantory::ProgramState state;
