@@ -1,21 +1,34 @@
-// An arbitrary regInfo.lst in a private settings folder: the settings read and loadList.
+// An arbitrary regInfo.lst in a private settings folder: the settings read, loadList, the
+// store check that reads the catalogue lines again, and saveList.
 // Checks, for every input:
 //  - a file of fewer than three lines is refused and leaves the settings as they were;
 //  - loadList makes at most one entry per catalogue line, each from a line that unseals to
 //    six characters or more, in file order, with the flag and path of that line;
-//  - whatever was read is written back by saveList as a file of sealed lines alone, which
+//  - the store check, with the stored files of some entries present (an entry's file is
+//    there when the last byte of its path is odd), never separates an entry from its file:
+//    it drops only entries without a file, every file left is the one of its entry under
+//    the entry's new number, nothing else is in the storage folder, the catalogue it saves
+//    is the one it keeps, and it names exactly the entries dropped. When every catalogue
+//    line carries its entry's own number, every entry without a file is dropped;
+//  - whatever is left is written back by saveList as a file of sealed lines alone, which
 //    reads back to the same settings and the same catalogue.
 // The input is the whole file.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cipher/cipher.h"
 #include "fuzz_support.h"
+#include "main/command_context.h"
+#include "main/store_check.h"
 #include "platform/platform.h"
 #include "store/catalogue.h"
+#include "store/move_journal.h"
 #include "store/program_state.h"
 #include "store/settings_file.h"
+#include "store/stored_name.h"
 
 namespace {
 
@@ -33,6 +46,119 @@ ProgramState stateIn(const std::string& folder) {
 bool sameSettings(const ProgramState& a, const ProgramState& b) {
     return a.strPassword == b.strPassword && a.strStorageDir == b.strStorageDir &&
            a.strExtension == b.strExtension;
+}
+
+struct QuietBusy : BusyState {
+    int calls = 0;
+    bool running = false;
+    void OpRunning(bool on) override {
+        ++calls;
+        running = on;
+    }
+};
+
+bool hasStoredFile(const CatalogueEntry& entry) {
+    return !entry.path.empty() && (entry.path.back() & 1) != 0;
+}
+
+// True when `whole` is `kept` and the entries with the paths `dropped` merged, each list
+// keeping its order.
+bool isMerge(const Catalogue& whole, const Catalogue& kept,
+             const std::vector<std::string>& dropped) {
+    if (whole.size() != kept.size() + dropped.size()) {
+        return false;
+    }
+    // can[k][d]: the first k + d entries are the first k kept and the first d dropped.
+    std::vector<std::vector<char>> can(kept.size() + 1, std::vector<char>(dropped.size() + 1));
+    can[0][0] = 1;
+    for (size_t k = 0; k <= kept.size(); ++k) {
+        for (size_t d = 0; d <= dropped.size(); ++d) {
+            const CatalogueEntry* next = k + d < whole.size() ? &whole.at(k + d) : nullptr;
+            if (!can[k][d] || next == nullptr) {
+                continue;
+            }
+            if (k < kept.size() && kept.at(k) == *next) {
+                can[k + 1][d] = 1;
+            }
+            if (d < dropped.size() && dropped[d] == next->path) {
+                can[k][d + 1] = 1;
+            }
+        }
+    }
+    return can[kept.size()][dropped.size()] != 0;
+}
+
+std::string storedContent(size_t position) {
+    return "stored file of entry " + std::to_string(position);
+}
+
+// Runs the store check on the settings file as it stands, with `catalogue` as loadList
+// made it and `numbered` true when every catalogue line carries its entry's own number.
+void checkStore(ProgramState& state, Catalogue& catalogue, bool numbered) {
+    // The storage folder is a private one whatever the file says.
+    const std::string storage = fuzz::scratchFolder() + "/storage/";
+    fuzz::emptyFolder(storage);
+    state.strStorageDir = storage;
+    state.strExtension = "txt";
+    for (size_t p = 0; p < catalogue.size(); ++p) {
+        if (hasStoredFile(catalogue.at(p))) {
+            FUZZ_CHECK(platform::writeFileAtomically(StoredPath(state, p), storedContent(p)).ok());
+        }
+    }
+
+    const Catalogue before = catalogue;
+    fuzz::QuietUi ui;
+    QuietBusy busy;
+    CommandContext context{state, ui, catalogue, busy};
+    const std::vector<std::string> lost = ErrorRemoveFiles(context);
+    FUZZ_CHECK(!busy.running);
+    FUZZ_CHECK(!before.empty() || busy.calls == 0);
+    FUZZ_CHECK(ui.messages == (lost.empty() ? 0 : 1));
+
+    // Entries are only ever dropped: the catalogue before is what is left and what was
+    // dropped, merged in some order. Only entries without a file are dropped.
+    FUZZ_CHECK(isMerge(before, catalogue, lost));
+    for (const std::string& path : lost) {
+        FUZZ_CHECK(!hasStoredFile({path, false}));
+    }
+    // Every file is still there, under its entry's new number, in catalogue order.
+    size_t withFiles = 0;
+    for (size_t p = 0; p < before.size(); ++p) {
+        withFiles += hasStoredFile(before.at(p)) ? 1 : 0;
+    }
+    std::vector<std::string> files;
+    size_t lastOwner = 0;
+    for (size_t q = 0; q < catalogue.size(); ++q) {
+        if (!hasStoredFile(catalogue.at(q))) {
+            continue;
+        }
+        const auto content = platform::readWholeFile(StoredPath(state, q));
+        FUZZ_CHECK(content.has_value());
+        size_t owner = 0;
+        FUZZ_CHECK(std::sscanf(content->c_str(), "stored file of entry %zu", &owner) == 1);
+        FUZZ_CHECK(*content == storedContent(owner));
+        FUZZ_CHECK(owner < before.size() && before.at(owner) == catalogue.at(q));
+        FUZZ_CHECK(files.empty() || owner > lastOwner);
+        lastOwner = owner;
+        files.push_back(StoredName(q, state.strExtension));
+    }
+    FUZZ_CHECK(files.size() == withFiles);
+    std::sort(files.begin(), files.end());
+    FUZZ_CHECK(fuzz::folderNames(storage) == files);
+    if (numbered) {
+        for (const CatalogueEntry& entry : catalogue.entries()) {
+            FUZZ_CHECK(hasStoredFile(entry));
+        }
+    }
+    if (!before.empty()) {
+        FUZZ_CHECK(!platform::pathExists(JournalPath(state)));
+        ProgramState saved = stateIn(state.strSystemDir);
+        FUZZ_CHECK(ReadSettings(saved, ui).ok());
+        FUZZ_CHECK(sameSettings(saved, state));
+        Catalogue reloaded;
+        FUZZ_CHECK(loadList(saved, reloaded, ui).ok());
+        FUZZ_CHECK(reloaded == catalogue);
+    }
 }
 
 }  // namespace
@@ -61,20 +187,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(loadList(state, catalogue, ui).ok());
     FUZZ_CHECK(catalogue.size() <= lines.size() - 3);
     // Each entry is the next catalogue line long enough to hold one.
+    bool numbered = true;
     size_t line = 3;
-    for (const CatalogueEntry& entry : catalogue.entries()) {
+    for (size_t p = 0; p < catalogue.size(); ++p) {
         std::string unsealed;
         do {
             FUZZ_CHECK(line < lines.size());
             unsealed = Unseal(lines[line++], state.strPassword);
         } while (unsealed.size() < 6);
-        FUZZ_CHECK(entry.path == unsealed.substr(6));
-        FUZZ_CHECK(entry.sealed == (unsealed[0] == '1'));
+        FUZZ_CHECK(catalogue.at(p).path == unsealed.substr(6));
+        FUZZ_CHECK(catalogue.at(p).sealed == (unsealed[0] == '1'));
+        numbered = numbered && unsealed.substr(1, 5) == "|" + std::to_string(p + 100) + "|";
     }
     for (; line < lines.size(); ++line) {
         FUZZ_CHECK(Unseal(lines[line], state.strPassword).size() < 6);
     }
     FUZZ_CHECK(ui.messages == 0);
+
+    checkStore(state, catalogue, numbered);
 
     // Written back, it reads back the same.
     if (catalogue.size() > kMaxCatalogueEntries) {
