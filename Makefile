@@ -4,10 +4,10 @@
 
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
-            clang libclang-rt-dev llvm
+            clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test fuzz bench install package clean
+.PHONY: all deps build run test e2e fuzz bench install package clean
 
 all: build
 
@@ -33,12 +33,19 @@ run: build
 # (build/fuzz); any report fails it.
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset default
+	tests/e2e/run_e2e.sh build/default || [ $$? = 77 ]
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	ctest --preset fuzz
+
+# `make e2e` drives the real program on a virtual X display (xvfb-run, openbox, xdotool):
+# it hides two files through the file dialog, restores one and checks the disk. `make test`
+# runs it too, and skips it where xvfb-run, xdotool or openbox is missing.
+e2e: build
+	tests/e2e/run_e2e.sh build/default
 
 # `make fuzz` runs each fuzz target for FUZZ_SECONDS, one after the other; what they find
 # stays in build/fuzz/fuzz/corpus/, crashes in build/fuzz/fuzz/artifacts/.

@@ -1,0 +1,111 @@
+// Reads back what the program left on disk, for tests/e2e/run_e2e.sh.
+//
+//   vantory_e2e_check settings <settings folder> <password>
+//       prints the line count of regInfo.lst, its three settings, each catalogue line as it
+//       unseals under <password>, and the catalogue as the program reads it back
+//   vantory_e2e_check unseal <stored file> <output file> <password>
+//       writes the unsealed content of a sealed stored file
+//   vantory_e2e_check attributes <file>
+//       prints the attributes the program keeps for a file (0-7), or "none"
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cipher/cipher.h"
+#include "platform/platform.h"
+#include "store/catalogue.h"
+#include "store/program_state.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "ui/ui_services.h"
+
+namespace {
+
+using namespace vantory;
+
+// Nothing here may wait for a person: messages go to stderr, questions get no answer.
+class SilentUi : public UiServices {
+  public:
+    void messageBox(const std::string& text, int, const std::string&) override {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+    std::string inputBox(const std::string&, const std::string&) override { return {}; }
+    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
+    void yield() override {}
+    void setWaitCursor(bool) override {}
+    void openWithDefaultApplication(const std::string&) override {}
+    bool previousInstanceRunning(const std::string&) override { return false; }
+};
+
+int fail(const std::string& what, const platform::Status& status) {
+    std::fprintf(stderr, "vantory_e2e_check: %s: %s\n", what.c_str(), status.message().c_str());
+    return 1;
+}
+
+int settings(const std::string& folder, const std::string& password) {
+    SilentUi ui;
+    ProgramState state;
+    state.strSystemDir = folder;
+    platform::Status status;
+    const auto content = platform::readWholeFile(SettingsPath(state), &status);
+    if (!content) {
+        return fail(SettingsPath(state), status);
+    }
+    const std::vector<std::string> lines = SplitLines(*content);
+    std::printf("lines %zu\n", lines.size());
+    status = ReadSettings(state, ui);
+    if (!status.ok()) {
+        return fail("settings", status);
+    }
+    std::printf("password %s\nstorage %s\nextension %s\n", state.strPassword.c_str(),
+                state.strStorageDir.c_str(), state.strExtension.c_str());
+    for (size_t i = 3; i < lines.size(); ++i) {
+        std::printf("line %s\n", Unseal(lines[i], password).c_str());
+    }
+    // The catalogue as the program reads it, under the password given here.
+    state.strPassword = password;
+    Catalogue catalogue;
+    status = loadList(state, catalogue, ui);
+    if (!status.ok()) {
+        return fail("catalogue", status);
+    }
+    for (const CatalogueEntry& entry : catalogue.entries()) {
+        std::printf("entry %d %s\n", entry.sealed ? 1 : 0, entry.path.c_str());
+    }
+    return 0;
+}
+
+int unseal(const std::string& stored, const std::string& output, const std::string& password) {
+    const platform::Status status = unsealFile(stored, output, password);
+    return status.ok() ? 0 : fail(stored, status);
+}
+
+int attributes(const std::string& path) {
+    const auto value = platform::getAttributes(path);
+    if (value) {
+        std::printf("%d\n", *value);
+    } else {
+        std::printf("none\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "settings") {
+        return settings(args[1], args[2]);
+    }
+    if (args.size() == 4 && args[0] == "unseal") {
+        return unseal(args[1], args[2], args[3]);
+    }
+    if (args.size() == 2 && args[0] == "attributes") {
+        return attributes(args[1]);
+    }
+    std::fprintf(stderr,
+                 "usage: vantory_e2e_check settings <settings folder> <password>\n"
+                 "       vantory_e2e_check unseal <stored file> <output file> <password>\n"
+                 "       vantory_e2e_check attributes <file>\n");
+    return 2;
+}

@@ -1,0 +1,343 @@
+#!/usr/bin/env bash
+# End-to-end test of the real program on a virtual X display, driven as a person would drive
+# it: keys typed into its windows with xdotool, files picked in the real file dialog.
+#
+#   1. first start in an empty settings folder: the "Program file not found" box is closed
+#      with Enter, and the factory password is typed into the password window;
+#   2. "&Hide File(s)" (Alt+H) with a file's full path typed into the file dialog, encrypt
+#      off: the file is moved into storage as 100.txt;
+#   3. "&Encrypt File(s) When Hiding Them" ticked (Alt+E), then a second file hidden the same
+#      way: it is sealed into 101.txt and stays where it was;
+#   4. the first entry clicked and "Restore &Selected File(s)" pressed (Alt+S): the plain file
+#      comes back, and the sealed one's stored file is renumbered from 101 to 100;
+#   5. the main window closed with Alt+F4.
+# Then the disk is checked: both files at their paths with their original bytes, exactly
+# 100.txt (sealed, attributes 7, unsealing to the second file) beside regInfo.lst in the
+# storage folder, and regInfo.lst with its three settings lines and one catalogue line.
+#
+# Usage: tests/e2e/run_e2e.sh [build folder]     (default build/default)
+#   E2E_SCREENSHOTS=all also takes screenshots along the way and keeps them.
+# Exits 0 when it passes, 1 when it fails (screenshots, the program's output and its
+# settings folder are kept in the folder it prints), 77 when xvfb-run, xauth, xdotool or
+# openbox is missing.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+if [ "${1:-}" = --session ]; then
+    session=1
+    work=$2
+    build=$3
+else
+    session=0
+    build=$(cd "${1:-$root/build/default}" && pwd)
+fi
+program=$build/src/vantory
+check=$build/tests/e2e/vantory_e2e_check
+
+if [ "$session" = 0 ]; then
+    for tool in xvfb-run xauth xdotool openbox; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "e2e: $tool not found, end-to-end test skipped"
+            exit 77
+        fi
+    done
+    for file in "$program" "$check"; do
+        [ -x "$file" ] || { echo "e2e: $file not built" >&2; exit 1; }
+    done
+    started=$EPOCHREALTIME
+    # A virtual display that cannot be reached (status 75) is set up afresh, twice at most.
+    for attempt in 1 2 3; do
+        work=$(mktemp -d "${TMPDIR:-/tmp}/vantory-e2e.XXXXXX")
+        status=0
+        # A wedged session must not hang the build: it gets two minutes.
+        timeout -k 5 120 xvfb-run -a -e "$work/xvfb.log" -s "-screen 0 1024x768x24" \
+            bash "$0" --session "$work" "$build" || status=$?
+        [ "$status" = 75 ] && [ "$attempt" -lt 3 ] || break
+        echo "e2e: the virtual display did not work, starting another one" >&2
+        cat "$work/xvfb.log" "$work/openbox.log" >&2 2>/dev/null || true
+        rm -rf "$work"
+    done
+    elapsed=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+    if [ "$status" = 0 ]; then
+        if [ "${E2E_SCREENSHOTS:-}" = all ]; then
+            echo "e2e: passed in ${elapsed}s; screenshots in $work/screenshots"
+        else
+            chmod -R u+w "$work" 2>/dev/null || true
+            rm -rf "$work"
+            echo "e2e: passed in ${elapsed}s"
+        fi
+        exit 0
+    fi
+    [ "$status" = 124 ] && echo "e2e: the session timed out" >&2
+    echo "e2e: FAILED (status $status); screenshots, program output and settings kept in $work" >&2
+    exit 1
+fi
+
+# ---- From here on: inside the virtual display. ----
+
+config=$work/config        # XDG_CONFIG_HOME; the settings and storage folder is $config/vantory
+store=$config/vantory
+files=$work/files          # the user's files
+originals=$work/originals  # copies of their bytes, to compare with
+shots=$work/screenshots
+mkdir -p "$config" "$work/home" "$work/runtime" "$files" "$originals" "$shots"
+chmod 700 "$work/runtime"
+
+plain_file=$files/notes-2024.txt
+sealed_file=$files/photo-archive.bin
+# Bytes of every value, line ends of every kind and some random content.
+make_content() {
+    printf 'first line\r\nsecond line\nthird\r'
+    head -c 3000 /dev/urandom
+    printf '\000\001\377\r\n'
+}
+make_content >"$plain_file"
+make_content >"$sealed_file"
+cp "$plain_file" "$originals/plain"
+cp "$sealed_file" "$originals/sealed"
+
+wait_seconds=20
+step=start
+shot_count=0
+program_pid=
+wm_pid=
+
+shot() { # name
+    shot_count=$((shot_count + 1))
+    local file
+    file=$shots/$(printf '%02d' "$shot_count")-$1
+    if command -v import >/dev/null; then
+        import -window root "$file.png" 2>/dev/null || true
+    elif command -v xwd >/dev/null; then
+        xwd -root -silent -out "$file.xwd" 2>/dev/null || true
+    fi
+}
+
+fail() {
+    echo "e2e: FAILED at step '$step': $*" >&2
+    shot "failure"
+    echo "e2e: windows shown:" >&2
+    for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        echo "  $(xdotool getwindowname "$id" 2>/dev/null)" >&2
+    done
+    if [ -f "$work/program.log" ] && [ -s "$work/program.log" ]; then
+        echo "e2e: program output:" >&2
+        tail -n 20 "$work/program.log" >&2
+    fi
+    exit 1
+}
+
+cleanup() {
+    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
+        kill "$program_pid" 2>/dev/null || true
+    fi
+    if [ -n "$wm_pid" ] && kill -0 "$wm_pid" 2>/dev/null; then
+        kill "$wm_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+# With E2E_SCREENSHOTS=all, a screenshot of each step.
+step_shot() { # name
+    if [ "${E2E_SCREENSHOTS:-}" = all ]; then
+        shot "$1"
+    fi
+}
+
+begin() { # step name
+    step=$1
+    step_shot "before-$1"
+}
+
+# Polls a command until it succeeds, for at most $wait_seconds.
+wait_until() { # description, command...
+    local what=$1
+    shift
+    local deadline=$((SECONDS + wait_seconds))
+    until "$@"; do
+        if [ -n "$program_pid" ] && ! kill -0 "$program_pid" 2>/dev/null; then
+            fail "the program ended while waiting for $what"
+        fi
+        [ "$SECONDS" -lt "$deadline" ] || fail "timed out waiting for $what"
+        sleep 0.1
+    done
+}
+
+# Prints the ids of the visible windows whose name matches; fails when there is none. A
+# window that vanishes while xdotool walks the window tree makes it die of an X error: the
+# search is then made again.
+find_windows() { # name pattern
+    local ids attempt
+    for attempt in 1 2 3 4 5 6 7 8 9 10; do
+        if ids=$(xdotool search --onlyvisible --name "$1" 2>"$work/xdotool.err"); then
+            printf '%s\n' "$ids"
+            return 0
+        fi
+        grep -q 'X Error' "$work/xdotool.err" || return 1
+        sleep 0.05
+    done
+    fail "xdotool keeps failing: $(cat "$work/xdotool.err")"
+}
+
+visible() { # window name pattern
+    find_windows "$1" >/dev/null
+}
+hidden() {
+    ! visible "$1"
+}
+
+# Waits for a visible window whose name matches, and prints its id.
+window() { # name pattern
+    window_pattern=$1
+    wait_until "a window named $1" first_window
+    echo "$window_id"
+}
+first_window() {
+    window_id=$(find_windows "$window_pattern" | head -n1) && [ -n "$window_id" ]
+}
+
+# Gives a window the keyboard, as a click on it would.
+activate() { # window id
+    xdotool windowactivate --sync "$1" >/dev/null 2>&1 ||
+        xdotool windowfocus --sync "$1" ||
+        fail "could not activate window $1"
+}
+
+line_count() { # file
+    [ -f "$1" ] && wc -l <"$1" | tr -d ' ' || echo 0
+}
+has_lines() { # file, count
+    [ "$(line_count "$1")" = "$2" ]
+}
+
+# Picks one file in the open dialog by typing its full path.
+pick_file() { # path
+    local dialog
+    dialog=$(window '^Add File$')
+    activate "$dialog"
+    xdotool type --delay 20 "$1"
+    step_shot "$step-dialog"
+    xdotool key Return
+    wait_until "the file dialog to close" hidden '^Add File$'
+}
+
+busy_over() {
+    hidden '^Program is busy'
+}
+
+begin window-manager
+# The display first: when it cannot be reached, the caller sets up another one.
+deadline=$((SECONDS + 10))
+until xdotool getdisplaygeometry >/dev/null 2>&1; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+        echo "e2e: cannot reach display $DISPLAY" >&2
+        exit 75
+    fi
+    sleep 0.1
+done
+HOME="$work/home" XDG_CONFIG_HOME="$config" openbox >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+wm_ready() {
+    if ! kill -0 "$wm_pid" 2>/dev/null; then
+        echo "e2e: openbox ended: $(cat "$work/openbox.log")" >&2
+        exit 75
+    fi
+    xdotool get_num_desktops >/dev/null 2>&1
+}
+wait_until "the window manager" wm_ready
+
+begin first-start
+# The desktop around the program: a plain X session with no desktop theme, so Qt shows its
+# own file dialog. It starts in the home folder, as from a desktop menu.
+(cd "$work/home" && exec env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP \
+    -u QT_STYLE_OVERRIDE QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config" \
+    XDG_RUNTIME_DIR="$work/runtime" "$program" >"$work/program.log" 2>&1) &
+program_pid=$!
+box=$(window '^Program file not found$')
+step_shot "first-start-message"
+has_lines "$store/regInfo.lst" 3 || fail "regInfo.lst was not written with three lines"
+activate "$box"
+xdotool key Return
+wait_until "the message box to close" hidden '^Program file not found$'
+
+begin login
+login=$(window '^Default password = "kumquat"$')
+activate "$login"
+xdotool type --delay 20 kumquat
+xdotool key Return
+main=$(window '^Corvantis Vantory v1\.0$')
+wait_until "the password window to close" hidden '^Default password'
+
+begin hide-plain
+activate "$main"
+xdotool key alt+h
+pick_file "$plain_file"
+wait_until "the plain file to be hidden" \
+    eval '[ ! -e "$plain_file" ] && has_lines "$store/regInfo.lst" 4'
+wait_until "the end of the hide" busy_over
+cmp -s "$store/100.txt" "$originals/plain" || fail "100.txt is not the plain file moved"
+
+begin hide-sealed
+activate "$main"
+xdotool key alt+e
+xdotool key alt+h
+pick_file "$sealed_file"
+wait_until "the sealed file to be hidden" has_lines "$store/regInfo.lst" 5
+wait_until "the end of the hide" busy_over
+[ -f "$store/101.txt" ] || fail "the sealed file was not stored as 101.txt"
+[ -f "$sealed_file" ] || fail "the sealed file left its place"
+cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in its place"
+
+begin restore
+activate "$main"
+# The first row of the list: the plain file.
+xdotool mousemove --window "$main" 60 8 click 1
+step_shot "selected"
+xdotool key alt+s
+wait_until "the plain file to come back" \
+    eval '[ -f "$plain_file" ] && has_lines "$store/regInfo.lst" 4'
+wait_until "the end of the restore" busy_over
+step_shot "restored"
+
+begin close
+activate "$main"
+xdotool key alt+F4
+deadline=$((SECONDS + wait_seconds))
+while kill -0 "$program_pid" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end after Alt+F4"
+    sleep 0.1
+done
+program_status=0
+wait "$program_pid" || program_status=$?
+program_pid=
+[ "$program_status" = 0 ] || fail "the program ended with status $program_status"
+
+# ---- What is on disk. ----
+begin check
+cmp -s "$plain_file" "$originals/plain" || fail "the restored file differs from the original"
+cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file's original changed"
+[ "$("$check" attributes "$plain_file")" = 0 ] || fail "the restored file kept attributes"
+listing=$(cd "$files" && ls -A | tr '\n' ' ')
+[ "$listing" = "notes-2024.txt photo-archive.bin " ] || fail "the files' folder holds: $listing"
+
+listing=$(cd "$store" && ls -A | tr '\n' ' ')
+[ "$listing" = "100.txt regInfo.lst vantory.lock " ] ||
+    fail "the storage folder holds: $listing"
+attributes=$("$check" attributes "$store/100.txt")
+[ "$attributes" = 7 ] || fail "stored file 100.txt has attributes $attributes, not 7"
+"$check" unseal "$store/100.txt" "$work/unsealed" kumquat || fail "100.txt does not unseal"
+cmp -s "$work/unsealed" "$originals/sealed" ||
+    fail "100.txt does not unseal to the sealed file's bytes"
+
+"$check" settings "$store" kumquat >"$work/settings.txt" || fail "regInfo.lst cannot be read"
+cat >"$work/settings.expected" <<EOF
+lines 4
+password kumquat
+storage $store/
+extension txt
+line 1|100|$sealed_file
+entry 1 $sealed_file
+EOF
+diff -u "$work/settings.expected" "$work/settings.txt" >&2 ||
+    fail "regInfo.lst does not hold what was expected"
