@@ -1,5 +1,12 @@
 #include "main/recovery.h"
 
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+
 #include "main/change_password.h"
 #include "main/run_command.h"
 #include "platform/platform.h"
@@ -21,10 +28,91 @@ void FinishInterruptedMoves(CommandContext& context) {
         UiServices::kExclamation, "Interrupted operation");
 }
 
+namespace {
+
+// Whether `target` names a file that Vantory writes in the storage folder: a stored file
+// ("100.txt"), the file of Run Selected File ("tempFile.txt"), or the new file of a change
+// of password ("100.txt.vantory-rekey-XXXXXX"). The storage folder may be one the user
+// keeps other files in, so nothing else there is taken for Vantory's.
+bool writtenInStorage(const std::string& target) {
+    return target.rfind("tempFile.", 0) == 0 ||
+           (!target.empty() && target[0] >= '0' && target[0] <= '9');
+}
+
+// A temporary file's name of the target itself: ".<target>", shortened like AtomicFile does.
+constexpr size_t kTemporaryNameRoom = 200;
+
+}  // namespace
+
+std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
+    const ProgramState& state = context.state;
+    // Each folder with what may stand behind a temporary file's name there.
+    std::map<std::string, std::function<bool(const std::string&)>> folders;
+    std::map<std::string, std::set<std::string>> restored;  // folder -> entries' names
+    for (const CatalogueEntry& entry : context.catalogue.entries()) {
+        const std::string folder = platform::parentFolder(entry.path);
+        if (!folder.empty()) {
+            restored[folder].insert(platform::baseName(entry.path).substr(0, kTemporaryNameRoom));
+        }
+    }
+    for (const auto& [folder, names] : restored) {
+        folders[folder] = [&names = names](const std::string& target) {
+            return names.count(target) != 0;
+        };
+    }
+    std::string storage = state.strStorageDir;
+    while (storage.size() > 1 && storage.back() == '/') {
+        storage.pop_back();
+    }
+    if (!storage.empty()) {
+        auto& accepts = folders[storage];
+        folders[storage] = [previous = accepts](const std::string& target) {
+            return writtenInStorage(target) || (previous && previous(target));
+        };
+    }
+    if (!state.strSystemDir.empty()) {
+        folders[state.strSystemDir] = [](const std::string&) { return true; };
+    }
+
+    std::vector<std::string> removed;
+    for (const auto& [folder, accepts] : folders) {
+        std::vector<std::string> doomed;
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            const std::optional<std::string> target = platform::atomicFileTarget(name);
+            std::error_code kind;
+            if (target && accepts(*target) && it->is_regular_file(kind) && !it->is_symlink(kind)) {
+                doomed.push_back(it->path().string());
+            }
+        }
+        for (const std::string& path : doomed) {
+            if (platform::removeFile(path).ok()) {
+                removed.push_back(path);
+            }
+        }
+        if (!doomed.empty()) {
+            platform::syncFolder(folder);
+        }
+    }
+    if (!removed.empty()) {
+        std::string text =
+            "Vantory was stopped while it was writing a file. The unfinished copies it left "
+            "have been deleted; no hidden file was affected:";
+        for (const std::string& path : removed) {
+            text += "\r\n" + path;
+        }
+        context.ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+    }
+    return removed;
+}
+
 void RecoverInterruptedWork(CommandContext& context) {
     FinishInterruptedMoves(context);
     FinishInterruptedPasswordChange(context);
     RecoverTemporaryFiles(context);
+    (void)RemoveStrayTemporaries(context);
 }
 
 }  // namespace vantory

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "main/command_context.h"
 
 namespace vantory {
@@ -12,5 +15,13 @@ void RecoverInterruptedWork(CommandContext& context);
 
 // Completes a journal of stored-file moves (renumbering, new storage folder or extension).
 void FinishInterruptedMoves(CommandContext& context);
+
+// Deletes the unfinished temporary files that a write cut short left beside its target
+// (".<name>.vantory-XXXXXX", which only ever replaces its target once complete): in the
+// settings folder, in the storage folder (beside stored files and the files of Run Selected
+// File), and beside the original path of every catalogue entry (a file being restored). Only
+// regular files named after a file that Vantory writes in that folder are touched. Returns
+// the paths deleted.
+std::vector<std::string> RemoveStrayTemporaries(CommandContext& context);
 
 }  // namespace vantory

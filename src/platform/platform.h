@@ -86,6 +86,11 @@ private:
     Status failure_;  // the first write error; commit() reports it
 };
 
+// The name of the target whose AtomicFile temporary file is called `name` (a bare name,
+// ".<target>.vantory-XXXXXX"; a long target name is shortened in it), or nullopt when `name`
+// is not such a temporary name.
+std::optional<std::string> atomicFileTarget(std::string_view name);
+
 Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode = 0600);
 std::optional<std::string> readWholeFile(const std::string& path, Status* status = nullptr);
 

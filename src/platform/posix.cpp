@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 
 namespace vantory::platform {
@@ -48,6 +49,9 @@ std::string settingsFolder() {
 }
 
 Status makeFolder(const std::string& path, mode_t mode) {
+    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
+        return Status{fault};
+    }
     if (::mkdir(path.c_str(), mode) != 0) {
         return Status::fromErrno();
     }
@@ -112,6 +116,9 @@ std::optional<int> getAttributes(const std::string& path) {
 }
 
 Status setAttributes(const std::string& path, int attributes) {
+    if (const int fault = injectedFault(Operation::kAttributes, path)) {
+        return Status{fault};
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         return Status::fromErrno();
@@ -154,6 +161,9 @@ bool fileExists(const std::string& path) {
 }
 
 Status removeFile(const std::string& path) {
+    if (const int fault = injectedFault(Operation::kRemove, path)) {
+        return Status{fault};
+    }
     if (::unlink(path.c_str()) != 0) {
         return Status::fromErrno();
     }
@@ -161,6 +171,9 @@ Status removeFile(const std::string& path) {
 }
 
 Status renamePath(const std::string& from, const std::string& to) {
+    if (const int fault = injectedFault(Operation::kRename, from, to)) {
+        return Status{fault};
+    }
     if (::rename(from.c_str(), to.c_str()) != 0) {
         return Status::fromErrno();
     }
@@ -195,6 +208,12 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
         name.push_back(c);
     }
     name.push_back('\0');
+    if (const int fault = injectedFault(Operation::kCreate, prefix)) {
+        if (status != nullptr) {
+            *status = Status{fault};
+        }
+        return std::nullopt;
+    }
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         if (status != nullptr) {
@@ -226,6 +245,9 @@ Status AtomicFile::open() {
                           baseName(target_).substr(0, kTemporaryNameRoom) + ".vantory-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    if (const int fault = injectedFault(Operation::kCreate, target_)) {
+        return Status{fault};
+    }
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0) {
         return Status::fromErrno();
@@ -243,6 +265,9 @@ Status AtomicFile::write(const void* data, size_t size) {
     }
     if (fd_ < 0) {
         return failure_ = Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kWrite, temporaryPath_)) {
+        return failure_ = Status{fault};
     }
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -265,6 +290,9 @@ Status AtomicFile::commit() {
     }
     if (fd_ < 0) {
         return Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kFlush, temporaryPath_)) {
+        return failure_ = Status{fault};
     }
     if (::fsync(fd_) != 0) {
         return failure_ = Status::fromErrno();
@@ -293,10 +321,30 @@ void AtomicFile::discard() {
         ::close(fd_);
         fd_ = -1;
     }
-    if (!temporaryPath_.empty()) {
+    if (!temporaryPath_.empty() && injectedFault(Operation::kRemove, temporaryPath_) == 0) {
         ::unlink(temporaryPath_.c_str());
         temporaryPath_.clear();
     }
+}
+
+std::optional<std::string> atomicFileTarget(std::string_view name) {
+    constexpr std::string_view kInfix = ".vantory-";
+    constexpr size_t kUnique = 6;  // the XXXXXX that mkostemp fills in
+    if (name.size() < 1 + 1 + kInfix.size() + kUnique || name[0] != '.') {
+        return std::nullopt;
+    }
+    const size_t infix = name.size() - kUnique - kInfix.size();
+    if (name.substr(infix, kInfix.size()) != kInfix) {
+        return std::nullopt;
+    }
+    for (const char c : name.substr(name.size() - kUnique)) {
+        const bool alphanumeric =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alphanumeric) {
+            return std::nullopt;
+        }
+    }
+    return std::string(name.substr(1, infix - 1));
 }
 
 Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
@@ -381,6 +429,9 @@ Status makeFolders(const std::string& path, mode_t mode) {
             return s;
         }
     }
+    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
+        return Status{fault};
+    }
     if (::mkdir(path.c_str(), mode) != 0) {
         if (errno != EEXIST) {
             return Status::fromErrno();
@@ -442,6 +493,9 @@ namespace {
 // Gives `to` the attributes, times and permission bits that `from` has (described by `st`).
 // The permission bits come last, as they may take away the write permission.
 Status copyMetadata(const std::string& from, const struct stat& st, const std::string& to) {
+    if (const int fault = injectedFault(Operation::kAttributes, to)) {
+        return Status{fault};
+    }
     char value[16];
     const ssize_t n = ::getxattr(from.c_str(), kAttributeName, value, sizeof value);
     if (n > 0 && ::setxattr(to.c_str(), kAttributeName, value, static_cast<size_t>(n), 0) != 0 &&
@@ -506,6 +560,9 @@ Status movePath(const std::string& from, const std::string& to) {
     if (Status s = makeFolders(toFolder); !s.ok()) {
         return s;
     }
+    if (const int fault = injectedFault(Operation::kRename, from, to)) {
+        return Status{fault};
+    }
     if (::rename(from.c_str(), to.c_str()) == 0) {
         syncFolder(toFolder);
         if (fromFolder != toFolder) {
@@ -527,6 +584,9 @@ Status movePath(const std::string& from, const std::string& to) {
     }
     if (Status s = copyFile(from, to); !s.ok()) {
         return s;
+    }
+    if (const int fault = injectedFault(Operation::kRemove, from)) {
+        return Status{fault};
     }
     if (::unlink(from.c_str()) != 0) {
         return Status::fromErrno();

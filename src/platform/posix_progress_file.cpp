@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/fault_injection.h"
 #include "platform/progress_file.h"
 
 namespace vantory::platform {
@@ -15,6 +16,9 @@ ProgressFile::~ProgressFile() {
 }
 
 Status ProgressFile::open() {
+    if (const int fault = injectedFault(Operation::kCreate, path_)) {
+        return Status{fault};
+    }
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         return Status::fromErrno();
@@ -44,6 +48,9 @@ Status ProgressFile::setCount(size_t count) {
     if (fd_ < 0) {
         return Status{EBADF};
     }
+    if (const int fault = injectedFault(Operation::kProgress, path_)) {
+        return Status{fault};
+    }
     if (::ftruncate(fd_, static_cast<off_t>(count)) != 0 || ::fdatasync(fd_) != 0) {
         return Status::fromErrno();
     }
@@ -55,6 +62,9 @@ Status ProgressFile::remove() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
+    }
+    if (const int fault = injectedFault(Operation::kRemove, path_)) {
+        return Status{fault};
     }
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
         return Status::fromErrno();

@@ -13,10 +13,17 @@ namespace vantory::test {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder() {
+namespace {
+std::string defaultBase() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                          "/vantory-test-XXXXXX";
+    return base != nullptr && base[0] != '\0' ? base : "/tmp";
+}
+}  // namespace
+
+TempFolder::TempFolder() : TempFolder(defaultBase()) {}
+
+TempFolder::TempFolder(const std::string& base) {
+    std::string pattern = base + "/vantory-test-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (::mkdtemp(name.data()) == nullptr) {

@@ -10,6 +10,8 @@ namespace vantory::test {
 class TempFolder {
 public:
     TempFolder();
+    // In `base` rather than in $TMPDIR or /tmp.
+    explicit TempFolder(const std::string& base);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -1,0 +1,207 @@
+// Each long command runs in a child process that kills itself (SIGKILL) just before its n-th
+// change to the disk, for every n until the command gets through. After each kill the next
+// start must find every file of the user's in its place or listed with a stored file that
+// gives it back, nothing listed twice, and nothing left in the clear.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <iostream>
+#include <set>
+
+#include "main/recovery.h"
+#include "main/run_command.h"
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "store/stored_name.h"
+#include "support/command_scenarios.h"
+
+namespace vantory::test {
+namespace {
+
+// No command takes anywhere near this many steps; a loop that gets here is stuck.
+constexpr int kMostKillPoints = 1000;
+
+enum class End { kKilled, kAchieved, kNotAchieved };
+
+// Runs the command on copies of the scenario's state and catalogue in a child process that
+// kills itself just before its `killAt`-th change to the disk.
+End runKilledAt(Scenario& scenario, const CommandCase& command, int killAt) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::atomic<int> changes{0};
+        platform::setFaultHook(
+            [&changes, killAt](platform::Operation, std::string_view, std::string_view) {
+                if (changes.fetch_add(1) + 1 == killAt) {
+                    ::kill(::getpid(), SIGKILL);
+                }
+                return 0;
+            });
+        ProgramState state = scenario.state;
+        Catalogue catalogue = scenario.catalogue;
+        FakeUiServices ui;
+        NoBusyWindow busy;
+        CommandContext context{state, ui, catalogue, busy};
+        command.run(scenario, ui, context);
+        platform::setFaultHook({});
+        ::_exit(command.achieved(scenario, state, catalogue) ? 0 : 1);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+        return End::kKilled;
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "the child ended with status " << status;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? End::kAchieved : End::kNotAchieved;
+}
+
+class CrashTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CrashTest, aKillAtAnyChangeToTheDiskLosesNothing) {
+    const CommandCase& command = GetParam();
+    int kills = 0;
+    for (int killAt = 1;; ++killAt) {
+        SCOPED_TRACE(command.name + ", killed before change " + std::to_string(killAt));
+        ASSERT_LT(killAt, kMostKillPoints) << "the command never got through";
+        Scenario scenario;
+        command.setup(scenario);
+        const End end = runKilledAt(scenario, command, killAt);
+        const Start start = freshStart();
+        const bool held = expectNothingLost(scenario, start);
+        if (end != End::kKilled) {
+            EXPECT_EQ(end, End::kAchieved) << "the command, not killed, did not do its work";
+            EXPECT_EQ(start.catalogue.size(), scenario.expectedEntries);
+            EXPECT_TRUE(start.messages.empty()) << start.messages.front().text;
+            break;
+        }
+        ++kills;
+        ASSERT_TRUE(held) << "stopping at the first kill that lost something";
+    }
+    std::cout << "[ kill points ] " << command.name << ": " << kills << std::endl;
+    RecordProperty("kill_points", kills);
+    EXPECT_GE(kills, 5) << "every command changes the disk more often than this";
+}
+
+std::string caseName(const ::testing::TestParamInfo<CommandCase>& info) {
+    std::string name;
+    for (const char c : info.param.name) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(LongCommands, CrashTest, ::testing::ValuesIn(longCommands()), caseName);
+
+// Run Selected File unseals a hidden file into the storage folder; a program killed while it
+// does so, or while the file is open, must not leave the content there in the clear.
+TEST(RunCrashTest, aKillWhileAFileIsOpenLeavesNoCopyInTheClear) {
+    const CommandCase command{
+        "run selected file, then closed",
+        [](Scenario& s) {
+            s.hide(s.addFile("plain to run.pdf", 700), false);
+            s.hide(s.addFile("sealed to run.odt", 5000), true);
+            s.save();
+            s.expectedEntries = 2;
+        },
+        [](Scenario&, FakeUiServices&, CommandContext& context) {
+            // Both entries are opened in turn; the program ends while the second is open.
+            RunCommand run(context, [](const std::string&) {});
+            run.press(0);
+            run.press(0);
+            run.press(1);
+        },
+        [](const Scenario&, const ProgramState& state, const Catalogue&) {
+            return platform::pathExists(TempName(state, "sealed to run.odt"));
+        },
+    };
+    int kills = 0;
+    for (int killAt = 1;; ++killAt) {
+        SCOPED_TRACE("killed before change " + std::to_string(killAt));
+        ASSERT_LT(killAt, kMostKillPoints);
+        Scenario scenario;
+        command.setup(scenario);
+        const End end = runKilledAt(scenario, command, killAt);
+        const Start start = freshStart();
+        ASSERT_TRUE(expectNothingLost(scenario, start));
+        if (end != End::kKilled) {
+            EXPECT_EQ(end, End::kAchieved);
+            EXPECT_EQ(start.catalogue.size(), 2u);
+            break;
+        }
+        ++kills;
+    }
+    std::cout << "[ kill points ] run selected file: " << kills << std::endl;
+    EXPECT_GE(kills, 5);
+}
+
+// What a write cut short leaves is deleted at the next start, and nothing else is: not a
+// file of the user's that only looks like one, nor one in a folder Vantory does not write to.
+TEST(StrayTemporariesTest, onlyUnfinishedFilesOfVantorysOwnAreDeletedAtStart) {
+    Scenario scenario;
+    const std::string entry = scenario.addFile("docs/report.odt", 100);
+    scenario.hide(entry, true);
+    scenario.save();
+    const std::string docs = scenario.root / "home/docs/";
+    const std::string store = scenario.state.strStorageDir;
+    const std::string settings = scenario.state.strSystemDir + "/";
+    const std::vector<std::string> stray = {
+        docs + ".report.odt.vantory-a1B2c3",                     // a restore of the entry
+        store + ".100.txt.vantory-Zz9yY8",                       // a stored file
+        store + ".tempFile.odt.vantory-000000",                  // Run Selected File's copy
+        store + ".101.txt.vantory-rekey-AAAAAA.vantory-BBBBBB",  // a change of password
+        settings + ".regInfo.lst.vantory-q1w2e3",                // the settings file
+        settings + ".regInfo.moves.vantory-r4t5y6",
+    };
+    const std::vector<std::string> kept = {
+        docs + ".letter.odt.vantory-a1B2c3",  // not an entry's name
+        docs + ".report.odt.vantory-a1B2c",   // not the temporary name
+        docs + ".report.odt.vantory-a1B2c!",
+        docs + "report.odt.vantory-a1B2c3",
+        store + ".notes.vantory-a1B2c3",                    // not a name Vantory writes there
+        scenario.root / "home/.report.odt.vantory-a1B2c3",  // no entry in that folder
+    };
+    for (const std::string& path : stray) {
+        writeFile(path, "half");
+    }
+    for (const std::string& path : kept) {
+        writeFile(path, "mine");
+    }
+    // A link and a folder under a temporary name are not files being written.
+    ASSERT_EQ(::symlink(entry.c_str(), (store + ".102.txt.vantory-l1n2k3").c_str()), 0);
+    ASSERT_EQ(::mkdir((store + ".103.txt.vantory-f0ld3r").c_str(), 0700), 0);
+
+    FakeUiServices ui;
+    NoBusyWindow busy;
+    ProgramState state = scenario.state;
+    Catalogue catalogue = scenario.catalogue;
+    CommandContext context{state, ui, catalogue, busy};
+    const std::vector<std::string> removed = RemoveStrayTemporaries(context);
+
+    EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()),
+              std::set<std::string>(stray.begin(), stray.end()));
+    for (const std::string& path : stray) {
+        EXPECT_FALSE(platform::pathExists(path)) << path;
+    }
+    for (const std::string& path : kept) {
+        EXPECT_EQ(readFile(path), "mine") << path;
+    }
+    EXPECT_TRUE(platform::isSymbolicLink(store + ".102.txt.vantory-l1n2k3"));
+    EXPECT_TRUE(platform::isFolder(store + ".103.txt.vantory-f0ld3r"));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].style, UiServices::kInformation);
+    EXPECT_NE(ui.messages[0].text.find(docs + ".report.odt.vantory-a1B2c3"), std::string::npos);
+
+    // Nothing left: nothing to say.
+    FakeUiServices again;
+    CommandContext nextContext{state, again, catalogue, busy};
+    EXPECT_TRUE(RemoveStrayTemporaries(nextContext).empty());
+    EXPECT_TRUE(again.messages.empty());
+}
+
+}  // namespace
+}  // namespace vantory::test
