@@ -108,8 +108,14 @@ std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
     return plan;
 }
 
+// The count goes only once its plan has gone: a plan found without its count at the next
+// start is carried out from its first move again.
 void removeJournal(const ProgramState& state, platform::ProgressFile& progress) {
-    (void)platform::removeFile(JournalPath(state));
+    if (!platform::removeFile(JournalPath(state)).ok() &&
+        platform::pathExists(JournalPath(state))) {
+        return;  // finished again at the next start, where the count says all is done
+    }
+    platform::syncFolder(state.strSystemDir);
     (void)progress.remove();
     platform::syncFolder(state.strSystemDir);
 }
@@ -141,13 +147,21 @@ MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::Progre
         tick(pacer.get());
         const PlannedMove& step = plan.moves[i];
         Status status;
+        bool moved = false;
         if (platform::pathExists(step.from)) {
             status = move(step.from, step.to);
+            moved = status.ok();
         }
         if (status.ok()) {
             status = progress.setCount(i + 1);
         }
         if (!status.ok()) {
+            // A move made but not counted goes back first, as the count does not cover it.
+            // Should it refuse, the plan stays on disk and is completed at the next start,
+            // where a move whose source is gone counts as made.
+            if (moved && !move(step.to, step.from).ok()) {
+                return {status, i};
+            }
             if (!undoMoves(plan, progress, move)) {
                 return {status, i};
             }
