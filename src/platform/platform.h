@@ -120,8 +120,8 @@ Status copyFile(const std::string& from, const std::string& to);
 // (0700). Within one file system this is rename(2). Across file systems a regular file is
 // copied as copyFile does (content, permission bits, attributes, times), and `from` is
 // removed only once the copy is complete and flushed; other kinds of files give EXDEV. A
-// failure leaves `from` in place; should `from` refuse removal after a complete copy, both
-// copies stay and the error is returned.
+// failure leaves `from` in place; should `from` refuse removal after a complete copy, the
+// copy is removed again (unless it replaced an earlier `to`) and the error is returned.
 Status movePath(const std::string& from, const std::string& to);
 
 // A regular file read from its start to its end in large pieces.

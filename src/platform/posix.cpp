@@ -582,14 +582,21 @@ Status movePath(const std::string& from, const std::string& to) {
                     AT_EACCESS) != 0) {
         return Status::fromErrno();
     }
+    const bool replacing = pathExists(to);
     if (Status s = copyFile(from, to); !s.ok()) {
         return s;
     }
-    if (const int fault = injectedFault(Operation::kRemove, from)) {
-        return Status{fault};
+    Status removed = Status{injectedFault(Operation::kRemove, from)};
+    if (removed.ok() && ::unlink(from.c_str()) != 0) {
+        removed = Status::fromErrno();
     }
-    if (::unlink(from.c_str()) != 0) {
-        return Status::fromErrno();
+    if (!removed.ok() && pathExists(from)) {
+        // Not moved after all: a copy that replaced nothing goes again, so that no second
+        // copy of the file is left where nobody looks for it.
+        if (!replacing && removeFile(to).ok()) {
+            syncFolder(toFolder);
+        }
+        return removed;
     }
     syncFolder(fromFolder);
     return Status::success();
