@@ -192,6 +192,14 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         }
     }
 
+    // A storage folder that is not there (a drive not connected) keeps its sealed files under
+    // the old password: changing it now would leave them unreadable once the folder is back.
+    const bool anySealed = std::any_of(catalogue.entries().begin(), catalogue.entries().end(),
+                                       [](const CatalogueEntry& entry) { return entry.sealed; });
+    if (anySealed && !platform::isFolder(state.strStorageDir)) {
+        return notChanged(Status{ENOENT}, std::nullopt, state.strStorageDir);
+    }
+
     // 1. Say which new files may appear, so that a crash from here on can clear them away.
     ChangeRecord record;
     record.storageDir = state.strStorageDir;
@@ -296,6 +304,11 @@ void ChangePassCommand(CommandContext& context) {
     } else if (outcome.status.error == EBUSY) {
         text += "an earlier operation is not finished yet (" + outcome.failedPath +
                 ").  Vantory finishes it at its next start.";
+    } else if (outcome.status.error == ENOENT &&
+               outcome.failedPath == context.state.strStorageDir) {
+        text += "the storage folder " + outcome.failedPath +
+                " cannot be found, so the stored files cannot be sealed under the new "
+                "password.  Nothing was changed.";
     } else if (outcome.status.error == EFBIG) {
         text += "the list holds more files than the settings file can record.";
     } else {

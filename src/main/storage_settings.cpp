@@ -59,6 +59,17 @@ std::optional<std::string> takenName(const MovePlan& plan) {
     return std::nullopt;
 }
 
+// The storage folder is not there (a drive not connected) while entries have files in it:
+// moving on would leave their files behind, to be dropped by the next start's check.
+bool storageMissing(const ProgramState& state, const Catalogue& catalogue) {
+    return !catalogue.empty() && !platform::isFolder(state.strStorageDir);
+}
+
+std::string missingText(const ProgramState& state) {
+    return "The storage folder " + state.strStorageDir +
+           " cannot be found, so the stored files cannot be moved";
+}
+
 bool anyToMove(const MovePlan& plan) {
     return std::any_of(plan.moves.begin(), plan.moves.end(),
                        [](const PlannedMove& move) { return platform::pathExists(move.from); });
@@ -134,6 +145,10 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
         say(ui, "The storage extension is already " + extension + kExtensionKept);
         return false;
     }
+    if (storageMissing(state, context.catalogue)) {
+        say(ui, missingText(state) + kExtensionKept);
+        return false;
+    }
     const MovePlan plan = planFor(state, context.catalogue, state.strStorageDir, extension);
     if (const auto taken = takenName(plan)) {
         say(ui, "The storage folder already holds a file named " + *taken + kExtensionKept);
@@ -173,6 +188,10 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
     }
     if (folder == state.strStorageDir) {
         say(ui, "The storage directory is already " + folder + kFolderKept);
+        return false;
+    }
+    if (storageMissing(state, context.catalogue)) {
+        say(ui, missingText(state) + kFolderKept);
         return false;
     }
     const MovePlan plan = planFor(state, context.catalogue, folder, state.strExtension);

@@ -71,6 +71,18 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     }
     const std::vector<std::string> lines = SplitLines(*content);
 
+    // Without the storage folder (a drive not connected) every entry would look lost, and
+    // dropping them would leave their files unlisted once the folder is back.
+    if (!platform::isFolder(state.strStorageDir)) {
+        ui.messageBox("The storage folder " + state.strStorageDir +
+                          " cannot be found, so the hidden files could not be checked.  The list "
+                          "of hidden files is kept as it is, and Vantory checks it again at its "
+                          "next start.  Should the folder be gone for good, create it again: the "
+                          "next start then drops the files that are missing.",
+                      UiServices::kExclamation, kErrorTitle);
+        return {};
+    }
+
     // Scan the catalogue lines, matched to the entries the way loadList made them: a line too
     // short to hold an entry made none.
     std::vector<size_t> missing;
