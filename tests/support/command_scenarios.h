@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -105,6 +106,8 @@ struct CommandCase {
     // memory and the disk.
     std::function<bool(const Scenario&, const ProgramState&, const Catalogue&)> achieved;
 };
+
+void PrintTo(const CommandCase& command, std::ostream* out);
 
 // hide sealed, hide plain, restore selected (twice), restore all, change of password,
 // storage folder move (new folder, other file system), extension change, store check.
