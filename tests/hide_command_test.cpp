@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
+#include <filesystem>
 #include <functional>
 
 #include "main/main_window.h"
@@ -205,6 +206,20 @@ TEST_F(HideCommandTest, oneFileIntoACatalogueOfFiveIsStoredAs105) {
     EXPECT_EQ(state.intProgressTotal, 1);
     EXPECT_EQ(saved(), window->catalogue());
     EXPECT_EQ(test::readFile(dir / "store/104.dat"), "earlier 4") << "the others are untouched";
+}
+
+TEST_F(HideCommandTest, aMissingStorageFolderHidesNothingWhileFilesAreStoredThere) {
+    open(2);
+    const std::string f = source("f", "stays");
+    std::filesystem::rename(dir / "store", dir / "unplugged");
+    setEncrypt(false);
+    hide({f});
+    EXPECT_EQ(window->catalogue().size(), 2u);
+    EXPECT_EQ(test::readFile(f), "stays");
+    EXPECT_FALSE(platform::pathExists(dir / "store")) << "no new folder in its place";
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find("cannot be found"), std::string::npos);
+    expectIdle();
 }
 
 TEST_F(HideCommandTest, aHiddenFileStopsTheSelectionAndTheRestIsNamed) {

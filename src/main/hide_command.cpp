@@ -108,6 +108,15 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
     ProgramState& state = context.state;
     UiServices& ui = context.ui;
     Catalogue& catalogue = context.catalogue;
+    // Stored files already live in the storage folder; when it is not there (a drive not
+    // connected), a new folder in its place would split them from the files hidden now.
+    if (!catalogue.empty() && !platform::isFolder(state.strStorageDir)) {
+        ui.messageBox("The storage folder " + state.strStorageDir +
+                          " cannot be found, so no file was hidden.  The files you picked are "
+                          "where they were.",
+                      UiServices::kExclamation, "Hide File(s)");
+        return report;
+    }
     const bool sealed = state.bolEncrypt;
     const auto noteSaveFailure = [&report](const Status& status) {
         if (report.saveFailure.ok()) {
