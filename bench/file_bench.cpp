@@ -34,7 +34,7 @@
 #include "platform/platform.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
-#include "ui/ui_services.h"
+#include "ui/silent_ui_services.h"
 
 extern char** environ;
 
@@ -42,36 +42,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A window system with nothing to do.
-class NoUi : public vantory::UiServices {
-  public:
-    void messageBox(const std::string&, int, const std::string&) override {}
-    std::string inputBox(const std::string&, const std::string&) override { return {}; }
-    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
-    void yield() override {}
-    void setWaitCursor(bool) override {}
-    void openWithDefaultApplication(const std::string&) override {}
-    bool previousInstanceRunning(const std::string&) override { return false; }
-};
-
 struct Run {
     bool ok = false;
     double seconds = 0;
     double peakMiB = 0;
 };
 
-// Runs `work` in a child process; its exit status tells success.
-Run runInChild(const std::function<bool()>& work) {
-    ::sync();
+// Waits for a child started at `start`: its time, success and peak resident memory.
+Run waitForChild(pid_t child, Clock::time_point start) {
     Run run;
-    const auto start = Clock::now();
-    const pid_t child = ::fork();
-    if (child < 0) {
-        return run;
-    }
-    if (child == 0) {
-        ::_exit(work() ? 0 : 1);
-    }
     int status = 0;
     struct rusage usage {};
     if (::wait4(child, &status, 0, &usage) != child) {
@@ -83,25 +62,30 @@ Run runInChild(const std::function<bool()>& work) {
     return run;
 }
 
+// Runs `work` in a child process; its exit status tells success.
+Run runInChild(const std::function<bool()>& work) {
+    ::sync();
+    const auto start = Clock::now();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return {};
+    }
+    if (child == 0) {
+        ::_exit(work() ? 0 : 1);
+    }
+    return waitForChild(child, start);
+}
+
 Run runCp(const std::string& from, const std::string& to) {
     ::sync();
-    Run run;
     std::vector<char*> argv = {const_cast<char*>("cp"), const_cast<char*>(from.c_str()),
                                const_cast<char*>(to.c_str()), nullptr};
     const auto start = Clock::now();
     pid_t child = 0;
     if (::posix_spawnp(&child, "cp", nullptr, nullptr, argv.data(), environ) != 0) {
-        return run;
+        return {};
     }
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(child, &status, 0, &usage) != child) {
-        return run;
-    }
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    return run;
+    return waitForChild(child, start);
 }
 
 bool writeSource(const std::string& path, uint64_t bytes) {
@@ -194,7 +178,7 @@ int main() {
         state.strPassword = "kumquat";
         state.strStorageDir = folder + "/store/";
         state.bolSlowRun = true;  // as the main window runs, with a window system that is idle
-        NoUi ui;
+        vantory::SilentUiServices ui;
 
         Run cp{true}, cpFlushed{true}, seal{true}, unseal{true};
         bool same = true;

@@ -15,24 +15,11 @@
 #include "platform/platform.h"
 #include "store/settings_file.h"
 #include "ui/qt_ui_services.h"
+#include "ui/silent_ui_services.h"
 
 namespace {
 
 using namespace vantory;
-
-// Answers nothing and shows nothing: the preparation runs without a window.
-class SilentUi : public UiServices {
-  public:
-    void messageBox(const std::string& text, int, const std::string&) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    std::string inputBox(const std::string&, const std::string&) override { return {}; }
-    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
-    void yield() override {}
-    void setWaitCursor(bool) override {}
-    void openWithDefaultApplication(const std::string&) override {}
-    bool previousInstanceRunning(const std::string&) override { return false; }
-};
 
 const std::vector<std::string> kSamplePaths = {
     "/home/alex/Documents/Tax return 2023.pdf", "/home/alex/Documents/letter-to-landlord.odt",
@@ -48,7 +35,7 @@ bool check(const platform::Status& status, const char* what) {
 }
 
 int prepare() {
-    SilentUi ui;
+    SilentUiServices ui;
     ProgramState state;
     if (!check(GetSysDir(state), "settings folder")) {
         return 1;
@@ -76,7 +63,7 @@ int busy(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vantory"));
     QtUiServices ui;
     ProgramState state;
-    SilentUi silent;
+    SilentUiServices silent;
     (void)GetSysDir(state);
     if (!check(ReadSettings(state, silent), "settings file")) {
         return 1;

@@ -17,25 +17,12 @@
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
+#include "ui/silent_ui_services.h"
 #include "ui/ui_services.h"
 
 namespace {
 
 using namespace vantory;
-
-// Nothing here may wait for a person: messages go to stderr, questions get no answer.
-class SilentUi : public UiServices {
-  public:
-    void messageBox(const std::string& text, int, const std::string&) override {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    std::string inputBox(const std::string&, const std::string&) override { return {}; }
-    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
-    void yield() override {}
-    void setWaitCursor(bool) override {}
-    void openWithDefaultApplication(const std::string&) override {}
-    bool previousInstanceRunning(const std::string&) override { return false; }
-};
 
 int fail(const std::string& what, const platform::Status& status) {
     std::fprintf(stderr, "vantory_e2e_check: %s: %s\n", what.c_str(), status.message().c_str());
@@ -43,7 +30,7 @@ int fail(const std::string& what, const platform::Status& status) {
 }
 
 int settings(const std::string& folder, const std::string& password) {
-    SilentUi ui;
+    SilentUiServices ui;
     ProgramState state;
     state.strSystemDir = folder;
     platform::Status status;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdio>
+
+#include "ui/ui_services.h"
+
+namespace vantory {
+
+// UiServices for programs that run without a person: messages go to stderr, questions get
+// no answer, nothing waits.
+class SilentUiServices : public UiServices {
+  public:
+    void messageBox(const std::string& text, int, const std::string&) override {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+    std::string inputBox(const std::string&, const std::string&) override { return {}; }
+    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
+    void yield() override {}
+    void setWaitCursor(bool) override {}
+    void openWithDefaultApplication(const std::string&) override {}
+    bool previousInstanceRunning(const std::string&) override { return false; }
+};
+
+}  // namespace vantory
