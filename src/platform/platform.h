@@ -62,7 +62,7 @@ std::string baseName(const std::string& path);
 // (created exclusively) and replaces the target only in commit(), after it is flushed to
 // disk. Destroying an uncommitted AtomicFile removes the temporary file.
 class AtomicFile {
-public:
+  public:
     explicit AtomicFile(std::string target, mode_t mode = 0600);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -72,18 +72,22 @@ public:
     Status write(const void* data, size_t size);
     Status write(std::string_view data) { return write(data.data(), data.size()); }
     Status commit();  // flush, rename over the target, sync the folder
-    // Asks the system to start writing what was written so far to disk, without waiting for
-    // it, so that the flush in commit() has less left to do.
-    void startWriteback();
+    // Asks the system to start writing to disk what was written so far, without waiting for
+    // it, so that the flush in commit() has less left to do. It also lets the system drop from
+    // its page cache what is already on disk: a large file then passes through a few
+    // megabytes of the cache instead of filling it, and its later pages reuse the freed ones.
+    void writeBehind();
     void discard();
     const std::string& temporaryPath() const { return temporaryPath_; }
 
-private:
+  private:
     std::string target_;
     mode_t mode_;
     std::string temporaryPath_;
     int fd_ = -1;
-    Status failure_;  // the first write error; commit() reports it
+    Status failure_;         // the first write error; commit() reports it
+    uint64_t written_ = 0;   // bytes written to the temporary file
+    uint64_t dropFrom_ = 0;  // the page cache before this offset has been dropped
 };
 
 // The name of the target whose AtomicFile temporary file is called `name` (a bare name,
@@ -126,7 +130,7 @@ Status movePath(const std::string& from, const std::string& to);
 
 // A regular file read from its start to its end in large pieces.
 class InputFile {
-public:
+  public:
     InputFile() = default;
     ~InputFile() { close(); }
     InputFile(const InputFile&) = delete;
@@ -137,10 +141,16 @@ public:
     Status open(const std::string& path);
     // Reads up to `size` bytes and sets `got`; fewer than `size` only at the end of the file.
     Status read(void* buffer, size_t size, size_t& got);
+    // Lets the system drop from its page cache what has been read so far. A file read once
+    // from start to end then passes through a small part of the cache, and the pages it frees
+    // are the ones the written copy reuses, instead of fresh memory.
+    void dropRead();
     void close();
 
-private:
+  private:
     int fd_ = -1;
+    uint64_t read_ = 0;     // bytes read
+    uint64_t dropped_ = 0;  // the page cache has been dropped up to here
 };
 
 }  // namespace vantory::platform

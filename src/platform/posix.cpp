@@ -18,6 +18,8 @@ namespace {
 
 constexpr const char* kAttributeName = "user.vantory.attributes";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+// The unit in which the page cache is dropped.
+constexpr uint64_t kPageSize = 4096;
 
 bool xattrUnsupported(int error) {
     return error == ENOTSUP || error == EPERM;
@@ -280,6 +282,7 @@ Status AtomicFile::write(const void* data, size_t size) {
         }
         p += n;
         size -= static_cast<size_t>(n);
+        written_ += static_cast<uint64_t>(n);
     }
     return Status::success();
 }
@@ -310,9 +313,23 @@ Status AtomicFile::commit() {
     return Status::success();
 }
 
-void AtomicFile::startWriteback() {
-    if (fd_ >= 0 && failure_.ok()) {
-        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+namespace {
+// How far behind the end of a file written behind its page cache is dropped: the last
+// stretch is most likely still on its way to the disk.
+constexpr uint64_t kWriteBehindLag = uint64_t{8} << 20;
+}  // namespace
+
+void AtomicFile::writeBehind() {
+    if (fd_ < 0 || !failure_.ok()) {
+        return;
+    }
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (written_ > 2 * kWriteBehindLag) {
+        // The system skips pages that are not on disk yet, so each stretch is offered twice.
+        const uint64_t upTo = (written_ - kWriteBehindLag) / kPageSize * kPageSize;
+        ::posix_fadvise(fd_, static_cast<off_t>(dropFrom_), static_cast<off_t>(upTo - dropFrom_),
+                        POSIX_FADV_DONTNEED);
+        dropFrom_ = (written_ - 2 * kWriteBehindLag) / kPageSize * kPageSize;
     }
 }
 
@@ -477,8 +494,18 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
             break;
         }
         got += static_cast<size_t>(n);
+        read_ += static_cast<uint64_t>(n);
     }
     return Status::success();
+}
+
+void InputFile::dropRead() {
+    const uint64_t upTo = read_ / kPageSize * kPageSize;
+    if (fd_ >= 0 && upTo > dropped_) {
+        ::posix_fadvise(fd_, static_cast<off_t>(dropped_), static_cast<off_t>(upTo - dropped_),
+                        POSIX_FADV_DONTNEED);
+        dropped_ = upTo;
+    }
 }
 
 void InputFile::close() {
@@ -486,6 +513,8 @@ void InputFile::close() {
         ::close(fd_);
         fd_ = -1;
     }
+    read_ = 0;
+    dropped_ = 0;
 }
 
 namespace {

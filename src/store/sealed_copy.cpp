@@ -285,7 +285,7 @@ class PieceWriter {
                 written = file_.write(buffers_[index].data(), n);
                 pending_ += n;
                 if (written.ok() && pending_ >= kWritebackStep) {
-                    file_.startWriteback();
+                    file_.writeBehind();
                     pending_ = 0;
                 }
                 lock.lock();
@@ -332,6 +332,7 @@ Status transformFile(const std::string& source, const std::string& target, int a
             if (Status s = in.read(input.data(), input.size(), got); !s.ok()) {
                 return s;
             }
+            in.dropRead();  // each file is read once; keep the page cache for the rest
             uint8_t* output = writer.take();
             if (output == nullptr) {
                 break;  // drain() reports the error
