@@ -9,7 +9,8 @@
 // MB/s counts bytes of the original file (1 MB = 10^6 bytes) over the wall-clock time; each
 // time is the best of BENCH_FILE_RUNS runs (default 3). Each operation runs in a child process
 // of its own, so "peak" is that process's peak resident memory (ru_maxrss), and cp's own peak
-// is shown for comparison. Dirty data is flushed (sync) before each timed operation. The
+// is shown for comparison. Before each timed operation its input is read into the page cache
+// and dirty data is flushed (sync). The
 // sealed copy's own flush to disk is timed, as it is part of the operation, while cp leaves
 // its copy in the page cache; a line before the results shows cp with that flush added.
 
@@ -111,6 +112,19 @@ bool writeSource(const std::string& path, uint64_t bytes) {
     return ::close(fd) == 0 && ok;
 }
 
+// Reads a file whole, so that the operation timed next finds it in the page cache. The sealed
+// copy lets the cache drop what it has read, and cp must not be timed on a colder source than
+// the sealed copy, nor the other way round.
+void readIntoCache(const std::string& path) {
+    vantory::platform::InputFile file;
+    std::vector<char> buffer(size_t{1} << 20);
+    size_t got = 0;
+    if (file.open(path).ok()) {
+        while (file.read(buffer.data(), buffer.size(), got).ok() && got > 0) {
+        }
+    }
+}
+
 bool sameContent(const std::string& a, const std::string& b) {
     vantory::platform::InputFile fa, fb;
     if (!fa.open(a).ok() || !fb.open(b).ok()) {
@@ -183,6 +197,7 @@ int main() {
         Run cp{true}, cpFlushed{true}, seal{true}, unseal{true};
         bool same = true;
         for (uint64_t i = 0; i < runs && same; ++i) {
+            readIntoCache(source);
             const Run cpRun = runCp(source, copy);
             keepBest(cp, cpRun);
             // cp leaves its copy to the system to write out; how long that takes, for comparison
@@ -194,9 +209,11 @@ int main() {
             keepBest(cpFlushed, flushed);
             std::filesystem::remove(copy);
 
+            readIntoCache(source);
             keepBest(seal, runInChild([&] {
                          return vantory::encryptFileCopy(state, ui, source, stored, true).ok();
                      }));
+            readIntoCache(stored);
             keepBest(unseal, runInChild([&] {
                          return vantory::decryptFileCopy(state, ui, stored, restored, true).ok();
                      }));
