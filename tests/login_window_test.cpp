@@ -15,7 +15,7 @@ namespace vantory {
 namespace {
 
 class LoginWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.useAsConfigHome();
         window = std::make_unique<LoginWindow>(state, ui);

@@ -14,7 +14,7 @@ using test::readFile;
 using test::writeFile;
 
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.useAsConfigHome();
         ASSERT_TRUE(GetSysDir(state).ok());
@@ -39,8 +39,8 @@ TEST_F(SettingsFileTest, settingsFolderIsPrivate) {
 
 TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLines) {
     ASSERT_TRUE(WriteFactorySettings(state, ui).ok());
-    const std::string expected = "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) +
-                                 "\r\npxOw\r\n";
+    const std::string expected =
+        "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) + "\r\npxOw\r\n";
     EXPECT_EQ(readFile(SettingsPath(state)), expected);
     struct stat st {};
     ASSERT_EQ(::stat(SettingsPath(state).c_str(), &st), 0);

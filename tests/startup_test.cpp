@@ -14,7 +14,7 @@ namespace {
 using test::readFile;
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { configDir = dir.useAsConfigHome(); }
 
     test::TempFolder dir;
@@ -31,8 +31,10 @@ TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSo) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text,
               "Program file not found.  Password reset to 'kumquat'\r\n"
-              "Hidden file storage directory set to " + storage + "\r\n"
-              "Hidden file extension set to txt");
+              "Hidden file storage directory set to " +
+                  storage +
+                  "\r\n"
+                  "Hidden file extension set to txt");
     EXPECT_EQ(ui.messages[0].style, 64);
     EXPECT_EQ(ui.messages[0].title, "Program file not found");
     EXPECT_EQ(state.strPassword, "kumquat");

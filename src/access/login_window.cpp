@@ -80,7 +80,9 @@ void LoginWindow::cmdOK_Click() {
     txtPassword_->selectAll();
 }
 
-void LoginWindow::cmdHelp_Click() { ShowPasswordHelp(ui_); }
+void LoginWindow::cmdHelp_Click() {
+    ShowPasswordHelp(ui_);
+}
 
 void LoginWindow::reject() {
     QDialog::reject();

@@ -15,17 +15,17 @@ namespace vantory {
 class LoginWindow : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
 
     // The load step; false when another instance runs and the program is to end silently.
     bool load();
 
-signals:
+  signals:
     void loggedIn();
     void cancelled();
 
-private:
+  private:
     void cmdOK_Click();
     void cmdHelp_Click();
     void reject() override;

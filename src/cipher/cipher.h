@@ -14,7 +14,7 @@ namespace vantory {
 // from the key, then stretches the result into printable codes 59..122 (a third longer).
 // An optional pacer is ticked between blocks so that long texts keep the windows live.
 class Cipher {
-public:
+  public:
     explicit Cipher(Pacer* pacer = nullptr) : pacer_(pacer) {}
 
     // Stores the key and seeds the generator from it; the key stream depends on the key alone.
@@ -33,7 +33,7 @@ public:
     // The generator state after seeding, for code that applies the key stream itself.
     uint32_t keyStreamState() const { return random_.state(); }
 
-private:
+  private:
     void SeedFromKey();
 
     Pacer* pacer_;

@@ -10,7 +10,7 @@ namespace vantory {
 // enough to call after every block; it only yields once `interval` has passed since the last
 // yield, so pacing costs nothing measurable and never changes what the work produces.
 class Pacer {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit Pacer(std::function<void()> yield,
@@ -25,7 +25,7 @@ public:
         }
     }
 
-private:
+  private:
     std::function<void()> yield_;
     std::chrono::microseconds interval_;
     Clock::time_point last_;

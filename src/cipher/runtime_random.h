@@ -8,7 +8,7 @@ namespace vantory {
 // Texts sealed by that runtime open only with exactly this sequence, so every detail below
 // (the 24-bit state, the float conversions, the re-seeding rules) matters.
 class RuntimeRandom {
-public:
+  public:
     static constexpr uint32_t kStartState = 0x50000;
     static constexpr uint32_t kMultiplier = 0x43FD43FD;
     static constexpr uint32_t kIncrement = 0xC39EC3;
@@ -30,7 +30,7 @@ public:
     uint32_t state() const { return state_ & kStateMask; }
     void setState(uint32_t state) { state_ = state; }
 
-private:
+  private:
     // Only the low 24 bits take part in any result; the high byte is carried as the runtime does.
     uint32_t state_ = kStartState;
 };

@@ -17,7 +17,7 @@ struct CatalogueEntry {
 // The hidden files in the order they were hidden, never sorted. The entry at position p is
 // stored under the name p + 100, so positions and stored names move together.
 class Catalogue {
-public:
+  public:
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     const CatalogueEntry& at(size_t position) const { return entries_.at(position); }
@@ -31,7 +31,7 @@ public:
 
     bool operator==(const Catalogue&) const = default;
 
-private:
+  private:
     std::vector<CatalogueEntry> entries_;
 };
 

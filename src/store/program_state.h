@@ -11,10 +11,10 @@ namespace vantory {
 
 // The values every window shares, one set per process. None of the flags is saved.
 struct ProgramState {
-    std::string strSystemDir;   // the settings folder, without a closing separator
-    std::string strPassword;    // access password; key of the catalogue and sealed files
-    std::string strStorageDir;  // storage folder, ends in '/'
-    std::string strExtension;   // storage extension, without the dot
+    std::string strSystemDir;      // the settings folder, without a closing separator
+    std::string strPassword;       // access password; key of the catalogue and sealed files
+    std::string strStorageDir;     // storage folder, ends in '/'
+    std::string strExtension;      // storage extension, without the dot
     int16_t intProgress = 0;       // 1-based item being worked on; the busy window shows it - 1
     int16_t intProgressTotal = 0;  // items of the running operation
     bool bolSlowRun = false;       // yield to the window system during long sealing
@@ -32,7 +32,7 @@ void SetExtension(ProgramState& state, const std::string& extension);
 
 // A pacer that yields through the window system while slow run is on, and nothing otherwise.
 class SlowRunPacer {
-public:
+  public:
     SlowRunPacer(const ProgramState& state, UiServices& ui) {
         if (state.bolSlowRun) {
             pacer_.emplace([&ui] { ui.yield(); });
@@ -40,7 +40,7 @@ public:
     }
     Pacer* get() { return pacer_ ? &*pacer_ : nullptr; }
 
-private:
+  private:
     std::optional<Pacer> pacer_;
 };
 

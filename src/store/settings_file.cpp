@@ -12,7 +12,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 std::string settingsLines(const ProgramState& state, Pacer* pacer) {
     std::string text;
-    for (const std::string* value : {&state.strPassword, &state.strStorageDir, &state.strExtension}) {
+    for (const std::string* value :
+         {&state.strPassword, &state.strStorageDir, &state.strExtension}) {
         text += Seal(*value, SettingsKey, pacer);
         text += kLineEnd;
     }
@@ -21,7 +22,9 @@ std::string settingsLines(const ProgramState& state, Pacer* pacer) {
 
 }  // namespace
 
-void SetPassword(ProgramState& state, const std::string& password) { state.strPassword = password; }
+void SetPassword(ProgramState& state, const std::string& password) {
+    state.strPassword = password;
+}
 
 void SetExtension(ProgramState& state, const std::string& extension) {
     state.strExtension = extension;
@@ -90,7 +93,8 @@ Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui)
     std::string text = settingsLines(state, pacer.get());
     for (; static_cast<size_t>(state.intProgress) <= catalogue.size(); ++state.intProgress) {
         const size_t position = static_cast<size_t>(state.intProgress) - 1;
-        text += Seal(CatalogueLine(position, catalogue.at(position)), state.strPassword, pacer.get());
+        text +=
+            Seal(CatalogueLine(position, catalogue.at(position)), state.strPassword, pacer.get());
         text += kLineEnd;
     }
     return platform::writeFileAtomically(SettingsPath(state), text);
@@ -114,7 +118,9 @@ Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui)
     return Status::success();
 }
 
-bool FileExists(const std::string& path) { return platform::fileExists(path); }
+bool FileExists(const std::string& path) {
+    return platform::fileExists(path);
+}
 
 std::vector<std::string> SplitLines(std::string_view content) {
     std::vector<std::string> lines;

@@ -22,17 +22,23 @@ QString toQString(const std::string& bytes) {
     return text;
 }
 
-std::string fromQString(const QString& text) { return text.toStdString(); }
+std::string fromQString(const QString& text) {
+    return text.toStdString();
+}
 
 QString pathToQString(const std::string& path) {
     return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
 }
 
-std::string pathFromQString(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string pathFromQString(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 namespace {
 
-QWidget* dialogParent() { return QApplication::activeWindow(); }
+QWidget* dialogParent() {
+    return QApplication::activeWindow();
+}
 
 }  // namespace
 
@@ -69,7 +75,8 @@ std::vector<std::string> QtUiServices::openFiles(const std::string& title, bool 
     if (multiple) {
         chosen = QFileDialog::getOpenFileNames(dialogParent(), caption, QString(), filter);
     } else {
-        const QString one = QFileDialog::getOpenFileName(dialogParent(), caption, QString(), filter);
+        const QString one =
+            QFileDialog::getOpenFileName(dialogParent(), caption, QString(), filter);
         if (!one.isEmpty()) {
             chosen << one;
         }
@@ -82,7 +89,9 @@ std::vector<std::string> QtUiServices::openFiles(const std::string& title, bool 
     return paths;
 }
 
-void QtUiServices::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtUiServices::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtUiServices::setWaitCursor(bool on) {
     if (on == waitCursorShown_) {

@@ -9,7 +9,7 @@ namespace vantory {
 
 // UiServices on Qt Widgets.
 class QtUiServices : public UiServices {
-public:
+  public:
     // Dialogs are centred over the program's active window.
     void messageBox(const std::string& text, int style, const std::string& title = {}) override;
     std::string inputBox(const std::string& prompt, const std::string& title) override;
@@ -19,7 +19,7 @@ public:
     void openWithDefaultApplication(const std::string& path) override;
     bool previousInstanceRunning(const std::string& settingsFolder) override;
 
-private:
+  private:
     bool waitCursorShown_ = false;
 };
 

@@ -9,7 +9,7 @@ namespace vantory {
 // tests can answer every dialog ahead of time and read back every message shown.
 // Texts and paths are byte strings.
 class UiServices {
-public:
+  public:
     // Message box styles: an OK button alone, with the exclamation icon, or with the
     // information icon.
     static constexpr int kPlain = 0;
@@ -39,13 +39,13 @@ public:
 
 // Shows the wait cursor for the life of the guard.
 class WaitCursor {
-public:
+  public:
     explicit WaitCursor(UiServices& ui) : ui_(ui) { ui_.setWaitCursor(true); }
     ~WaitCursor() { ui_.setWaitCursor(false); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
-private:
+  private:
     UiServices& ui_;
 };
 

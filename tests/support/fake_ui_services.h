@@ -12,7 +12,7 @@ namespace vantory::test {
 // UiServices for tests: dialogs answer from queues set up ahead of time, and every message
 // box is recorded instead of shown, so nothing blocks.
 class FakeUiServices : public UiServices {
-public:
+  public:
     struct Message {
         std::string text;
         int style;
@@ -20,9 +20,9 @@ public:
     };
 
     std::vector<Message> messages;
-    std::deque<std::string> inputAnswers;                // next inputBox answers; "" when empty
-    std::vector<std::string> inputPrompts;               // prompts asked, in order
-    std::deque<std::vector<std::string>> fileAnswers;    // next openFiles answers
+    std::deque<std::string> inputAnswers;              // next inputBox answers; "" when empty
+    std::vector<std::string> inputPrompts;             // prompts asked, in order
+    std::deque<std::vector<std::string>> fileAnswers;  // next openFiles answers
     std::vector<std::string> openedWithApplication;
     bool anotherInstance = false;
     int yields = 0;

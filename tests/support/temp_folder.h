@@ -8,7 +8,7 @@ namespace vantory::test {
 // the object goes. configHome() points XDG_CONFIG_HOME into it so the real settings are
 // never touched.
 class TempFolder {
-public:
+  public:
     TempFolder();
     // In `base` rather than in $TMPDIR or /tmp.
     explicit TempFolder(const std::string& base);
@@ -22,7 +22,7 @@ public:
     // Sets XDG_CONFIG_HOME to <folder>/config and returns <folder>/config/vantory.
     std::string useAsConfigHome() const;
 
-private:
+  private:
     std::string path_;
 };
 
