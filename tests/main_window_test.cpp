@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "main/change_password.h"
 #include "main/main_window.h"
 #include "main/wrapped_text.h"
 #include "store/settings_file.h"
@@ -445,6 +446,36 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     EXPECT_EQ(strip->x(), 290 - 299);
     EXPECT_EQ(list->width(), MainWindow::kOpeningWidth - 299);
     EXPECT_EQ(list->height(), 400);
+}
+
+TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
+    open({{dir / "a.txt", false}, {dir / "b.txt", false}});
+    const std::string stored = StoredPath(state, 0);
+    // A record of a change of password that cannot be finished: it cannot even be read.
+    test::writeFile(PasswordChangeRecordPath(state), "not a record");
+    test::writeFile(dir / "new.txt", "new");
+
+    for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell",
+                             "cmdChangePass", "cmdSetExten", "cmdSetStorDir"}) {
+        SCOPED_TRACE(name);
+        ui.messages.clear();
+        ui.fileAnswers = {{dir / "new.txt"}};
+        ui.inputAnswers = {"other", "other"};
+        window->setSelection({0});
+        window->button(name)->click();
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text.rfind("Vantory did nothing", 0), 0u) << ui.messages[0].text;
+        EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
+        // Nothing was asked for, and nothing moved.
+        EXPECT_EQ(ui.fileAnswers.size(), 1u);
+        EXPECT_EQ(ui.inputAnswers.size(), 2u);
+        EXPECT_EQ(rows(), QStringList({QString::fromStdString(dir / "a.txt"),
+                                       QString::fromStdString(dir / "b.txt")}));
+        EXPECT_EQ(test::readFile(stored), dir / "a.txt");
+        EXPECT_FALSE(platform::pathExists(dir / "a.txt"));
+        EXPECT_TRUE(platform::pathExists(dir / "new.txt"));
+        EXPECT_FALSE(state.bolTempFileOpen);
+    }
 }
 
 TEST_F(MainWindowTest, closeWaitsForTheRunningCommand) {

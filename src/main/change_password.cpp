@@ -288,10 +288,11 @@ void ChangePassCommand(CommandContext& context) {
             ui.messageBox("Password changed", UiServices::kInformation, "Password changed");
             return;
         case ChangePassOutcome::Result::kUnfinished:
-            ui.messageBox("The new password is set, but " + outcome.failedPath +
-                              " could not be written" + reason +
-                              ".  Vantory finishes the change at its next start.",
-                          UiServices::kExclamation, "Error");
+            ui.messageBox(
+                "The new password is set, but " + outcome.failedPath + " could not be written" +
+                    reason +
+                    ".  Vantory finishes the change before its next command, or at its next start.",
+                UiServices::kExclamation, "Error");
             return;
         case ChangePassOutcome::Result::kNotChanged:
             break;
@@ -303,7 +304,7 @@ void ChangePassCommand(CommandContext& context) {
                 reason + ".  Every file is still sealed under the old password.";
     } else if (outcome.status.error == EBUSY) {
         text += "an earlier operation is not finished yet (" + outcome.failedPath +
-                ").  Vantory finishes it at its next start.";
+                ").  Vantory finishes it before its next command, or at its next start.";
     } else if (outcome.status.error == ENOENT &&
                outcome.failedPath == context.state.strStorageDir) {
         text += "the storage folder " + outcome.failedPath +
@@ -317,54 +318,72 @@ void ChangePassCommand(CommandContext& context) {
     ui.messageBox(text, UiServices::kExclamation, "Error");
 }
 
-void FinishInterruptedPasswordChange(CommandContext& context) {
+PendingPasswordChange CompletePasswordChange(CommandContext& context) {
+    using Result = PendingPasswordChange::Result;
     ProgramState& state = context.state;
-    UiServices& ui = context.ui;
     const std::string path = PasswordChangeRecordPath(state);
     if (!platform::pathExists(path)) {
-        return;
+        return {};
     }
-    Status readStatus;
-    const auto content = platform::readWholeFile(path, &readStatus);
+    const auto content = platform::readWholeFile(path);
     const std::optional<ChangeRecord> record =
         content ? decode(*content) : std::optional<ChangeRecord>();
     if (!record) {
-        ui.messageBox("Vantory found a record of an interrupted change of password in " + path +
-                          " that it cannot read.  The record was left alone and no stored "
-                          "file has been touched.",
-                      UiServices::kExclamation, "Interrupted operation");
-        return;
+        return {Result::kUnreadable, false, {}, {}};
     }
-
     if (!record->committed) {
         removeLeftovers(record->storageDir.empty() ? state.strStorageDir : record->storageDir,
                         record->names);
         removeRecord(state);
-        ui.messageBox(
-            "Vantory was stopped while it was changing the password, before the change was "
-            "made.  The password has not been changed.",
-            UiServices::kInformation, "Password not changed");
-        return;
+        return {Result::kUndone, false, {}, {}};
     }
-
-    const bool switching = state.strPassword != record->password;
+    const bool switched = state.strPassword != record->password;
     SetPassword(state, record->password);
-    const Finish finish = finishCommitted(state, context.catalogue, ui, *record);
+    const Finish finish = finishCommitted(state, context.catalogue, context.ui, *record);
     if (!finish.status.ok()) {
-        ui.messageBox(
-            "Vantory was stopped while it was changing the password and could not "
-            "finish the change now: " +
-                finish.failedPath + " could not be written (" + finish.status.message() +
-                ").  The new password is in use; Vantory tries again at its next "
-                "start.",
-            UiServices::kExclamation, "Interrupted operation");
-        return;
+        return {Result::kUnfinished, switched, finish.status, finish.failedPath};
     }
-    if (switching) {
-        ui.messageBox(
-            "Vantory was stopped while it was changing the password.  The change has "
-            "now been completed: from now on the password is the new one.",
-            UiServices::kInformation, "Password changed");
+    return {Result::kFinished, switched, {}, {}};
+}
+
+void FinishInterruptedPasswordChange(CommandContext& context) {
+    using Result = PendingPasswordChange::Result;
+    UiServices& ui = context.ui;
+    const PendingPasswordChange change = CompletePasswordChange(context);
+    switch (change.result) {
+        case Result::kNone:
+            return;
+        case Result::kUnreadable:
+            ui.messageBox("Vantory found a record of an interrupted change of password in " +
+                              PasswordChangeRecordPath(context.state) +
+                              " that it cannot read.  The record was left alone and no stored "
+                              "file has been touched; while it is there, Vantory does not work "
+                              "on the stored files.",
+                          UiServices::kExclamation, "Interrupted operation");
+            return;
+        case Result::kUndone:
+            ui.messageBox(
+                "Vantory was stopped while it was changing the password, before the change "
+                "was made.  The password has not been changed.",
+                UiServices::kInformation, "Password not changed");
+            return;
+        case Result::kUnfinished:
+            ui.messageBox(
+                "Vantory was stopped while it was changing the password and could not "
+                "finish the change now: " +
+                    change.failedPath + " could not be written (" + change.status.message() +
+                    ").  The new password is in use; Vantory tries again before its next "
+                    "command and at its next start.",
+                UiServices::kExclamation, "Interrupted operation");
+            return;
+        case Result::kFinished:
+            if (change.switched) {
+                ui.messageBox(
+                    "Vantory was stopped while it was changing the password.  The change has "
+                    "now been completed: from now on the password is the new one.",
+                    UiServices::kInformation, "Password changed");
+            }
+            return;
     }
 }
 

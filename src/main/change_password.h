@@ -52,8 +52,27 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
 // The record of a change in progress, beside regInfo.lst.
 std::string PasswordChangeRecordPath(const ProgramState& state);
 
-// At start, after the catalogue has been read: removes what a change that had not been
-// committed left behind, or finishes a committed one, and tells the user what was done.
+// What CompletePasswordChange did with the record of a change.
+struct PendingPasswordChange {
+    enum class Result {
+        kNone,        // there was no record
+        kUnreadable,  // the record cannot be read; it and the stored files were left alone
+        kUndone,      // the change had not been committed: what it left behind was removed
+        kFinished,    // a committed change was finished
+        kUnfinished,  // a committed change could still not be finished; the record stays
+    };
+    Result result = Result::kNone;
+    bool switched = false;   // kFinished: the password in use changed to the recorded one
+    Status status;           // kUnfinished: why
+    std::string failedPath;  // kUnfinished: the file that could not be written
+};
+
+// Removes what a change that had not been committed left behind, or finishes a committed
+// one (the state then holds its new password), without telling the user.
+PendingPasswordChange CompletePasswordChange(CommandContext& context);
+
+// At start, after the catalogue has been read: CompletePasswordChange, then tells the user
+// what was done.
 void FinishInterruptedPasswordChange(CommandContext& context);
 
 }  // namespace vantory

@@ -223,7 +223,7 @@ void MainWindow::buildControls() {
     lstFileList_->viewport()->installEventFilter(
         new FileDropFilter([this] { return !state_.bolBusy && cmdAddFile_->isEnabled(); },
                            [this](const std::vector<std::string>& paths) {
-                               if (!state_.bolBusy) {
+                               if (!state_.bolBusy && readyForCommand()) {
                                    HideSelection(context_, paths, [this] { refreshList(); });
                                }
                            },
@@ -536,11 +536,27 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+bool MainWindow::readyForCommand() {
+    if (FinishPendingWork(context_)) {
+        return true;
+    }
+    refreshList();
+    refreshStorageLabel();
+    refreshExtensionLabel();
+    return false;
+}
+
 void MainWindow::cmdAddFile_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     AddFiles(context_, [this] { refreshList(); });
 }
 
 void MainWindow::cmdRestoreFile_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     // Entries that stay hidden end selected; the others have left the list.
     RestoreSelected(context_, currentPosition(), selectedPositions(),
                     [this](const RestoreOutcome& outcome) {
@@ -550,6 +566,9 @@ void MainWindow::cmdRestoreFile_Click() {
 }
 
 void MainWindow::cmdRestore_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     RestoreAll(context_, [this](const RestoreOutcome& outcome) {
         refreshList();
         setSelection(outcome.stillHidden);
@@ -557,6 +576,10 @@ void MainWindow::cmdRestore_Click() {
 }
 
 void MainWindow::cmdShell_Click() {
+    // The second press only puts away the file the first one opened.
+    if (!runCommand_->waiting() && !readyForCommand()) {
+        return;
+    }
     // The entry to run: the current one when it is selected, else the first selected one.
     const std::vector<size_t> selected = selectedPositions();
     std::optional<size_t> position;
@@ -570,16 +593,25 @@ void MainWindow::cmdShell_Click() {
 }
 
 void MainWindow::cmdChangePass_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     ChangePassCommand(context_);
 }
 
 void MainWindow::cmdSetExten_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     if (SetExtensionCommand(context_)) {
         refreshExtensionLabel();
     }
 }
 
 void MainWindow::cmdSetStorDir_Click() {
+    if (!readyForCommand()) {
+        return;
+    }
     if (SetStorageDirCommand(context_)) {
         refreshStorageLabel();
     }

@@ -121,6 +121,10 @@ class MainWindow : public QMainWindow, public BusyState {
     void Form_Resize();
     void Form_GotFocus();
     void ErrorRemoveFiles();
+    // Whether a command may run now: work an earlier command left unfinished is finished
+    // first (the list and labels then show what it changed), and the command waits for
+    // the user to choose it again.
+    bool readyForCommand();
     BusyWindow& ensureBusyWindow();
 
     ProgramState& state_;

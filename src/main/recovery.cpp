@@ -24,8 +24,46 @@ void FinishInterruptedMoves(CommandContext& context) {
         "Vantory could not finish moving its stored files after it was interrupted (" +
             outcome->status.message() + "). The record of the moves is kept in " +
             JournalPath(context.state) +
-            " and Vantory tries again at its next start; no file has been removed.",
+            " and Vantory tries again before its next command and at its next start; no file "
+            "has been removed.",
         UiServices::kExclamation, "Interrupted operation");
+}
+
+bool FinishPendingWork(CommandContext& context) {
+    using Result = PendingPasswordChange::Result;
+    const std::string journal = JournalPath(context.state);
+    const std::string record = PasswordChangeRecordPath(context.state);
+    if (!platform::pathExists(journal) && !platform::pathExists(record)) {
+        return true;
+    }
+    // Both are tried, as at the start: the moves first, then the change of password.
+    const auto moved =
+        CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath, context.ui);
+    const PendingPasswordChange change = CompletePasswordChange(context);
+    std::string problem;
+    if (moved && !moved->status.ok()) {
+        problem = "the stored files could not all be moved as recorded in " + journal + " (" +
+                  moved->status.message() + ")";
+    } else if (change.result == Result::kUnfinished) {
+        problem = "the change of password could not be finished, as " + change.failedPath +
+                  " could not be written (" + change.status.message() + ")";
+    } else if (change.result == Result::kUnreadable) {
+        problem = "the record of a change of password, " + record + ", cannot be read";
+    }
+    if (!problem.empty()) {
+        context.ui.messageBox(
+            "Vantory did nothing: an earlier operation is not finished, and working on top "
+            "of it could lose files.  " +
+                problem +
+                ".  Vantory tries again when you next choose a command, and at its next start.",
+            UiServices::kExclamation, "Error");
+        return false;
+    }
+    context.ui.messageBox(
+        "An operation that Vantory could not finish earlier has now been completed.  Check "
+        "the list, then choose the command again.",
+        UiServices::kInformation, "Interrupted operation");
+    return false;
 }
 
 namespace {

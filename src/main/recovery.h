@@ -16,6 +16,15 @@ void RecoverInterruptedWork(CommandContext& context);
 // Completes a journal of stored-file moves (renumbering, new storage folder or extension).
 void FinishInterruptedMoves(CommandContext& context);
 
+// Before a command that works on the stored files or the list. A command that a failing disk
+// stopped half way may have left work recorded for the next start: stored files half
+// renumbered or moved, or half of them sealed under a new password. Building on that could
+// restore a file with the wrong content or lose an entry, so that work is finished first.
+// Returns true when there was none; otherwise false, after telling the user either that it
+// has now been finished (the list may have changed, so the command is not run) or that it
+// still cannot be.
+bool FinishPendingWork(CommandContext& context);
+
 // Deletes the unfinished temporary files that a write cut short left beside its target
 // (".<name>.vantory-XXXXXX", which only ever replaces its target once complete): in the
 // settings folder, in the storage folder (beside stored files and the files of Run Selected

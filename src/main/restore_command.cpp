@@ -170,8 +170,8 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
                 "The files were put back, but the stored files of the remaining entries could "
                 "not all be renumbered (" +
                 moved.status.message() +
-                "). Vantory finishes the renumbering at its next start; no stored file has "
-                "been lost.";
+                "). Vantory finishes the renumbering before its next command, or at its next "
+                "start; no stored file has been lost.";
             return finished;
         }
     }

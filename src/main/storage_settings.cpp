@@ -89,8 +89,8 @@ std::string failureText(const ProgramState& state, const MovePlan& plan, const M
     }
     if (platform::pathExists(JournalPath(state))) {
         return text +
-               "  Not every file could be put back; Vantory completes the change at its "
-               "next start.";
+               "  Not every file could be put back; Vantory completes the change before its "
+               "next command, or at its next start.";
     }
     return text + "  Every stored file is where it was; the storage " + setting +
            " was not changed.";
