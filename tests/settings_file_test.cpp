@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cipher/cipher.h"
+#include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -140,7 +141,16 @@ TEST_F(SettingsFileTest, saveListRefusesMoreEntriesThanTheLayoutHolds) {
 
 TEST_F(SettingsFileTest, setStorageDirCreatesOneLevelAndTouchesNoUserFile) {
     writeFile(dir / "file", "user's own");
-    ASSERT_TRUE(SetStorageDir(state, dir.path() + "/").ok());
+    // An existing folder is taken as it is: nothing is written in it, not even for a moment.
+    int changes = 0;
+    platform::setFaultHook([&changes](platform::Operation, std::string_view, std::string_view) {
+        ++changes;
+        return 0;
+    });
+    const Status existing = SetStorageDir(state, dir.path() + "/");
+    platform::setFaultHook({});
+    ASSERT_TRUE(existing.ok());
+    EXPECT_EQ(changes, 0);
     EXPECT_EQ(readFile(dir / "file"), "user's own");
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {

@@ -41,18 +41,15 @@ Status GetSysDir(ProgramState& state) {
 
 Status SetStorageDir(ProgramState& state, const std::string& folder) {
     state.strStorageDir = folder;
-    // Probe with a fresh name so that no file of the user's is ever touched.
-    Status probe;
-    if (auto name = platform::createUniqueFile(folder + ".vantory-probe-", &probe)) {
-        (void)platform::removeFile(*name);
-        return Status::success();
-    }
-    if (probe.error != ENOENT) {
-        return Status::success();  // the folder exists; a later write will say what is wrong
-    }
     std::string path = folder;
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
+    }
+    // Only a folder that is not there at all is made. Whatever else is at the path is left
+    // to the writes that follow, which say what is wrong with it; nothing is written to find
+    // out, so a crash here leaves nothing behind.
+    if (platform::probePath(path + "/").error != ENOENT) {
+        return Status::success();
     }
     return platform::makeFolder(path, 0700);
 }
