@@ -15,19 +15,15 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
 
+using test::FakeBusy;
 using test::FakeUiServices;
 using test::readFile;
 using test::writeFile;
-
-class FakeBusy : public BusyState {
-  public:
-    void OpRunning(bool running) override { calls.push_back(running); }
-    std::vector<bool> calls;
-};
 
 // Kills its own process at the n-th yield: the change yields after every step.
 class KillingUi : public FakeUiServices {
@@ -48,13 +44,7 @@ const std::string kNew = "new secret";
 
 class ChangePasswordTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, kOld);
-        SetExtension(state, "txt");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state, kOld, "txt")); }
 
     // Stores `contents` as entries; `sealed` says which are sealed under the old password.
     void hide(const std::vector<std::string>& texts, const std::vector<bool>& sealed) {

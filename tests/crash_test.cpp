@@ -45,7 +45,7 @@ End runKilledAt(Scenario& scenario, const CommandCase& command, int killAt) {
         ProgramState state = scenario.state;
         Catalogue catalogue = scenario.catalogue;
         FakeUiServices ui;
-        NoBusyWindow busy;
+        FakeBusy busy;
         CommandContext context{state, ui, catalogue, busy};
         command.run(scenario, ui, context);
         platform::setFaultHook({});
@@ -176,7 +176,7 @@ TEST(StrayTemporariesTest, onlyUnfinishedFilesOfVantorysOwnAreDeletedAtStart) {
     ASSERT_EQ(::mkdir((store + ".103.txt.vantory-f0ld3r").c_str(), 0700), 0);
 
     FakeUiServices ui;
-    NoBusyWindow busy;
+    FakeBusy busy;
     ProgramState state = scenario.state;
     Catalogue catalogue = scenario.catalogue;
     CommandContext context{state, ui, catalogue, busy};

@@ -213,7 +213,7 @@ Outcome runCommand(Scenario& scenario, const CommandCase& command, platform::Fau
     ProgramState state = scenario.state;
     Catalogue catalogue = scenario.catalogue;
     FakeUiServices ui;
-    NoBusyWindow busy;
+    FakeBusy busy;
     CommandContext context{state, ui, catalogue, busy};
     platform::setFaultHook(hook);
     command.run(scenario, ui, context);
@@ -371,7 +371,7 @@ bool runOnAFullDisk(Scenario& scenario, const std::function<void(CommandContext&
         ProgramState state = scenario.state;
         Catalogue catalogue = scenario.catalogue;
         FakeUiServices ui;
-        NoBusyWindow busy;
+        FakeBusy busy;
         CommandContext context{state, ui, catalogue, busy};
         command(context);
         ::_exit(told(ui) ? 0 : 1);
@@ -535,7 +535,7 @@ TEST_F(FoundFaultTest, aMissingStorageFolderIsReportedAndNothingIsDropped) {
 
     ProgramState state = scenario.state;
     Catalogue catalogue = scenario.catalogue;
-    NoBusyWindow busy;
+    FakeBusy busy;
     CommandContext context{state, ui, catalogue, busy};
     EXPECT_TRUE(ErrorRemoveFiles(context).empty());
     ui.inputAnswers = {"new", "new", "dat", scenario.root / "elsewhere/"};

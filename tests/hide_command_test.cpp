@@ -18,6 +18,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 #include "ui/qt_ui_services.h"
 
 namespace vantory {
@@ -48,11 +49,7 @@ std::string everyByte() {
 class HideCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
         ASSERT_TRUE(platform::makeFolder(dir / "src").ok());
     }
     void TearDown() override {

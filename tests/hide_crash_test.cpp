@@ -19,6 +19,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -65,11 +66,7 @@ bool killedWhile(const std::function<void()>& work) {
 class CrashTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
         ASSERT_TRUE(platform::makeFolder(dir / "home").ok());
     }
 

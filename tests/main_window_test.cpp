@@ -17,6 +17,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -29,11 +30,8 @@ const char* const kCommandControls[] = {"lstFileList", "cmdAddFile",    "cmdRest
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        settingsFolder = dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
+        settingsFolder = state.strSystemDir;
     }
     void TearDown() override {
         window.reset();

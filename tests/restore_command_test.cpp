@@ -16,6 +16,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -27,11 +28,7 @@ using test::writeFile;
 class RestoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
+        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
         fs::create_directories(dir / "home");
     }
     void TearDown() override {

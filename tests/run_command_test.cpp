@@ -17,6 +17,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -42,13 +43,7 @@ class YieldingUi : public test::FakeUiServices {
 
 class RunTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
     void TearDown() override {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

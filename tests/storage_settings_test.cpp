@@ -9,32 +9,22 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
 
+using test::FakeBusy;
 using test::FakeUiServices;
 using test::readFile;
 using test::writeFile;
-
-class FakeBusy : public BusyState {
-  public:
-    void OpRunning(bool running) override { calls.push_back(running); }
-    std::vector<bool> calls;
-};
 
 constexpr const char* kExtensionRefused = "Storage extension not changed";
 constexpr const char* kFolderRefused = "Storage directory not changed";
 
 class StorageSettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "pw");
-        SetExtension(state, "txt");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state, "pw", "txt")); }
 
     // `count` stored files, each holding its own number, with the stored attributes.
     void hide(size_t count) {

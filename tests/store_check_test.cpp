@@ -14,6 +14,7 @@
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -33,13 +34,7 @@ ino_t inode(const std::string& path) {
 
 class StoreCheckTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir.useAsConfigHome();
-        ASSERT_TRUE(GetSysDir(state).ok());
-        SetPassword(state, "secret");
-        SetExtension(state, "dat");
-        ASSERT_TRUE(SetStorageDir(state, dir / "store/").ok());
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
     void TearDown() override {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

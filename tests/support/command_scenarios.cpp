@@ -219,7 +219,7 @@ std::string Scenario::storageFolder() const {
 Start freshStart() {
     Start start;
     FakeUiServices ui;
-    NoBusyWindow busy;
+    FakeBusy busy;
     EXPECT_TRUE(GetSysDir(start.state).ok());
     const Status read = ReadSettings(start.state, ui);
     EXPECT_TRUE(read.ok()) << "regInfo.lst cannot be read: " << read.message();

@@ -21,10 +21,6 @@
 
 namespace vantory::test {
 
-struct NoBusyWindow : BusyState {
-    void OpRunning(bool) override {}
-};
-
 // Where scenarios are made: /dev/shm where there is one, else the temporary folder.
 std::string scenarioBase();
 

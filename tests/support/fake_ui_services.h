@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "main/command_context.h"
 #include "ui/ui_services.h"
 
 namespace vantory::test {
@@ -59,6 +60,13 @@ class FakeUiServices : public UiServices {
         openedWithApplication.push_back(path);
     }
     bool previousInstanceRunning(const std::string&) override { return anotherInstance; }
+};
+
+// The busy state of a command without a window: records each call.
+class FakeBusy : public BusyState {
+  public:
+    void OpRunning(bool running) override { calls.push_back(running); }
+    std::vector<bool> calls;
 };
 
 }  // namespace vantory::test
