@@ -44,21 +44,29 @@ std::vector<std::string> split(std::string_view text) {
     }
 }
 
+// A record: the letter of its kind, then its text. (Built by appending: GCC 12 warns wrongly
+// about "S" + text in an optimised build.)
+std::string record(char kind, std::string_view text) {
+    std::string line(1, kind);
+    line += text;
+    return line;
+}
+
 // One sealed line per record: the header, the settings, each move, each catalogue entry.
 Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices& ui) {
     SlowRunPacer pacer(state, ui);
     std::string text;
-    const auto add = [&](const std::string& record) {
-        text += Seal(record, state.strPassword, pacer.get());
+    const auto add = [&](const std::string& line) {
+        text += Seal(line, state.strPassword, pacer.get());
         text += "\r\n";
     };
     add(std::string(kHeader));
-    add("S" + joined({plan.password, plan.storageDir, plan.extension}));
+    add(record('S', joined({plan.password, plan.storageDir, plan.extension})));
     for (const PlannedMove& move : plan.moves) {
-        add("M" + joined({move.from, move.to}));
+        add(record('M', joined({move.from, move.to})));
     }
     for (const CatalogueEntry& entry : plan.catalogue.entries()) {
-        add(std::string("E") + (entry.sealed ? '1' : '0') + entry.path);
+        add(record('E', (entry.sealed ? "1" : "0") + entry.path));
     }
     return platform::writeFileAtomically(JournalPath(state), text);
 }
