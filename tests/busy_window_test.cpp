@@ -62,7 +62,8 @@ TEST_F(BusyWindowTest, startsWithItsNoticeCaptionAndAnEmptyLine) {
 }
 
 TEST_F(BusyWindowTest, noticeAndProgressLineFitTheirLabels) {
-    for (const char* name : {"lblBusy", "lblStatus"}) {
+    window->showClosingNote();
+    for (const char* name : {"lblBusy", "lblStatus", "lblClosing"}) {
         QLabel* label = window->findChild<QLabel*>(name);
         label->setText(name == std::string("lblStatus")
                            ? QStringLiteral("-32767 files completed out of -32768")
@@ -71,6 +72,7 @@ TEST_F(BusyWindowTest, noticeAndProgressLineFitTheirLabels) {
                                                                Qt::TextWordWrap, label->text());
         EXPECT_LE(needed.width(), label->width()) << name;
         EXPECT_LE(needed.height(), label->height()) << name;
+        EXPECT_TRUE(window->rect().contains(label->geometry())) << name;
     }
 }
 

@@ -479,9 +479,18 @@ TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
 TEST_F(MainWindowTest, closeWaitsForTheRunningCommand) {
     open();
     window->OpRunning(true);
+    window->busyWindow()->close();  // the user may have closed it
+    flushEvents();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->closePending());
+    // The busy window is back and says what is to happen.
+    ASSERT_NE(window->busyWindow(), nullptr);
+    EXPECT_TRUE(window->busyWindow()->isVisible());
+    QLabel* note = window->busyWindow()->findChild<QLabel*>("lblClosing");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), BusyWindow::kClosingNote);
 
     window->OpRunning(false);
     EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";

@@ -17,6 +17,7 @@ namespace {
 constexpr int kWidth = 360;
 constexpr int kHeight = 124;
 constexpr int kMargin = 8;
+constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
 
 }  // namespace
 
@@ -26,6 +27,7 @@ BusyWindow::BusyWindow(const ProgramState& state)
       state_(state),
       lblBusy_(new QLabel(QString::fromLatin1(kNotice), this)),
       lblStatus_(new QLabel(this)),
+      lblClosing_(new QLabel(QString::fromLatin1(kClosingNote), this)),
       progressBar_(new QProgressBar(this)),
       Timer1_(new QTimer(this)) {
     setObjectName(QStringLiteral("frmBusy"));
@@ -44,6 +46,10 @@ BusyWindow::BusyWindow(const ProgramState& state)
     bold.setBold(true);
     lblStatus_->setFont(bold);
     lblStatus_->setGeometry(kMargin, 62, kWidth - 2 * kMargin, 26);
+
+    lblClosing_->setObjectName(QStringLiteral("lblClosing"));
+    lblClosing_->setGeometry(kMargin, kHeight - 4, kWidth - 2 * kMargin, kClosingNoteHeight);
+    lblClosing_->hide();
 
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setTextVisible(false);
@@ -71,6 +77,13 @@ void BusyWindow::Timer1_Timer() {
 
     if (!state_.bolBusy) {
         close();
+    }
+}
+
+void BusyWindow::showClosingNote() {
+    if (lblClosing_->isHidden()) {
+        setFixedSize(kWidth, kHeight + kClosingNoteHeight);
+        lblClosing_->show();
     }
 }
 

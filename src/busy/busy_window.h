@@ -26,8 +26,14 @@ class BusyWindow : public QWidget {
 
     explicit BusyWindow(const ProgramState& state);
 
+    static constexpr const char* kClosingNote = "Vantory closes once this is done.";
+
     // One tick of Timer1: caption animation, progress line, and the close once not busy.
     void Timer1_Timer();
+
+    // Says, on a line of its own beneath the progress bar, that the main window closes once
+    // the command ends: the user asked for it to close while it was busy.
+    void showClosingNote();
 
   private:
     void showProgress();
@@ -35,6 +41,7 @@ class BusyWindow : public QWidget {
     const ProgramState& state_;
     QLabel* lblBusy_;
     QLabel* lblStatus_;
+    QLabel* lblClosing_;
     QProgressBar* progressBar_;
     QTimer* Timer1_;
 };

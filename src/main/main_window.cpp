@@ -516,6 +516,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (state_.bolBusy && !state_.bolTempFileOpen) {
         closePending_ = true;
         event->ignore();
+        BusyWindow& busy = ensureBusyWindow();
+        busy.showClosingNote();
+        busy.show();
+        busy.raise();
         return;
     }
     event->accept();
