@@ -447,16 +447,26 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
 }
 
 TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
-    open({{dir / "a.txt", false}, {dir / "b.txt", false}});
-    const std::string stored = StoredPath(state, 0);
     // A record of a change of password that cannot be finished: it cannot even be read.
     test::writeFile(PasswordChangeRecordPath(state), "not a record");
     test::writeFile(dir / "new.txt", "new");
+    // Whether a command could be started when each message showed.
+    std::vector<bool> commandsOpen;
+    ui.onMessage = [&](const test::FakeUiServices::Message&) {
+        commandsOpen.push_back(window->button("cmdAddFile")->isEnabled());
+    };
+    open({{dir / "a.txt", false}, {dir / "b.txt", false}});
+    const std::string stored = StoredPath(state, 0);
+    // The start says it cannot read the record, while no command can start yet.
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
+    EXPECT_EQ(commandsOpen, std::vector<bool>{false});
 
     for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell",
                              "cmdChangePass", "cmdSetExten", "cmdSetStorDir"}) {
         SCOPED_TRACE(name);
         ui.messages.clear();
+        commandsOpen.clear();
         ui.fileAnswers = {{dir / "new.txt"}};
         ui.inputAnswers = {"other", "other"};
         window->setSelection({0});
@@ -473,6 +483,7 @@ TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
         EXPECT_FALSE(platform::pathExists(dir / "a.txt"));
         EXPECT_TRUE(platform::pathExists(dir / "new.txt"));
         EXPECT_FALSE(state.bolTempFileOpen);
+        EXPECT_EQ(commandsOpen, std::vector<bool>{true}) << "the window is not left busy";
     }
 }
 

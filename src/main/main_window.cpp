@@ -339,7 +339,10 @@ void MainWindow::load() {
     setWindowTitle(toQString(MainCaption()));
     chkSlowRun_->setChecked(true);
     state_.bolSlowRun = true;
+    // The window is up already, and this work yields to it: no command may start meanwhile.
+    centralWidget()->setEnabled(false);
     RecoverInterruptedWork(context_);
+    centralWidget()->setEnabled(true);
     ErrorRemoveFiles();
 }
 

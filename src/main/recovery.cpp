@@ -36,10 +36,13 @@ bool FinishPendingWork(CommandContext& context) {
     if (!platform::pathExists(journal) && !platform::pathExists(record)) {
         return true;
     }
-    // Both are tried, as at the start: the moves first, then the change of password.
+    // Both are tried, as at the start: the moves first, then the change of password. The
+    // busy state keeps the user from starting a command while they run.
+    context.busy.OpRunning(true);
     const auto moved =
         CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath, context.ui);
     const PendingPasswordChange change = CompletePasswordChange(context);
+    context.busy.OpRunning(false);
     std::string problem;
     if (moved && !moved->status.ok()) {
         problem = "the stored files could not all be moved as recorded in " + journal + " (" +
