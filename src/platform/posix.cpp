@@ -18,8 +18,8 @@ namespace {
 
 constexpr const char* kAttributeName = "user.vantory.attributes";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
-// The unit in which the page cache is dropped.
-constexpr uint64_t kPageSize = 4096;
+// The unit in which the page cache is dropped: a part of a page is never dropped.
+const uint64_t kPageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 
 bool xattrUnsupported(int error) {
     return error == ENOTSUP || error == EPERM;
