@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/ui_services.h"
+#include "ui/silent_ui_services.h"
 
 namespace vantory::fuzz {
 
@@ -69,8 +69,8 @@ inline std::vector<std::string> folderNames(const std::string& folder) {
     return names;
 }
 
-// Dialogs are answered with nothing; messages are counted.
-class QuietUi : public UiServices {
+// Dialogs are answered with nothing; messages are counted instead of printed.
+class QuietUi : public SilentUiServices {
   public:
     int messages = 0;
     std::string lastMessage;
@@ -79,12 +79,6 @@ class QuietUi : public UiServices {
         ++messages;
         lastMessage = text;
     }
-    std::string inputBox(const std::string&, const std::string&) override { return {}; }
-    std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
-    void yield() override {}
-    void setWaitCursor(bool) override {}
-    void openWithDefaultApplication(const std::string&) override {}
-    bool previousInstanceRunning(const std::string&) override { return false; }
 };
 
 // The input of a target that needs a key: the first byte gives the key length (up to
