@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -255,22 +254,11 @@ TEST_F(ChangePasswordTest, aFullDiskLeavesEverythingUnderTheOldPassword) {
     hide({"small", std::string(300000, 'x'), "small too"}, {true, true, true});
     const std::string settings = readFile(SettingsPath(state));
 
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {65536, 65536};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_TRUE(test::onAFullDisk([this] {
         const ChangePassOutcome outcome = ChangePass(context, kNew);
-        ::_exit(outcome.result == ChangePassOutcome::Result::kNotChanged &&
-                        outcome.failedPosition == 1u && outcome.status.error == EFBIG
-                    ? 0
-                    : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the change should fail on the second file";
+        return outcome.result == ChangePassOutcome::Result::kNotChanged &&
+               outcome.failedPosition == 1u && outcome.status.error == EFBIG;
+    })) << "the change should fail on the second file";
     EXPECT_EQ(readFile(SettingsPath(state)), settings);
     expectStoredUnder(kOld);
     EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));

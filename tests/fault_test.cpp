@@ -4,9 +4,6 @@
 // finds nothing lost.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -356,29 +353,19 @@ INSTANTIATE_TEST_SUITE_P(LongCommands, FaultTest,
                                             ::testing::ValuesIn(faults())),
                          caseName);
 
-// A real full disk: a child process may write files of at most kLimit bytes (RLIMIT_FSIZE,
-// with SIGXFSZ ignored, so that a write that goes past it fails with EFBIG).
-constexpr rlim_t kLimit = 64 * 1024;
-
-// Runs the command in such a child; true when the child found its messages as `told` wants.
+// Runs the command on a real full disk (test::onAFullDisk); true when its messages are as
+// `told` wants.
 bool runOnAFullDisk(Scenario& scenario, const std::function<void(CommandContext&)>& command,
                     const std::function<bool(const FakeUiServices&)>& told) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {kLimit, kLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    return onAFullDisk([&] {
         ProgramState state = scenario.state;
         Catalogue catalogue = scenario.catalogue;
         FakeUiServices ui;
         FakeBusy busy;
         CommandContext context{state, ui, catalogue, busy};
         command(context);
-        ::_exit(told(ui) ? 0 : 1);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, 0), child);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return told(ui);
+    });
 }
 
 bool namesOnly(const FakeUiServices& ui, const std::string& path) {
@@ -390,7 +377,8 @@ TEST(RealFullDiskTest, aFileTooLargeToStoreIsNamedAndTheOthersAreHidden) {
     Scenario scenario;
     scenario.hide(scenario.addFile("hidden before", 500), false);
     scenario.save();
-    const std::string large = scenario.addFile("large", 3 * kLimit / 4 + 1000);  // sealed: 4/3
+    const std::string large =
+        scenario.addFile("large", 3 * kFullDiskLimit / 4 + 1000);  // sealed: 4/3
     const std::vector<std::string> picked = {scenario.addFile("small", 900), large,
                                              scenario.addFile("small too", 2000)};
     scenario.state.bolEncrypt = true;
@@ -407,7 +395,7 @@ TEST(RealFullDiskTest, aFileTooLargeToStoreIsNamedAndTheOthersAreHidden) {
 
 TEST(RealFullDiskTest, aFileTooLargeToRestoreStaysHiddenAndIsNamed) {
     Scenario scenario;
-    const std::string large = scenario.addFile("large", kLimit + 1000);
+    const std::string large = scenario.addFile("large", kFullDiskLimit + 1000);
     scenario.hide(scenario.addFile("first", 700), true);
     scenario.hide(large, true);
     scenario.hide(scenario.addFile("third", 800), false);

@@ -1,9 +1,7 @@
 #include "store/sealed_copy.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -338,22 +336,13 @@ TEST(SealedCopy, fullDiskKeepsTheOldDestination) {
     ASSERT_TRUE(platform::setAttributes(f.dir / "old stored", 7).ok());
     const std::set<std::string> before = namesIn(f.dir.path());
 
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {65536, 65536};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_TRUE(test::onAFullDisk([&] {
         FakeUiServices ui;
         const Status sealedInto =
             encryptFileCopy(f.state, ui, f.dir / "original", f.dir / "old stored", true);
         const Status unsealedInto = decryptFileCopy(f.state, ui, stored, f.dir / "restored", true);
-        ::_exit(sealedInto.error == EFBIG && unsealedInto.error == EFBIG ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "both copies should fail with EFBIG";
+        return sealedInto.error == EFBIG && unsealedInto.error == EFBIG;
+    })) << "both copies should fail with EFBIG";
     EXPECT_EQ(readFile(f.dir / "old stored"), "old");
     EXPECT_EQ(platform::getAttributes(f.dir / "old stored"), 7);
     EXPECT_EQ(readFile(f.dir / "restored"), "old restored");

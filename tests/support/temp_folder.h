@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace vantory::test {
@@ -25,6 +27,12 @@ class TempFolder {
   private:
     std::string path_;
 };
+
+// Runs `work` in a child process that may write files of at most kFullDiskLimit bytes
+// (RLIMIT_FSIZE, with SIGXFSZ ignored, so that a write past it fails with EFBIG): a real full
+// disk. True when the child ran to its end and `work` returned true.
+constexpr size_t kFullDiskLimit = 64 * 1024;
+bool onAFullDisk(const std::function<bool()>& work);
 
 // Small file helpers for tests.
 void writeFile(const std::string& path, const std::string& content);
