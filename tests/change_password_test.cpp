@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "main/change_password.h"
 #include "main/recovery.h"
+#include "platform/fault_injection.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -276,6 +278,53 @@ TEST_F(ChangePasswordTest, anUnfinishedEarlierOperationIsNotOverwritten) {
     EXPECT_EQ(readFile(PasswordChangeRecordPath(state)), "left by an earlier change");
     EXPECT_EQ(state.strPassword, kOld);
     expectStoredUnder(kOld);
+}
+
+// A change stopped after its commit point by a failing disk says which password the next
+// start asks for, and the next start indeed asks for that one, then finishes the change.
+TEST_F(ChangePasswordTest, anUnfinishedChangeNamesThePasswordTheNextStartAsksFor) {
+    struct Case {
+        const char* name;
+        std::function<std::string()> failingRename;  // the destination whose rename fails
+        std::string named;                           // the password the message names
+    };
+    const std::vector<Case> cases = {
+        {"settings file not saved", [this] { return SettingsPath(state); }, "old"},
+        {"a stored file not replaced", [this] { return StoredPath(state, 0); }, "new"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir / "store");
+        ASSERT_TRUE(platform::makeFolder(dir / "store").ok());
+        catalogue.clear();
+        SetPassword(state, kOld);
+        hide({"one", "two"}, {true, true});
+        ui.messages.clear();
+        ui.inputAnswers = {kNew, kNew};
+        const std::string failing = c.failingRename();
+        platform::setFaultHook(
+            [&](platform::Operation operation, std::string_view, std::string_view to) {
+                return operation == platform::Operation::kRename && to == failing ? EIO : 0;
+            });
+        ChangePassCommand(context);
+        platform::setFaultHook({});
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_NE(ui.messages[0].text.find("type the " + c.named + " password"), std::string::npos)
+            << ui.messages[0].text;
+
+        ProgramState next;
+        ASSERT_TRUE(GetSysDir(next).ok());
+        ASSERT_TRUE(ReadSettings(next, ui).ok());
+        EXPECT_EQ(next.strPassword, c.named == "old" ? kOld : kNew);
+        Catalogue loaded;
+        ASSERT_TRUE(loadList(next, loaded, ui).ok());
+        FakeUiServices nextUi;
+        CommandContext nextContext{next, nextUi, loaded, busy};
+        RecoverInterruptedWork(nextContext);
+        EXPECT_EQ(next.strPassword, kNew);
+        EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
+        expectStoredUnder(kNew);
+    }
 }
 
 // The change is killed at each of its steps in turn, then the program starts again: the

@@ -35,13 +35,16 @@ End runKilledAt(Scenario& scenario, const CommandCase& command, int killAt) {
     const pid_t child = ::fork();
     if (child == 0) {
         std::atomic<int> changes{0};
-        platform::setFaultHook(
-            [&changes, killAt](platform::Operation, std::string_view, std::string_view) {
-                if (changes.fetch_add(1) + 1 == killAt) {
-                    ::kill(::getpid(), SIGKILL);
-                }
-                return 0;
-            });
+        platform::setFaultHook([&changes, killAt](platform::Operation operation, std::string_view,
+                                                  std::string_view) {
+            if (operation == platform::Operation::kRead) {
+                return 0;  // a read changes nothing: a kill there is a kill after the last change
+            }
+            if (changes.fetch_add(1) + 1 == killAt) {
+                ::kill(::getpid(), SIGKILL);
+            }
+            return 0;
+        });
         ProgramState state = scenario.state;
         Catalogue catalogue = scenario.catalogue;
         FakeUiServices ui;
@@ -85,6 +88,41 @@ TEST_P(CrashTest, aKillAtAnyChangeToTheDiskLosesNothing) {
     std::cout << "[ kill points ] " << command.name << ": " << kills << std::endl;
     RecordProperty("kill_points", kills);
     EXPECT_GE(kills, 5) << "every command changes the disk more often than this";
+}
+
+// A kill, then a start while the storage folder is away (a drive not connected), then one
+// with it back: the first start must settle nothing that needs the stored files.
+TEST_P(CrashTest, aStartWithoutTheStorageFolderAfterAKillLosesNothing) {
+    const CommandCase& command = GetParam();
+    for (int killAt = 1;; ++killAt) {
+        SCOPED_TRACE(command.name + ", killed before change " + std::to_string(killAt));
+        ASSERT_LT(killAt, kMostKillPoints) << "the command never got through";
+        Scenario scenario;
+        command.setup(scenario);
+        const End end = runKilledAt(scenario, command, killAt);
+        const bool unplugged = platform::isFolder(scenario.storageFolder());
+        if (unplugged) {
+            ASSERT_NO_FATAL_FAILURE(unplugStorage(scenario));
+        }
+        const Start away = freshStart();
+        if (unplugged) {
+            ASSERT_NO_FATAL_FAILURE(plugStorageBackIn(scenario));
+        }
+        const Start back = freshStart();
+        const bool held = expectNothingLost(scenario, back);
+        if (!held) {
+            for (const auto& message : back.messages) {
+                ADD_FAILURE() << "the start with the storage folder back said: " << message.text;
+            }
+            for (const auto& message : away.messages) {
+                ADD_FAILURE() << "the start without the storage folder said: " << message.text;
+            }
+        }
+        ASSERT_TRUE(held) << "stopping at the first kill that lost something";
+        if (end != End::kKilled) {
+            break;
+        }
+    }
 }
 
 std::string caseName(const ::testing::TestParamInfo<CommandCase>& info) {

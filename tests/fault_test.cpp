@@ -67,9 +67,10 @@ Fault refusingFolder(const std::string& name, std::function<std::string(const Sc
     return {name,
             false,
             [folder, error](Scenario& s, int, Tally& tally) -> platform::FaultHook {
-                return [where = folder(s), error, &tally](Operation, std::string_view path,
-                                                          std::string_view other) {
-                    if (!inside(path, where) && !inside(other, where)) {
+                return [where = folder(s), error, &tally](
+                           Operation operation, std::string_view path, std::string_view other) {
+                    if (operation == Operation::kRead ||
+                        (!inside(path, where) && !inside(other, where))) {
                         return 0;
                     }
                     ++tally.eligible;
@@ -79,11 +80,6 @@ Fault refusingFolder(const std::string& name, std::function<std::string(const Sc
             },
             {},
             {}};
-}
-
-// Where a stored folder goes while it is away.
-std::string awayPath(const Scenario& s) {
-    return s.root / "unplugged store";
 }
 
 // The files whose only copy is in the storage folder: the originals of hidden files are gone.
@@ -144,23 +140,8 @@ std::vector<Fault> faults() {
     list.push_back({"storage folder unplugged during the command",
                     false,
                     {},
-                    [](Scenario& s) {
-                        ASSERT_TRUE(platform::renamePath(s.storageFolder(), awayPath(s)).ok());
-                    },
-                    [](Scenario& s) {
-                        // Plugged in again: what the command put in a new folder stays there.
-                        if (!platform::pathExists(s.storageFolder())) {
-                            ASSERT_TRUE(platform::renamePath(awayPath(s), s.storageFolder()).ok());
-                            return;
-                        }
-                        for (const auto& file : fs::directory_iterator(awayPath(s))) {
-                            const std::string to =
-                                s.storageFolder() + "/" + file.path().filename().string();
-                            ASSERT_FALSE(platform::pathExists(to)) << to;
-                            ASSERT_TRUE(platform::renamePath(file.path().string(), to).ok());
-                        }
-                        fs::remove(awayPath(s));
-                    }});
+                    unplugStorage,
+                    plugStorageBackIn});
     list.push_back({"source gone after it was picked",
                     false,
                     [](Scenario& s, int, Tally& tally) -> platform::FaultHook {
@@ -519,7 +500,7 @@ TEST_F(FoundFaultTest, aMissingStorageFolderIsReportedAndNothingIsDropped) {
     scenario.hide(scenario.addFile("plain", 400), false);
     scenario.save();
     const std::string settings = readFile(SettingsPath(scenario.state));
-    ASSERT_TRUE(platform::renamePath(scenario.storageFolder(), awayPath(scenario)).ok());
+    unplugStorage(scenario);
 
     ProgramState state = scenario.state;
     Catalogue catalogue = scenario.catalogue;
@@ -541,7 +522,7 @@ TEST_F(FoundFaultTest, aMissingStorageFolderIsReportedAndNothingIsDropped) {
     EXPECT_EQ(readFile(SettingsPath(scenario.state)), settings);
     EXPECT_FALSE(platform::pathExists(scenario.root / "elsewhere"));
 
-    ASSERT_TRUE(platform::renamePath(awayPath(scenario), scenario.storageFolder()).ok());
+    plugStorageBackIn(scenario);
     EXPECT_TRUE(expectNothingLost(scenario, freshStart()));
 }
 

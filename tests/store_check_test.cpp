@@ -188,32 +188,27 @@ TEST_F(StoreCheckTest, anEmptyCatalogueTouchesNothing) {
     EXPECT_EQ(window->currentPosition(), -1);
 }
 
-TEST_F(StoreCheckTest, damagedLinesAreMatchedLikeTheLoadAndLeftAlone) {
-    // Lines: entry 0; a line too short to be an entry (the load skips it); entry 1 whose
-    // number field is not its number; entry 2 whose stored file is gone; entry 3.
-    std::string text;
-    for (const std::string& setting :
-         {state.strPassword, state.strStorageDir, state.strExtension}) {
-        text += Seal(setting, SettingsKey) + "\r\n";
-    }
-    const std::vector<std::string> lines = {"0|100|" + original(0), "0|1x", "0|1x1|" + original(1),
-                                            "0|102|" + original(2), "0|103|" + original(3)};
-    for (const std::string& line : lines) {
-        text += Seal(line, state.strPassword) + "\r\n";
-    }
-    ASSERT_TRUE(platform::writeFileAtomically(SettingsPath(state), text).ok());
-    for (const size_t p : {0, 3}) {
-        test::writeFile(StoredPath(state, p), content(p));
-        ASSERT_TRUE(platform::setAttributes(StoredPath(state, p), kStoredAttributes).ok());
-    }
+// A damaged line shifts the entries after it onto other entries' stored files: the load
+// refuses the whole file, and nothing is checked, moved or written.
+TEST_F(StoreCheckTest, aDamagedListIsReportedAndNothingIsTouched) {
+    prepare(3);
+    std::string text = test::readFile(SettingsPath(state));
+    text.insert(text.find("\r\n", text.find("\r\n", text.find("\r\n") + 2) + 2) + 2,
+                Seal("0|1x", state.strPassword) + "\r\n");  // before the first entry
+    test::writeFile(SettingsPath(state), text);
+    ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
     open();
 
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{original(0), original(1), original(3)}));
-    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(3));
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 3)));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->catalogue().empty());
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
+    EXPECT_NE(ui.messages[0].text.find(SettingsPath(state) + ": it is damaged"), std::string::npos)
+        << ui.messages[0].text;
+    EXPECT_EQ(test::readFile(SettingsPath(state)), text);
+    for (const size_t p : {1, 2}) {
+        EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes);
+        EXPECT_EQ(test::readFile(StoredPath(state, p)), content(p));
+    }
 }
 
 TEST_F(StoreCheckTest, somethingElseUnderAStoredNameIsNotTakenForALoss) {
@@ -297,7 +292,7 @@ TEST_F(StoreCheckTest, aRenumberingThatFailsLeavesEverythingAsItWas) {
     EXPECT_NE(ui.messages[0].text.find("could not be renumbered"), std::string::npos);
 }
 
-TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheck) {
+TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheckAndSaysSo) {
     prepare(2);
     Catalogue catalogue;
     ASSERT_TRUE(loadList(state, catalogue, ui).ok());
@@ -309,7 +304,9 @@ TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheck) {
     EXPECT_TRUE(ErrorRemoveFiles(context).empty());
     EXPECT_EQ(catalogue.size(), 2u);
     EXPECT_TRUE(busy.calls.empty());
-    EXPECT_TRUE(ui.messages.empty());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find("could not be checked: " + SettingsPath(state)),
+              std::string::npos);
 }
 
 TEST_F(StoreCheckTest, anInterruptedRenumberingIsFinishedBeforeTheCheck) {

@@ -26,10 +26,30 @@ constexpr char kSeparator = '\0';
 constexpr const char* kMismatch =
     "The two passwords entered are not the same.  The password was not changed";
 
+// A re-sealed file is known by its first bytes: sealed under another password, the same
+// content starts differently, except where it is too short to differ at all.
+constexpr size_t kHeadSize = 64;
+
 struct Rename {
     std::string from;  // the re-sealed new file
     std::string to;    // the stored file it replaces
+    // The first bytes of `from`; absent in records written before they were kept.
+    std::optional<std::string> head;
 };
+
+std::optional<std::string> fileHead(const std::string& path, size_t size) {
+    platform::InputFile file;
+    if (!file.open(path).ok()) {
+        return std::nullopt;
+    }
+    std::string head(size, '\0');
+    size_t got = 0;
+    if (!file.read(head.data(), size, got).ok()) {
+        return std::nullopt;
+    }
+    head.resize(got);
+    return head;
+}
 
 // What the record beside regInfo.lst holds. Its lines are sealed with the settings key, like
 // the settings lines: the record must be readable whichever password the user logs in with.
@@ -58,7 +78,11 @@ std::string encode(const ChangeRecord& record) {
     } else {
         add("C" + record.password);
         for (const Rename& rename : record.renames) {
-            add("R" + rename.from + kSeparator + rename.to);
+            std::string line = "R" + rename.from + kSeparator + rename.to;
+            if (rename.head) {
+                line += kSeparator + *rename.head;
+            }
+            add(line);
         }
     }
     return text;
@@ -85,7 +109,12 @@ std::optional<ChangeRecord> decode(std::string_view content) {
             if (separator == std::string::npos) {
                 return std::nullopt;
             }
-            record.renames.push_back({line.substr(1, separator - 1), line.substr(separator + 1)});
+            Rename rename{line.substr(1, separator - 1), line.substr(separator + 1), {}};
+            if (const size_t head = rename.to.find(kSeparator); head != std::string::npos) {
+                rename.head = rename.to.substr(head + 1);
+                rename.to.resize(head);
+            }
+            record.renames.push_back(std::move(rename));
         } else {
             return std::nullopt;
         }
@@ -130,33 +159,79 @@ void removeLeftovers(const std::string& folder, const std::vector<std::string>& 
 struct Finish {
     Status status;
     std::string failedPath;
+    std::string problem;         // what stands in the way, in words, when status is not ok
+    bool settingsSaved = false;  // regInfo.lst now names the new password
 };
 
-// Steps 4: every new file over its stored file, regInfo.lst with the new password, the
-// record away. The password of `state` must already be the new one. A rename that fails does
-// not stop the others, and regInfo.lst is saved anyway so that it names the password most
-// files now carry; the record then stays for the next start.
+// Whether the stored file `to` is the re-sealed file once renamed over it.
+bool isResealed(const Rename& rename) {
+    if (!rename.head) {
+        return platform::isRegularFile(rename.to);
+    }
+    return fileHead(rename.to, rename.head->size()) == rename.head;
+}
+
+// Step 4: every new file over its stored file, regInfo.lst with the new password, the record
+// away. The password of `state` must already be the new one. A rename that fails does not
+// stop the others, and regInfo.lst is saved anyway so that it names the password most files
+// now carry. The record goes only once every stored file is known to be under the new
+// password: renamed now, or found to be the re-sealed file already. A stored file missing
+// along with its new file counts only where others of the change are found beside it, as a
+// file lost from the folder; where none is found, the folder is not the one the change was
+// made in (a drive not connected), and the record stays for the next command or start.
 Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServices& ui,
                        const ChangeRecord& record) {
     Finish finish;
+    const auto fail = [&finish](Status status, const std::string& path, std::string problem) {
+        if (finish.status.ok()) {
+            finish.status = status;
+            finish.failedPath = path;
+            finish.problem = std::move(problem);
+        }
+    };
     std::set<std::string> folders;
+    std::vector<std::string> missing;
+    bool anyFound = false;
     for (const Rename& rename : record.renames) {
-        if (platform::pathExists(rename.from)) {
+        const Status from = platform::probePath(rename.from);
+        const Status to = from.ok() ? Status::success() : platform::probePath(rename.to);
+        if (from.ok()) {
+            anyFound = true;
             if (Status s = platform::renamePath(rename.from, rename.to); !s.ok()) {
-                if (finish.status.ok()) {
-                    finish = {s, rename.to};
-                }
+                fail(s, rename.to,
+                     rename.to + " could not be replaced by its re-sealed copy (" + s.message() +
+                         ")");
             } else {
                 folders.insert(platform::parentFolder(rename.to));
             }
+        } else if (from.error != ENOENT) {
+            fail(from, rename.from, rename.from + " cannot be reached (" + from.message() + ")");
+        } else if (to.ok()) {
+            anyFound = true;
+            if (!isResealed(rename)) {
+                fail(Status{ENOENT}, rename.from,
+                     "the re-sealed copy of " + rename.to + " has disappeared");
+            }
+        } else if (to.error == ENOENT) {
+            missing.push_back(rename.to);
+        } else {
+            fail(to, rename.to, rename.to + " cannot be reached (" + to.message() + ")");
         }
         ui.yield();
+    }
+    if (!missing.empty() && !anyFound) {
+        fail(Status{ENOENT}, missing.front(),
+             "the stored files cannot be found in " + platform::parentFolder(missing.front()) +
+                 " (is the storage folder connected?)");
     }
     for (const std::string& folder : folders) {
         platform::syncFolder(folder);
     }
-    if (Status s = saveList(state, catalogue, ui); !s.ok() && finish.status.ok()) {
-        finish = {s, SettingsPath(state)};
+    if (Status s = saveList(state, catalogue, ui); !s.ok()) {
+        fail(s, SettingsPath(state),
+             SettingsPath(state) + " could not be written (" + s.message() + ")");
+    } else {
+        finish.settingsSaved = true;
     }
     ui.yield();
     if (finish.status.ok()) {
@@ -166,10 +241,22 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
 }
 
 ChangePassOutcome notChanged(Status status, std::optional<size_t> position, std::string path) {
-    return {ChangePassOutcome::Result::kNotChanged, status, position, std::move(path)};
+    ChangePassOutcome outcome;
+    outcome.status = status;
+    outcome.failedPosition = position;
+    outcome.failedPath = std::move(path);
+    return outcome;
 }
 
 }  // namespace
+
+std::string NextStartPasswordNote(bool settingsSaved) {
+    if (settingsSaved) {
+        return "At the next start, type the new password.";
+    }
+    return "The settings file still holds the old password: until the change is finished, "
+           "type the old password at start.";
+}
 
 std::string PasswordChangeRecordPath(const ProgramState& state) {
     return state.strSystemDir + "/regInfo.rekey";
@@ -238,9 +325,13 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
                 if (!fresh) {
                     return abandon(s, i, stored);
                 }
-                renames.push_back({*fresh, stored});
+                renames.push_back({*fresh, stored, {}});
                 s = resealFile(stored, *fresh, old, strNewPass, pacer.get(),
                                platform::kStoredAttributes);
+                if (s.ok()) {
+                    renames.back().head = fileHead(*fresh, kHeadSize);
+                    s = renames.back().head ? s : Status{EIO};
+                }
                 if (!s.ok()) {
                     return abandon(s, i, stored);
                 }
@@ -262,11 +353,14 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
 
     // 4. The new files take the stored names; regInfo.lst follows.
     const Finish finish = finishCommitted(state, catalogue, ui, committed);
-    if (!finish.status.ok()) {
-        return {ChangePassOutcome::Result::kUnfinished, finish.status, std::nullopt,
-                finish.failedPath};
-    }
-    return {ChangePassOutcome::Result::kChanged, {}, std::nullopt, {}};
+    ChangePassOutcome outcome;
+    outcome.result = finish.status.ok() ? ChangePassOutcome::Result::kChanged
+                                        : ChangePassOutcome::Result::kUnfinished;
+    outcome.status = finish.status;
+    outcome.failedPath = finish.failedPath;
+    outcome.problem = finish.problem;
+    outcome.settingsSaved = finish.settingsSaved;
+    return outcome;
 }
 
 void ChangePassCommand(CommandContext& context) {
@@ -289,9 +383,10 @@ void ChangePassCommand(CommandContext& context) {
             return;
         case ChangePassOutcome::Result::kUnfinished:
             ui.messageBox(
-                "The new password is set, but " + outcome.failedPath + " could not be written" +
-                    reason +
-                    ".  Vantory finishes the change before its next command, or at its next start.",
+                "The new password is set, but the change is not finished: " + outcome.problem +
+                    ".  Vantory finishes it before its next command, or at its next "
+                    "start.  " +
+                    NextStartPasswordNote(outcome.settingsSaved),
                 UiServices::kExclamation, "Error");
             return;
         case ChangePassOutcome::Result::kNotChanged:
@@ -328,22 +423,37 @@ PendingPasswordChange CompletePasswordChange(CommandContext& context) {
     const auto content = platform::readWholeFile(path);
     const std::optional<ChangeRecord> record =
         content ? decode(*content) : std::optional<ChangeRecord>();
+    PendingPasswordChange change;
     if (!record) {
-        return {Result::kUnreadable, false, {}, {}};
+        change.result = Result::kUnreadable;
+        return change;
     }
     if (!record->committed) {
-        removeLeftovers(record->storageDir.empty() ? state.strStorageDir : record->storageDir,
-                        record->names);
+        const std::string folder =
+            record->storageDir.empty() ? state.strStorageDir : record->storageDir;
+        if (!platform::isFolder(folder)) {
+            // A drive not connected: its copies are cleared once it is back.
+            change.result = Result::kNotUndone;
+            change.failedPath = folder;
+            change.problem = "the storage folder " + folder +
+                             " cannot be found, so the copies that an interrupted change of "
+                             "password began there cannot be removed";
+            return change;
+        }
+        removeLeftovers(folder, record->names);
         removeRecord(state);
-        return {Result::kUndone, false, {}, {}};
+        change.result = Result::kUndone;
+        return change;
     }
-    const bool switched = state.strPassword != record->password;
+    change.switched = state.strPassword != record->password;
     SetPassword(state, record->password);
     const Finish finish = finishCommitted(state, context.catalogue, context.ui, *record);
-    if (!finish.status.ok()) {
-        return {Result::kUnfinished, switched, finish.status, finish.failedPath};
-    }
-    return {Result::kFinished, switched, {}, {}};
+    change.result = finish.status.ok() ? Result::kFinished : Result::kUnfinished;
+    change.status = finish.status;
+    change.failedPath = finish.failedPath;
+    change.problem = finish.problem;
+    change.settingsSaved = finish.settingsSaved;
+    return change;
 }
 
 void FinishInterruptedPasswordChange(CommandContext& context) {
@@ -361,6 +471,16 @@ void FinishInterruptedPasswordChange(CommandContext& context) {
                               "on the stored files.",
                           UiServices::kExclamation, "Interrupted operation");
             return;
+        case Result::kNotUndone:
+            ui.messageBox(
+                "Vantory was stopped while it was changing the password, before the change "
+                "was made.  The password has not been changed.  The copies the change began are "
+                "in the storage folder " +
+                    change.failedPath +
+                    ", which cannot be found now; Vantory removes them before its next command, "
+                    "or at its next start.",
+                UiServices::kExclamation, "Password not changed");
+            return;
         case Result::kUndone:
             ui.messageBox(
                 "Vantory was stopped while it was changing the password, before the change "
@@ -371,9 +491,10 @@ void FinishInterruptedPasswordChange(CommandContext& context) {
             ui.messageBox(
                 "Vantory was stopped while it was changing the password and could not "
                 "finish the change now: " +
-                    change.failedPath + " could not be written (" + change.status.message() +
-                    ").  The new password is in use; Vantory tries again before its next "
-                    "command and at its next start.",
+                    change.problem +
+                    ".  The new password is in use; Vantory tries again before its next "
+                    "command and at its next start.  " +
+                    NextStartPasswordNote(change.settingsSaved),
                 UiServices::kExclamation, "Interrupted operation");
             return;
         case Result::kFinished:

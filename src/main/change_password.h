@@ -41,7 +41,12 @@ struct ChangePassOutcome {
     Status status;                         // the failure, when there was one
     std::optional<size_t> failedPosition;  // the catalogue entry whose file failed
     std::string failedPath;                // the file that failed, or the record
+    std::string problem;                   // kUnfinished: what is left to do, in words
+    bool settingsSaved = false;            // kUnfinished: regInfo.lst names the new password
 };
+
+// For a change of password left unfinished: which password the next start asks for.
+std::string NextStartPasswordNote(bool settingsSaved);
 
 // Re-seals every sealed stored file under `strNewPass` and saves regInfo.lst with it, as
 // described above. Advances intProgress per catalogue entry (intProgressTotal = entries).
@@ -58,13 +63,16 @@ struct PendingPasswordChange {
         kNone,        // there was no record
         kUnreadable,  // the record cannot be read; it and the stored files were left alone
         kUndone,      // the change had not been committed: what it left behind was removed
+        kNotUndone,   // not committed, but its storage folder is not there to clear; kept
         kFinished,    // a committed change was finished
         kUnfinished,  // a committed change could still not be finished; the record stays
     };
     Result result = Result::kNone;
-    bool switched = false;   // kFinished: the password in use changed to the recorded one
-    Status status;           // kUnfinished: why
-    std::string failedPath;  // kUnfinished: the file that could not be written
+    bool switched = false;       // kFinished: the password in use changed to the recorded one
+    Status status;               // kUnfinished: why
+    std::string failedPath;      // kUnfinished: the file that stands in the way
+    std::string problem;         // kUnfinished: what stands in the way, in words
+    bool settingsSaved = false;  // kUnfinished: regInfo.lst names the new password
 };
 
 // Removes what a change that had not been committed left behind, or finishes a committed

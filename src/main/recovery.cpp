@@ -1,5 +1,6 @@
 #include "main/recovery.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,22 @@
 
 namespace vantory {
 
+namespace {
+
+// Why recorded moves of stored files could not be finished, in words.
+std::string movesProblem(const Status& status) {
+    switch (status.error) {
+        case EILSEQ:
+            return "their record cannot be read";
+        case ENOENT:
+            return "the folder they are in cannot be found; is the storage folder connected?";
+        default:
+            return status.message();
+    }
+}
+
+}  // namespace
+
 void FinishInterruptedMoves(CommandContext& context) {
     const auto outcome =
         CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath, context.ui);
@@ -22,7 +39,7 @@ void FinishInterruptedMoves(CommandContext& context) {
     }
     context.ui.messageBox(
         "Vantory could not finish moving its stored files after it was interrupted (" +
-            outcome->status.message() + "). The record of the moves is kept in " +
+            movesProblem(outcome->status) + "). The record of the moves is kept in " +
             JournalPath(context.state) +
             " and Vantory tries again before its next command and at its next start; no file "
             "has been removed.",
@@ -46,10 +63,13 @@ bool FinishPendingWork(CommandContext& context) {
     std::string problem;
     if (moved && !moved->status.ok()) {
         problem = "the stored files could not all be moved as recorded in " + journal + " (" +
-                  moved->status.message() + ")";
+                  movesProblem(moved->status) + ")";
     } else if (change.result == Result::kUnfinished) {
-        problem = "the change of password could not be finished, as " + change.failedPath +
-                  " could not be written (" + change.status.message() + ")";
+        problem = "the change of password could not be finished: " + change.problem + ".  " +
+                  NextStartPasswordNote(change.settingsSaved);
+        problem.pop_back();  // the full stop comes after
+    } else if (change.result == Result::kNotUndone) {
+        problem = change.problem;
     } else if (change.result == Result::kUnreadable) {
         problem = "the record of a change of password, " + record + ", cannot be read";
     }
@@ -62,10 +82,15 @@ bool FinishPendingWork(CommandContext& context) {
             UiServices::kExclamation, "Error");
         return false;
     }
-    context.ui.messageBox(
+    std::string done =
         "An operation that Vantory could not finish earlier has now been completed.  Check "
-        "the list, then choose the command again.",
-        UiServices::kInformation, "Interrupted operation");
+        "the list, then choose the command again.";
+    if (change.result == Result::kFinished) {
+        done +=
+            "  The change of password is complete: from now on, type the new password at "
+            "start.";
+    }
+    context.ui.messageBox(done, UiServices::kInformation, "Interrupted operation");
     return false;
 }
 

@@ -63,10 +63,19 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     UiServices& ui = context.ui;
     Catalogue& catalogue = context.catalogue;
 
-    // The catalogue was read from this file moments ago; should it be gone now, there is
-    // nothing to compare with, and the check ends.
-    const std::optional<std::string> content = platform::readWholeFile(SettingsPath(state));
-    if (!content || catalogue.empty()) {
+    if (catalogue.empty()) {
+        return {};
+    }
+    // The catalogue was read from this file moments ago; should it not be readable now, there
+    // is nothing to compare with, and the check waits for the next start.
+    Status read;
+    const std::optional<std::string> content = platform::readWholeFile(SettingsPath(state), &read);
+    if (!content) {
+        ui.messageBox("The hidden files could not be checked: " + SettingsPath(state) +
+                          " cannot be read (" + read.message() +
+                          ").  The list of hidden files is kept as it is, and Vantory checks it "
+                          "again at its next start.",
+                      UiServices::kExclamation, kErrorTitle);
         return {};
     }
     const std::vector<std::string> lines = SplitLines(*content);
@@ -83,8 +92,8 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
         return {};
     }
 
-    // Scan the catalogue lines, matched to the entries the way loadList made them: a line too
-    // short to hold an entry made none.
+    // Scan the catalogue lines, one per entry. A line that does not say what its entry says
+    // (the file changed since it was read) is left as it is.
     std::vector<size_t> missing;
     {
         SlowRunPacer pacer(state, ui);

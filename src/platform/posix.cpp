@@ -376,10 +376,13 @@ Status writeFileAtomically(const std::string& path, std::string_view content, mo
 }
 
 std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fault = injectedFault(Operation::kRead, path);
+    const int fd = fault != 0 ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     Status result;
     std::string content;
-    if (fd < 0) {
+    if (fault != 0) {
+        result = Status{fault};
+    } else if (fd < 0) {
         result = Status::fromErrno();
     } else {
         char buffer[65536];
@@ -461,6 +464,9 @@ Status makeFolders(const std::string& path, mode_t mode) {
 
 Status InputFile::open(const std::string& path) {
     close();
+    if (const int fault = injectedFault(Operation::kRead, path)) {
+        return Status{fault};
+    }
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) {
         return Status::fromErrno();

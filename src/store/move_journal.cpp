@@ -130,11 +130,15 @@ void removeJournal(const ProgramState& state, platform::ProgressFile& progress) 
 
 // Moves back, newest first, every move the progress file counts as done. Each undone move is
 // uncounted before the next, so a crash here is completed forwards at the next start.
-// Returns false when a move cannot be undone; the plan then stays on disk.
+// Returns false when a move cannot be undone; the plan then stays on disk. A folder moved
+// from that is gone (a drive not connected) is not made again: its other files are away with
+// it, and a new folder in its place would split them from the ones moved back.
 bool undoMoves(const MovePlan& plan, platform::ProgressFile& progress, const MoveFunction& move) {
     while (progress.count() > 0) {
         const PlannedMove& done = plan.moves[progress.count() - 1];
-        if (platform::pathExists(done.to) && !move(done.to, done.from).ok()) {
+        if (platform::pathExists(done.to) &&
+            (!platform::isFolder(platform::parentFolder(done.from)) ||
+             !move(done.to, done.from).ok())) {
             return false;
         }
         if (!progress.setCount(progress.count() - 1).ok()) {
@@ -146,6 +150,9 @@ bool undoMoves(const MovePlan& plan, platform::ProgressFile& progress, const Mov
 
 // Makes the moves from the progress file's count on. A move whose source is gone was made
 // before a crash could count it (or its file vanished): either way there is nothing to move.
+// But where the source's folder is gone (a drive not connected), nothing can be said of the
+// file: counted as made, the plan could leave the file unlisted there, or a copy of it beside
+// its new place. The moves then stop and the plan stays on disk.
 MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
                      const MoveFunction& move, UiServices& ui) {
     SlowRunPacer pacer(state, ui);
@@ -159,6 +166,10 @@ MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::Progre
         if (platform::pathExists(step.from)) {
             status = move(step.from, step.to);
             moved = status.ok();
+        } else if (!platform::isFolder(platform::parentFolder(step.from))) {
+            // Whether this move was made is not known, so it cannot be undone either: the plan
+            // stays as it is until the folder is back.
+            return {Status{ENOENT}, i};
         }
         if (status.ok()) {
             status = progress.setCount(i + 1);
@@ -240,6 +251,16 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
     }
     if (progress.count() > plan->moves.size()) {
         return MoveOutcome{Status{EILSEQ}, std::nullopt};
+    }
+    // Every move's file is somewhere: not yet moved, or moved. When none is found at all, the
+    // folders are not the ones the plan was made in (an empty folder where a drive is mounted),
+    // and carrying the plan out would only drop its files from the list.
+    const bool anyFound =
+        std::any_of(plan->moves.begin(), plan->moves.end(), [](const PlannedMove& move) {
+            return platform::pathExists(move.from) || platform::pathExists(move.to);
+        });
+    if (!plan->moves.empty() && !anyFound) {
+        return MoveOutcome{Status{ENOENT}, std::nullopt};
     }
     MoveOutcome outcome = runMoves(state, *plan, progress, move, ui);
     if (outcome.status.ok()) {

@@ -216,6 +216,31 @@ std::string Scenario::storageFolder() const {
     return folder;
 }
 
+namespace {
+
+std::string awayPath(const Scenario& s) {
+    return s.root / "unplugged store";
+}
+
+}  // namespace
+
+void unplugStorage(Scenario& s) {
+    ASSERT_TRUE(platform::renamePath(s.storageFolder(), awayPath(s)).ok());
+}
+
+void plugStorageBackIn(Scenario& s) {
+    if (!platform::pathExists(s.storageFolder())) {
+        ASSERT_TRUE(platform::renamePath(awayPath(s), s.storageFolder()).ok());
+        return;
+    }
+    for (const auto& file : fs::directory_iterator(awayPath(s))) {
+        const std::string to = s.storageFolder() + "/" + file.path().filename().string();
+        ASSERT_FALSE(platform::pathExists(to)) << to;
+        ASSERT_TRUE(platform::renamePath(file.path().string(), to).ok());
+    }
+    fs::remove(awayPath(s));
+}
+
 Start freshStart() {
     Start start;
     FakeUiServices ui;

@@ -77,6 +77,11 @@ class Scenario {
     std::optional<size_t> runPosition;
 };
 
+// The storage folder goes away as a drive that is not connected (to <root>/unplugged store),
+// and comes back: what was put meanwhile in a new folder under its name joins it again.
+void unplugStorage(Scenario& scenario);
+void plugStorageBackIn(Scenario& scenario);
+
 // What the next start finds: the settings read, the catalogue loaded, interrupted work
 // finished and the store checked, as the main window's load does.
 struct Start {
