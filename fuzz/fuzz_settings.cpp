@@ -1,15 +1,17 @@
 // An arbitrary regInfo.lst in a private settings folder: the settings read, loadList, the
 // store check that reads the catalogue lines again, and saveList.
 // Checks, for every input:
-//  - a file of fewer than three lines is refused and leaves the settings as they were;
-//  - loadList makes at most one entry per catalogue line, each from a line that unseals to
-//    six characters or more, in file order, with the flag and path of that line;
+//  - a file of fewer than three lines, or with a settings line that is not sealed text, is
+//    refused as damaged and leaves the settings as they were;
+//  - loadList either refuses the file as damaged and adds nothing, or makes exactly one entry
+//    per catalogue line (empty lines at the end are not catalogue lines), each from a line of
+//    sealed text that unseals to its flag, "|", its position + 100, "|" and its path;
 //  - the store check, with the stored files of some entries present (an entry's file is
 //    there when the last byte of its path is odd), never separates an entry from its file:
 //    it drops only entries without a file, every file left is the one of its entry under
 //    the entry's new number, nothing else is in the storage folder, the catalogue it saves
-//    is the one it keeps, and it names exactly the entries dropped. When every catalogue
-//    line carries its entry's own number, every entry without a file is dropped;
+//    is the one it keeps, and it names exactly the entries dropped; every entry without a
+//    file is dropped;
 //  - whatever is left is written back by saveList as a file of sealed lines alone, which
 //    reads back to the same settings and the same catalogue.
 // The input is the whole file.
@@ -93,8 +95,8 @@ std::string storedContent(size_t position) {
 }
 
 // Runs the store check on the settings file as it stands, with `catalogue` as loadList
-// made it and `numbered` true when every catalogue line carries its entry's own number.
-void checkStore(ProgramState& state, Catalogue& catalogue, bool numbered) {
+// made it.
+void checkStore(ProgramState& state, Catalogue& catalogue) {
     // The storage folder is a private one whatever the file says.
     const std::string storage = fuzz::scratchFolder() + "/storage/";
     fuzz::emptyFolder(storage);
@@ -145,10 +147,8 @@ void checkStore(ProgramState& state, Catalogue& catalogue, bool numbered) {
     FUZZ_CHECK(files.size() == withFiles);
     std::sort(files.begin(), files.end());
     FUZZ_CHECK(fuzz::folderNames(storage) == files);
-    if (numbered) {
-        for (const CatalogueEntry& entry : catalogue.entries()) {
-            FUZZ_CHECK(hasStoredFile(entry));
-        }
+    for (const CatalogueEntry& entry : catalogue.entries()) {
+        FUZZ_CHECK(hasStoredFile(entry));
     }
     if (!before.empty()) {
         FUZZ_CHECK(!platform::pathExists(JournalPath(state)));
@@ -172,9 +172,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::QuietUi ui;
     state.bolSlowRun = size > 0 && (data[0] & 1) != 0;
 
-    const std::vector<std::string> lines = SplitLines(content);
-    if (!ReadSettings(state, ui).ok()) {
-        FUZZ_CHECK(lines.size() < 3);
+    std::vector<std::string> lines = SplitLines(content);
+    const auto sealedText = [](const std::string& line) {
+        for (const unsigned char c : line) {
+            if (c < 59 || c > 122) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (const Status read = ReadSettings(state, ui); !read.ok()) {
+        FUZZ_CHECK(read.error == kDamagedSettings);
+        FUZZ_CHECK(lines.size() < 3 || !sealedText(lines[0]) || !sealedText(lines[1]) ||
+                   !sealedText(lines[2]));
         FUZZ_CHECK(sameSettings(state, stateIn(folder)));
         return 0;
     }
@@ -183,28 +193,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(state.strStorageDir == Unseal(lines[1], SettingsKey));
     FUZZ_CHECK(state.strExtension == Unseal(lines[2], SettingsKey));
 
+    while (lines.size() > 3 && lines.back().empty()) {
+        lines.pop_back();
+    }
     Catalogue catalogue;
-    FUZZ_CHECK(loadList(state, catalogue, ui).ok());
-    FUZZ_CHECK(catalogue.size() <= lines.size() - 3);
-    // Each entry is the next catalogue line long enough to hold one.
-    bool numbered = true;
-    size_t line = 3;
-    for (size_t p = 0; p < catalogue.size(); ++p) {
-        std::string unsealed;
-        do {
-            FUZZ_CHECK(line < lines.size());
-            unsealed = Unseal(lines[line++], state.strPassword);
-        } while (unsealed.size() < 6);
-        FUZZ_CHECK(catalogue.at(p).path == unsealed.substr(6));
-        FUZZ_CHECK(catalogue.at(p).sealed == (unsealed[0] == '1'));
-        numbered = numbered && unsealed.substr(1, 5) == "|" + std::to_string(p + 100) + "|";
+    const Status loaded = loadList(state, catalogue, ui);
+    bool wellFormed = true;
+    for (size_t line = 3; line < lines.size(); ++line) {
+        const std::string unsealed = Unseal(lines[line], state.strPassword);
+        const size_t p = line - 3;
+        const bool entry = sealedText(lines[line]) && unsealed.size() >= 6 &&
+                           (unsealed[0] == '0' || unsealed[0] == '1') &&
+                           unsealed.substr(1, 5) == "|" + std::to_string(p + 100) + "|";
+        wellFormed = wellFormed && entry;
+        if (loaded.ok()) {
+            FUZZ_CHECK(entry);
+            FUZZ_CHECK(catalogue.at(p).path == unsealed.substr(6));
+            FUZZ_CHECK(catalogue.at(p).sealed == (unsealed[0] == '1'));
+        }
     }
-    for (; line < lines.size(); ++line) {
-        FUZZ_CHECK(Unseal(lines[line], state.strPassword).size() < 6);
-    }
+    FUZZ_CHECK(loaded.ok() == wellFormed);
+    FUZZ_CHECK(loaded.ok() ? catalogue.size() == lines.size() - 3 : catalogue.empty());
+    FUZZ_CHECK(loaded.ok() || loaded.error == kDamagedSettings);
     FUZZ_CHECK(ui.messages == 0);
+    if (!loaded.ok()) {
+        return 0;
+    }
 
-    checkStore(state, catalogue, numbered);
+    checkStore(state, catalogue);
 
     // Written back, it reads back the same.
     if (catalogue.size() > kMaxCatalogueEntries) {

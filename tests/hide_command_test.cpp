@@ -315,6 +315,34 @@ TEST_F(HideCommandTest, copiesIntoAStorageFolderThatIsAFileAddNothing) {
     EXPECT_EQ(test::readFile(SettingsPath(state)), settingsBefore);
 }
 
+// The user's own file under the next stored name (in a folder chosen for storage) is not a
+// hidden file: neither replaced nor taken for the file being hidden.
+TEST_F(HideCommandTest, aFileUnderTheNextStoredNameIsNeverReplaced) {
+    open(1);
+    const std::string mine = StoredPath(state, 1);
+    test::writeFile(mine, "the user's own");
+    const std::string a = source("a", "alpha");
+    const std::string b = source("b", "beta");
+    const std::string settingsBefore = test::readFile(SettingsPath(state));
+    for (const bool sealed : {true, false}) {
+        SCOPED_TRACE(sealed ? "sealed" : "plain");
+        ui.messages.clear();
+        setEncrypt(sealed);
+        hide({a, b});
+        EXPECT_EQ(window->catalogue().size(), 1u);
+        EXPECT_EQ(test::readFile(mine), "the user's own");
+        EXPECT_EQ(test::readFile(a), "alpha");
+        EXPECT_EQ(test::readFile(b), "beta");
+        EXPECT_EQ(test::readFile(SettingsPath(state)), settingsBefore);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_NE(ui.messages[0].text.find(a + "  (the storage folder already holds a file named " +
+                                           StoredName(1, state.strExtension)),
+                  std::string::npos)
+            << ui.messages[0].text;
+        expectIdle();
+    }
+}
+
 TEST_F(HideCommandTest, aSettingsFileThatCannotBeWrittenHidesNothingAndSaysSo) {
     open();
     const std::string a = source("a", "alpha");

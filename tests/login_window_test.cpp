@@ -113,12 +113,19 @@ TEST_F(LoginWindowTest, cancelAndEscEndTheProgram) {
     EXPECT_TRUE(ui.messages.size() == 1u) << "nothing is asked";
 }
 
-TEST_F(LoginWindowTest, anotherInstanceMakesLoadFail) {
+TEST_F(LoginWindowTest, anotherInstanceOrAnUnusableSettingsFileMakesLoadFail) {
     test::FakeUiServices busy;
     busy.anotherInstance = true;
     ProgramState other;
     LoginWindow second(other, busy);
     EXPECT_FALSE(second.load());
+
+    test::writeFile(SettingsPath(state), "damaged\r\n");
+    test::FakeUiServices told;
+    ProgramState third;
+    LoginWindow damaged(third, told);
+    EXPECT_FALSE(damaged.load());
+    EXPECT_EQ(told.messages.size(), 1u);
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "main/change_password.h"
 #include "main/main_window.h"
@@ -18,6 +21,7 @@
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
 #include "support/test_store.h"
+#include "ui/qt_ui_services.h"
 
 namespace vantory {
 namespace {
@@ -239,17 +243,42 @@ TEST_F(MainWindowTest, emptyCatalogueLoadsAnEmptyListWithTheSettingsShown) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(MainWindowTest, unreadableSettingsFileIsReportedAndTheListStaysEmpty) {
+TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingNothing) {
     window = std::make_unique<MainWindow>(state, ui);  // no settings file written
-    window->load();
-    EXPECT_EQ(window->fileList()->count(), 0);
+    window->show();
+    EXPECT_FALSE(window->load());
+    EXPECT_FALSE(window->isVisible());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(SettingsPath(state)), std::string::npos);
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
-    EXPECT_TRUE(state.bolSlowRun);
+    EXPECT_FALSE(platform::pathExists(SettingsPath(state)));
 
-    window->load();  // the load step runs once
+    EXPECT_TRUE(window->load());  // the load step runs once
     EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+// A path may hold anything, markup included: message boxes and the folder label show it as
+// it is.
+TEST_F(MainWindowTest, textsWithMarkupInThemAreShownAsTheyAre) {
+    const std::string text = "Cannot use /home/<b>me</b>/&lt;x&gt;\r\nsecond line";
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                shown = box->text();
+                format = box->textFormat();
+                box->accept();
+            }
+        }
+    });
+    QtUiServices().messageBox(text, UiServices::kExclamation, "Title");
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, QStringLiteral("Cannot use /home/<b>me</b>/&lt;x&gt;\nsecond line"));
+
+    state.strStorageDir = "/home/<i>me</i>/";
+    open();
+    EXPECT_EQ(child<QLabel>("lblSetStore")->textFormat(), Qt::PlainText);
 }
 
 TEST_F(MainWindowTest, checkBoxesSetTheirFlags) {

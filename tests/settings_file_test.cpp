@@ -96,23 +96,37 @@ TEST_F(SettingsFileTest, passwordChangeRekeysLineOneAndTheCatalogueOnly) {
     EXPECT_EQ(before[2], after[2]);
     EXPECT_NE(before[3], after[3]);
 
-    // Read with the old password the entries come out as garbage, not as an error.
+    // Read with the old password the entries do not unseal to entries: taken for damage.
     state.strPassword = "kumquat";
     Catalogue garbled;
-    EXPECT_TRUE(loadList(state, garbled, ui).ok());
-    EXPECT_NE(garbled, catalogue);
+    EXPECT_EQ(loadList(state, garbled, ui).error, kDamagedSettings);
+    EXPECT_TRUE(garbled.empty());
 }
 
-TEST_F(SettingsFileTest, damagedLinesAreSkippedInBothHalves) {
-    const std::string content = "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) +
-                                "\r\npxOw\r\n" + Seal("1|100|/a", "kumquat") + "\r\n" +
-                                Seal("0|1", "kumquat") + "\r\n\r\n" + Seal("0|101|/b", "kumquat");
-    writeFile(SettingsPath(state), content);
+// A catalogue line that is not the entry of its position would shift every later entry onto
+// another entry's stored file, so a restore would write one file's content over another.
+TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
+    const std::string settings = "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) +
+                                 "\r\npxOw\r\n" + Seal("1|100|/a", "kumquat") + "\r\n";
+    const std::string last = Seal("0|101|/b", "kumquat");
+    const std::vector<std::string> damaged = {
+        Seal("0|1", "kumquat") + "\r\n",  // too short to be an entry
+        "\r\n",                           // an empty line
+        Seal("0|105|/x", "kumquat") + "\r\n",
+        Seal("x|101|/x", "kumquat") + "\r\n",
+        "0|101|/plain text\r\n",
+    };
+    for (const std::string& line : damaged) {
+        SCOPED_TRACE(line);
+        writeFile(SettingsPath(state), settings + line + last);
+        Catalogue loaded;
+        EXPECT_EQ(loadList(state, loaded, ui).error, kDamagedSettings);
+        EXPECT_TRUE(loaded.empty());
+    }
+    writeFile(SettingsPath(state), settings + last + "\r\n\r\n\r\n");  // blank lines at the end
     Catalogue loaded;
     ASSERT_TRUE(loadList(state, loaded, ui).ok());
-    ASSERT_EQ(loaded.size(), 2u);
-    EXPECT_EQ(loaded.at(0), (CatalogueEntry{"/a", true}));
-    EXPECT_EQ(loaded.at(1), (CatalogueEntry{"/b", false}));
+    EXPECT_EQ(loaded.entries(), (std::vector<CatalogueEntry>{{"/a", true}, {"/b", false}}));
 }
 
 TEST_F(SettingsFileTest, missingFileLoadsNothingAndShortFileIsUnreadable) {

@@ -2,8 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "access/startup.h"
 #include "cipher/cipher.h"
+#include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -59,17 +63,51 @@ TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(StartupTest, unreadableSettingsFileIsReportedAndLeftAlone) {
+// A settings file that is there but cannot be used is left as it is, and so is everything
+// else: going on would write a new one over it, and new stored files over those it lists.
+TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWritten) {
     ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
     const std::string path = configDir + "/regInfo.lst";
-    test::writeFile(path, "too short\r\n");
-    ProgramState again;
-    test::FakeUiServices second;
-    EXPECT_EQ(PrepareStart(again, second), StartOutcome::kFactorySettings);
-    ASSERT_EQ(second.messages.size(), 1u);
-    EXPECT_NE(second.messages[0].text.find(path), std::string::npos);
-    EXPECT_EQ(again.strPassword, "kumquat");
-    EXPECT_EQ(readFile(path), "too short\r\n");
+    const std::string good = readFile(path);
+    struct Case {
+        const char* name;
+        std::string content;  // written over the good file, when not empty
+        int readError;        // what opening it for reading fails with, when not 0
+        const char* words;    // what the message says is wrong
+    };
+    const std::vector<Case> cases = {
+        {"two lines", "ekHwrLlhXK\r\npxOw\r\n", 0, "damaged"},
+        {"not sealed text", "ekHwrLlhXK\r\n/home/me/\r\npxOw\r\n", 0, "damaged"},
+        {"no permission", "", EACCES, std::strerror(EACCES)},
+        {"failing disk", "", EIO, std::strerror(EIO)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(path, c.content.empty() ? good : c.content);
+        const std::string before = readFile(path);
+        int changes = 0;
+        platform::setFaultHook(
+            [&](platform::Operation operation, std::string_view read, std::string_view) {
+                if (operation != platform::Operation::kRead) {
+                    ++changes;
+                    return 0;
+                }
+                return read == path ? c.readError : 0;
+            });
+        ProgramState again;
+        test::FakeUiServices second;
+        const StartOutcome outcome = PrepareStart(again, second);
+        platform::setFaultHook({});
+        EXPECT_EQ(outcome, StartOutcome::kSettingsUnusable);
+        EXPECT_EQ(changes, 0);
+        EXPECT_EQ(readFile(path), before);
+        ASSERT_EQ(second.messages.size(), 1u);
+        const std::string& text = second.messages[0].text;
+        EXPECT_NE(text.find(path), std::string::npos) << text;
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        EXPECT_EQ(text.find(std::strerror(EILSEQ)), std::string::npos) << text;
+        EXPECT_EQ(text.find("kumquat"), std::string::npos) << "no factory password: " << text;
+    }
 }
 
 TEST_F(StartupTest, settingsFolderThatCannotBeWrittenIsReportedWithThePath) {

@@ -59,7 +59,7 @@ LoginWindow::LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent)
 
 bool LoginWindow::load() {
     const StartOutcome outcome = PrepareStart(state_, ui_);
-    if (outcome == StartOutcome::kAnotherInstance) {
+    if (outcome == StartOutcome::kAnotherInstance || outcome == StartOutcome::kSettingsUnusable) {
         return false;
     }
     if (outcome == StartOutcome::kFactorySettings) {

@@ -18,7 +18,8 @@ class LoginWindow : public QDialog {
   public:
     LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
 
-    // The load step; false when another instance runs and the program is to end silently.
+    // The load step; false when the program is to end: another instance runs (nothing is
+    // said), or the settings file cannot be used (the user has been told).
     bool load();
 
   signals:

@@ -12,16 +12,17 @@ void useFactorySettings(ProgramState& state) {
     SetExtension(state, kFactoryExtension);
 }
 
-void reportUnusableSettingsFile(const ProgramState& state, UiServices& ui, const char* what,
-                                const Status& status) {
-    ui.messageBox(std::string("Vantory could not ") + what + " its settings file " +
-                      SettingsPath(state) + " (" + status.message() +
-                      ").\r\nThe factory settings are used for now; the password is \"" +
-                      kFactoryPassword + "\".",
+}  // namespace
+
+void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Status& status) {
+    ui.messageBox("Vantory cannot use its settings file " + SettingsPath(state) + ": " +
+                      SettingsFileProblem(status) +
+                      ".\r\nThe file is left as it is, and no hidden file has been touched.  "
+                      "Vantory closes now.  Once the file can be read again, start Vantory "
+                      "again; to start afresh instead, move the file elsewhere (the files in "
+                      "the storage folder stay where they are).",
                   UiServices::kExclamation, "Settings file");
 }
-
-}  // namespace
 
 StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     (void)GetSysDir(state);  // a folder that cannot be made shows up as a file that cannot be
@@ -33,7 +34,11 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     if (!platform::pathExists(SettingsPath(state))) {
         useFactorySettings(state);
         if (Status s = WriteFactorySettings(state, ui); !s.ok()) {
-            reportUnusableSettingsFile(state, ui, "create", s);
+            ui.messageBox("Vantory could not create its settings file " + SettingsPath(state) +
+                              " (" + s.message() +
+                              ").\r\nThe factory settings are used for now; the password is \"" +
+                              kFactoryPassword + "\".",
+                          UiServices::kExclamation, "Settings file");
             return StartOutcome::kFactorySettings;
         }
         factoryWritten = true;
@@ -43,9 +48,8 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
                       UiServices::kInformation, "Program file not found");
     }
     if (Status s = ReadSettings(state, ui); !s.ok()) {
-        useFactorySettings(state);
-        reportUnusableSettingsFile(state, ui, "read", s);
-        return StartOutcome::kFactorySettings;
+        ShowUnusableSettingsFile(state, ui, s);
+        return StartOutcome::kSettingsUnusable;
     }
     return factoryWritten ? StartOutcome::kFactorySettings : StartOutcome::kReady;
 }

@@ -156,6 +156,21 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
 
         const size_t position = catalogue.size();
         const std::string target = StoredPath(state, position);
+        // Whatever already stands under the stored name is not one of the hidden files (the
+        // user's own file in a folder chosen for storage, a copy left by an interrupted hide):
+        // replacing it could lose it, and keeping it would pass it off as this file. Every
+        // later file of the selection would need the same name.
+        if (platform::probePath(target).ok()) {
+            report.notHidden.push_back(
+                {path, "the storage folder already holds a file named " +
+                           StoredName(position, state.strExtension) +
+                           " that Vantory does not list; move or rename that file, then hide "
+                           "this one again"});
+            for (size_t rest = i + 1; rest < paths.size(); ++rest) {
+                report.notHidden.push_back({paths[rest], "the selection stopped at " + path});
+            }
+            break;
+        }
         if (sealed) {
             // The original stays in place, so the entry can wait for the one save at the end.
             if (Status s = encryptFileCopy(state, ui, path, target, true); !s.ok()) {
@@ -170,13 +185,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         // The file itself is about to move into storage: its entry is saved first, so that a
         // crash cannot leave it there unlisted. A crash before the move leaves the entry
         // without its stored file, which the store check at the next start drops, with the
-        // file still in its place. Nothing else may stand under the stored name meanwhile,
-        // or it would pass for this file.
-        if (Status s = RemoveFile(target, ui); !s.ok()) {
-            report.notHidden.push_back(
-                {path, failureText("its storage name " + target + " is taken", s)});
-            continue;
-        }
+        // file still in its place.
         catalogue.append({path, false});
         const Status saved = saveList(state, catalogue, ui);
         state.intProgress = progressValue(i + 1);

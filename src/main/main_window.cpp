@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <functional>
 
+#include "access/startup.h"
 #include "busy/busy_window.h"
 #include "main/change_password.h"
 #include "main/hide_command.h"
@@ -320,18 +321,18 @@ void MainWindow::buildControls() {
     connect(chkSlowRun_, &QCheckBox::toggled, this, &MainWindow::chkSlowRun_Click);
 }
 
-void MainWindow::load() {
+bool MainWindow::load() {
     if (loaded_) {
-        return;
+        return true;
     }
     loaded_ = true;
 
-    const Status read = loadList(state_, catalogue_, ui_);
-    if (!read.ok()) {
-        ui_.messageBox("The list of hidden files could not be read from " + SettingsPath(state_) +
-                           " (" + read.message() +
-                           ").  The list is shown empty; no stored file has been touched.",
-                       UiServices::kExclamation);
+    // Going on with an empty list would hide new files over the stored files it lists, and
+    // write a new settings file over it.
+    if (const Status read = loadList(state_, catalogue_, ui_); !read.ok()) {
+        ShowUnusableSettingsFile(state_, ui_, read);
+        close();
+        return false;
     }
     refreshList();
     refreshStorageLabel();
@@ -344,6 +345,7 @@ void MainWindow::load() {
     RecoverInterruptedWork(context_);
     centralWidget()->setEnabled(true);
     ErrorRemoveFiles();
+    return true;
 }
 
 std::vector<size_t> MainWindow::selectedPositions() const {

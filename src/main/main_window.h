@@ -58,8 +58,10 @@ class MainWindow : public QMainWindow, public BusyState {
     ~MainWindow() override;
 
     // The load step, once: reads the catalogue, shows the folder and extension, sets the
-    // caption, switches slow run on, and runs the store check.
-    void load();
+    // caption, switches slow run on, and runs the store check. A catalogue that cannot be
+    // read is reported and the window closes, which ends the program, before anything is
+    // written; false then.
+    bool load();
 
     Catalogue& catalogue() { return catalogue_; }
     const Catalogue& catalogue() const { return catalogue_; }

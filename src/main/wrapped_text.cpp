@@ -143,6 +143,7 @@ void WrappedTabBar::paintEvent(QPaintEvent*) {
 }
 
 HelpLabel::HelpLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setTextFormat(Qt::PlainText);  // the folder it names is shown as it is
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setWordWrap(true);
 }

@@ -1,5 +1,6 @@
 #include "store/settings_file.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "cipher/cipher.h"
@@ -20,7 +21,26 @@ std::string settingsLines(const ProgramState& state, Pacer* pacer) {
     return text;
 }
 
+// Every character of a sealed text is one of ';' to 'z'.
+bool isSealedText(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c >= ';' && c <= 'z'; });
+}
+
+// An unsealed catalogue line is "<flag>|<position + 100>|<path>", the flag being 0 or 1.
+bool isEntryOf(std::string_view line, size_t position) {
+    return line.size() >= 6 && (line[0] == '0' || line[0] == '1') && line[1] == '|' &&
+           line.substr(2, 3) == std::to_string(position + 100) && line[5] == '|';
+}
+
 }  // namespace
+
+std::string SettingsFileProblem(const Status& status) {
+    if (status.error == kDamagedSettings) {
+        return "it is damaged: it does not hold Vantory's settings and list of hidden files as "
+               "Vantory writes them";
+    }
+    return "it cannot be read (" + status.message() + ")";
+}
 
 void SetPassword(ProgramState& state, const std::string& password) {
     state.strPassword = password;
@@ -66,8 +86,8 @@ Status ReadSettings(ProgramState& state, UiServices& ui) {
         return status;
     }
     const std::vector<std::string> lines = SplitLines(*content);
-    if (lines.size() < 3) {
-        return Status{EILSEQ};
+    if (lines.size() < 3 || !std::all_of(lines.begin(), lines.begin() + 3, isSealedText)) {
+        return Status{kDamagedSettings};
     }
     SlowRunPacer pacer(state, ui);
     state.strPassword = Unseal(lines[0], SettingsKey, pacer.get());
@@ -103,14 +123,21 @@ Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui)
     if (!content) {
         return status;
     }
-    const std::vector<std::string> lines = SplitLines(*content);
+    std::vector<std::string> lines = SplitLines(*content);
+    while (lines.size() > 3 && lines.back().empty()) {
+        lines.pop_back();
+    }
     SlowRunPacer pacer(state, ui);
+    std::vector<CatalogueEntry> entries;
     for (size_t i = 3; i < lines.size(); ++i) {
         const std::string line = Unseal(lines[i], state.strPassword, pacer.get());
-        if (line.size() < 6) {
-            continue;  // damaged: keep both halves of the catalogue in step by skipping it
+        if (!isSealedText(lines[i]) || !isEntryOf(line, entries.size())) {
+            return Status{kDamagedSettings};
         }
-        catalogue.append({line.substr(6), line[0] == '1'});
+        entries.push_back({line.substr(6), line[0] == '1'});
+    }
+    for (CatalogueEntry& entry : entries) {
+        catalogue.append(std::move(entry));
     }
     return Status::success();
 }

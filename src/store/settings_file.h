@@ -4,6 +4,7 @@
 // extension), then one line per catalogue entry sealed with the password:
 // flag '|' number '|' path, the number being position + 100. Lines end in CR LF.
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,6 +23,14 @@ inline constexpr size_t kMaxCatalogueEntries = 900;
 
 using platform::Status;
 
+// What reading regInfo.lst gives when the file is there but does not have the layout above:
+// fewer than three lines, characters that no sealed line holds, or a catalogue line that does
+// not unseal to the entry of its position.
+inline constexpr int kDamagedSettings = EILSEQ;
+
+// Why regInfo.lst cannot be used, in words: that it is damaged, or the system's reason.
+std::string SettingsFileProblem(const Status& status);
+
 std::string SettingsPath(const ProgramState& state);
 
 // Fills strSystemDir with the settings folder, creating it (0700) when missing.
@@ -36,7 +45,7 @@ Status SetStorageDir(ProgramState& state, const std::string& folder);
 Status WriteFactorySettings(const ProgramState& state, UiServices& ui);
 
 // Reads the three settings lines into the password, storage folder and extension. On
-// failure nothing in `state` changes.
+// failure (kDamagedSettings for a damaged file) nothing in `state` changes.
 Status ReadSettings(ProgramState& state, UiServices& ui);
 
 // Writes the whole settings file from the state and the catalogue, replacing the old file
@@ -44,8 +53,10 @@ Status ReadSettings(ProgramState& state, UiServices& ui);
 // catalogue longer than kMaxCatalogueEntries (EFBIG) and writes nothing then.
 Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui);
 
-// Appends the entries of the settings file's catalogue lines to `catalogue`. A line that
-// unseals to fewer than six characters is skipped. A missing or unreadable file adds nothing.
+// Appends the entries of the settings file's catalogue lines to `catalogue`. A missing,
+// unreadable or damaged file (kDamagedSettings: a line that is not the entry of its position,
+// which would shift every later entry onto another entry's stored file) adds nothing. Empty
+// lines at the end of the file are not entries.
 Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui);
 
 // The catalogue line of entry `position` before sealing.

@@ -45,6 +45,8 @@ QWidget* dialogParent() {
 void QtUiServices::messageBox(const std::string& text, int style, const std::string& title) {
     QMessageBox box(dialogParent());
     box.setWindowTitle(toQString(title.empty() ? std::string(kApplicationTitle) : title));
+    // Paths are shown as they are, whatever they hold: never taken for markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(toQString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     box.setStandardButtons(QMessageBox::Ok);
     switch (style) {
