@@ -902,6 +902,7 @@ Status copyFile(const std::string& from, const std::string& to) {
             return s;
         }
     }
+    in.close();  // `from` may be `to`, and Windows refuses to replace an open file
     if (Status s = copyMetadata(info, out); !s.ok()) {
         return s;
     }

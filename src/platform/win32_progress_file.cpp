@@ -29,8 +29,8 @@ Status ProgressFile::open() {
         return Status{EILSEQ};
     }
     const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return lastError();
     }
@@ -48,9 +48,9 @@ Status ProgressFile::openExisting() {
     if (!wide) {
         return Status{EILSEQ};
     }
-    const HANDLE h =
-        ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return lastError();
     }
