@@ -12,9 +12,7 @@
 #include "platform/fault_injection.h"
 #include "platform/fs_path.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,9 +29,8 @@ namespace {
 #if defined(_WIN32)
 
 std::string defaultBase() {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
-    std::string base = platform::pathString(fs::path(std::wstring(buffer, n)));
+    std::error_code ec;
+    std::string base = platform::pathString(fs::temp_directory_path(ec));
     while (base.size() > 3 && (base.back() == '\\' || base.back() == '/')) {
         base.pop_back();
     }
