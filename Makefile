@@ -5,14 +5,18 @@
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
             clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick
+# What `make windows-test` needs: the mingw-w64 cross compiler, wine, GoogleTest's sources.
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test e2e fuzz bench install package clean
+.PHONY: all deps windows-deps build run test windows-test check e2e fuzz bench install \
+        package clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs those of the Debian packages $(1) that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -20,6 +24,13 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+windows-deps:
+	$(call install_missing,$(WINDOWS_PACKAGES))
 
 build: deps
 	cmake --preset default
@@ -40,6 +51,19 @@ test: build
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	ctest --preset fuzz
+
+# `make windows-test` cross-builds the core and its tests for Windows (build/windows) and runs
+# them under wine, in a wine prefix of its own (build/windows/wineprefix), without a display.
+WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/windows/wineprefix \
+            WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+
+windows-test: windows-deps
+	cmake --preset windows
+	cmake --build --preset windows
+	$(WINE_ENV) wineboot --init
+	ctest --preset windows
+
+check: test windows-test
 
 # `make e2e` drives the real program on a virtual X display (xvfb-run, openbox, xdotool):
 # it hides two files through the file dialog, restores one and checks the disk. `make test`

@@ -1,8 +1,6 @@
 #include "store/sealed_copy.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "platform/fs_path.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -48,8 +47,8 @@ std::string randomSealedText(size_t n, uint32_t seed) {
 
 std::set<std::string> namesIn(const std::string& folder) {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(platform::fsPath(folder))) {
+        names.insert(platform::pathString(entry.path().filename()));
     }
     return names;
 }
@@ -305,7 +304,7 @@ TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
     oldIsKept();
     EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, false).error, ENOENT);
     oldIsKept();
-    ASSERT_EQ(::mkdir((f.dir / "folder").c_str(), 0700), 0);
+    ASSERT_TRUE(platform::makeFolder(f.dir / "folder").ok());
     EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
     oldIsKept();
 

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "cipher/cipher.h"
 #include "platform/fault_injection.h"
+#include "platform/fs_path.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -32,9 +33,7 @@ class SettingsFileTest : public ::testing::Test {
 };
 
 TEST_F(SettingsFileTest, settingsFolderIsPrivate) {
-    struct stat st {};
-    ASSERT_EQ(::stat(state.strSystemDir.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_PERMISSIONS(state.strSystemDir, 0700u);
     EXPECT_EQ(state.strSystemDir, dir / "config/vantory");
 }
 
@@ -43,9 +42,7 @@ TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLines) {
     const std::string expected =
         "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) + "\r\npxOw\r\n";
     EXPECT_EQ(readFile(SettingsPath(state)), expected);
-    struct stat st {};
-    ASSERT_EQ(::stat(SettingsPath(state).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_PERMISSIONS(SettingsPath(state), 0600u);
 
     ProgramState read;
     read.strSystemDir = state.strSystemDir;
@@ -167,16 +164,15 @@ TEST_F(SettingsFileTest, setStorageDirCreatesOneLevelAndTouchesNoUserFile) {
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(readFile(dir / "file"), "user's own");
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    for ([[maybe_unused]] const auto& e :
+         std::filesystem::directory_iterator(platform::fsPath(dir.path()))) {
         ++entries;
     }
     EXPECT_EQ(entries, 2) << "config and the user's file, no probe left";
 
     ASSERT_TRUE(SetStorageDir(state, dir / "new/").ok());
     EXPECT_TRUE(platform::isFolder(dir / "new"));
-    struct stat st {};
-    ASSERT_EQ(::stat((dir / "new").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_PERMISSIONS(dir / "new", 0700u);
 
     const Status twoDeep = SetStorageDir(state, dir / "x/y/");
     EXPECT_EQ(twoDeep.error, ENOENT);

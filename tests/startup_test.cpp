@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -19,18 +17,22 @@ using test::readFile;
 
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override { configDir = dir.useAsConfigHome(); }
+    void SetUp() override {
+        configDir = dir.useAsConfigHome();
+        settingsFile = configDir + platform::kSeparator + "regInfo.lst";
+    }
 
     test::TempFolder dir;
     std::string configDir;
+    std::string settingsFile;
     test::FakeUiServices ui;
     ProgramState state;
 };
 
 TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSo) {
     EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
-    const std::string storage = configDir + "/";
-    EXPECT_EQ(readFile(configDir + "/regInfo.lst"),
+    const std::string storage = configDir + platform::kSeparator;
+    EXPECT_EQ(readFile(settingsFile),
               "ekHwrLlhXK\r\n" + Seal(storage, SettingsKey) + "\r\npxOw\r\n");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text,
@@ -53,13 +55,13 @@ TEST_F(StartupTest, secondStartReadsTheFileSilently) {
     EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kReady);
     EXPECT_TRUE(quiet.messages.empty());
     EXPECT_EQ(again.strPassword, "kumquat");
-    EXPECT_EQ(again.strStorageDir, configDir + "/");
+    EXPECT_EQ(again.strStorageDir, configDir + platform::kSeparator);
 }
 
 TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
     ui.anotherInstance = true;
     EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kAnotherInstance);
-    EXPECT_FALSE(platform::pathExists(configDir + "/regInfo.lst"));
+    EXPECT_FALSE(platform::pathExists(settingsFile));
     EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -67,7 +69,7 @@ TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
 // else: going on would write a new one over it, and new stored files over those it lists.
 TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWritten) {
     ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
-    const std::string path = configDir + "/regInfo.lst";
+    const std::string path = settingsFile;
     const std::string good = readFile(path);
     struct Case {
         const char* name;
@@ -114,7 +116,7 @@ TEST_F(StartupTest, settingsFolderThatCannotBeWrittenIsReportedWithThePath) {
     test::writeFile(dir / "config", "a file where the folder should be");
     EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(configDir + "/regInfo.lst"), std::string::npos);
+    EXPECT_NE(ui.messages[0].text.find(settingsFile), std::string::npos);
     EXPECT_EQ(state.strPassword, "kumquat");
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 void useFactorySettings(ProgramState& state) {
     SetPassword(state, kFactoryPassword);
-    (void)SetStorageDir(state, state.strSystemDir + "/");
+    (void)SetStorageDir(state, state.strSystemDir + platform::kSeparator);
     SetExtension(state, kFactoryExtension);
 }
 

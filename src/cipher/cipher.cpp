@@ -4,10 +4,7 @@
 #include <cstdint>
 
 #include "cipher/kernels.h"
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "platform/platform.h"
 
 namespace vantory {
 
@@ -27,17 +24,11 @@ uint8_t* bytes(std::string& s) {
 std::string reserved(size_t n) {
     std::string s;
     s.reserve(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr size_t kHugeBuffer = size_t{8} << 20;
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
     if (n >= kHugeBuffer) {
-        const auto start = reinterpret_cast<uintptr_t>(s.data());
-        const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-        const uintptr_t last = (start + n) & ~(kHugePage - 1);
         // Advice only: where the system declines, the buffer simply keeps small pages.
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+        platform::adviseHugePages(s.data(), n);
     }
-#endif
     return s;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "platform/fs_path.h"
 #include "store/move_journal.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
@@ -138,16 +139,16 @@ void removeLeftovers(const std::string& folder, const std::vector<std::string>& 
     const std::set<std::string> stored(names.begin(), names.end());
     std::vector<std::string> doomed;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        std::string name = it->path().filename().string();
+    for (std::filesystem::directory_iterator it(platform::fsPath(folder), error), end;
+         !error && it != end; it.increment(error)) {
+        std::string name = platform::pathString(it->path().filename());
         if (!name.empty() && name[0] == '.') {
             name.erase(0, 1);
         }
         const size_t infix = name.find(kInfix);
         if (infix != std::string::npos && stored.count(name.substr(0, infix)) > 0 &&
             it->is_regular_file(error)) {
-            doomed.push_back(it->path().string());
+            doomed.push_back(platform::pathString(it->path()));
         }
     }
     for (const std::string& path : doomed) {
@@ -259,7 +260,7 @@ std::string NextStartPasswordNote(bool settingsSaved) {
 }
 
 std::string PasswordChangeRecordPath(const ProgramState& state) {
-    return state.strSystemDir + "/regInfo.rekey";
+    return state.strSystemDir + platform::kSeparator + "regInfo.rekey";
 }
 
 ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewPass) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "store/file_services.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
@@ -25,7 +26,8 @@ int16_t progressValue(size_t n) {
 
 bool sameFolder(const std::string& a, const std::string& b) {
     std::error_code error;
-    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
+    return !a.empty() && !b.empty() &&
+           std::filesystem::equivalent(platform::fsPath(a), platform::fsPath(b), error) && !error;
 }
 
 // Files the program itself depends on: whatever sits in the settings folder (the settings

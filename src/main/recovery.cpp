@@ -10,6 +10,7 @@
 
 #include "main/change_password.h"
 #include "main/run_command.h"
+#include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/move_journal.h"
 
@@ -127,7 +128,7 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
         };
     }
     std::string storage = state.strStorageDir;
-    while (storage.size() > 1 && storage.back() == '/') {
+    while (storage.size() > 1 && platform::isSeparator(storage.back())) {
         storage.pop_back();
     }
     if (!storage.empty()) {
@@ -144,13 +145,13 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
     for (const auto& [folder, accepts] : folders) {
         std::vector<std::string> doomed;
         std::error_code error;
-        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            const std::string name = it->path().filename().string();
+        for (std::filesystem::directory_iterator it(platform::fsPath(folder), error), end;
+             !error && it != end; it.increment(error)) {
+            const std::string name = platform::pathString(it->path().filename());
             const std::optional<std::string> target = platform::atomicFileTarget(name);
             std::error_code kind;
             if (target && accepts(*target) && it->is_regular_file(kind) && !it->is_symlink(kind)) {
-                doomed.push_back(it->path().string());
+                doomed.push_back(platform::pathString(it->path()));
             }
         }
         for (const std::string& path : doomed) {

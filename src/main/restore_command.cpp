@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
@@ -78,7 +79,8 @@ std::optional<std::string> restoreEntry(CommandContext& context, size_t position
     }
     if (created) {
         std::error_code ignored;
-        std::filesystem::remove(platform::parentFolder(entry.path), ignored);  // only if empty
+        // Only if empty.
+        std::filesystem::remove(platform::fsPath(platform::parentFolder(entry.path)), ignored);
     }
     return copied.message();
 }

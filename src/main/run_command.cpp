@@ -27,7 +27,8 @@ std::optional<std::string> moveAside(const std::string& path, UiServices& ui) {
     const std::string folder = platform::parentFolder(path);
     const std::string name = platform::baseName(path);
     for (int n = 1; n < 1000; ++n) {
-        const std::string aside = folder + "/kept-" + std::to_string(n) + "-" + name;
+        const std::string aside =
+            folder + platform::kSeparator + "kept-" + std::to_string(n) + "-" + name;
         if (platform::pathExists(aside)) {
             continue;
         }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -27,7 +28,7 @@ void say(UiServices& ui, const std::string& text, const std::string& title = {})
 }
 
 std::string withoutClosingSeparators(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') {
+    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
         folder.pop_back();
     }
     return folder;
@@ -111,8 +112,9 @@ std::vector<std::string> missingFolders(const std::string& folder) {
 void removeFolders(const std::vector<std::string>& folders) {
     for (const std::string& folder : folders) {
         std::error_code ignored;
-        if (platform::isFolder(folder) && std::filesystem::is_empty(folder, ignored)) {
-            std::filesystem::remove(folder, ignored);
+        if (platform::isFolder(folder) &&
+            std::filesystem::is_empty(platform::fsPath(folder), ignored)) {
+            std::filesystem::remove(platform::fsPath(folder), ignored);
         }
     }
 }

@@ -2,10 +2,10 @@
 
 // The operating system behind one small header: the settings folder, file attributes,
 // files written whole, moves and removals, and the single-instance lock. Paths are byte
-// strings taken literally.
+// strings taken literally: UTF-8 where the system wants text (Windows), turned into its own
+// form only inside the platform's source file.
 
-#include <sys/types.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,7 +13,21 @@
 
 namespace vantory::platform {
 
-// The outcome of an operating-system call: 0 or the errno it failed with.
+// Permission bits for files and folders the program creates (0600, 0700). Windows has none:
+// there they are not used, and what is created takes the access list of its folder.
+using FileMode = unsigned;
+
+// An open file: a descriptor on POSIX systems, a HANDLE on Windows; kNoFile when none.
+#if defined(_WIN32)
+using NativeFile = void*;
+inline constexpr NativeFile kNoFile = nullptr;
+#else
+using NativeFile = int;
+inline constexpr NativeFile kNoFile = -1;
+#endif
+
+// The outcome of an operating-system call: 0 or the errno it failed with (on Windows the
+// system's error is translated to the errno of the same meaning).
 struct [[nodiscard]] Status {
     int error = 0;
 
@@ -27,35 +41,61 @@ struct [[nodiscard]] Status {
 enum Attribute : int { kNormal = 0, kReadOnly = 1, kHidden = 2, kSystem = 4 };
 inline constexpr int kStoredAttributes = kReadOnly | kHidden | kSystem;
 
-// Where Vantory keeps its settings: $XDG_CONFIG_HOME/vantory, by default
-// ~/.config/vantory, without a closing separator.
+// Where Vantory keeps its settings, without a closing separator: $XDG_CONFIG_HOME/vantory
+// when XDG_CONFIG_HOME is an absolute path, else ~/.config/vantory on POSIX systems and the
+// user's roaming application-data folder + \\vantory on Windows (where XDG_CONFIG_HOME is
+// honoured too, so that tests never touch the real settings).
 std::string settingsFolder();
 
 // Creates the folder (one level) with the given mode when it is missing.
-Status ensureFolder(const std::string& path, mode_t mode = 0700);
-Status makeFolder(const std::string& path, mode_t mode = 0700);
+Status ensureFolder(const std::string& path, FileMode mode = 0700);
+Status makeFolder(const std::string& path, FileMode mode = 0700);
 
 bool isRegularFile(const std::string& path);
 bool isFolder(const std::string& path);
 bool pathExists(const std::string& path);  // anything at all, without following a last link
 std::optional<uint64_t> fileSize(const std::string& path);
 
-// Attributes 0..7, or nullopt when the file cannot be seen. The value lives in an extended
-// attribute so it follows the file through renames; read-only also shows in the permission
-// bits. Where the file system refuses extended attributes only read-only is kept.
+// Attributes 0..7, or nullopt when the file cannot be seen. On Windows they are the file's
+// own attributes (setting them keeps the others, such as archive). Elsewhere the value lives
+// in an extended attribute so it follows the file through renames; read-only also shows in
+// the permission bits. Where the file system refuses extended attributes only read-only is
+// kept.
 std::optional<int> getAttributes(const std::string& path);
 Status setAttributes(const std::string& path, int attributes);
 
 // A regular file that is neither hidden nor system.
 bool fileExists(const std::string& path);
 
+// Deletes a file, whatever its read-only attribute (as unlink(2) does); EISDIR for a folder.
+// On Windows a file that another program holds open gives EBUSY.
 Status removeFile(const std::string& path);
-// rename(2): replaces an existing destination; fails with EXDEV across file systems.
+// rename(2), on Windows MoveFileEx with write-through: replaces an existing destination (a
+// read-only one too); fails with EXDEV across file systems.
 Status renamePath(const std::string& from, const std::string& to);
-// Makes a finished rename or creation in `folder` durable.
+// Makes a finished rename or creation in `folder` durable. On Windows the renames are
+// written through already and the file system journals the rest, so this does nothing.
 void syncFolder(const std::string& folder);
 
-std::string parentFolder(const std::string& path);  // "" for a bare name
+// The separator the program puts into the paths it makes: '/', on Windows '\\'.
+#if defined(_WIN32)
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// Whether `c` separates folders in a path: '/', on Windows '\\' too.
+constexpr bool isSeparator(char c) {
+#if defined(_WIN32)
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+// Split at the last separator: '/', on Windows '\\' too. The parent of a file in a root folder
+// is that root ("/", "C:\\"); "" for a bare name.
+std::string parentFolder(const std::string& path);
 std::string baseName(const std::string& path);
 
 // A file written whole: the content goes to a new, private temporary file beside the target
@@ -63,7 +103,7 @@ std::string baseName(const std::string& path);
 // disk. Destroying an uncommitted AtomicFile removes the temporary file.
 class AtomicFile {
   public:
-    explicit AtomicFile(std::string target, mode_t mode = 0600);
+    explicit AtomicFile(std::string target, FileMode mode = 0600);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -79,12 +119,15 @@ class AtomicFile {
     void writeBehind();
     void discard();
     const std::string& temporaryPath() const { return temporaryPath_; }
+    // The open temporary file, for the platform layer's own use (times set through it on
+    // Windows stay when it is closed).
+    NativeFile native() const { return fd_; }
 
   private:
     std::string target_;
-    mode_t mode_;
+    FileMode mode_;
     std::string temporaryPath_;
-    int fd_ = -1;
+    NativeFile fd_ = kNoFile;
     Status failure_;         // the first write error; commit() reports it
     uint64_t written_ = 0;   // bytes written to the temporary file
     uint64_t dropFrom_ = 0;  // the page cache before this offset has been dropped
@@ -95,7 +138,7 @@ class AtomicFile {
 // is not such a temporary name.
 std::optional<std::string> atomicFileTarget(std::string_view name);
 
-Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode = 0600);
+Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode = 0600);
 std::optional<std::string> readWholeFile(const std::string& path, Status* status = nullptr);
 
 // Creates a new empty file under a name that starts with `prefix` and is not yet present,
@@ -112,7 +155,7 @@ Status probePath(const std::string& path);
 bool isSymbolicLink(const std::string& path);
 
 // Creates the folder and every missing folder above it, each with `mode`.
-Status makeFolders(const std::string& path, mode_t mode = 0700);
+Status makeFolders(const std::string& path, FileMode mode = 0700);
 
 // Copies the regular file `from` to `to`. The copy is written to a private temporary file
 // beside `to`, given the permission bits, the attributes and the times of `from`, flushed to
@@ -148,9 +191,13 @@ class InputFile {
     void close();
 
   private:
-    int fd_ = -1;
+    NativeFile fd_ = kNoFile;
     uint64_t read_ = 0;     // bytes read
     uint64_t dropped_ = 0;  // the page cache has been dropped up to here
 };
+
+// Advice that the `size` bytes at `start`, a buffer about to be filled, be backed by huge
+// pages where the system offers them; nothing happens where it does not.
+void adviseHugePages(void* start, size_t size);
 
 }  // namespace vantory::platform

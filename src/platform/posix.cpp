@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -50,7 +51,7 @@ std::string settingsFolder() {
     return base + "/vantory";
 }
 
-Status makeFolder(const std::string& path, mode_t mode) {
+Status makeFolder(const std::string& path, FileMode mode) {
     if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
         return Status{fault};
     }
@@ -60,7 +61,7 @@ Status makeFolder(const std::string& path, mode_t mode) {
     return Status::success();
 }
 
-Status ensureFolder(const std::string& path, mode_t mode) {
+Status ensureFolder(const std::string& path, FileMode mode) {
     if (isFolder(path)) {
         return Status::success();
     }
@@ -230,7 +231,8 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
     return std::string(name.data());
 }
 
-AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)), mode_(mode) {}
+AtomicFile::AtomicFile(std::string target, FileMode mode)
+    : target_(std::move(target)), mode_(mode) {}
 
 AtomicFile::~AtomicFile() {
     discard();
@@ -344,27 +346,7 @@ void AtomicFile::discard() {
     }
 }
 
-std::optional<std::string> atomicFileTarget(std::string_view name) {
-    constexpr std::string_view kInfix = ".vantory-";
-    constexpr size_t kUnique = 6;  // the XXXXXX that mkostemp fills in
-    if (name.size() < 1 + 1 + kInfix.size() + kUnique || name[0] != '.') {
-        return std::nullopt;
-    }
-    const size_t infix = name.size() - kUnique - kInfix.size();
-    if (name.substr(infix, kInfix.size()) != kInfix) {
-        return std::nullopt;
-    }
-    for (const char c : name.substr(name.size() - kUnique)) {
-        const bool alphanumeric =
-            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alphanumeric) {
-            return std::nullopt;
-        }
-    }
-    return std::string(name.substr(1, infix - 1));
-}
-
-Status writeFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode) {
     AtomicFile file(path, mode);
     if (Status s = file.open(); !s.ok()) {
         return s;
@@ -439,7 +421,7 @@ bool isSymbolicLink(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-Status makeFolders(const std::string& path, mode_t mode) {
+Status makeFolders(const std::string& path, FileMode mode) {
     if (path.empty() || isFolder(path)) {
         return Status::success();
     }
@@ -548,6 +530,21 @@ Status copyMetadata(const std::string& from, const struct stat& st, const std::s
 }
 
 }  // namespace
+
+void adviseHugePages(void* start, size_t size) {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto from = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = (from + size) & ~(kHugePage - 1);
+    if (last > first) {
+        (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#else
+    (void)start;
+    (void)size;
+#endif
+}
 
 Status copyFile(const std::string& from, const std::string& to) {
     InputFile in;

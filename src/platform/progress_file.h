@@ -24,7 +24,7 @@ class ProgressFile {
 
   private:
     std::string path_;
-    int fd_ = -1;
+    NativeFile fd_ = kNoFile;
     size_t count_ = 0;
 };
 

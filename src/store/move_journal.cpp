@@ -213,7 +213,7 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
 }  // namespace
 
 std::string JournalPath(const ProgramState& state) {
-    return state.strSystemDir + "/regInfo.moves";
+    return state.strSystemDir + platform::kSeparator + "regInfo.moves";
 }
 
 MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,

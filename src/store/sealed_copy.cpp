@@ -345,6 +345,8 @@ Status transformFile(const std::string& source, const std::string& target, int a
             return s;
         }
     }
+    // Windows refuses to replace a file that is open, and the source may be the target.
+    in.close();
     if (attributes != platform::kNormal) {
         if (Status s = platform::setAttributes(out.temporaryPath(), attributes); !s.ok()) {
             return s;

@@ -51,7 +51,7 @@ void SetExtension(ProgramState& state, const std::string& extension) {
 }
 
 std::string SettingsPath(const ProgramState& state) {
-    return state.strSystemDir + "/" + kSettingsFileName;
+    return state.strSystemDir + platform::kSeparator + kSettingsFileName;
 }
 
 Status GetSysDir(ProgramState& state) {
@@ -62,13 +62,13 @@ Status GetSysDir(ProgramState& state) {
 Status SetStorageDir(ProgramState& state, const std::string& folder) {
     state.strStorageDir = folder;
     std::string path = folder;
-    while (path.size() > 1 && path.back() == '/') {
+    while (path.size() > 1 && platform::isSeparator(path.back())) {
         path.pop_back();
     }
     // Only a folder that is not there at all is made. Whatever else is at the path is left
     // to the writes that follow, which say what is wrong with it; nothing is written to find
     // out, so a crash here leaves nothing behind.
-    if (platform::probePath(path + "/").error != ENOENT) {
+    if (platform::probePath(path + platform::kSeparator).error != ENOENT) {
         return Status::success();
     }
     return platform::makeFolder(path, 0700);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/platform.h"
 #include "store/program_state.h"
 
 namespace vantory {
@@ -24,7 +25,7 @@ inline std::string TempName(const ProgramState& state, const std::string& origin
     const size_t n = originalPath.size();
     std::string ending = originalPath.substr(n < 3 ? 0 : n - 3);
     for (char& c : ending) {
-        if (c == '/') {
+        if (platform::isSeparator(c)) {
             c = '_';
         }
     }

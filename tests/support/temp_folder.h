@@ -2,13 +2,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace vantory::test {
 
 // A private folder for one test, removed with everything in it (read-only files too) when
 // the object goes. configHome() points XDG_CONFIG_HOME into it so the real settings are
-// never touched.
+// never touched. On Windows its paths use backslashes, and so do names joined with `/`.
 class TempFolder {
   public:
     TempFolder();
@@ -19,7 +20,7 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const;
 
     // Sets XDG_CONFIG_HOME to <folder>/config and returns <folder>/config/vantory.
     std::string useAsConfigHome() const;
@@ -30,12 +31,27 @@ class TempFolder {
 
 // Runs `work` in a child process that may write files of at most kFullDiskLimit bytes
 // (RLIMIT_FSIZE, with SIGXFSZ ignored, so that a write past it fails with EFBIG): a real full
-// disk. True when the child ran to its end and `work` returned true.
+// disk. True when the child ran to its end and `work` returned true. Windows has no such
+// limit: there `work` runs in this process while every write of the platform layer fails
+// with EFBIG.
 constexpr size_t kFullDiskLimit = 64 * 1024;
 bool onAFullDisk(const std::function<bool()>& work);
 
-// Small file helpers for tests.
+// Small file helpers for tests; paths are UTF-8 on every system.
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
+
+void setEnvironment(const std::string& name, const std::string& value);
+
+// The permission bits (07777) of `path`, nullopt when it cannot be examined. Windows has no
+// permission bits; there files are private through their folder's access list, which the
+// program leaves as it is, so EXPECT_PERMISSIONS checks nothing there.
+std::optional<unsigned> permissionBits(const std::string& path);
+#if defined(_WIN32)
+#define EXPECT_PERMISSIONS(path, bits) static_cast<void>(path)
+#else
+#define EXPECT_PERMISSIONS(path, bits) \
+    EXPECT_EQ(::vantory::test::permissionBits(path), std::optional<unsigned>(bits)) << (path)
+#endif
 
 }  // namespace vantory::test

@@ -1,0 +1,971 @@
+// The platform layer on the Win32 API. Paths arrive as UTF-8 and become UTF-16 here, and
+// only here; '/' and '\' both separate folders. Errors are translated to the errno values
+// that the rest of the program tests for.
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "platform/win32_detail.h"
+
+namespace vantory::platform {
+
+namespace detail {
+
+std::optional<std::wstring> widen(std::string_view utf8) {
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                        static_cast<int>(utf8.size()), nullptr, 0);
+    if (n <= 0) {
+        return std::nullopt;
+    }
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                          wide.data(), n);
+    return wide;
+}
+
+std::string narrow(std::wstring_view wide) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                              n, nullptr, nullptr);
+    }
+    return utf8;
+}
+
+namespace {
+
+bool separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// Paths at least this long get the \\?\ prefix, which lifts the MAX_PATH limit (folders
+// must leave room for an 8.3 name, hence 12 less).
+constexpr size_t kLongPath = MAX_PATH - 12;
+
+}  // namespace
+
+std::optional<std::wstring> nativePath(std::string_view utf8) {
+    const std::optional<std::wstring> wide = widen(utf8);
+    if (!wide) {
+        return std::nullopt;
+    }
+    // Backslashes only, and no doubled ones (but the two that open a UNC path), since
+    // callers join with '/' and storage folders end in a separator of their own.
+    std::wstring path;
+    path.reserve(wide->size());
+    for (size_t i = 0; i < wide->size(); ++i) {
+        const wchar_t c = (*wide)[i];
+        if (separator(c)) {
+            if (i > 1 && !path.empty() && path.back() == L'\\') {
+                continue;
+            }
+            path.push_back(L'\\');
+        } else {
+            path.push_back(c);
+        }
+    }
+    const bool absolute = (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') ||
+                          (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\');
+    if (path.size() >= kLongPath && absolute && path.rfind(L"\\\\?\\", 0) != 0) {
+        // The prefix turns off the system's own clean-up of the path, so it is done first.
+        const DWORD n = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        if (n > 0) {
+            std::wstring full(n, L'\0');
+            const DWORD got = ::GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+            if (got > 0 && got < n) {
+                full.resize(got);
+                path = full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2)
+                                                   : L"\\\\?\\" + full;
+            }
+        }
+    }
+    return path;
+}
+
+int errnoFor(DWORD error) {
+    switch (error) {
+        case ERROR_SUCCESS:
+            return 0;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_CURRENT_DIRECTORY:
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+        case ERROR_BUSY:
+            return EBUSY;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_PARAMETER:
+            return EINVAL;
+        case ERROR_NOT_READY:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return ENODEV;
+        default:
+            return EIO;
+    }
+}
+
+DWORD attributesOf(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str());
+}
+
+}  // namespace detail
+
+using detail::nativePath;
+
+namespace {
+
+constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+// The attributes that SetFileAttributesW accepts besides the program's three.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                  FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool isDirectory(DWORD attributes) {
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The attributes at `path`, or kNoAttributes (also for a path that is no valid UTF-8).
+DWORD attributesAt(const std::string& path) {
+    const auto wide = nativePath(path);
+    return wide ? detail::attributesOf(*wide) : kNoAttributes;
+}
+
+BOOL setRawAttributes(const std::wstring& path, DWORD attributes) {
+    attributes &=
+        kKeptAttributes | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return ::SetFileAttributesW(path.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+}
+
+// Where a path cannot be found, POSIX tells a missing folder (ENOENT) from a file on the way
+// (ENOTDIR); Windows says "path not found" for both, so the nearest existing folder above
+// decides.
+int missingError(const std::string& path) {
+    std::string above = parentFolder(path);
+    for (std::string previous = path; !above.empty() && above != previous;) {
+        const DWORD attributes = attributesAt(above);
+        if (attributes != kNoAttributes) {
+            return isDirectory(attributes) ? ENOENT : ENOTDIR;
+        }
+        previous = above;
+        above = parentFolder(above);
+    }
+    return ENOENT;
+}
+
+// The last Win32 error about `path` as a Status.
+Status lastError(const std::string& path) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        return Status{missingError(path)};
+    }
+    return Status{detail::errnoFor(error)};
+}
+
+Status notUtf8() {
+    return Status{EILSEQ};
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) {
+        return name;
+    }
+    return isSeparator(folder.back()) ? folder + name : folder + "\\" + name;
+}
+
+// Six letters and digits for a name that is not there yet. The names need not be secret:
+// the file is created exclusively (CREATE_NEW), so a name planted by someone else only costs
+// another try.
+std::string uniqueSuffix() {
+    static std::atomic<uint64_t> counter{0};
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    uint64_t x = static_cast<uint64_t>(now.QuadPart) ^
+                 (static_cast<uint64_t>(::GetCurrentProcessId()) << 32) ^
+                 (counter.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15ull);
+    // splitmix64, so that neighbouring inputs give unrelated names
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    static constexpr char kAlphabet[] =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) {
+        suffix.push_back(kAlphabet[x % 62]);
+        x /= 62;
+    }
+    return suffix;
+}
+
+// Creates a new file `prefix` + six letters and digits, exclusively, open for writing, and
+// returns its handle (kNoFile on failure, with `status` set) and its name.
+constexpr int kUniqueTries = 100;
+
+HANDLE createUnique(const std::string& prefix, std::string& name, Status& status) {
+    for (int attempt = 0; attempt < kUniqueTries; ++attempt) {
+        name = prefix + uniqueSuffix();
+        const auto wide = nativePath(name);
+        if (!wide) {
+            status = notUtf8();
+            return nullptr;
+        }
+        const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            status = Status::success();
+            return h;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            status = lastError(name);
+            return nullptr;
+        }
+    }
+    status = Status{EEXIST};
+    return nullptr;
+}
+
+Status writeAll(HANDLE h, const char* data, size_t size) {
+    constexpr size_t kMostAtOnce = size_t{1} << 30;
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size < kMostAtOnce ? size : kMostAtOnce);
+        DWORD written = 0;
+        if (!::WriteFile(h, data, chunk, &written, nullptr)) {
+            return Status{detail::errnoFor(::GetLastError())};
+        }
+        data += written;
+        size -= written;
+    }
+    return Status::success();
+}
+
+// MoveFileEx that also replaces a read-only destination, as rename(2) does: its read-only
+// attribute is cleared for the move and put back when the move fails after all.
+BOOL moveReplacing(const std::wstring& from, const std::wstring& to) {
+    if (::MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags)) {
+        return TRUE;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = detail::attributesOf(to);
+        if (attributes != kNoAttributes && !isDirectory(attributes) &&
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            setRawAttributes(to, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            if (::MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags)) {
+                return TRUE;
+            }
+            error = ::GetLastError();
+            (void)setRawAttributes(to, attributes);
+        }
+    }
+    ::SetLastError(error);
+    return FALSE;
+}
+
+// DeleteFile that also deletes a read-only file, as unlink(2) does.
+BOOL deleteAnyFile(const std::wstring& path) {
+    if (::DeleteFileW(path.c_str())) {
+        return TRUE;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = detail::attributesOf(path);
+        if (attributes != kNoAttributes && !isDirectory(attributes) &&
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            setRawAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            if (::DeleteFileW(path.c_str())) {
+                return TRUE;
+            }
+            error = ::GetLastError();
+            (void)setRawAttributes(path, attributes);
+        }
+    }
+    ::SetLastError(error);
+    return FALSE;
+}
+
+std::optional<std::string> environment(const wchar_t* name) {
+    const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    std::wstring value(n, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(name, value.data(), n);
+    if (got == 0 || got >= n) {
+        return std::nullopt;
+    }
+    value.resize(got);
+    return detail::narrow(value);
+}
+
+bool isAbsolute(const std::string& path) {
+    const bool drive = path.size() >= 3 && path[1] == ':' && isSeparator(path[2]);
+    const bool unc = path.size() >= 3 && isSeparator(path[0]) && isSeparator(path[1]);
+    return drive || unc;
+}
+
+// Where a folder (or a drive or share) begins: "C:\", "\\server\share\", "\"; 0 for none.
+size_t rootLength(const std::string& path) {
+    if (path.size() >= 3 && path[1] == ':' && isSeparator(path[2])) {
+        return 3;
+    }
+    if (!path.empty() && isSeparator(path[0])) {
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string Status::message() const {
+    return error == 0 ? std::string() : std::strerror(error);
+}
+
+Status Status::fromErrno() {
+    return Status{errno == 0 ? EIO : errno};
+}
+
+std::string settingsFolder() {
+    std::string base;
+    if (const auto config = environment(L"XDG_CONFIG_HOME"); config && isAbsolute(*config)) {
+        base = *config;
+    } else {
+        PWSTR known = nullptr;
+        if (SUCCEEDED(
+                ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &known))) {
+            base = detail::narrow(known);
+        }
+        ::CoTaskMemFree(known);
+        if (base.empty()) {
+            base = environment(L"APPDATA").value_or(std::string());
+        }
+    }
+    for (char& c : base) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    while (base.size() > rootLength(base) && isSeparator(base.back())) {
+        base.pop_back();
+    }
+    return joinPath(base, "vantory");
+}
+
+Status makeFolder(const std::string& path, FileMode) {
+    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
+        return Status{fault};
+    }
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return notUtf8();
+    }
+    if (!::CreateDirectoryW(wide->c_str(), nullptr)) {
+        return lastError(path);
+    }
+    return Status::success();
+}
+
+Status ensureFolder(const std::string& path, FileMode mode) {
+    if (isFolder(path)) {
+        return Status::success();
+    }
+    const std::string parent = parentFolder(path);
+    if (!parent.empty() && parent != path && !isFolder(parent)) {
+        if (Status s = ensureFolder(parent, 0755); !s.ok()) {
+            return s;
+        }
+    }
+    Status s = makeFolder(path, mode);
+    return s.error == EEXIST && isFolder(path) ? Status::success() : s;
+}
+
+bool isRegularFile(const std::string& path) {
+    const DWORD attributes = attributesAt(path);
+    return attributes != kNoAttributes &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool isFolder(const std::string& path) {
+    return isDirectory(attributesAt(path));
+}
+
+bool pathExists(const std::string& path) {
+    return attributesAt(path) != kNoAttributes;
+}
+
+std::optional<uint64_t> fileSize(const std::string& path) {
+    const auto wide = nativePath(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!wide || !::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<int> getAttributes(const std::string& path) {
+    const DWORD attributes = attributesAt(path);
+    if (attributes == kNoAttributes) {
+        return std::nullopt;
+    }
+    return static_cast<int>(attributes & kStoredAttributes);
+}
+
+Status setAttributes(const std::string& path, int attributes) {
+    if (const int fault = injectedFault(Operation::kAttributes, path)) {
+        return Status{fault};
+    }
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return notUtf8();
+    }
+    const DWORD now = detail::attributesOf(*wide);
+    if (now == kNoAttributes) {
+        return lastError(path);
+    }
+    const DWORD wanted =
+        (now & kKeptAttributes) | static_cast<DWORD>(attributes & kStoredAttributes);
+    if (!setRawAttributes(*wide, wanted)) {
+        return lastError(path);
+    }
+    return Status::success();
+}
+
+bool fileExists(const std::string& path) {
+    const DWORD attributes = attributesAt(path);
+    return attributes != kNoAttributes &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_HIDDEN |
+                          FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+Status removeFile(const std::string& path) {
+    if (const int fault = injectedFault(Operation::kRemove, path)) {
+        return Status{fault};
+    }
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return notUtf8();
+    }
+    if (!deleteAnyFile(*wide)) {
+        Status failed = lastError(path);
+        if (failed.error == EACCES && isDirectory(detail::attributesOf(*wide))) {
+            return Status{EISDIR};
+        }
+        return failed;
+    }
+    return Status::success();
+}
+
+Status renamePath(const std::string& from, const std::string& to) {
+    if (const int fault = injectedFault(Operation::kRename, from, to)) {
+        return Status{fault};
+    }
+    const auto wideFrom = nativePath(from);
+    const auto wideTo = nativePath(to);
+    if (!wideFrom || !wideTo) {
+        return notUtf8();
+    }
+    if (*wideFrom == *wideTo) {
+        // rename(2) onto itself does nothing when the file is there.
+        return detail::attributesOf(*wideFrom) != kNoAttributes ? Status::success()
+                                                                : lastError(from);
+    }
+    if (!moveReplacing(*wideFrom, *wideTo)) {
+        const Status failed = lastError(from);
+        if (failed.error == EACCES && isDirectory(detail::attributesOf(*wideTo)) &&
+            !isDirectory(detail::attributesOf(*wideFrom))) {
+            return Status{EISDIR};
+        }
+        return failed;
+    }
+    return Status::success();
+}
+
+void syncFolder(const std::string&) {
+    // MoveFileEx with MOVEFILE_WRITE_THROUGH returns once the rename is on disk, and NTFS
+    // journals the creation of files and folders; Windows offers no flush of a folder.
+}
+
+std::string parentFolder(const std::string& path) {
+    const auto last = path.find_last_of("/\\");
+    if (last == std::string::npos) {
+        return std::string();
+    }
+    const size_t root = rootLength(path);
+    return path.substr(0, last < root ? root : last);
+}
+
+std::string baseName(const std::string& path) {
+    const auto last = path.find_last_of("/\\");
+    return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status) {
+    Status result;
+    std::optional<std::string> created;
+    if (const int fault = injectedFault(Operation::kCreate, prefix)) {
+        result = Status{fault};
+    } else {
+        std::string name;
+        const HANDLE h = createUnique(prefix, name, result);
+        if (h != nullptr) {
+            ::CloseHandle(h);
+            created = name;
+        }
+    }
+    if (status != nullptr) {
+        *status = result;
+    }
+    return created;
+}
+
+AtomicFile::AtomicFile(std::string target, FileMode mode)
+    : target_(std::move(target)), mode_(mode) {}
+
+AtomicFile::~AtomicFile() {
+    discard();
+}
+
+namespace {
+constexpr size_t kTemporaryNameRoom = 200;  // of 255: "." and ".vantory-XXXXXX"
+}
+
+Status AtomicFile::open() {
+    const std::string folder = parentFolder(target_);
+    // The target's own name, shortened so that the temporary name stays within 255.
+    const std::string prefix =
+        joinPath(folder, "." + baseName(target_).substr(0, kTemporaryNameRoom) + ".vantory-");
+    if (const int fault = injectedFault(Operation::kCreate, target_)) {
+        return Status{fault};
+    }
+    Status status;
+    std::string name;
+    const HANDLE h = createUnique(prefix, name, status);
+    if (h == nullptr) {
+        return status;
+    }
+    fd_ = h;
+    temporaryPath_ = name;
+    return Status::success();
+}
+
+Status AtomicFile::write(const void* data, size_t size) {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ == kNoFile) {
+        return failure_ = Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kWrite, temporaryPath_)) {
+        return failure_ = Status{fault};
+    }
+    if (Status s = writeAll(fd_, static_cast<const char*>(data), size); !s.ok()) {
+        return failure_ = s;
+    }
+    written_ += size;
+    return Status::success();
+}
+
+Status AtomicFile::commit() {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ == kNoFile) {
+        return Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kFlush, temporaryPath_)) {
+        return failure_ = Status{fault};
+    }
+    if (!::FlushFileBuffers(fd_)) {
+        return failure_ = Status{detail::errnoFor(::GetLastError())};
+    }
+    const BOOL closed = ::CloseHandle(fd_);
+    fd_ = kNoFile;
+    if (!closed) {
+        return failure_ = Status{detail::errnoFor(::GetLastError())};
+    }
+    if (Status s = renamePath(temporaryPath_, target_); !s.ok()) {
+        return failure_ = s;
+    }
+    temporaryPath_.clear();
+    syncFolder(parentFolder(target_));
+    return Status::success();
+}
+
+void AtomicFile::writeBehind() {
+    // Windows' cache manager writes behind on its own; there is no call to hurry it along
+    // without waiting, and FlushFileBuffers in commit() does the waiting.
+}
+
+void AtomicFile::discard() {
+    if (fd_ != kNoFile) {
+        ::CloseHandle(fd_);
+        fd_ = kNoFile;
+    }
+    if (!temporaryPath_.empty() && injectedFault(Operation::kRemove, temporaryPath_) == 0) {
+        if (const auto wide = nativePath(temporaryPath_)) {
+            ::DeleteFileW(wide->c_str());
+        }
+        temporaryPath_.clear();
+    }
+}
+
+Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode) {
+    AtomicFile file(path, mode);
+    if (Status s = file.open(); !s.ok()) {
+        return s;
+    }
+    if (Status s = file.write(content); !s.ok()) {
+        return s;
+    }
+    return file.commit();
+}
+
+std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
+    InputFile in;
+    Status result = in.open(path);
+    std::string content;
+    if (result.ok()) {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            size_t got = 0;
+            result = in.read(buffer.data(), buffer.size(), got);
+            if (!result.ok() || got == 0) {
+                break;
+            }
+            content.append(buffer.data(), got);
+        }
+    }
+    if (status != nullptr) {
+        *status = result;
+    }
+    if (!result.ok()) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+LockResult lockInstance(const std::string& folder) {
+    const auto wide = nativePath(joinPath(folder, "vantory.lock"));
+    if (!wide) {
+        return LockResult::kFailed;
+    }
+    // Deliberately never closed: the lock lasts as long as the process. Locks belong to a
+    // handle, so a second handle, in this process or another, is refused.
+    const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return LockResult::kFailed;
+    }
+    OVERLAPPED at{};
+    if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        const bool held = ::GetLastError() == ERROR_LOCK_VIOLATION;
+        ::CloseHandle(h);
+        return held ? LockResult::kHeldElsewhere : LockResult::kFailed;
+    }
+    return LockResult::kAcquired;
+}
+
+Status probePath(const std::string& path) {
+    // A closing separator asks for a folder, as it does of lstat.
+    size_t end = path.size();
+    while (end > rootLength(path) && isSeparator(path[end - 1])) {
+        --end;
+    }
+    const bool folderWanted = end < path.size();
+    const std::string bare = path.substr(0, end);
+    const auto wide = nativePath(bare);
+    if (!wide) {
+        return notUtf8();
+    }
+    const DWORD attributes = detail::attributesOf(*wide);
+    if (attributes != kNoAttributes) {
+        return folderWanted && !isDirectory(attributes) ? Status{ENOTDIR} : Status::success();
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_INVALID_NAME) {
+        return Status{ENOENT};  // no file can have such a name, so none is there
+    }
+    ::SetLastError(error);
+    return lastError(bare);
+}
+
+bool isSymbolicLink(const std::string& path) {
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return false;
+    }
+    WIN32_FIND_DATAW found{};
+    const DWORD attributes = detail::attributesOf(*wide);
+    if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return false;
+    }
+    const HANDLE h = ::FindFirstFileW(wide->c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::FindClose(h);
+    return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+           found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+Status makeFolders(const std::string& path, FileMode mode) {
+    if (path.empty() || isFolder(path)) {
+        return Status::success();
+    }
+    const std::string parent = parentFolder(path);
+    if (!parent.empty() && parent != path) {
+        if (Status s = makeFolders(parent, mode); !s.ok()) {
+            return s;
+        }
+    }
+    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
+        return Status{fault};
+    }
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return notUtf8();
+    }
+    if (!::CreateDirectoryW(wide->c_str(), nullptr)) {
+        const Status failed = lastError(path);
+        if (failed.error != EEXIST) {
+            return failed;
+        }
+        // Something else arrived first: fine when it is a folder.
+        return isFolder(path) ? Status::success() : Status{ENOTDIR};
+    }
+    return Status::success();
+}
+
+Status InputFile::open(const std::string& path) {
+    close();
+    if (const int fault = injectedFault(Operation::kRead, path)) {
+        return Status{fault};
+    }
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return notUtf8();
+    }
+    const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const Status failed = lastError(path);
+        return failed.error == EACCES && isDirectory(detail::attributesOf(*wide)) ? Status{EISDIR}
+                                                                                  : failed;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return Status{EINVAL};
+    }
+    fd_ = h;
+    return Status::success();
+}
+
+Status InputFile::read(void* buffer, size_t size, size_t& got) {
+    got = 0;
+    if (fd_ == kNoFile) {
+        return Status{EBADF};
+    }
+    char* p = static_cast<char*>(buffer);
+    constexpr size_t kMostAtOnce = size_t{1} << 30;
+    while (got < size) {
+        const size_t left = size - got;
+        DWORD n = 0;
+        if (!::ReadFile(fd_, p + got, static_cast<DWORD>(left < kMostAtOnce ? left : kMostAtOnce),
+                        &n, nullptr)) {
+            return Status{detail::errnoFor(::GetLastError())};
+        }
+        if (n == 0) {
+            break;
+        }
+        got += n;
+        read_ += n;
+    }
+    return Status::success();
+}
+
+void InputFile::dropRead() {
+    // The file is opened for a sequential scan, which lets the cache manager drop what has
+    // been read without being asked.
+    dropped_ = read_;
+}
+
+void InputFile::close() {
+    if (fd_ != kNoFile) {
+        ::CloseHandle(fd_);
+        fd_ = kNoFile;
+    }
+    read_ = 0;
+    dropped_ = 0;
+}
+
+void adviseHugePages(void*, size_t) {
+    // Large pages on Windows need a privilege that an ordinary user does not hold.
+}
+
+namespace {
+
+// Gives the temporary file of `out` the times and attributes that `from` has (`info`). The
+// times are set through the handle that wrote the file, so closing it keeps them; the
+// attributes come last, as they may make the file read-only.
+Status copyMetadata(const WIN32_FILE_ATTRIBUTE_DATA& info, const AtomicFile& out) {
+    if (const int fault = injectedFault(Operation::kAttributes, out.temporaryPath())) {
+        return Status{fault};
+    }
+    if (!::SetFileTime(out.native(), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime)) {
+        return Status{detail::errnoFor(::GetLastError())};
+    }
+    const auto wide = nativePath(out.temporaryPath());
+    if (!wide) {
+        return notUtf8();
+    }
+    if (!setRawAttributes(*wide, info.dwFileAttributes)) {
+        return lastError(out.temporaryPath());
+    }
+    return Status::success();
+}
+
+}  // namespace
+
+Status copyFile(const std::string& from, const std::string& to) {
+    InputFile in;
+    if (Status s = in.open(from); !s.ok()) {
+        return s;
+    }
+    const auto wideFrom = nativePath(from);
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!wideFrom || !::GetFileAttributesExW(wideFrom->c_str(), GetFileExInfoStandard, &info)) {
+        return wideFrom ? lastError(from) : notUtf8();
+    }
+    if (Status s = makeFolders(parentFolder(to)); !s.ok()) {
+        return s;
+    }
+    AtomicFile out(to);
+    if (Status s = out.open(); !s.ok()) {
+        return s;
+    }
+    constexpr size_t kPiece = size_t{1} << 20;
+    std::vector<char> buffer(kPiece);
+    for (;;) {
+        size_t got = 0;
+        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
+            return s;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (Status s = out.write(buffer.data(), got); !s.ok()) {
+            return s;
+        }
+    }
+    in.close();  // `from` may be `to`, and Windows refuses to replace an open file
+    if (Status s = copyMetadata(info, out); !s.ok()) {
+        return s;
+    }
+    return out.commit();
+}
+
+Status movePath(const std::string& from, const std::string& to) {
+    const auto wideFrom = nativePath(from);
+    const auto wideTo = nativePath(to);
+    if (!wideFrom || !wideTo) {
+        return notUtf8();
+    }
+    const DWORD attributes = detail::attributesOf(*wideFrom);
+    if (attributes == kNoAttributes) {
+        return lastError(from);
+    }
+    const std::string toFolder = parentFolder(to);
+    if (Status s = makeFolders(toFolder); !s.ok()) {
+        return s;
+    }
+    if (const int fault = injectedFault(Operation::kRename, from, to)) {
+        return Status{fault};
+    }
+    if (*wideFrom == *wideTo) {
+        return Status::success();
+    }
+    if (moveReplacing(*wideFrom, *wideTo)) {
+        return Status::success();
+    }
+    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) {
+        return lastError(from);
+    }
+    if (isDirectory(attributes)) {
+        return Status{EXDEV};
+    }
+    // Find out before copying whether the source may be removed afterwards, so that the
+    // usual refusal leaves the destination alone.
+    const HANDLE probe = ::CreateFileW(wideFrom->c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return lastError(from);
+    }
+    ::CloseHandle(probe);
+    const bool replacing = pathExists(to);
+    if (Status s = copyFile(from, to); !s.ok()) {
+        return s;
+    }
+    Status removed = Status{injectedFault(Operation::kRemove, from)};
+    if (removed.ok() && !deleteAnyFile(*wideFrom)) {
+        removed = lastError(from);
+    }
+    if (!removed.ok() && pathExists(from)) {
+        // Not moved after all: a copy that replaced nothing goes again, so that no second
+        // copy of the file is left where nobody looks for it.
+        if (!replacing) {
+            (void)removeFile(to);
+        }
+        return removed;
+    }
+    return Status::success();
+}
+
+}  // namespace vantory::platform

@@ -1,0 +1,44 @@
+# The tests of the core in the cross build for Windows (the "windows" preset). GoogleTest is
+# built here from Debian's sources (package googletest) with the cross compiler, and ctest
+# runs every test under wine (CMAKE_CROSSCOMPILING_EMULATOR, set by cmake/mingw-w64.cmake).
+set(VANTORY_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+if(NOT EXISTS ${VANTORY_GTEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "No GoogleTest sources at ${VANTORY_GTEST_SOURCE}: install the googletest package")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+# Vantory's warning flags (and -Werror) are for Vantory's own code.
+get_directory_property(vantory_options COMPILE_OPTIONS)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+add_subdirectory(${VANTORY_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${vantory_options}")
+include(GoogleTest)
+
+add_library(vantory_test_support STATIC support/temp_folder.cpp support/test_store.cpp)
+target_include_directories(vantory_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(vantory_test_support PUBLIC vantory_core GTest::gtest GTest::gmock)
+
+# Not built for Windows yet, and why:
+#   storage_settings_test: the storage folder is entered and checked as a '/' path (the
+#     prompt, "starts with '/'", "ends in '/'"); the Windows form of that command, with drive
+#     letters and '\', is not written yet.
+#   hide_crash_test, change_password_test, crash_test, fault_test (+ command_scenarios):
+#     their commands run in child processes made with fork(); they wait for the port to
+#     running this binary itself as the child (CreateProcess with a test filter).
+#   file_services_test: symbolic links, permission bits, utimensat, a second file system at
+#     /dev/shm and a fork() that gives up root; its Windows forms (a file held open by
+#     another handle, read-only attributes) are in win32_platform_test.
+#   the GUI tests: they need Qt, which this cross build does not have.
+add_executable(vantory_core_tests
+  runtime_random_test.cpp
+  cipher_test.cpp
+  platform_test.cpp
+  win32_platform_test.cpp
+  known_bytes_test.cpp
+  settings_file_test.cpp
+  startup_test.cpp
+  move_journal_test.cpp
+  sealed_copy_test.cpp
+)
+target_link_libraries(vantory_core_tests PRIVATE vantory_test_support GTest::gtest_main)
+gtest_discover_tests(vantory_core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
