@@ -1,6 +1,7 @@
+#include "access/command_line.h"
+
 #include <gtest/gtest.h>
 
-#include "access/command_line.h"
 #include "platform/platform.h"
 #include "support/temp_folder.h"
 
@@ -9,14 +10,14 @@ namespace {
 
 using Action = CommandLine::Action;
 
-TEST(CommandLineTest, readsOptionsAndFiles) {
+TEST(CommandLineTest, readsOptionsAndMakesFilesAbsolute) {
     test::TempFolder dir;
     test::writeFile(dir / "a.txt", "a");
     test::writeFile(dir / "-dash", "d");
     ASSERT_TRUE(platform::makeFolder(dir / "sub").ok());
-    test::writeFile(dir / "sub/b.txt", "b");
+    test::writeFile(dir / "sub/b \xe9.txt", "b");
     const std::string a = dir / "a.txt";
-    const std::string b = dir / "sub/b.txt";
+    const std::string b = dir / "sub/b \xe9.txt";
     struct Case {
         std::vector<std::string> arguments;
         Action action;
@@ -25,44 +26,28 @@ TEST(CommandLineTest, readsOptionsAndFiles) {
     };
     const Case cases[] = {
         {{}, Action::kStart, {}, ""},
-        {{a}, Action::kStart, {a}, ""},
-        {{"--hide", a, "sub/b.txt"}, Action::kStart, {a, b}, ""},
-        {{"./sub//./b.txt", "--hide", "a.txt"}, Action::kStart, {b, a}, ""},
-        {{"--", "-dash"}, Action::kStart, {dir / "-dash"}, ""},
-        {{"--help", "--bogus"}, Action::kInvalid, {}, "unknown option '--bogus'"},
+        {{"./sub//./b \xe9.txt", "--hide", a}, Action::kStart, {b, a}, ""},
+        {{"--", "-dash", "sub/../a.txt"},
+         Action::kStart,
+         {dir / "-dash", dir / "sub/../a.txt"},
+         ""},
         {{a, "-h"}, Action::kHelp, {}, ""},
-        {{"--version", "--help"}, Action::kHelp, {}, ""},
         {{"-v"}, Action::kVersion, {}, ""},
-        {{"-dash"}, Action::kInvalid, {}, "unknown option '-dash'"},
+        {{"--help", "-dash"}, Action::kInvalid, {}, "unknown option '-dash'"},
         {{"--hide"}, Action::kInvalid, {}, "--hide needs at least one FILE"},
         {{a, "missing.txt"}, Action::kInvalid, {}, "missing.txt: no such file"},
         {{"sub"}, Action::kInvalid, {}, "sub: is a folder"},
-        {{""}, Action::kInvalid, {}, "empty FILE"},
     };
     for (const Case& c : cases) {
-        std::string shown;
-        for (const std::string& argument : c.arguments) {
-            shown += " [" + argument + "]";
-        }
-        SCOPED_TRACE(shown);
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
         const CommandLine line = ParseCommandLine(c.arguments, dir.path());
         EXPECT_EQ(line.action, c.action);
         EXPECT_EQ(line.files, c.files);
         EXPECT_NE(line.error.find(c.error), std::string::npos) << line.error;
         EXPECT_EQ(line.error.empty(), c.error.empty()) << line.error;
     }
-    // Without a working folder a relative name leads nowhere; an absolute one still works.
+    // Without a working folder a relative name leads nowhere.
     EXPECT_EQ(ParseCommandLine({"a.txt"}, "").action, Action::kInvalid);
-    EXPECT_EQ(ParseCommandLine({a}, "").files, std::vector<std::string>{a});
-}
-
-TEST(CommandLineTest, absolutePathsKeepTheirBytesAndTheirDotDots) {
-    EXPECT_EQ(AbsolutePath("x", "/home/u"), "/home/u/x");
-    EXPECT_EQ(AbsolutePath("./a//b/./c", "/home/u/"), "/home/u/a/b/c");
-    EXPECT_EQ(AbsolutePath("../x", "/home/u"), "/home/u/../x");
-    EXPECT_EQ(AbsolutePath("/etc/./x", "/home/u"), "/etc/x");
-    EXPECT_EQ(AbsolutePath("\xe9t\xe9 \n.txt", "/d"), "/d/\xe9t\xe9 \n.txt");
-    EXPECT_EQ(AbsolutePath(".", "/"), "/");
 }
 
 }  // namespace
