@@ -66,7 +66,9 @@ windows-test: windows-deps
 check: test windows-test
 
 # `make e2e` drives the real program on a virtual X display (xvfb-run, openbox, xdotool):
-# it hides two files through the file dialog, restores one and checks the disk. `make test`
+# it hides files from its command line, through the file dialog and from a second start,
+# restores one found with the filter, lets the window lock when left alone, and checks the
+# disk. `make test`
 # runs it too, and skips it where xvfb-run, xdotool or openbox is missing.
 e2e: build
 	tests/e2e/run_e2e.sh build/default

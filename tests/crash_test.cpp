@@ -194,6 +194,7 @@ TEST(StrayTemporariesTest, onlyUnfinishedFilesOfVantorysOwnAreDeletedAtStart) {
         store + ".101.txt.vantory-rekey-AAAAAA.vantory-BBBBBB",  // a change of password
         settings + ".regInfo.lst.vantory-q1w2e3",                // the settings file
         settings + ".regInfo.moves.vantory-r4t5y6",
+        settings + ".vantory.conf.vantory-u7i8o9",  // the window's own settings
     };
     const std::vector<std::string> kept = {
         docs + ".letter.odt.vantory-a1B2c3",  // not an entry's name

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
@@ -27,9 +28,9 @@ namespace vantory {
 namespace {
 
 // The controls the busy state turns off, apart from the run button and the tab strip.
-const char* const kCommandControls[] = {"lstFileList", "cmdAddFile",    "cmdRestoreFile",
-                                        "cmdRestore",  "cmdChangePass", "cmdSetStorDir",
-                                        "cmdSetExten", "chkSlowRun"};
+const char* const kCommandControls[] = {"txtFilter",      "lstFileList", "cmdAddFile",
+                                        "cmdRestoreFile", "cmdRestore",  "cmdChangePass",
+                                        "cmdSetStorDir",  "cmdSetExten", "chkSlowRun"};
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -246,7 +247,12 @@ TEST_F(MainWindowTest, emptyCatalogueLoadsAnEmptyListWithTheSettingsShown) {
 TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingNothing) {
     window = std::make_unique<MainWindow>(state, ui);  // no settings file written
     window->show();
+    const std::string handed = dir / "handed over";
+    test::writeFile(handed, "mine");
+    window->hideHandedOver({handed});
     EXPECT_FALSE(window->load());
+    flushEvents();
+    EXPECT_EQ(test::readFile(handed), "mine");
     EXPECT_FALSE(window->isVisible());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(SettingsPath(state)), std::string::npos);
@@ -445,6 +451,9 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     EXPECT_EQ(window->size(), QSize(MainWindow::kOpeningWidth, MainWindow::kOpeningHeight));
     QListWidget* list = window->fileList();
     QTabWidget* strip = window->tabControl();
+    QWidget* filter = window->filterBox();
+    const int f = filter->height();  // the filter box above the list takes from its height
+    ASSERT_GT(f, 0);
     auto settled = [&](QSize size) {
         return QTest::qWaitFor([&] { return window->size() == size; }, 2000);
     };
@@ -452,13 +461,15 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     window->resize(800, 500);
     ASSERT_TRUE(settled({800, 500}));
     EXPECT_EQ(strip->geometry(), QRect(800 - 289 - 10, 0, 289, 500));
-    EXPECT_EQ(list->geometry(), QRect(0, 0, 800 - 289 - 10, 500));
+    EXPECT_EQ(filter->geometry(), QRect(0, 0, 800 - 289 - 10, f));
+    EXPECT_EQ(list->geometry(), QRect(0, f, 800 - 289 - 10, 500 - f));
 
     // Too low: back to the lowest height, list and strip following.
     window->resize(700, 120);
     ASSERT_TRUE(settled({700, h}));
     EXPECT_EQ(strip->geometry(), QRect(700 - 299, 0, 289, h));
-    EXPECT_EQ(list->geometry(), QRect(0, 0, 700 - 299, h));
+    EXPECT_EQ(list->geometry(), QRect(0, f, 700 - 299, h - f));
+    EXPECT_EQ(filter->width(), 700 - 299);
 
     // Narrower than the strip less its margin: back to the opening width.
     window->resize(200, 400);
@@ -472,7 +483,8 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     ASSERT_TRUE(settled({290, 400}));
     EXPECT_EQ(strip->x(), 290 - 299);
     EXPECT_EQ(list->width(), MainWindow::kOpeningWidth - 299);
-    EXPECT_EQ(list->height(), 400);
+    EXPECT_EQ(filter->width(), MainWindow::kOpeningWidth - 299);
+    EXPECT_EQ(list->height(), 400 - f);
 }
 
 TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {

@@ -37,9 +37,9 @@ png_size() {
     od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", (($1*256+$2)*256+$3)*256+$4, (($5*256+$6)*256+$7)*256+$8 }'
 }
 
-# The value of KEY in the desktop entry.
+# The value of KEY in the desktop entry's main group (actions have groups of their own).
 desktop_value() {
-    sed -n "s/^$1=//p" "$desktop"
+    sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop"
 }
 
 check_tree() {
@@ -64,6 +64,10 @@ check_tree() {
 
     exec_cmd=$(desktop_value Exec)
     [ -x "$root/bin/${exec_cmd%% *}" ] || fail "desktop entry starts '$exec_cmd', not the installed program"
+    # File managers hand the files to it, and offer "Hide with Vantory" for them.
+    [ "${exec_cmd#* }" = %F ] || fail "desktop entry's Exec '$exec_cmd' does not take files (%F)"
+    sed -n '/^\[Desktop Action hide\]/,/^\[/p' "$desktop" | grep -qx 'Exec=vantory --hide %F' ||
+        fail "desktop entry has no action running 'vantory --hide %F'"
     grep -q "<launchable type=\"desktop-id\">vantory.desktop</launchable>" "$metainfo" ||
         fail "metadata does not launch vantory.desktop"
     grep -q "<binary>${exec_cmd%% *}</binary>" "$metainfo" ||

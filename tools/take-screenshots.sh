@@ -2,6 +2,7 @@
 # Takes the screenshots in docs/screenshots/ from the real program on a virtual display:
 #
 #   main-window-files.png     the main window on its first tab, with a few hidden files
+#   main-window-filter.png    the list narrowed by the filter box above it
 #   main-window-settings.png  the main window on its second tab
 #   busy-window.png           the busy window over the main window during a long operation
 #
@@ -49,7 +50,7 @@ export XDG_CONFIG_HOME=$work/config
 # shellcheck disable=SC2046
 c++ -std=c++20 -fPIC -O1 -I"$root/src" "$root/tools/screenshot_helper.cpp" \
     "$build/src/libvantory_gui.a" "$build/src/libvantory_core.a" \
-    $(pkg-config --cflags --libs Qt6Widgets) -o "$work/screenshot_helper"
+    $(pkg-config --cflags --libs Qt6Widgets Qt6Network) -o "$work/screenshot_helper"
 "$work/screenshot_helper" prepare
 
 mkdir -p "$out"
@@ -60,6 +61,18 @@ set -euo pipefail
 program=$1 helper=$2 out=$3
 work_png=$(mktemp --suffix=.png)
 trap 'rm -f "$work_png"' EXIT
+# The first visible window whose name matches, once there is one. xdotool's own --sync dies
+# of an X error when a window vanishes while it walks the window tree; this tries again.
+find_window() { # name pattern
+    local id
+    for _ in $(seq 1 200); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    echo "no window named $1" >&2
+    return 1
+}
 shot() { # window id, file
     sleep 1.5
     import -frame -window "$1" "$out/$2"
@@ -70,15 +83,21 @@ openbox &
 sleep 1
 "$program" &
 pid=$!
-login=$(xdotool search --sync --onlyvisible --name '^Login$' | head -n1)
+login=$(find_window '^Login$')
 xdotool windowfocus --sync "$login"
 xdotool type --delay 40 kumquat
 xdotool key Return
-main=$(xdotool search --sync --onlyvisible --name '^Corvantis Vantory' | head -n1)
+main=$(find_window '^Corvantis Vantory')
 xdotool windowfocus --sync "$main"
-# Select the first file: click into the list's first row.
-xdotool mousemove --window "$main" 60 8 click 1
+# Select the first file: click into the list's first row, below the filter box.
+xdotool mousemove --window "$main" 60 30 click 1
 shot "$main" main-window-files.png
+xdotool key ctrl+f
+xdotool type --delay 40 holiday
+xdotool mousemove --window "$main" 60 30 click 1
+shot "$main" main-window-filter.png
+# The filter emptied again (Ctrl+F selects its text) for the settings.
+xdotool key ctrl+f BackSpace
 xdotool key alt+a
 shot "$main" main-window-settings.png
 kill "$pid"
@@ -86,8 +105,8 @@ wait "$pid" 2>/dev/null || true
 
 "$helper" busy &
 pid=$!
-main=$(xdotool search --sync --onlyvisible --name '^Corvantis Vantory' | head -n1)
-busy=$(xdotool search --sync --onlyvisible --name '^Program is busy' | head -n1)
+main=$(find_window '^Corvantis Vantory')
+busy=$(find_window '^Program is busy')
 # Let the window sit where it would: over the middle of the main window.
 xdotool windowmove "$main" 40 40
 xdotool windowmove "$busy" 240 200

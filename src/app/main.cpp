@@ -1,15 +1,62 @@
 #include <QApplication>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
 
+#include "access/command_line.h"
 #include "access/login_window.h"
 #include "main/main_window.h"
 #include "ui/qt_ui_services.h"
 
+namespace {
+
+constexpr const char* kHandOverTitle = "Hide with Vantory";
+
+// The command line is read before Qt starts: --help and --version need no display, and a
+// bad command line ends before anything is touched.
+int runCommandLine(const vantory::CommandLine& line) {
+    using Action = vantory::CommandLine::Action;
+    switch (line.action) {
+        case Action::kHelp:
+            std::fputs(vantory::UsageText().c_str(), stdout);
+            return 0;
+        case Action::kVersion:
+            std::printf("Vantory %s\n", VANTORY_VERSION);
+            return 0;
+        case Action::kInvalid:
+            std::fprintf(stderr, "vantory: %s\nTry 'vantory --help' for more information.\n",
+                         line.error.c_str());
+            return vantory::kBadArgumentsExit;
+        case Action::kStart:
+            break;
+    }
+    return -1;
+}
+
+std::string workingFolder() {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    return error ? std::string() : folder.string();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    const vantory::CommandLine line =
+        vantory::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), workingFolder());
+    if (const int ended = runCommandLine(line); ended >= 0) {
+        return ended;
+    }
+
+    // Qt sees none of the arguments, so that no FILE is taken for one of its options.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantory"));
     // No display name: Qt would append it to every window's caption.
-    QApplication::setApplicationVersion(QStringLiteral("1.0.128"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTORY_VERSION));
     // Lets the desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantory"));
 
@@ -19,15 +66,53 @@ int main(int argc, char** argv) {
 
     vantory::LoginWindow login(state, ui);
     if (!login.load()) {
-        return 0;  // another instance runs
+        // Another copy runs: it gets the files, and this one ends without touching anything.
+        if (line.files.empty()) {
+            return 0;
+        }
+        std::string problem;
+        if (vantory::HandOverToRunningCopy(state.strSystemDir, line.files, problem)) {
+            return 0;
+        }
+        std::fprintf(stderr, "vantory: %s\n", problem.c_str());
+        ui.messageBox(problem, vantory::UiServices::kExclamation, kHandOverTitle);
+        return 1;
+    }
+
+    // Files named here, and files handed over by later starts, wait for the main window.
+    std::vector<std::vector<std::string>> waiting;
+    if (!line.files.empty()) {
+        waiting.push_back(line.files);
+    }
+    if (vantory::InstanceServer* server = ui.instanceServer()) {
+        server->setReceiver([&](const std::vector<std::string>& paths) {
+            if (mainWindow) {
+                mainWindow->hideHandedOver(paths);
+                return;
+            }
+            waiting.push_back(paths);
+            if (login.isVisible()) {
+                login.raise();
+                login.activateWindow();
+            }
+        });
     }
     QObject::connect(&login, &vantory::LoginWindow::loggedIn, [&] {
         mainWindow = std::make_unique<vantory::MainWindow>(state, ui);
         mainWindow->show();
         mainWindow->load();
+        for (const auto& paths : waiting) {
+            mainWindow->hideHandedOver(paths);
+        }
+        waiting.clear();
     });
     QObject::connect(&login, &vantory::LoginWindow::cancelled, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     login.show();
-    return app.exec();
+    const int status = app.exec();
+    // The channel goes before the window that its receiver hands the files to.
+    if (vantory::InstanceServer* server = ui.instanceServer()) {
+        server->setReceiver({});
+    }
+    return status;
 }

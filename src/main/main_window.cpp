@@ -8,12 +8,18 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QShortcut>
+#include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
+#include "access/login_window.h"
 #include "access/startup.h"
 #include "busy/busy_window.h"
 #include "main/change_password.h"
@@ -76,6 +82,13 @@ constexpr const char* kStorageHelp =
 constexpr const char* kExtensionHelp =
     "This changes the extension that the encrypted files are saved with.  If you are looking "
     "to hide your files, use something that does not attract attention, such as txt or dat";
+constexpr const char* kIdleLockHelp =
+    "Minutes without use before Vantory locks and asks for the password";
+
+// Set to a whole number of seconds, this takes the place of the idle minutes of the settings
+// tab, which count in whole minutes: the end-to-end test locks the window after a few seconds.
+constexpr const char* kIdleSecondsVariable = "VANTORY_IDLE_LOCK_SECONDS";
+constexpr int kLongestIdleSeconds = 24 * 60 * 60;
 
 // The help labels use a small face.
 constexpr double kHelpPointSize = 6.75;
@@ -165,6 +178,37 @@ class FileDropFilter : public QObject {
     std::function<void(const std::vector<std::string>&)> dropped_;
 };
 
+// Keyboard and mouse input to any of the program's windows, told to `input`.
+class InputWatch : public QObject {
+  public:
+    InputWatch(std::function<void()> input, QObject* parent)
+        : QObject(parent), input_(std::move(input)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::Wheel:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TabletPress:
+                // Only what comes from the window system: Qt makes up moves of its own.
+                if (event->spontaneous()) {
+                    input_();
+                }
+                break;
+            default:
+                break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> input_;
+};
+
 QIcon programIcon() {
     registerIconResource();
     QIcon icon;
@@ -207,23 +251,45 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
 
 MainWindow::~MainWindow() {
     delete busyWindow_.data();
+    delete lockWindow_.data();
 }
 
 void MainWindow::buildControls() {
     auto* central = new QWidget(this);
     setCentralWidget(central);
 
+    // The filter box sits above the list, as wide as the list; the list gives up its height.
+    txtFilter_ = new QLineEdit(central);
+    txtFilter_->setObjectName(QStringLiteral("txtFilter"));
+    txtFilter_->setPlaceholderText(QStringLiteral("Filter the list"));
+    txtFilter_->setClearButtonEnabled(true);
+    const int filterHeight = txtFilter_->sizeHint().height();
+    txtFilter_->setGeometry(0, 0, 297, filterHeight);
+    connect(txtFilter_, &QLineEdit::textChanged, this, [this] { refreshList(); });
+    // Ctrl+F reaches the box from anywhere in the window, Esc in it clears it.
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        if (txtFilter_->isEnabled()) {
+            txtFilter_->setFocus(Qt::ShortcutFocusReason);
+            txtFilter_->selectAll();
+        }
+    });
+    auto* clear = new QShortcut(QKeySequence(Qt::Key_Escape), txtFilter_, nullptr, nullptr,
+                                Qt::WidgetShortcut);
+    connect(clear, &QShortcut::activated, txtFilter_, &QLineEdit::clear);
+
     lstFileList_ = new QListWidget(central);
     lstFileList_->setObjectName(QStringLiteral("lstFileList"));
     lstFileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFileList_->setSortingEnabled(false);
-    lstFileList_->setGeometry(0, 0, 297, kOpeningHeight);
+    lstFileList_->setGeometry(0, filterHeight, 297, kOpeningHeight - filterHeight);
     // Files dropped on the list are hidden like a selection in the file-open dialog.
     lstFileList_->setAcceptDrops(true);
     lstFileList_->viewport()->setAcceptDrops(true);
     lstFileList_->viewport()->installEventFilter(
         new FileDropFilter([this] { return !state_.bolBusy && cmdAddFile_->isEnabled(); },
                            [this](const std::vector<std::string>& paths) {
+                               CommandScope command(*this);
                                if (!state_.bolBusy && readyForCommand()) {
                                    HideSelection(context_, paths, [this] { refreshList(); });
                                }
@@ -302,6 +368,19 @@ void MainWindow::buildControls() {
     makeLabel(access, "lblSlowRun", QString::fromLatin1(kSlowRunHelp), {1440, 4080, 2775, 615});
     chkSlowRun_ = makeCheckBox(access, "chkSlowRun", "&Slow Run", {240, 4200, 1095, 315});
     fitCheckBox(chkSlowRun_, chkSlowRun_->geometry(), false);
+    // The idle lock, in the row below slow run: the minutes in the column of the buttons,
+    // what they mean beside them.
+    spnIdleLock_ = new QSpinBox(access);
+    spnIdleLock_->setObjectName(QStringLiteral("spnIdleLock"));
+    spnIdleLock_->setRange(0, kMaxIdleLockMinutes);
+    spnIdleLock_->setSuffix(QStringLiteral(" min"));
+    spnIdleLock_->setSpecialValueText(QStringLiteral("Never"));
+    spnIdleLock_->setValue(preferences_.idleLockMinutes);
+    spnIdleLock_->setAccessibleName(QString::fromLatin1(kIdleLockHelp));
+    // Typing "15" is one change, made when the user leaves the box or presses Enter.
+    spnIdleLock_->setKeyboardTracking(false);
+    spnIdleLock_->setGeometry(pageRect({240, 4800, 975, 360}));
+    makeLabel(access, "lblIdleLock", QString::fromLatin1(kIdleLockHelp), {1440, 4800, 2775, 420});
 
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
     // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
@@ -319,6 +398,7 @@ void MainWindow::buildControls() {
     // A check box's handler runs on every change of its state, from a click or from code.
     connect(chkEncrypt_, &QCheckBox::toggled, this, &MainWindow::chkEncrypt_Click);
     connect(chkSlowRun_, &QCheckBox::toggled, this, &MainWindow::chkSlowRun_Click);
+    connect(spnIdleLock_, &QSpinBox::valueChanged, this, &MainWindow::spnIdleLock_Change);
 }
 
 bool MainWindow::load() {
@@ -326,11 +406,13 @@ bool MainWindow::load() {
         return true;
     }
     loaded_ = true;
+    CommandScope command(*this);
 
     // Going on with an empty list would hide new files over the stored files it lists, and
     // write a new settings file over it.
     if (const Status read = loadList(state_, catalogue_, ui_); !read.ok()) {
         ShowUnusableSettingsFile(state_, ui_, read);
+        unusable_ = true;
         close();
         return false;
     }
@@ -345,64 +427,284 @@ bool MainWindow::load() {
     RecoverInterruptedWork(context_);
     centralWidget()->setEnabled(true);
     ErrorRemoveFiles();
+    lstFileList_->setFocus();  // the busy state passed the keyboard on; the list has it first
+
+    loadPreferences();
+    idleTimer_ = new QTimer(this);
+    idleTimer_->setSingleShot(true);
+    connect(idleTimer_, &QTimer::timeout, this, &MainWindow::idleTimer_Timer);
+    QCoreApplication::instance()->installEventFilter(new InputWatch([this] { noteInput(); }, this));
+    restartIdleTimer();
     return true;
+}
+
+void MainWindow::loadPreferences() {
+    const std::string path = PreferencesPath(state_);
+    const std::string problem = ReadPreferences(path, preferences_);
+    if (!problem.empty()) {
+        ui_.messageBox("Vantory's own settings file " + path + " could not be used: " + problem +
+                           ".  The window locks after " +
+                           std::to_string(preferences_.idleLockMinutes) +
+                           " idle minutes until you set the time again.",
+                       UiServices::kExclamation, "Settings file");
+    }
+    const QSignalBlocker quiet(spnIdleLock_);
+    spnIdleLock_->setValue(preferences_.idleLockMinutes);
+}
+
+MainWindow::CommandScope::~CommandScope() {
+    if (--window_.commandDepth_ == 0) {
+        window_.scheduleAfterCommands();
+    }
+}
+
+void MainWindow::scheduleAfterCommands() {
+    QMetaObject::invokeMethod(
+        this, [this] { afterCommands(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::afterCommands() {
+    if (!loaded_ || unusable_ || locked() || commandDepth_ > 0 || busyWithCommand()) {
+        return;
+    }
+    if (lockPending_) {
+        lockNow();
+        return;
+    }
+    // A hide never starts while another command runs, the waiting state of Run Selected
+    // File included.
+    if (handedOver_.empty() || state_.bolBusy) {
+        return;
+    }
+    const std::vector<std::string> paths = std::move(handedOver_.front());
+    handedOver_.pop_front();
+    CommandScope command(*this);  // its end looks at the next list
+    if (readyForCommand()) {
+        HideSelection(context_, paths, [this] { refreshList(); });
+    }
+}
+
+void MainWindow::hideHandedOver(const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        return;
+    }
+    handedOver_.push_back(paths);
+    bringForward();
+    scheduleAfterCommands();
+}
+
+void MainWindow::bringForward() {
+    QWidget* front = this;
+    if (locked()) {
+        front = lockWindow_;
+    } else if (busyWithCommand() && busyWindow_) {
+        front = busyWindow_;
+    }
+    if (!front->isVisible()) {
+        return;
+    }
+    if (front->isMinimized()) {
+        front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
+    }
+    front->raise();
+    front->activateWindow();
+}
+
+int MainWindow::idleLockMilliseconds() const {
+    bool given = false;
+    const int seconds = qEnvironmentVariableIntValue(kIdleSecondsVariable, &given);
+    if (given && seconds > 0) {
+        return std::min(seconds, kLongestIdleSeconds) * 1000;
+    }
+    return preferences_.idleLockMinutes * 60 * 1000;
+}
+
+void MainWindow::noteInput() {
+    sinceInput_.start();
+    lockPending_ = false;  // whoever left the window is back
+}
+
+void MainWindow::restartIdleTimer() {
+    if (idleTimer_ == nullptr) {
+        return;
+    }
+    sinceInput_.start();
+    const int interval = idleLockMilliseconds();
+    if (interval <= 0 || locked()) {
+        idleTimer_->stop();
+        return;
+    }
+    idleTimer_->start(interval);
+}
+
+void MainWindow::idleTimer_Timer() {
+    // Input restarts the count without touching the timer, which would cost a system call
+    // for every move of the mouse; the time left is looked at here.
+    const int interval = idleLockMilliseconds();
+    if (interval <= 0) {
+        return;
+    }
+    const qint64 idle = sinceInput_.isValid() ? sinceInput_.elapsed() : interval;
+    if (idle < interval) {
+        idleTimer_->start(static_cast<int>(interval - idle));
+        return;
+    }
+    idleTimeElapsed();
+    if (!locked()) {
+        idleTimer_->start(interval);
+    }
+}
+
+void MainWindow::idleTimeElapsed() {
+    if (!loaded_ || locked()) {
+        return;
+    }
+    if (commandDepth_ > 0 || busyWithCommand()) {
+        lockPending_ = true;  // after the command, unless input comes first
+        return;
+    }
+    lockNow();
+}
+
+void MainWindow::lockNow() {
+    lockPending_ = false;
+    if (idleTimer_ != nullptr) {
+        idleTimer_->stop();
+    }
+    busyWindowWasShown_ = busyWindow_ && busyWindow_->isVisible();
+    if (busyWindowWasShown_) {
+        busyWindow_->hide();
+    }
+    hide();
+    // The password window as at the start, asking for the password in force now.
+    auto* login = new LoginWindow(state_, ui_);
+    login->setAttribute(Qt::WA_DeleteOnClose);
+    // Whether the program may end is for this window's close to say.
+    login->setAttribute(Qt::WA_QuitOnClose, false);
+    login->setWindowIcon(windowIcon());
+    connect(login, &LoginWindow::loggedIn, this, &MainWindow::unlock);
+    // Cancel ends the program as at the start, by the rules of closing this window: with a
+    // file open for Run Selected File it ends at once and the file is put away at the next
+    // start.
+    connect(login, &LoginWindow::cancelled, this, [this] { close(); });
+    lockWindow_ = login;
+    login->show();
+    login->raise();
+    login->activateWindow();
+}
+
+void MainWindow::unlock() {
+    lockWindow_ = nullptr;  // it closes and deletes itself
+    show();
+    raise();
+    activateWindow();
+    if (busyWindowWasShown_ && busyWindow_) {
+        busyWindow_->show();
+    }
+    busyWindowWasShown_ = false;
+    restartIdleTimer();
+    scheduleAfterCommands();  // handed-over files may be waiting
+}
+
+void MainWindow::spnIdleLock_Change(int minutes) {
+    if (minutes == preferences_.idleLockMinutes) {
+        return;
+    }
+    CommandScope command(*this);
+    preferences_.idleLockMinutes = minutes;
+    restartIdleTimer();
+    const std::string path = PreferencesPath(state_);
+    if (const Status s = WritePreferences(path, preferences_); !s.ok()) {
+        ui_.messageBox("The idle time could not be saved in " + path + " (" + s.message() +
+                           ").  It applies until Vantory ends.",
+                       UiServices::kExclamation, "Settings file");
+    }
+}
+
+size_t MainWindow::positionAt(int row) const {
+    return static_cast<size_t>(lstFileList_->item(row)->data(Qt::UserRole).toULongLong());
+}
+
+int MainWindow::rowOf(size_t position) const {
+    for (int row = 0; row < lstFileList_->count(); ++row) {
+        if (positionAt(row) == position) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+bool MainWindow::passesFilter(const CatalogueEntry& entry) const {
+    const QString filter = txtFilter_->text();
+    return filter.isEmpty() || pathToQString(entry.path).contains(filter, Qt::CaseInsensitive);
 }
 
 std::vector<size_t> MainWindow::selectedPositions() const {
     std::vector<size_t> positions;
     for (int row = 0; row < lstFileList_->count(); ++row) {
         if (lstFileList_->item(row)->isSelected()) {
-            positions.push_back(static_cast<size_t>(row));
+            positions.push_back(positionAt(row));
         }
     }
     return positions;
 }
 
 int MainWindow::currentPosition() const {
-    return lstFileList_->currentRow();
+    const int row = lstFileList_->currentRow();
+    return row < 0 ? -1 : static_cast<int>(positionAt(row));
 }
 
 void MainWindow::refreshList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
     lstFileList_->clear();
-    for (const CatalogueEntry& entry : catalogue_.entries()) {
-        lstFileList_->addItem(pathToQString(entry.path));
+    int currentRow = -1;
+    const std::vector<CatalogueEntry>& entries = catalogue_.entries();
+    for (size_t position = 0; position < entries.size(); ++position) {
+        if (!passesFilter(entries[position])) {
+            continue;
+        }
+        auto* item = new QListWidgetItem(pathToQString(entries[position].path));
+        item->setData(Qt::UserRole, static_cast<qulonglong>(position));
+        lstFileList_->addItem(item);
+        if (currentRow < 0 && current >= 0 && position >= static_cast<size_t>(current)) {
+            currentRow = lstFileList_->count() - 1;
+        }
     }
     const int count = lstFileList_->count();
     if (current >= 0 && count > 0) {
-        lstFileList_->setCurrentRow(std::min(current, count - 1), QItemSelectionModel::NoUpdate);
+        lstFileList_->setCurrentRow(currentRow >= 0 ? currentRow : count - 1,
+                                    QItemSelectionModel::NoUpdate);
     }
-    for (const size_t position : selected) {
-        if (position < static_cast<size_t>(count)) {
-            lstFileList_->item(static_cast<int>(position))->setSelected(true);
+    for (int row = 0; row < count; ++row) {
+        if (std::binary_search(selected.begin(), selected.end(), positionAt(row))) {
+            lstFileList_->item(row)->setSelected(true);
         }
     }
 }
 
 void MainWindow::setSelection(const std::vector<size_t>& positions, int current) {
     lstFileList_->clearSelection();
-    const int count = lstFileList_->count();
     int first = -1;
     for (const size_t position : positions) {
-        if (position < static_cast<size_t>(count)) {
-            lstFileList_->item(static_cast<int>(position))->setSelected(true);
-            if (first < 0 || static_cast<int>(position) < first) {
-                first = static_cast<int>(position);
+        const int row = rowOf(position);
+        if (row >= 0) {
+            lstFileList_->item(row)->setSelected(true);
+            if (first < 0 || row < first) {
+                first = row;
             }
         }
     }
-    if (current < 0 || current >= count) {
-        current = first;
-    }
-    if (current >= 0) {
-        lstFileList_->setCurrentRow(current, QItemSelectionModel::NoUpdate);
+    const int currentRow = current < 0 ? -1 : rowOf(static_cast<size_t>(current));
+    const int row = currentRow >= 0 ? currentRow : first;
+    if (row >= 0) {
+        lstFileList_->setCurrentRow(row, QItemSelectionModel::NoUpdate);
     }
 }
 
 void MainWindow::selectFirst() {
     if (lstFileList_->count() > 0) {
-        setSelection({0}, 0);
+        setSelection({positionAt(0)}, static_cast<int>(positionAt(0)));
     }
 }
 
@@ -433,8 +735,8 @@ void MainWindow::OpRunning(bool running) {
             busy.show();
             busy.raise();
         }
-        for (QWidget* control : std::initializer_list<QWidget*>{lstFileList_, cmdAddFile_,
-                                                                cmdRestoreFile_, cmdRestore_}) {
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_}) {
             control->setEnabled(false);
         }
         if (!state_.bolTempFileOpen) {
@@ -457,8 +759,8 @@ void MainWindow::OpRunning(bool running) {
         busyWindow_->hide();  // it closes itself at its next tick
     }
     for (QWidget* control : std::initializer_list<QWidget*>{
-             lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_, cmdChangePass_,
-             cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
+             txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_,
+             cmdChangePass_, cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
         control->setEnabled(true);
     }
     if (closePending_) {
@@ -467,6 +769,7 @@ void MainWindow::OpRunning(bool running) {
         QMetaObject::invokeMethod(
             this, [this] { close(); }, Qt::QueuedConnection);
     }
+    scheduleAfterCommands();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -484,8 +787,9 @@ void MainWindow::Form_Resize() {
         return;  // the resize comes back here with the new size
     }
     const int h = centralWidget()->height();
+    const int filterHeight = txtFilter_->height();
     tabControl_->resize(kStripWidth, h);
-    lstFileList_->resize(lstFileList_->width(), h);
+    lstFileList_->resize(lstFileList_->width(), h - filterHeight);
     if (kNarrowestWidth > width()) {
         resize(kOpeningWidth, height());
         return;
@@ -495,7 +799,8 @@ void MainWindow::Form_Resize() {
     // Between the narrowest width and the strip's own width the list cannot shrink below
     // nothing; it keeps the width it had.
     if (left >= 0) {
-        lstFileList_->resize(left, h);
+        txtFilter_->resize(left, filterHeight);
+        lstFileList_->resize(left, h - filterHeight);
     }
 }
 
@@ -546,6 +851,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool MainWindow::readyForCommand() {
+    if (unusable_) {
+        return false;
+    }
     if (FinishPendingWork(context_)) {
         return true;
     }
@@ -556,6 +864,7 @@ bool MainWindow::readyForCommand() {
 }
 
 void MainWindow::cmdAddFile_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }
@@ -563,6 +872,7 @@ void MainWindow::cmdAddFile_Click() {
 }
 
 void MainWindow::cmdRestoreFile_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }
@@ -575,6 +885,7 @@ void MainWindow::cmdRestoreFile_Click() {
 }
 
 void MainWindow::cmdRestore_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }
@@ -585,6 +896,7 @@ void MainWindow::cmdRestore_Click() {
 }
 
 void MainWindow::cmdShell_Click() {
+    CommandScope command(*this);
     // The second press only puts away the file the first one opened.
     if (!runCommand_->waiting() && !readyForCommand()) {
         return;
@@ -593,7 +905,7 @@ void MainWindow::cmdShell_Click() {
     const std::vector<size_t> selected = selectedPositions();
     std::optional<size_t> position;
     const int current = currentPosition();
-    if (current >= 0 && lstFileList_->item(current)->isSelected()) {
+    if (current >= 0 && lstFileList_->currentItem()->isSelected()) {
         position = static_cast<size_t>(current);
     } else if (!selected.empty()) {
         position = selected.front();
@@ -602,6 +914,7 @@ void MainWindow::cmdShell_Click() {
 }
 
 void MainWindow::cmdChangePass_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }
@@ -609,6 +922,7 @@ void MainWindow::cmdChangePass_Click() {
 }
 
 void MainWindow::cmdSetExten_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }
@@ -618,6 +932,7 @@ void MainWindow::cmdSetExten_Click() {
 }
 
 void MainWindow::cmdSetStorDir_Click() {
+    CommandScope command(*this);
     if (!readyForCommand()) {
         return;
     }

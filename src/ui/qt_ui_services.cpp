@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QStringDecoder>
 #include <QUrl>
+#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -112,7 +113,20 @@ void QtUiServices::openWithDefaultApplication(const std::string& path) {
 }
 
 bool QtUiServices::previousInstanceRunning(const std::string& settingsFolder) {
-    return platform::lockInstance(settingsFolder) == platform::LockResult::kHeldElsewhere;
+    const platform::LockResult lock = platform::lockInstance(settingsFolder);
+    if (lock == platform::LockResult::kAcquired && !instanceServer_) {
+        auto server = std::make_unique<InstanceServer>();
+        if (server->listen(settingsFolder)) {
+            instanceServer_ = std::move(server);
+        } else {
+            // Vantory works without it; only a second start cannot hand its files over.
+            std::fprintf(stderr,
+                         "vantory: files named when starting Vantory again cannot be "
+                         "handed to this copy: %s\n",
+                         qPrintable(server->errorString()));
+        }
+    }
+    return lock == platform::LockResult::kHeldElsewhere;
 }
 
 }  // namespace vantory

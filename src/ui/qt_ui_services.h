@@ -2,7 +2,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 
+#include "ui/instance_channel.h"
 #include "ui/ui_services.h"
 
 namespace vantory {
@@ -17,10 +19,16 @@ class QtUiServices : public UiServices {
     void yield() override;
     void setWaitCursor(bool on) override;
     void openWithDefaultApplication(const std::string& path) override;
+    // The copy that takes the lock also opens the channel through which later starts hand it
+    // their files, at once, so that none is turned away while this one is still starting.
     bool previousInstanceRunning(const std::string& settingsFolder) override;
+
+    // The channel, once this copy holds the lock; null before, or when it could not be made.
+    InstanceServer* instanceServer() const { return instanceServer_.get(); }
 
   private:
     bool waitCursorShown_ = false;
+    std::unique_ptr<InstanceServer> instanceServer_;
 };
 
 // Texts and paths cross to Qt as bytes: paths in the file-name encoding, texts as UTF-8

@@ -2,18 +2,27 @@
 # End-to-end test of the real program on a virtual X display, driven as a person would drive
 # it: keys typed into its windows with xdotool, files picked in the real file dialog.
 #
-#   1. first start in an empty settings folder: the "Program file not found" box is closed
-#      with Enter, and the factory password is typed into the password window;
-#   2. "&Hide File(s)" (Alt+H) with a file's full path typed into the file dialog, encrypt
-#      off: the file is moved into storage as 100.txt;
-#   3. "&Encrypt File(s) When Hiding Them" ticked (Alt+E), then a second file hidden the same
-#      way: it is sealed into 101.txt and stays where it was;
-#   4. the first entry clicked and "Restore &Selected File(s)" pressed (Alt+S): the plain file
-#      comes back, and the sealed one's stored file is renumbered from 101 to 100;
-#   5. the main window closed with Alt+F4.
-# Then the disk is checked: both files at their paths with their original bytes, exactly
-# 100.txt (sealed, attributes 7, unsealing to the second file) beside regInfo.lst in the
-# storage folder, and regInfo.lst with its three settings lines and one catalogue line.
+#   1. first start as `vantory FILE`, FILE named relative to the home folder, in an empty
+#      settings folder: the "Program file not found" box is closed with Enter, the factory
+#      password is typed into the password window, and then FILE is hidden: encrypt is off,
+#      so it moves into storage as 100.txt;
+#   2. "&Hide File(s)" (Alt+H) with a file's full path typed into the file dialog: the file
+#      is moved into storage as 101.txt;
+#   3. "&Encrypt File(s) When Hiding Them" ticked (Alt+E), then a third file hidden the same
+#      way: it is sealed into 102.txt and stays where it was;
+#   4. `vantory --hide FILE` started while Vantory runs: it hands FILE over and ends, and the
+#      running copy seals FILE into 103.txt;
+#   5. the filter (Ctrl+F) narrowed to the second file, its row clicked and
+#      "Restore &Selected File(s)" pressed (Alt+S): only that file comes back, and the stored
+#      files after it are renumbered from 102 and 103 to 101 and 102;
+#   6. the main window closed with Alt+F4;
+#   7. a second start with an idle time of two seconds (VANTORY_IDLE_LOCK_SECONDS): after the
+#      login the window is left alone and locks; the password brings the main window back,
+#      which is then closed.
+# Then the disk is checked: the restored file at its path with its original bytes, the sealed
+# ones in place, exactly 100.txt (plain), 101.txt and 102.txt (sealed, unsealing to their
+# files), all with attributes 7, beside regInfo.lst in the storage folder, and regInfo.lst
+# with its three settings lines and three catalogue lines.
 #
 # Usage: tests/e2e/run_e2e.sh [build folder]     (default build/default)
 #   E2E_SCREENSHOTS=all also takes screenshots along the way and keeps them.
@@ -87,16 +96,19 @@ chmod 700 "$work/runtime"
 
 plain_file=$files/notes-2024.txt
 sealed_file=$files/photo-archive.bin
+first_file=$work/home/from-the-command-line.txt  # named as FILE at the first start
+handed_file=$files/handed-over.dat               # handed to the running copy
 # Bytes of every value, line ends of every kind and some random content.
 make_content() {
     printf 'first line\r\nsecond line\nthird\r'
     head -c 3000 /dev/urandom
     printf '\000\001\377\r\n'
 }
-make_content >"$plain_file"
-make_content >"$sealed_file"
-cp "$plain_file" "$originals/plain"
-cp "$sealed_file" "$originals/sealed"
+for name in plain sealed first handed; do
+    eval "file=\$${name}_file"
+    make_content >"$file"
+    cp "$file" "$originals/$name"
+done
 
 wait_seconds=20
 step=start
@@ -255,16 +267,32 @@ wm_ready() {
 start_wm
 wait_until "the window manager" wm_ready
 
-begin first-start
 # The desktop around the program: a plain X session with no desktop theme, so Qt shows its
 # own file dialog. It starts in the home folder, as from a desktop menu.
-(cd "$work/home" && exec env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP \
-    -u QT_STYLE_OVERRIDE QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config" \
-    XDG_RUNTIME_DIR="$work/runtime" "$program" >"$work/program.log" 2>&1) &
+desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
+    QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config"
+    XDG_RUNTIME_DIR="$work/runtime")
+
+wait_for_end() { # what ended it
+    local deadline=$((SECONDS + wait_seconds))
+    while kill -0 "$program_pid" 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end after $1"
+        sleep 0.1
+    done
+    program_status=0
+    wait "$program_pid" || program_status=$?
+    program_pid=
+    [ "$program_status" = 0 ] || fail "the program ended with status $program_status"
+}
+
+begin first-start
+(cd "$work/home" && exec "${desktop[@]}" "$program" "$(basename "$first_file")" \
+    >"$work/program.log" 2>&1) &
 program_pid=$!
 box=$(window '^Program file not found$')
 step_shot "first-start-message"
 has_lines "$store/regInfo.lst" 3 || fail "regInfo.lst was not written with three lines"
+[ -f "$first_file" ] || fail "the file named at the start was hidden before the login"
 activate "$box"
 xdotool key Return
 wait_until "the message box to close" hidden '^Program file not found$'
@@ -276,76 +304,121 @@ xdotool type --delay 20 kumquat
 xdotool key Return
 main=$(window '^Corvantis Vantory v1\.0$')
 wait_until "the password window to close" hidden '^Default password'
+wait_until "the file named at the start to be hidden" \
+    eval '[ ! -e "$first_file" ] && has_lines "$store/regInfo.lst" 4'
+wait_until "the end of the hide" busy_over
+cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
 
 begin hide-plain
 activate "$main"
 xdotool key alt+h
 pick_file "$plain_file"
 wait_until "the plain file to be hidden" \
-    eval '[ ! -e "$plain_file" ] && has_lines "$store/regInfo.lst" 4'
+    eval '[ ! -e "$plain_file" ] && has_lines "$store/regInfo.lst" 5'
 wait_until "the end of the hide" busy_over
-cmp -s "$store/100.txt" "$originals/plain" || fail "100.txt is not the plain file moved"
+cmp -s "$store/101.txt" "$originals/plain" || fail "101.txt is not the plain file moved"
 
 begin hide-sealed
 activate "$main"
 xdotool key alt+e
 xdotool key alt+h
 pick_file "$sealed_file"
-wait_until "the sealed file to be hidden" has_lines "$store/regInfo.lst" 5
+wait_until "the sealed file to be hidden" has_lines "$store/regInfo.lst" 6
 wait_until "the end of the hide" busy_over
-[ -f "$store/101.txt" ] || fail "the sealed file was not stored as 101.txt"
+[ -f "$store/102.txt" ] || fail "the sealed file was not stored as 102.txt"
 [ -f "$sealed_file" ] || fail "the sealed file left its place"
 cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in its place"
 
-begin restore
+begin hand-over
+# A second start with a FILE relative to its own working folder; it must end by itself.
+handed_status=0
+(cd "$files" && exec timeout 20 "${desktop[@]}" "$program" --hide "$(basename "$handed_file")") \
+    >"$work/second.log" 2>&1 || handed_status=$?
+[ "$handed_status" = 0 ] ||
+    fail "the second start ended with status $handed_status: $(cat "$work/second.log")"
+wait_until "the handed-over file to be hidden" has_lines "$store/regInfo.lst" 7
+wait_until "the end of the hide" busy_over
+[ -f "$store/103.txt" ] || fail "the handed-over file was not sealed into 103.txt"
+cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
+
+begin filter
 activate "$main"
-# The first row of the list: the plain file.
-xdotool mousemove --window "$main" 60 8 click 1
-step_shot "selected"
+xdotool key ctrl+f
+xdotool type --delay 20 NOTES-20
+# The one row left, below the filter box: the plain file.
+xdotool mousemove --window "$main" 60 30 click 1
+step_shot "filtered"
 xdotool key alt+s
 wait_until "the plain file to come back" \
-    eval '[ -f "$plain_file" ] && has_lines "$store/regInfo.lst" 4'
+    eval '[ -f "$plain_file" ] && has_lines "$store/regInfo.lst" 6'
 wait_until "the end of the restore" busy_over
 step_shot "restored"
 
 begin close
 activate "$main"
 xdotool key alt+F4
-deadline=$((SECONDS + wait_seconds))
-while kill -0 "$program_pid" 2>/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end after Alt+F4"
-    sleep 0.1
-done
-program_status=0
-wait "$program_pid" || program_status=$?
-program_pid=
-[ "$program_status" = 0 ] || fail "the program ended with status $program_status"
+wait_for_end "Alt+F4"
+
+begin idle-lock
+(cd "$work/home" && exec "${desktop[@]}" VANTORY_IDLE_LOCK_SECONDS=2 "$program" \
+    >>"$work/program.log" 2>&1) &
+program_pid=$!
+login=$(window '^Login$')
+activate "$login"
+xdotool type --delay 20 kumquat
+xdotool key Return
+main=$(window '^Corvantis Vantory v1\.0$')
+# Left alone, the window hides and the password window asks again.
+wait_until "the idle lock" eval 'hidden "^Corvantis Vantory" && visible "^Login$"'
+step_shot "locked"
+login=$(window '^Login$')
+activate "$login"
+xdotool type --delay 20 kumquat
+xdotool key Return
+main=$(window '^Corvantis Vantory v1\.0$')
+hidden '^Login$' || fail "the password window stayed after the right password"
+activate "$main"
+xdotool key alt+F4
+wait_for_end "Alt+F4 after the lock"
 
 # ---- What is on disk. ----
 begin check
 cmp -s "$plain_file" "$originals/plain" || fail "the restored file differs from the original"
 cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file's original changed"
 [ "$("$check" attributes "$plain_file")" = 0 ] || fail "the restored file kept attributes"
+cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file's original changed"
 listing=$(cd "$files" && ls -A | tr '\n' ' ')
-[ "$listing" = "notes-2024.txt photo-archive.bin " ] || fail "the files' folder holds: $listing"
+[ "$listing" = "handed-over.dat notes-2024.txt photo-archive.bin " ] ||
+    fail "the files' folder holds: $listing"
+[ ! -e "$first_file" ] || fail "the file named at the start is back in its place"
 
 listing=$(cd "$store" && ls -A | tr '\n' ' ')
-[ "$listing" = "100.txt regInfo.lst vantory.lock " ] ||
+[ "$listing" = "100.txt 101.txt 102.txt regInfo.lst vantory.lock " ] ||
     fail "the storage folder holds: $listing"
-attributes=$("$check" attributes "$store/100.txt")
-[ "$attributes" = 7 ] || fail "stored file 100.txt has attributes $attributes, not 7"
-"$check" unseal "$store/100.txt" "$work/unsealed" kumquat || fail "100.txt does not unseal"
+for stored in 100 101 102; do
+    attributes=$("$check" attributes "$store/$stored.txt")
+    [ "$attributes" = 7 ] || fail "stored file $stored.txt has attributes $attributes, not 7"
+done
+cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
+"$check" unseal "$store/101.txt" "$work/unsealed" kumquat || fail "101.txt does not unseal"
 cmp -s "$work/unsealed" "$originals/sealed" ||
-    fail "100.txt does not unseal to the sealed file's bytes"
+    fail "101.txt does not unseal to the sealed file's bytes"
+"$check" unseal "$store/102.txt" "$work/unsealed" kumquat || fail "102.txt does not unseal"
+cmp -s "$work/unsealed" "$originals/handed" ||
+    fail "102.txt does not unseal to the handed-over file's bytes"
 
 "$check" settings "$store" kumquat >"$work/settings.txt" || fail "regInfo.lst cannot be read"
 cat >"$work/settings.expected" <<EOF
-lines 4
+lines 6
 password kumquat
 storage $store/
 extension txt
-line 1|100|$sealed_file
+line 0|100|$first_file
+line 1|101|$sealed_file
+line 1|102|$handed_file
+entry 0 $first_file
 entry 1 $sealed_file
+entry 1 $handed_file
 EOF
 diff -u "$work/settings.expected" "$work/settings.txt" >&2 ||
     fail "regInfo.lst does not hold what was expected"

@@ -1,0 +1,39 @@
+#pragma once
+
+// The program's command line: `vantory [--hide] [FILE...]`, `--help`, `--version`.
+// Arguments are byte strings, like every path in the program.
+
+#include <string>
+#include <vector>
+
+namespace vantory {
+
+struct CommandLine {
+    enum class Action {
+        kStart,    // start as usual, then hide `files` (none: just start)
+        kHelp,     // print UsageText() and end
+        kVersion,  // print the version and end
+        kInvalid,  // print `error` and end with kBadArgumentsExit
+    };
+    Action action = Action::kStart;
+    std::vector<std::string> files;  // absolute paths, in the order given
+    std::string error;               // what was wrong, for kInvalid
+};
+
+// The exit code of a command line that cannot be used.
+inline constexpr int kBadArgumentsExit = 2;
+
+// Reads the arguments after the program's name. Relative FILEs are taken from
+// `workingFolder`. Every FILE must be an existing file that is not a folder: a command line
+// that names anything else changes nothing.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
+                             const std::string& workingFolder);
+
+// `path` made absolute against `workingFolder`, without "." parts or doubled separators.
+// ".." parts stay: through a symbolic link they need not lead back to the folder named.
+std::string AbsolutePath(const std::string& path, const std::string& workingFolder);
+
+// The text of --help.
+std::string UsageText();
+
+}  // namespace vantory

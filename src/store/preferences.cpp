@@ -1,0 +1,107 @@
+#include "store/preferences.h"
+
+#include <cerrno>
+#include <charconv>
+#include <vector>
+
+#include "store/settings_file.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr std::string_view kIdleLockName = "idle-lock-minutes";
+
+std::string_view trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// The name of a "name=value" line, or "" for a blank line, a comment or anything else.
+std::string_view nameOf(std::string_view line) {
+    line = trimmed(line);
+    const size_t equals = line.find('=');
+    if (line.empty() || line[0] == '#' || equals == std::string_view::npos) {
+        return {};
+    }
+    return trimmed(line.substr(0, equals));
+}
+
+std::string_view valueOf(std::string_view line) {
+    return trimmed(line.substr(line.find('=') + 1));
+}
+
+}  // namespace
+
+std::string PreferencesPath(const ProgramState& state) {
+    return state.strSystemDir + "/" + kPreferencesFileName;
+}
+
+std::string ParsePreferences(std::string_view text, Preferences& preferences) {
+    std::string problem;
+    for (const std::string& line : SplitLines(text)) {
+        if (nameOf(line) != kIdleLockName) {
+            continue;
+        }
+        const std::string_view value = valueOf(line);
+        int minutes = -1;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), minutes);
+        if (error != std::errc() || end != value.data() + value.size() || minutes < 0 ||
+            minutes > kMaxIdleLockMinutes) {
+            problem = "the line \"" + line + "\" does not give a number of minutes from 0 to " +
+                      std::to_string(kMaxIdleLockMinutes);
+            continue;
+        }
+        preferences.idleLockMinutes = minutes;
+    }
+    return problem;
+}
+
+std::string FormatPreferences(const Preferences& preferences, std::string_view previous) {
+    const std::string idleLine =
+        std::string(kIdleLockName) + "=" + std::to_string(preferences.idleLockMinutes);
+    std::string text;
+    bool idleWritten = false;
+    for (const std::string& line : SplitLines(previous)) {
+        if (nameOf(line) == kIdleLockName) {
+            if (!idleWritten) {
+                text += idleLine + "\n";
+                idleWritten = true;
+            }
+            continue;
+        }
+        text += line + "\n";
+    }
+    if (text.empty()) {
+        text = "# Vantory's own settings; the password and the list live in regInfo.lst.\n";
+    }
+    if (!idleWritten) {
+        text += idleLine + "\n";
+    }
+    return text;
+}
+
+std::string ReadPreferences(const std::string& path, Preferences& preferences) {
+    platform::Status status;
+    const std::optional<std::string> text = platform::readWholeFile(path, &status);
+    if (!text) {
+        if (status.error == ENOENT) {
+            return {};
+        }
+        return "it cannot be read (" + status.message() + ")";
+    }
+    return ParsePreferences(*text, preferences);
+}
+
+platform::Status WritePreferences(const std::string& path, const Preferences& preferences) {
+    const std::optional<std::string> previous = platform::readWholeFile(path);
+    return platform::writeFileAtomically(
+        path, FormatPreferences(preferences, previous.value_or("")), 0600);
+}
+
+}  // namespace vantory

@@ -1,0 +1,54 @@
+#include "access/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "support/temp_folder.h"
+
+namespace vantory {
+namespace {
+
+using Action = CommandLine::Action;
+
+TEST(CommandLineTest, readsOptionsAndMakesFilesAbsolute) {
+    test::TempFolder dir;
+    test::writeFile(dir / "a.txt", "a");
+    test::writeFile(dir / "-dash", "d");
+    ASSERT_TRUE(platform::makeFolder(dir / "sub").ok());
+    test::writeFile(dir / "sub/b \xe9.txt", "b");
+    const std::string a = dir / "a.txt";
+    const std::string b = dir / "sub/b \xe9.txt";
+    struct Case {
+        std::vector<std::string> arguments;
+        Action action;
+        std::vector<std::string> files;
+        std::string error;  // a part of it
+    };
+    const Case cases[] = {
+        {{}, Action::kStart, {}, ""},
+        {{"./sub//./b \xe9.txt", "--hide", a}, Action::kStart, {b, a}, ""},
+        {{"--", "-dash", "sub/../a.txt"},
+         Action::kStart,
+         {dir / "-dash", dir / "sub/../a.txt"},
+         ""},
+        {{a, "-h"}, Action::kHelp, {}, ""},
+        {{"-v"}, Action::kVersion, {}, ""},
+        {{"--help", "-dash"}, Action::kInvalid, {}, "unknown option '-dash'"},
+        {{"--hide"}, Action::kInvalid, {}, "--hide needs at least one FILE"},
+        {{a, "missing.txt"}, Action::kInvalid, {}, "missing.txt: no such file"},
+        {{"sub"}, Action::kInvalid, {}, "sub: is a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const CommandLine line = ParseCommandLine(c.arguments, dir.path());
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.files, c.files);
+        EXPECT_NE(line.error.find(c.error), std::string::npos) << line.error;
+        EXPECT_EQ(line.error.empty(), c.error.empty()) << line.error;
+    }
+    // Without a working folder a relative name leads nowhere.
+    EXPECT_EQ(ParseCommandLine({"a.txt"}, "").action, Action::kInvalid);
+}
+
+}  // namespace
+}  // namespace vantory
