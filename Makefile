@@ -9,7 +9,7 @@ PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev 
 WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps windows-deps build run test windows-test check e2e fuzz bench install \
+.PHONY: all deps windows-deps build run test sanitize windows-test check e2e fuzz bench install \
         package clean
 
 all: build
@@ -39,12 +39,15 @@ build: deps
 run: build
 	./build/default/src/vantory
 
-# `make test` runs the suite, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build/asan), then each fuzz target for a few seconds
-# (build/fuzz); any report fails it.
+# `make test` builds once (build/default) and runs the suite headless, then the end-to-end
+# test on a virtual display.
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset default
 	tests/e2e/run_e2e.sh build/default || [ $$? = 77 ]
+
+# `make sanitize` runs the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build/asan), then each fuzz target for a few seconds (build/fuzz); any report fails it.
+sanitize: deps
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
@@ -63,13 +66,15 @@ windows-test: windows-deps
 	$(WINE_ENV) wineboot --init
 	ctest --preset windows
 
-check: test windows-test
+# `make check` is what CI runs: `make test`, the sanitizers and fuzz targets, the core's
+# tests under wine, and the share of the code that is tests (at most 35%).
+check: test sanitize windows-test
+	sh tools/test-ratio.sh 35
 
 # `make e2e` drives the real program on a virtual X display (xvfb-run, openbox, xdotool):
 # it hides files from its command line, through the file dialog and from a second start,
 # restores one found with the filter, lets the window lock when left alone, and checks the
-# disk. `make test`
-# runs it too, and skips it where xvfb-run, xdotool or openbox is missing.
+# disk. `make test` runs it too, and skips it where xvfb-run, xdotool or openbox is missing.
 e2e: build
 	tests/e2e/run_e2e.sh build/default
 
