@@ -30,7 +30,6 @@ target_link_libraries(vantory_test_support PUBLIC vantory_core GTest::gtest GTes
 #     another handle, read-only attributes) are in win32_platform_test.
 #   the GUI tests: they need Qt, which this cross build does not have.
 add_executable(vantory_core_tests
-  runtime_random_test.cpp
   cipher_test.cpp
   platform_test.cpp
   win32_platform_test.cpp
