@@ -33,7 +33,6 @@ add_executable(vantory_core_tests
   cipher_test.cpp
   platform_test.cpp
   win32_platform_test.cpp
-  known_bytes_test.cpp
   settings_file_test.cpp
   startup_test.cpp
   move_journal_test.cpp
