@@ -1,20 +1,11 @@
-// An arbitrary regInfo.lst in a private settings folder: the settings read, loadList, the
-// store check that reads the catalogue lines again, and saveList.
-// Checks, for every input:
-//  - a file of fewer than three lines, or with a settings line that is not sealed text, is
-//    refused as damaged and leaves the settings as they were;
-//  - loadList either refuses the file as damaged and adds nothing, or makes exactly one entry
-//    per catalogue line (empty lines at the end are not catalogue lines), each from a line of
-//    sealed text that unseals to its flag, "|", its position + 100, "|" and its path;
-//  - the store check, with the stored files of some entries present (an entry's file is
-//    there when the last byte of its path is odd), never separates an entry from its file:
-//    it drops only entries without a file, every file left is the one of its entry under
-//    the entry's new number, nothing else is in the storage folder, the catalogue it saves
-//    is the one it keeps, and it names exactly the entries dropped; every entry without a
-//    file is dropped;
-//  - whatever is left is written back by saveList as a file of sealed lines alone, which
-//    reads back to the same settings and the same catalogue.
-// The input is the whole file.
+// An arbitrary regInfo.lst (the input) through ReadSettings, loadList, the store check and
+// saveList. For every input: a file of under three lines or an unsealed settings line is
+// refused as damaged and changes no setting; loadList refuses as damaged and adds nothing, or
+// makes one entry per catalogue line (blank lines at the end are none), each from sealed text
+// unsealing to flag|position + 100|path; the store check (an entry's file is there when the
+// last byte of its path is odd) drops only entries without a file and all of them, names
+// them, keeps every file under its entry's new number with nothing else in the folder, and
+// saves what it keeps; saveList writes sealed lines alone that read back the same.
 
 #include <cstdint>
 #include <cstdio>
@@ -63,8 +54,7 @@ bool hasStoredFile(const CatalogueEntry& entry) {
     return !entry.path.empty() && (entry.path.back() & 1) != 0;
 }
 
-// True when `whole` is `kept` and the entries with the paths `dropped` merged, each list
-// keeping its order.
+// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders.
 bool isMerge(const Catalogue& whole, const Catalogue& kept,
              const std::vector<std::string>& dropped) {
     if (whole.size() != kept.size() + dropped.size()) {
@@ -94,10 +84,8 @@ std::string storedContent(size_t position) {
     return "stored file of entry " + std::to_string(position);
 }
 
-// Runs the store check on the settings file as it stands, with `catalogue` as loadList
-// made it.
+// The store check on the settings file as it stands, in a private storage folder.
 void checkStore(ProgramState& state, Catalogue& catalogue) {
-    // The storage folder is a private one whatever the file says.
     const std::string storage = fuzz::scratchFolder() + "/storage/";
     fuzz::emptyFolder(storage);
     state.strStorageDir = storage;
@@ -117,8 +105,7 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
     FUZZ_CHECK(!before.empty() || busy.calls == 0);
     FUZZ_CHECK(ui.messages == (lost.empty() ? 0 : 1));
 
-    // Entries are only ever dropped: the catalogue before is what is left and what was
-    // dropped, merged in some order. Only entries without a file are dropped.
+    // Entries are only ever dropped, and only those without a file.
     FUZZ_CHECK(isMerge(before, catalogue, lost));
     for (const std::string& path : lost) {
         FUZZ_CHECK(!hasStoredFile({path, false}));
