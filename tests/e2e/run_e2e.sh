@@ -1,34 +1,14 @@
 #!/usr/bin/env bash
-# End-to-end test of the real program on a virtual X display, driven as a person would drive
-# it: keys typed into its windows with xdotool, files picked in the real file dialog.
-#
-#   1. first start as `vantory FILE`, FILE named relative to the home folder, in an empty
-#      settings folder: the "Program file not found" box is closed with Enter, the factory
-#      password is typed into the password window, and then FILE is hidden: encrypt is off,
-#      so it moves into storage as 100.txt;
-#   2. "&Hide File(s)" (Alt+H) with a file's full path typed into the file dialog: the file
-#      is moved into storage as 101.txt;
-#   3. "&Encrypt File(s) When Hiding Them" ticked (Alt+E), then a third file hidden the same
-#      way: it is sealed into 102.txt and stays where it was;
-#   4. `vantory --hide FILE` started while Vantory runs: it hands FILE over and ends, and the
-#      running copy seals FILE into 103.txt;
-#   5. the filter (Ctrl+F) narrowed to the second file, its row clicked and
-#      "Restore &Selected File(s)" pressed (Alt+S): only that file comes back, and the stored
-#      files after it are renumbered from 102 and 103 to 101 and 102;
-#   6. the main window closed with Alt+F4;
-#   7. a second start with an idle time of two seconds (VANTORY_IDLE_LOCK_SECONDS): after the
-#      login the window is left alone and locks; the password brings the main window back,
-#      which is then closed.
-# Then the disk is checked: the restored file at its path with its original bytes, the sealed
-# ones in place, exactly 100.txt (plain), 101.txt and 102.txt (sealed, unsealing to their
-# files), all with attributes 7, beside regInfo.lst in the storage folder, and regInfo.lst
-# with its three settings lines and three catalogue lines.
-#
-# Usage: tests/e2e/run_e2e.sh [build folder]     (default build/default)
-#   E2E_SCREENSHOTS=all also takes screenshots along the way and keeps them.
-# Exits 0 when it passes, 1 when it fails (screenshots, the program's output and its
-# settings folder are kept in the folder it prints), 77 when xvfb-run, xauth, xdotool or
-# openbox is missing.
+# End-to-end test of the real program on a virtual X display, driven with xdotool as a
+# person would: first start as `vantory FILE` (factory settings box, login, FILE moved into
+# storage as 100.txt), Alt+H with a path typed into the file dialog (101.txt), Alt+E then
+# Alt+H (sealed into 102.txt, the original stays), `vantory --hide FILE` handed to the running
+# copy (103.txt), the filter narrowed to one row and Alt+S (restored; 102 and 103 renumbered
+# to 101 and 102), Alt+F4, a second start that locks when idle (VANTORY_IDLE_LOCK_SECONDS)
+# and opens again with the password. Then the disk: files, stored files with attributes 7
+# that unseal to their originals, and regInfo.lst.
+# Usage: tests/e2e/run_e2e.sh [build folder]; E2E_SCREENSHOTS=all keeps screenshots. Exits 0
+# on success, 1 on failure (keeping the work folder it names), 77 when a tool is missing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -141,22 +121,9 @@ fail() {
     exit 1
 }
 
-cleanup() {
-    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-        kill "$program_pid" 2>/dev/null || true
-    fi
-    if [ -n "$wm_pid" ] && kill -0 "$wm_pid" 2>/dev/null; then
-        kill "$wm_pid" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
+trap 'for pid in $program_pid $wm_pid; do kill "$pid" 2>/dev/null || true; done' EXIT
 
-# With E2E_SCREENSHOTS=all, a screenshot of each step.
-step_shot() { # name
-    if [ "${E2E_SCREENSHOTS:-}" = all ]; then
-        shot "$1"
-    fi
-}
+step_shot() { [ "${E2E_SCREENSHOTS:-}" != all ] || shot "$1"; }
 
 begin() { # step name
     step=$1
@@ -217,12 +184,7 @@ activate() { # window id
         fail "could not activate window $1"
 }
 
-line_count() { # file
-    [ -f "$1" ] && wc -l <"$1" | tr -d ' ' || echo 0
-}
-has_lines() { # file, count
-    [ "$(line_count "$1")" = "$2" ]
-}
+has_lines() { [ -f "$1" ] && [ "$(wc -l <"$1" | tr -d ' ')" = "$2" ]; }
 
 # Picks one file in the open dialog by typing its full path.
 pick_file() { # path
@@ -235,8 +197,23 @@ pick_file() { # path
     wait_until "the file dialog to close" hidden '^Add File$'
 }
 
-busy_over() {
-    hidden '^Program is busy'
+busy_over() { hidden '^Program is busy'; }
+
+# Types the password into the window named $1 and waits for the main window.
+log_in() {
+    login=$(window "$1")
+    activate "$login"
+    xdotool type --delay 20 kumquat
+    xdotool key Return
+    main=$(window '^Corvantis Vantory v1\.0$')
+}
+
+# Waits until regInfo.lst has $1 lines (and the rest of the arguments hold) and no hide runs.
+hidden_with() {
+    local lines=$1
+    shift
+    wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
+    wait_until "the end of the command" busy_over
 }
 
 begin window-manager
@@ -298,24 +275,16 @@ xdotool key Return
 wait_until "the message box to close" hidden '^Program file not found$'
 
 begin login
-login=$(window '^Default password = "kumquat"$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Default password = "kumquat"$'
 wait_until "the password window to close" hidden '^Default password'
-wait_until "the file named at the start to be hidden" \
-    eval '[ ! -e "$first_file" ] && has_lines "$store/regInfo.lst" 4'
-wait_until "the end of the hide" busy_over
+hidden_with 4 '&& [ ! -e "$first_file" ]'
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
 
 begin hide-plain
 activate "$main"
 xdotool key alt+h
 pick_file "$plain_file"
-wait_until "the plain file to be hidden" \
-    eval '[ ! -e "$plain_file" ] && has_lines "$store/regInfo.lst" 5'
-wait_until "the end of the hide" busy_over
+hidden_with 5 '&& [ ! -e "$plain_file" ]'
 cmp -s "$store/101.txt" "$originals/plain" || fail "101.txt is not the plain file moved"
 
 begin hide-sealed
@@ -323,8 +292,7 @@ activate "$main"
 xdotool key alt+e
 xdotool key alt+h
 pick_file "$sealed_file"
-wait_until "the sealed file to be hidden" has_lines "$store/regInfo.lst" 6
-wait_until "the end of the hide" busy_over
+hidden_with 6
 [ -f "$store/102.txt" ] || fail "the sealed file was not stored as 102.txt"
 [ -f "$sealed_file" ] || fail "the sealed file left its place"
 cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in its place"
@@ -336,8 +304,7 @@ handed_status=0
     >"$work/second.log" 2>&1 || handed_status=$?
 [ "$handed_status" = 0 ] ||
     fail "the second start ended with status $handed_status: $(cat "$work/second.log")"
-wait_until "the handed-over file to be hidden" has_lines "$store/regInfo.lst" 7
-wait_until "the end of the hide" busy_over
+hidden_with 7
 [ -f "$store/103.txt" ] || fail "the handed-over file was not sealed into 103.txt"
 cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
 
@@ -349,9 +316,7 @@ xdotool type --delay 20 NOTES-20
 xdotool mousemove --window "$main" 60 30 click 1
 step_shot "filtered"
 xdotool key alt+s
-wait_until "the plain file to come back" \
-    eval '[ -f "$plain_file" ] && has_lines "$store/regInfo.lst" 6'
-wait_until "the end of the restore" busy_over
+hidden_with 6 '&& [ -f "$plain_file" ]'
 step_shot "restored"
 
 begin close
@@ -363,19 +328,11 @@ begin idle-lock
 (cd "$work/home" && exec "${desktop[@]}" VANTORY_IDLE_LOCK_SECONDS=2 "$program" \
     >>"$work/program.log" 2>&1) &
 program_pid=$!
-login=$(window '^Login$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Login$'
 # Left alone, the window hides and the password window asks again.
 wait_until "the idle lock" eval 'hidden "^Corvantis Vantory" && visible "^Login$"'
 step_shot "locked"
-login=$(window '^Login$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Login$'
 hidden '^Login$' || fail "the password window stayed after the right password"
 activate "$main"
 xdotool key alt+F4
@@ -400,12 +357,11 @@ for stored in 100 101 102; do
     [ "$attributes" = 7 ] || fail "stored file $stored.txt has attributes $attributes, not 7"
 done
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
-"$check" unseal "$store/101.txt" "$work/unsealed" kumquat || fail "101.txt does not unseal"
-cmp -s "$work/unsealed" "$originals/sealed" ||
-    fail "101.txt does not unseal to the sealed file's bytes"
-"$check" unseal "$store/102.txt" "$work/unsealed" kumquat || fail "102.txt does not unseal"
-cmp -s "$work/unsealed" "$originals/handed" ||
-    fail "102.txt does not unseal to the handed-over file's bytes"
+for pair in 101:sealed 102:handed; do
+    "$check" unseal "$store/${pair%:*}.txt" "$work/unsealed" kumquat &&
+        cmp -s "$work/unsealed" "$originals/${pair#*:}" ||
+        fail "${pair%:*}.txt does not unseal to the ${pair#*:} file's bytes"
+done
 
 "$check" settings "$store" kumquat >"$work/settings.txt" || fail "regInfo.lst cannot be read"
 cat >"$work/settings.expected" <<EOF
