@@ -39,8 +39,7 @@ if [ "$session" = 0 ]; then
     for attempt in 1 2 3; do
         work=$(mktemp -d "${TMPDIR:-/tmp}/vantory-e2e.XXXXXX")
         status=0
-        # A wedged session must not hang the build: it gets two minutes. No reset of the
-        # server when its last client leaves: a client arriving during one would be refused.
+        # Two minutes at most; -noreset, or a client arriving during a reset is refused.
         timeout -k 5 120 xvfb-run -a -e "$work/xvfb.log" -s "-screen 0 1024x768x24 -noreset" \
             bash "$0" --session "$work" "$build" || status=$?
         [ "$status" = 75 ] && [ "$attempt" -lt 3 ] || break
@@ -85,9 +84,7 @@ make_content() {
     printf '\000\001\377\r\n'
 }
 for name in plain sealed first handed; do
-    eval "file=\$${name}_file"
-    make_content >"$file"
-    cp "$file" "$originals/$name"
+    eval "make_content | tee \"\$originals/$name\" >\"\$${name}_file\""
 done
 
 wait_seconds=20
@@ -98,13 +95,7 @@ wm_pid=
 
 shot() { # name
     shot_count=$((shot_count + 1))
-    local file
-    file=$shots/$(printf '%02d' "$shot_count")-$1
-    if command -v import >/dev/null; then
-        import -window root "$file.png" 2>/dev/null || true
-    elif command -v xwd >/dev/null; then
-        xwd -root -silent -out "$file.xwd" 2>/dev/null || true
-    fi
+    import -window root "$shots/$(printf '%02d' "$shot_count")-$1.png" 2>/dev/null || true
 }
 
 fail() {
@@ -114,10 +105,7 @@ fail() {
     for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
         echo "  $(xdotool getwindowname "$id" 2>/dev/null)" >&2
     done
-    if [ -f "$work/program.log" ] && [ -s "$work/program.log" ]; then
-        echo "e2e: program output:" >&2
-        tail -n 20 "$work/program.log" >&2
-    fi
+    [ ! -s "$work/program.log" ] || { echo "e2e: program output:" && tail -n 20 "$work/program.log"; } >&2
     exit 1
 }
 
@@ -125,10 +113,7 @@ trap 'for pid in $program_pid $wm_pid; do kill "$pid" 2>/dev/null || true; done'
 
 step_shot() { [ "${E2E_SCREENSHOTS:-}" != all ] || shot "$1"; }
 
-begin() { # step name
-    step=$1
-    step_shot "before-$1"
-}
+begin() { step=$1 && step_shot "before-$1"; }
 
 # Polls a command until it succeeds, for at most $wait_seconds.
 wait_until() { # description, command...
@@ -144,9 +129,8 @@ wait_until() { # description, command...
     done
 }
 
-# Prints the ids of the visible windows whose name matches; fails when there is none. A
-# window that vanishes while xdotool walks the window tree makes it die of an X error: the
-# search is then made again.
+# Prints the ids of the visible windows whose name matches; searches again on an X error
+# (a window vanished while xdotool walked the tree).
 find_windows() { # name pattern
     local ids attempt
     for attempt in 1 2 3 4 5 6 7 8 9 10; do
@@ -244,8 +228,7 @@ wm_ready() {
 start_wm
 wait_until "the window manager" wm_ready
 
-# The desktop around the program: a plain X session with no desktop theme, so Qt shows its
-# own file dialog. It starts in the home folder, as from a desktop menu.
+# A plain X session without a desktop theme, so that Qt shows its own file dialog.
 desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config"
     XDG_RUNTIME_DIR="$work/runtime")
