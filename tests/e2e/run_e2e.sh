@@ -133,7 +133,7 @@ wait_until() { # description, command...
 # (a window vanished while xdotool walked the tree).
 find_windows() { # name pattern
     local ids attempt
-    for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    for attempt in $(seq 10); do
         if ids=$(xdotool search --onlyvisible --name "$1" 2>"$work/xdotool.err"); then
             printf '%s\n' "$ids"
             return 0
@@ -144,21 +144,14 @@ find_windows() { # name pattern
     fail "xdotool keeps failing: $(cat "$work/xdotool.err")"
 }
 
-visible() { # window name pattern
-    find_windows "$1" >/dev/null
-}
-hidden() {
-    ! visible "$1"
-}
+visible() { find_windows "$1" >/dev/null; }
+hidden() { ! visible "$1"; }
 
-# Waits for a visible window whose name matches, and prints its id.
-window() { # name pattern
-    window_pattern=$1
-    wait_until "a window named $1" first_window
+# Waits for a visible window whose name matches the pattern $1, and prints its id.
+window() {
+    pattern=$1
+    wait_until "a window named $1" eval 'window_id=$(find_windows "$pattern" | head -n1) && [ -n "$window_id" ]'
     echo "$window_id"
-}
-first_window() {
-    window_id=$(find_windows "$window_pattern" | head -n1) && [ -n "$window_id" ]
 }
 
 # Gives a window the keyboard, as a click on it would.
@@ -172,9 +165,7 @@ has_lines() { [ -f "$1" ] && [ "$(wc -l <"$1" | tr -d ' ')" = "$2" ]; }
 
 # Picks one file in the open dialog by typing its full path.
 pick_file() { # path
-    local dialog
-    dialog=$(window '^Add File$')
-    activate "$dialog"
+    activate "$(window '^Add File$')"
     xdotool type --delay 20 "$1"
     step_shot "$step-dialog"
     xdotool key Return
@@ -185,8 +176,7 @@ busy_over() { hidden '^Program is busy'; }
 
 # Types the password into the window named $1 and waits for the main window.
 log_in() {
-    login=$(window "$1")
-    activate "$login"
+    activate "$(window "$1")"
     xdotool type --delay 20 kumquat
     xdotool key Return
     main=$(window '^Corvantis Vantory v1\.0$')
@@ -234,15 +224,11 @@ desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     XDG_RUNTIME_DIR="$work/runtime")
 
 wait_for_end() { # what ended it
-    local deadline=$((SECONDS + wait_seconds))
-    while kill -0 "$program_pid" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end after $1"
-        sleep 0.1
-    done
-    program_status=0
-    wait "$program_pid" || program_status=$?
+    local pid=$program_pid status=0
     program_pid=
-    [ "$program_status" = 0 ] || fail "the program ended with status $program_status"
+    wait_until "the program to end after $1" eval "! kill -0 $pid 2>/dev/null"
+    wait "$pid" || status=$?
+    [ "$status" = 0 ] || fail "the program ended with status $status"
 }
 
 begin first-start
