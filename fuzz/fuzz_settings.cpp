@@ -7,6 +7,7 @@
 // them, keeps every file under its entry's new number with nothing else in the folder, and
 // saves what it keeps; saveList writes sealed lines alone that read back the same.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -111,10 +112,8 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
         FUZZ_CHECK(!hasStoredFile({path, false}));
     }
     // Every file is still there, under its entry's new number, in catalogue order.
-    size_t withFiles = 0;
-    for (size_t p = 0; p < before.size(); ++p) {
-        withFiles += hasStoredFile(before.at(p)) ? 1 : 0;
-    }
+    const auto withFiles = static_cast<size_t>(
+        std::count_if(before.entries().begin(), before.entries().end(), hasStoredFile));
     std::vector<std::string> files;
     size_t lastOwner = 0;
     for (size_t q = 0; q < catalogue.size(); ++q) {
@@ -134,9 +133,7 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
     FUZZ_CHECK(files.size() == withFiles);
     std::sort(files.begin(), files.end());
     FUZZ_CHECK(fuzz::folderNames(storage) == files);
-    for (const CatalogueEntry& entry : catalogue.entries()) {
-        FUZZ_CHECK(hasStoredFile(entry));
-    }
+    FUZZ_CHECK(std::all_of(catalogue.entries().begin(), catalogue.entries().end(), hasStoredFile));
     if (!before.empty()) {
         FUZZ_CHECK(!platform::pathExists(JournalPath(state)));
         ProgramState saved = stateIn(state.strSystemDir);
@@ -161,12 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> lines = SplitLines(content);
     const auto sealedText = [](const std::string& line) {
-        for (const unsigned char c : line) {
-            if (c < 59 || c > 122) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(line.begin(), line.end(),
+                           [](unsigned char c) { return c >= 59 && c <= 122; });
     };
     if (const Status read = ReadSettings(state, ui); !read.ok()) {
         FUZZ_CHECK(read.error == kDamagedSettings);
