@@ -1,13 +1,8 @@
-// decryptFileCopy, sealed, on an arbitrary stored file under a key taken from the input.
-// Checks, for every input:
-//  - the copy succeeds and the restored file holds Unseal of the content less a final CR LF;
-//  - the stored file is still there with its bytes, its attributes cleared;
-//  - the restored file is private (0600) and carries no attributes;
-//  - nothing else is left in the folder (no temporary file);
-//  - a StoredFileUnsealer fed the content in pieces gives the same bytes, so a piece border
-//    that falls inside the closing CR LF or a group is handled as the whole-file copy is.
-// The stored file keeps attributes 7 when the second input byte is odd, as at rest.
-// Input: one byte for the key length, the key, then the stored content.
+// decryptFileCopy, sealed, on an arbitrary stored file under a key from the input (a byte
+// for the key length, the key, the stored content). For every input: the restored file holds
+// Unseal of the content less a final CR LF, is private and has no attributes; the stored file
+// stays with its bytes, attributes cleared (they are 7 before when the second byte is odd);
+// nothing else is left; a StoredFileUnsealer fed the content in pieces gives the same bytes.
 
 #include <sys/stat.h>
 
@@ -20,30 +15,7 @@
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
 
-namespace {
-
 using namespace vantory;
-
-std::string unsealInPieces(std::string_view key, std::string_view content, uint8_t seed) {
-    StoredFileUnsealer unsealer(key);
-    std::string out;
-    size_t done = 0;
-    for (size_t index = 0; done < content.size(); ++index) {
-        const size_t n = std::min(fuzz::pieceLength(seed, index), content.size() - done);
-        std::string written(StoredFileUnsealer::maxOutput(n), '\0');
-        const size_t got = unsealer.update(reinterpret_cast<const uint8_t*>(content.data()) + done,
-                                           n, reinterpret_cast<uint8_t*>(written.data()));
-        FUZZ_CHECK(got <= written.size());
-        out.append(written, 0, got);
-        done += n;
-    }
-    std::string end(StoredFileUnsealer::kMaxFinishOutput, '\0');
-    const size_t got = unsealer.finish(reinterpret_cast<uint8_t*>(end.data()));
-    FUZZ_CHECK(got <= end.size());
-    return out + end.substr(0, got);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
@@ -83,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fuzz::folderNames(folder) == (std::vector<std::string>{"100.txt", "restored"}));
     FUZZ_CHECK(ui.messages == 0);
 
-    FUZZ_CHECK(unsealInPieces(key, content, data[0]) == expected);
+    StoredFileUnsealer unsealer(key);
+    FUZZ_CHECK(fuzz::streamInPieces(unsealer, content, data[0]) == expected);
     return 0;
 }

@@ -1,21 +1,13 @@
-// An arbitrary regInfo.lst in a private settings folder: the settings read, loadList, the
-// store check that reads the catalogue lines again, and saveList.
-// Checks, for every input:
-//  - a file of fewer than three lines, or with a settings line that is not sealed text, is
-//    refused as damaged and leaves the settings as they were;
-//  - loadList either refuses the file as damaged and adds nothing, or makes exactly one entry
-//    per catalogue line (empty lines at the end are not catalogue lines), each from a line of
-//    sealed text that unseals to its flag, "|", its position + 100, "|" and its path;
-//  - the store check, with the stored files of some entries present (an entry's file is
-//    there when the last byte of its path is odd), never separates an entry from its file:
-//    it drops only entries without a file, every file left is the one of its entry under
-//    the entry's new number, nothing else is in the storage folder, the catalogue it saves
-//    is the one it keeps, and it names exactly the entries dropped; every entry without a
-//    file is dropped;
-//  - whatever is left is written back by saveList as a file of sealed lines alone, which
-//    reads back to the same settings and the same catalogue.
-// The input is the whole file.
+// An arbitrary regInfo.lst (the input) through ReadSettings, loadList, the store check and
+// saveList. For every input: a file of under three lines or an unsealed settings line is
+// refused as damaged and changes no setting; loadList refuses as damaged and adds nothing, or
+// makes one entry per catalogue line (blank lines at the end are none), each from sealed text
+// unsealing to flag|position + 100|path; the store check (an entry's file is there when the
+// last byte of its path is odd) drops only entries without a file and all of them, names
+// them, keeps every file under its entry's new number with nothing else in the folder, and
+// saves what it keeps; saveList writes sealed lines alone that read back the same.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -63,8 +55,7 @@ bool hasStoredFile(const CatalogueEntry& entry) {
     return !entry.path.empty() && (entry.path.back() & 1) != 0;
 }
 
-// True when `whole` is `kept` and the entries with the paths `dropped` merged, each list
-// keeping its order.
+// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders.
 bool isMerge(const Catalogue& whole, const Catalogue& kept,
              const std::vector<std::string>& dropped) {
     if (whole.size() != kept.size() + dropped.size()) {
@@ -94,10 +85,8 @@ std::string storedContent(size_t position) {
     return "stored file of entry " + std::to_string(position);
 }
 
-// Runs the store check on the settings file as it stands, with `catalogue` as loadList
-// made it.
+// The store check on the settings file as it stands, in a private storage folder.
 void checkStore(ProgramState& state, Catalogue& catalogue) {
-    // The storage folder is a private one whatever the file says.
     const std::string storage = fuzz::scratchFolder() + "/storage/";
     fuzz::emptyFolder(storage);
     state.strStorageDir = storage;
@@ -117,17 +106,14 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
     FUZZ_CHECK(!before.empty() || busy.calls == 0);
     FUZZ_CHECK(ui.messages == (lost.empty() ? 0 : 1));
 
-    // Entries are only ever dropped: the catalogue before is what is left and what was
-    // dropped, merged in some order. Only entries without a file are dropped.
+    // Entries are only ever dropped, and only those without a file.
     FUZZ_CHECK(isMerge(before, catalogue, lost));
     for (const std::string& path : lost) {
         FUZZ_CHECK(!hasStoredFile({path, false}));
     }
     // Every file is still there, under its entry's new number, in catalogue order.
-    size_t withFiles = 0;
-    for (size_t p = 0; p < before.size(); ++p) {
-        withFiles += hasStoredFile(before.at(p)) ? 1 : 0;
-    }
+    const auto withFiles = static_cast<size_t>(
+        std::count_if(before.entries().begin(), before.entries().end(), hasStoredFile));
     std::vector<std::string> files;
     size_t lastOwner = 0;
     for (size_t q = 0; q < catalogue.size(); ++q) {
@@ -147,9 +133,7 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
     FUZZ_CHECK(files.size() == withFiles);
     std::sort(files.begin(), files.end());
     FUZZ_CHECK(fuzz::folderNames(storage) == files);
-    for (const CatalogueEntry& entry : catalogue.entries()) {
-        FUZZ_CHECK(hasStoredFile(entry));
-    }
+    FUZZ_CHECK(std::all_of(catalogue.entries().begin(), catalogue.entries().end(), hasStoredFile));
     if (!before.empty()) {
         FUZZ_CHECK(!platform::pathExists(JournalPath(state)));
         ProgramState saved = stateIn(state.strSystemDir);
@@ -174,12 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> lines = SplitLines(content);
     const auto sealedText = [](const std::string& line) {
-        for (const unsigned char c : line) {
-            if (c < 59 || c > 122) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(line.begin(), line.end(),
+                           [](unsigned char c) { return c >= 59 && c <= 122; });
     };
     if (const Status read = ReadSettings(state, ui); !read.ok()) {
         FUZZ_CHECK(read.error == kDamagedSettings);

@@ -1,8 +1,7 @@
 #pragma once
 
-// Helpers shared by the libFuzzer targets: an invariant check that stops the run (libFuzzer
-// then keeps the input as a crash artifact), a folder private to the process for the files a
-// target writes, and user-interface services that answer nothing and show nothing.
+// Shared by the libFuzzer targets: a check that aborts (libFuzzer keeps the input), a scratch
+// folder per process, silent user-interface services and streaming in pieces.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,7 +9,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,30 +20,22 @@
 
 namespace vantory::fuzz {
 
-[[noreturn]] inline void fail(const char* what, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, what);
-    std::fflush(stderr);
-    std::abort();
-}
+#define FUZZ_CHECK(condition)                                                                      \
+    ((condition)                                                                                   \
+         ? (void)0                                                                                 \
+         : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition), \
+            std::abort()))
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? (void)0 : ::vantory::fuzz::fail(#condition, __FILE__, __LINE__))
-
-// A folder made once per process, in memory where /dev/shm is available, and removed when
-// the process ends normally. Targets reuse it from one input to the next.
+// A folder made once per process (in /dev/shm where it can be) and removed at exit.
 inline const std::string& scratchFolder() {
-    // Never destroyed, so that it is still there for the clean-up at exit.
-    static const std::string* const folder = [] {
+    static const std::string* const folder = [] {  // never destroyed: the exit handler uses it
         std::string base = "/dev/shm";
         if (::access(base.c_str(), W_OK) != 0) {
             const char* tmp = std::getenv("TMPDIR");
             base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
         }
         std::string pattern = base + "/vantory-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
+        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(scratchFolder(), ignored);
@@ -52,14 +45,12 @@ inline const std::string& scratchFolder() {
     return *folder;
 }
 
-// Empties a folder (creating it when missing) without following links out of it.
 inline void emptyFolder(const std::string& folder) {
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     std::filesystem::create_directories(folder);
 }
 
-// The names in a folder, sorted.
 inline std::vector<std::string> folderNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -69,39 +60,59 @@ inline std::vector<std::string> folderNames(const std::string& folder) {
     return names;
 }
 
-// Dialogs are answered with nothing; messages are counted instead of printed.
-class QuietUi : public SilentUiServices {
-  public:
+// Dialogs are answered with nothing; messages are counted instead of shown.
+struct QuietUi : SilentUiServices {
     int messages = 0;
-    std::string lastMessage;
-
-    void messageBox(const std::string& text, int, const std::string&) override {
-        ++messages;
-        lastMessage = text;
-    }
+    void messageBox(const std::string&, int, const std::string&) override { ++messages; }
 };
 
-// The input of a target that needs a key: the first byte gives the key length (up to
-// maxKey), the key follows, the rest is the text.
+// The first byte gives the key length (up to maxKey), the key follows, the rest is the text.
 struct KeyAndText {
     std::string_view key;
     std::string_view text;
 };
 
 inline KeyAndText splitKey(const uint8_t* data, size_t size, size_t maxKey) {
-    if (size == 0) {
-        return {};
-    }
     const size_t keyLength = std::min<size_t>(data[0] % (maxKey + 1), size - 1);
     const char* chars = reinterpret_cast<const char*>(data);
     return {{chars + 1, keyLength}, {chars + 1 + keyLength, size - 1 - keyLength}};
 }
 
-// Piece lengths for feeding a stream: a short repeating pattern picked by `seed`, so that
-// pieces of 0, 1, 2, 3 and 4 bytes and longer ones meet every position of a group.
-inline size_t pieceLength(uint8_t seed, size_t index) {
+// A buffer of exactly n bytes on the heap, so that the address sanitizer sees any overrun.
+struct Exact {
+    explicit Exact(size_t size) : n(size), bytes(new uint8_t[size == 0 ? 1 : size]) {}
+    Exact(const void* from, size_t size) : Exact(size) {
+        if (size != 0) {
+            std::memcpy(bytes.get(), from, size);
+        }
+    }
+    bool operator==(const Exact& other) const {
+        return n == other.n && (n == 0 || std::memcmp(bytes.get(), other.bytes.get(), n) == 0);
+    }
+    size_t n;
+    std::unique_ptr<uint8_t[]> bytes;
+};
+
+// Feeds `text` to a stream in pieces of 0 to 127 bytes in a pattern picked by `seed`, so
+// that pieces of every short length meet every position of a group.
+template <class Stream>
+std::string streamInPieces(Stream& stream, std::string_view text, uint8_t seed) {
     static constexpr size_t kLengths[] = {1, 0, 2, 5, 3, 4, 7, 1, 13, 6, 64, 2, 33, 0, 9, 127};
-    return kLengths[(seed + index * (1 + seed % 7)) % std::size(kLengths)];
+    std::string out;
+    size_t done = 0;
+    for (size_t index = 0; done < text.size(); ++index) {
+        const size_t n = std::min(kLengths[(seed + index * (1 + seed % 7)) % std::size(kLengths)],
+                                  text.size() - done);
+        Exact piece(text.data() + done, n), written(Stream::maxOutput(n));
+        const size_t got = stream.update(piece.bytes.get(), n, written.bytes.get());
+        FUZZ_CHECK(got <= written.n);
+        out.append(reinterpret_cast<const char*>(written.bytes.get()), got);
+        done += n;
+    }
+    Exact end(Stream::kMaxFinishOutput);
+    const size_t got = stream.finish(end.bytes.get());
+    FUZZ_CHECK(got <= end.n);
+    return out.append(reinterpret_cast<const char*>(end.bytes.get()), got);
 }
 
 }  // namespace vantory::fuzz

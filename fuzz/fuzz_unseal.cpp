@@ -1,17 +1,11 @@
-// Unseal and Cipher::Shrink on arbitrary text under a key taken from the input, and the same
-// bytes sealed as a plaintext. Checks, for every input:
-//  - Shrink gives shrunkSize(m) bytes, exactly those of the byte-by-byte rule written out
-//    below (a position whose code comes out negative keeps a space);
-//  - Unseal is Shrink followed by DoXor, also when fed to an Unsealer in pieces;
-//  - Seal gives stretchedSize(n) printable codes 59..122, Unseal brings the text back, and
-//    a Sealer fed in pieces gives the same bytes;
-//  - every vector kernel set gives the bytes and generator states of the portable one, on
-//    buffers of the exact size (so a read or write past the end is a sanitizer report).
-// Input: one byte for the key length, the key, then the text.
+// Unseal, Cipher::Shrink and Seal on arbitrary text under a key from the input (a byte for
+// the key length, the key, the text). For every input: Shrink gives shrunkSize(m) bytes, those
+// of the byte-by-byte rule below; Unseal is Shrink then DoXor, also from an Unsealer fed in
+// pieces; Seal gives stretchedSize(n) codes 59..122 that unseal to the text, also from a
+// Sealer in pieces; every vector kernel set gives the bytes and states of the portable one on
+// buffers of the exact size (an overrun is a sanitizer report).
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,8 +19,7 @@ namespace {
 using namespace vantory;
 using kernels::KernelSet;
 
-// Shrink exactly as it is specified, one output character at a time: p reads the data
-// characters, q the group characters (capped at the end of the text).
+// Shrink one output character at a time: p reads data characters, q group characters.
 std::string referenceShrink(std::string_view in) {
     const long m = static_cast<long>(in.size());
     const long n = m <= 1 ? 0 : (m - 1) - (m - 1) / 4;
@@ -59,74 +52,34 @@ std::string referenceShrink(std::string_view in) {
     return out;
 }
 
-// A buffer of exactly n bytes on the heap, so that the address sanitizer sees any overrun.
-struct Exact {
-    explicit Exact(size_t size) : n(size), bytes(new uint8_t[size == 0 ? 1 : size]) {}
-    Exact(const uint8_t* from, size_t size) : Exact(size) {
-        if (size != 0) {
-            std::memcpy(bytes.get(), from, size);
-        }
-    }
-    bool operator==(const Exact& other) const {
-        return n == other.n && (n == 0 || std::memcmp(bytes.get(), other.bytes.get(), n) == 0);
-    }
-    size_t n;
-    std::unique_ptr<uint8_t[]> bytes;
-};
+using fuzz::Exact;
 
-constexpr uint32_t kStateBits = 0xFFFFFF;  // only the low 24 bits of a state matter
+// Only the low 24 bits of a state matter.
+bool sameState(uint32_t a, uint32_t b) {
+    return ((a ^ b) & 0xFFFFFF) == 0;
+}
 
 void checkKernelsAgree(const KernelSet& set, const KernelSet& reference, uint32_t state,
                        const uint8_t* in, size_t n) {
-    {
-        Exact a(in, n), b(in, n);
-        const uint32_t sa = set.xorKeyStream(state, a.bytes.get(), n);
-        const uint32_t sb = reference.xorKeyStream(state, b.bytes.get(), n);
-        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
-        FUZZ_CHECK(a == b);
-    }
-    {
-        Exact a(kernels::stretchedSize(n)), b(kernels::stretchedSize(n));
-        set.stretch(in, n, a.bytes.get());
-        reference.stretch(in, n, b.bytes.get());
-        FUZZ_CHECK(a == b);
-        const uint32_t sa = set.xorStretch(state, in, n, a.bytes.get());
-        const uint32_t sb = reference.xorStretch(state, in, n, b.bytes.get());
-        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
-        FUZZ_CHECK(a == b);
-    }
-    {
-        const size_t groups = n / 4;
-        Exact a(3 * groups), b(3 * groups);
-        set.shrinkGroups(in, groups, a.bytes.get());
-        reference.shrinkGroups(in, groups, b.bytes.get());
-        FUZZ_CHECK(a == b);
-        const uint32_t sa = set.shrinkXor(state, in, groups, a.bytes.get());
-        const uint32_t sb = reference.shrinkXor(state, in, groups, b.bytes.get());
-        FUZZ_CHECK((sa & kStateBits) == (sb & kStateBits));
-        FUZZ_CHECK(a == b);
-    }
-}
-
-template <class Stream>
-std::string streamInPieces(Stream& stream, std::string_view text, uint8_t seed) {
-    std::string out;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    size_t done = 0;
-    for (size_t index = 0; done < text.size(); ++index) {
-        const size_t n = std::min(fuzz::pieceLength(seed, index), text.size() - done);
-        Exact piece(bytes + done, n);
-        Exact written(Stream::maxOutput(n));
-        const size_t got = stream.update(piece.bytes.get(), n, written.bytes.get());
-        FUZZ_CHECK(got <= written.n);
-        out.append(reinterpret_cast<const char*>(written.bytes.get()), got);
-        done += n;
-    }
-    Exact end(Stream::kMaxFinishOutput);
-    const size_t got = stream.finish(end.bytes.get());
-    FUZZ_CHECK(got <= end.n);
-    out.append(reinterpret_cast<const char*>(end.bytes.get()), got);
-    return out;
+    Exact a(in, n), b(in, n);
+    FUZZ_CHECK(sameState(set.xorKeyStream(state, a.bytes.get(), n),
+                         reference.xorKeyStream(state, b.bytes.get(), n)));
+    FUZZ_CHECK(a == b);
+    Exact sa(kernels::stretchedSize(n)), sb(kernels::stretchedSize(n));
+    set.stretch(in, n, sa.bytes.get());
+    reference.stretch(in, n, sb.bytes.get());
+    FUZZ_CHECK(sa == sb);
+    FUZZ_CHECK(sameState(set.xorStretch(state, in, n, sa.bytes.get()),
+                         reference.xorStretch(state, in, n, sb.bytes.get())));
+    FUZZ_CHECK(sa == sb);
+    const size_t groups = n / 4;
+    Exact ga(3 * groups), gb(3 * groups);
+    set.shrinkGroups(in, groups, ga.bytes.get());
+    reference.shrinkGroups(in, groups, gb.bytes.get());
+    FUZZ_CHECK(ga == gb);
+    FUZZ_CHECK(sameState(set.shrinkXor(state, in, groups, ga.bytes.get()),
+                         reference.shrinkXor(state, in, groups, gb.bytes.get())));
+    FUZZ_CHECK(ga == gb);
 }
 
 }  // namespace
@@ -154,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(plain == cipher.Text());
     {
         Unsealer unsealer(key);
-        FUZZ_CHECK(streamInPieces(unsealer, text, data[0]) == plain);
+        FUZZ_CHECK(fuzz::streamInPieces(unsealer, text, data[0]) == plain);
     }
 
     // The text as a plaintext.
@@ -166,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(Unseal(sealed, key) == text);
     {
         Sealer sealer(key);
-        FUZZ_CHECK(streamInPieces(sealer, text, data[0]) == sealed);
+        FUZZ_CHECK(fuzz::streamInPieces(sealer, text, data[0]) == sealed);
     }
 
     // Every other kernel set: the raw kernels, then the whole procedures through it.

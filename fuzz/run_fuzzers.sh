@@ -1,15 +1,8 @@
 #!/bin/sh
-# Runs libFuzzer targets one after the other for a bounded time each.
-#
-#   run_fuzzers.sh [--fresh] SECONDS TARGET_BINARY...
-#
-# Each starts from the seed corpus in fuzz/corpus/<target>/ and keeps what it finds in a
-# scratch corpus beside its binary (corpus/<target>/), so the repository's seeds are read
-# but never written. With --fresh (the short runs of the test suite) the scratch corpus is
-# a new one, removed afterwards, so that such a run takes the same time however much
-# earlier runs found. A crash, leak, timeout or sanitizer report leaves the input under
-# artifacts/<target>/ beside the binary and makes the script fail. The whole log of a run is
-# logs/<target>.log; a summary line per target gives its executions.
+# run_fuzzers.sh [--fresh] SECONDS TARGET_BINARY... runs each target for SECONDS from the
+# seeds in fuzz/corpus/<target>/ (read, never written), keeping finds in corpus/<target>/
+# beside the binary (with --fresh, a scratch corpus removed afterwards). A report leaves the
+# input in artifacts/<target>/ and fails the script; the log is logs/<target>.log.
 set -u
 fresh=false
 if [ "${1:-}" = --fresh ]; then

@@ -8,6 +8,7 @@
 
 #include "cipher/cipher.h"
 #include "cipher/kernels.h"
+#include "cipher/runtime_random.h"
 
 namespace vantory {
 namespace {
@@ -20,11 +21,13 @@ std::string allBytes() {
     return s;
 }
 
-std::string randomBytes(size_t n, unsigned seed) {
+// Random bytes; with foreignOneIn > 1, codes of the printable range with others here and
+// there, so that vector code meets both its fast path and the reference rule in one call.
+std::string randomBytes(size_t n, unsigned seed, unsigned foreignOneIn = 1) {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
     for (char& c : s) {
-        c = static_cast<char>(gen());
+        c = static_cast<char>(gen() % foreignOneIn == 0 ? gen() : kernels::kFirstCode + gen() % 64);
     }
     return s;
 }
@@ -34,13 +37,61 @@ std::vector<int> codes(const std::string& s) {
                             reinterpret_cast<const unsigned char*>(s.data()) + s.size());
 }
 
+TEST(RuntimeRandom, drawsTheRuntimeSequences) {
+    RuntimeRandom fresh;
+    for (const float value : {0.7055475f, 0.533424f, 0.5795186f, 0.289562464f, 0.301948f}) {
+        EXPECT_FLOAT_EQ(fresh.next(), value);
+    }
+    // A negative argument sets the state from the argument alone.
+    const std::pair<float, float> seeded[] = {{-1.0f, 0.224007010459899902f},
+                                              {-1.2345E38f, 0.0319542289f},
+                                              {-8000000000.0f, 0.7537669f},
+                                              {-79.4f, 0.828889251f},
+                                              {-44.48306f, 0.5418172f}};
+    for (const uint32_t start : {0u, 0x50000u, 0xABCDEFu}) {
+        for (const auto& [x, value] : seeded) {
+            RuntimeRandom random;
+            random.setState(start);
+            EXPECT_FLOAT_EQ(random.next(x), value) << x << " from " << start;
+        }
+        RuntimeRandom random;
+        random.setState(start);
+        EXPECT_EQ(random.next(-1.0f), 0.224007010459899902f);
+        EXPECT_EQ(random.state(), 0x395886u);  // the value above times 2^24
+    }
+}
+
+TEST(RuntimeRandom, zeroRepeatsTheLastValueAndRandomizeKeepsOuterBytes) {
+    RuntimeRandom random;
+    random.next();
+    random.randomize(42.0);
+    EXPECT_FLOAT_EQ(random.next(0.0f), 0.251064479f);
+    const uint32_t before = random.state();
+    EXPECT_FLOAT_EQ(random.next(-0.0f), 0.251064479f);
+    EXPECT_EQ(random.state(), before);
+    // The first step of the cipher's keying.
+    RuntimeRandom keying;
+    keying.randomize(keying.next(-1.0f));
+    EXPECT_EQ(keying.state(), 0x938F86u);
+    for (const float value : {0.588015615940094f, 0.6017179489135742f, 0.10254210233688354f}) {
+        EXPECT_FLOAT_EQ(keying.next(), value);
+    }
+    RuntimeRandom a, b;
+    for (int i = 0; i < 1000; ++i) {
+        EXPECT_EQ(a.nextByte(), static_cast<int>(b.next() * 256.0f));
+    }
+}
+
 TEST(Cipher, sealsTheReferenceValues) {
-    EXPECT_EQ(Seal("kumquat", "3907514482"), "ekHwrLlhXK");
-    EXPECT_EQ(Seal("txt", "3907514482"), "pxOw");
-    EXPECT_EQ(Seal("abc", ""), "rstx");
-    EXPECT_EQ(Seal("Hello, world", "kumquat"), "kHuFjezoxa=wPgoH");
-    EXPECT_EQ(Seal("", "anything"), "");
-    EXPECT_EQ(Unseal("kHuFjezoxa=wPgoH", "kumquat"), "Hello, world");
+    const char* const cases[][3] = {{"kumquat", "3907514482", "ekHwrLlhXK"},
+                                    {"txt", "3907514482", "pxOw"},
+                                    {"abc", "", "rstx"},
+                                    {"Hello, world", "kumquat", "kHuFjezoxa=wPgoH"},
+                                    {"", "anything", ""}};
+    for (const auto& [text, key, sealed] : cases) {
+        EXPECT_EQ(Seal(text, key), sealed);
+        EXPECT_EQ(Unseal(sealed, key), text);
+    }
 }
 
 TEST(Cipher, stretchAndShrinkFollowTheWorkedValues) {
@@ -58,9 +109,26 @@ TEST(Cipher, stretchAndShrinkFollowTheWorkedValues) {
         cipher.Shrink();
         EXPECT_EQ(cipher.Text(), text);
     }
+    const size_t shrunk[] = {0, 0, 1, 2, 3, 3, 4, 5, 6, 6};
+    for (size_t m = 0; m < std::size(shrunk); ++m) {
+        Cipher cipher;
+        cipher.Text(std::string(m, 'A'));
+        cipher.Shrink();
+        EXPECT_EQ(cipher.Text().size(), shrunk[m]) << m;
+    }
+    // '!' (33) is below the printable range: lo is negative, so the position stays a space.
+    Cipher cipher;
+    cipher.Text("!]^P");
+    cipher.Shrink();
+    EXPECT_EQ(cipher.Text(), std::string(" bc"));
+    // A group character below the range gives its bits as the reference does: g = -59;
+    // -59 / 16 = -3 -> & 3 = 1; -59 / 4 = -14 -> & 3 = 2; -59 & 3 = 1.
+    cipher.Text(std::string("\x3b\x3b\x3b\x00", 4));
+    cipher.Shrink();
+    EXPECT_EQ(codes(cipher.Text()), (std::vector<int>{64, 128, 64}));
 }
 
-TEST(Cipher, sealedFormIsPrintableAndAThirdLonger) {
+TEST(Cipher, sealedFormIsPrintableAThirdLongerAndRoundTrips) {
     for (const size_t n : {0, 1, 2, 3, 4, 7, 100, 1000, 49153}) {
         const std::string sealed = Seal(randomBytes(n, 7), "key");
         EXPECT_EQ(sealed.size(), n + (n + 2) / 3);
@@ -69,9 +137,6 @@ TEST(Cipher, sealedFormIsPrintableAndAThirdLonger) {
             ASSERT_LE(c, 122);
         }
     }
-}
-
-TEST(Cipher, roundTripsEveryByteValueUnderAnyKey) {
     const std::string text = allBytes() + randomBytes(300000, 3) + "\r\n";
     for (const std::string& key : {std::string(), std::string("kumquat"), allBytes()}) {
         EXPECT_EQ(Unseal(Seal(text, key), key), text);
@@ -91,30 +156,6 @@ TEST(Cipher, keyStreamDependsOnTheKeyAlone) {
     EXPECT_NE(Unseal(first, "two"), "some text");
 }
 
-TEST(Cipher, shrinkLengthsFollowTheRule) {
-    const std::pair<size_t, size_t> lengths[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3},
-                                                 {5, 3}, {6, 4}, {7, 5}, {8, 6}, {9, 6}};
-    for (const auto& [m, n] : lengths) {
-        Cipher cipher;
-        cipher.Text(std::string(m, 'A'));
-        cipher.Shrink();
-        EXPECT_EQ(cipher.Text().size(), n) << m;
-    }
-}
-
-TEST(Cipher, shrinkOfForeignTextLeavesSpacesWhereCodesWouldBeNegative) {
-    // '!' (33) is below the printable range: lo is negative, so the position stays a space.
-    Cipher cipher;
-    cipher.Text("!]^P");
-    cipher.Shrink();
-    EXPECT_EQ(cipher.Text(), std::string(" bc"));
-    // A group character below the range still contributes its bits as the reference does:
-    // g = 0 - 59 = -59; -59 / 16 = -3 -> & 3 = 1; -59 / 4 = -14 -> & 3 = 2; -59 & 3 = 1.
-    cipher.Text(std::string("\x3b\x3b\x3b\x00", 4));
-    cipher.Shrink();
-    EXPECT_EQ(codes(cipher.Text()), (std::vector<int>{64, 128, 64}));
-}
-
 TEST(Cipher, pacerTicksDuringLongTextsWithoutChangingTheResult) {
     int yields = 0;
     Pacer pacer([&] { ++yields; }, std::chrono::microseconds(0));
@@ -124,29 +165,14 @@ TEST(Cipher, pacerTicksDuringLongTextsWithoutChangingTheResult) {
     EXPECT_GT(yields, 10);
 }
 
-// Every kernel set this processor runs is checked against the portable forms, which follow
-// the reference rules step by step.
-class KernelSetTest : public ::testing::TestWithParam<const kernels::KernelSet*> {
-  protected:
-    const kernels::KernelSet& set() const { return *GetParam(); }
-};
+// Every kernel set this processor runs is checked against the portable forms.
+using KernelSetTest = ::testing::TestWithParam<const kernels::KernelSet*>;
 
 const uint8_t* in(const std::string& s, size_t offset = 0) {
     return reinterpret_cast<const uint8_t*>(s.data()) + offset;
 }
 uint8_t* out(std::string& s, size_t offset = 0) {
     return reinterpret_cast<uint8_t*>(s.data()) + offset;
-}
-
-// Equal byte strings, or where the first difference is (long strings are not printed whole).
-::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
-    const auto [a, e] =
-        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
-    if (a == actual.end() && e == expected.end()) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
-                                         << ", first difference at " << (a - actual.begin());
 }
 
 // Lengths around every vector width and step, and a few long ones.
@@ -163,62 +189,27 @@ std::vector<size_t> testLengths() {
 
 constexpr uint32_t kStates[] = {0, 0x938F86, 0xFFFFFFFF, 0x12000000, 0x00FFFFFF};
 
-// Bytes of the printable range with some codes outside it here and there, so that vector
-// code meets both its fast path and the reference rule within one call.
-std::string mostlyPrintable(size_t n, unsigned seed, int foreignOneIn) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) {
-        const bool foreign = static_cast<int>(gen() % static_cast<unsigned>(foreignOneIn)) == 0;
-        c = static_cast<char>(foreign ? gen() % 256 : kernels::kFirstCode + gen() % 64);
-    }
-    return s;
-}
-
-TEST_P(KernelSetTest, xorKeyStreamMatchesFromAnyStateLengthAndAlignment) {
+TEST_P(KernelSetTest, xorAndStretchMatchFromAnyStateLengthAndAlignment) {
     size_t round = 0;
     for (const size_t n : testLengths()) {
+        SCOPED_TRACE(n);
         const uint32_t state = kStates[round % std::size(kStates)];
         const size_t offset = round++ % 7;
-        const std::string original = randomBytes(n + offset, static_cast<unsigned>(n));
-        std::string a = original, b = original;
-        EXPECT_EQ(set().xorKeyStream(state, out(a, offset), n),
-                  kernels::portable::xorKeyStream(state, out(b, offset), n))
-            << n;
-        ASSERT_TRUE(sameBytes(a, b)) << "length " << n << ", state " << state;
-    }
-}
-
-TEST_P(KernelSetTest, stretchMatchesForEveryLengthAndWritesNoFurther) {
-    size_t round = 0;
-    for (const size_t n : testLengths()) {
-        const size_t offset = round++ % 5;
-        const std::string text = randomBytes(n + offset, static_cast<unsigned>(n) + 1);
-        const size_t size = kernels::stretchedSize(n);
-        std::string a(size + offset + 64, '#'), b = a;
-        set().stretch(in(text, offset), n, out(a, offset));
-        kernels::portable::stretch(in(text, offset), n, out(b, offset));
-        ASSERT_TRUE(sameBytes(a, b)) << "length " << n;
-    }
-}
-
-TEST_P(KernelSetTest, xorStretchIsXorThenStretch) {
-    size_t round = 0;
-    for (const size_t n : testLengths()) {
-        const uint32_t state = kStates[round % std::size(kStates)];
-        const size_t offset = round++ % 3;
-        const std::string text = randomBytes(n + offset, static_cast<unsigned>(n) + 2);
-        const std::string textBefore = text;
-
-        std::string xored = text;
+        const std::string text = randomBytes(n + offset, static_cast<unsigned>(n));
+        std::string a = text, xored = text;
         const uint32_t after = kernels::portable::xorKeyStream(state, out(xored, offset), n);
-        std::string expected(kernels::stretchedSize(n) + 64, '#');
-        kernels::portable::stretch(in(xored, offset), n, out(expected));
-
-        std::string sealed(expected.size(), '#');
-        EXPECT_EQ(set().xorStretch(state, in(text, offset), n, out(sealed)), after) << n;
-        ASSERT_TRUE(sameBytes(sealed, expected)) << "length " << n << ", state " << state;
-        ASSERT_TRUE(sameBytes(text, textBefore));
+        EXPECT_EQ(GetParam()->xorKeyStream(state, out(a, offset), n), after);
+        ASSERT_TRUE(a == xored) << "state " << state;
+        // Stretching writes no further than its size: the '#' after it stay.
+        std::string s(kernels::stretchedSize(n) + offset + 64, '#'), expected = s;
+        GetParam()->stretch(in(text, offset), n, out(s, offset));
+        kernels::portable::stretch(in(text, offset), n, out(expected, offset));
+        ASSERT_TRUE(s == expected);
+        kernels::portable::stretch(in(xored, offset), n, out(expected, offset));
+        std::string input = text;
+        EXPECT_EQ(GetParam()->xorStretch(state, in(input, offset), n, out(s, offset)), after);
+        ASSERT_TRUE(s == expected) << "xorStretch, state " << state;
+        ASSERT_TRUE(input == text);
     }
 }
 
@@ -227,42 +218,27 @@ TEST_P(KernelSetTest, shrinkMatchesOnAnyBytes) {
     for (const size_t n : testLengths()) {
         const size_t groups = n / 4 + n % 3;
         const size_t offset = round % 4;
-        // Random bytes (mostly foreign), printable ones with a few foreign codes, sealed text.
         const std::string inputs[] = {
             randomBytes(4 * groups + offset, static_cast<unsigned>(n) + 3),
-            mostlyPrintable(4 * groups + offset, static_cast<unsigned>(n) + 4, 97),
+            randomBytes(4 * groups + offset, static_cast<unsigned>(n) + 4, 97),
             std::string(offset, 'x') + Seal(randomBytes(3 * groups, static_cast<unsigned>(n)), "k"),
         };
         for (const std::string& input : inputs) {
             std::string a(3 * groups + offset + 64, '#'), b = a;
-            set().shrinkGroups(in(input, offset), groups, out(a, offset));
+            GetParam()->shrinkGroups(in(input, offset), groups, out(a, offset));
             kernels::portable::shrinkGroups(in(input, offset), groups, out(b, offset));
-            ASSERT_TRUE(sameBytes(a, b)) << "groups " << groups;
+            ASSERT_TRUE(a == b) << "groups " << groups;
 
             const uint32_t state = kStates[round++ % std::size(kStates)];
-            std::string expected = b;
             const uint32_t after =
-                kernels::portable::xorKeyStream(state, out(expected, offset), 3 * groups);
+                kernels::portable::xorKeyStream(state, out(b, offset), 3 * groups);
             std::string c(a.size(), '#');
-            EXPECT_EQ(set().shrinkXor(state, in(input, offset), groups, out(c, offset)), after);
-            ASSERT_TRUE(sameBytes(c, expected)) << "groups " << groups << ", state " << state;
+            EXPECT_EQ(GetParam()->shrinkXor(state, in(input, offset), groups, out(c, offset)),
+                      after);
+            ASSERT_TRUE(c == b) << "groups " << groups << ", state " << state;
         }
     }
 }
-
-// Makes a kernel set active for one scope.
-class UsingKernelSet {
-  public:
-    explicit UsingKernelSet(const char* name) : previous_(kernels::activeKernelSet().name) {
-        EXPECT_TRUE(kernels::useKernelSet(name)) << name;
-    }
-    ~UsingKernelSet() { kernels::useKernelSet(previous_); }
-    UsingKernelSet(const UsingKernelSet&) = delete;
-    UsingKernelSet& operator=(const UsingKernelSet&) = delete;
-
-  private:
-    std::string previous_;
-};
 
 // A text long enough for Seal and Unseal to take their large-buffer path, sealed with the
 // portable kernels; and a sealed text with foreign codes, unsealed with them.
@@ -271,7 +247,7 @@ struct ReferenceSeal {
     std::string sealed, foreign, unsealedForeign;
 
     ReferenceSeal() {
-        const UsingKernelSet portable("portable");
+        EXPECT_TRUE(kernels::useKernelSet("portable"));
         sealed = Seal(text, "kumquat");
         foreign = sealed;
         for (size_t i = 0; i < foreign.size(); i += 1009) {
@@ -282,12 +258,14 @@ struct ReferenceSeal {
 };
 
 TEST_P(KernelSetTest, sealAndUnsealGiveTheReferenceBytes) {
+    const std::string previous = kernels::activeKernelSet().name;
     static const ReferenceSeal reference;
-    const UsingKernelSet active(set().name);
+    ASSERT_TRUE(kernels::useKernelSet(GetParam()->name));
     EXPECT_EQ(Seal("Hello, world", "kumquat"), "kHuFjezoxa=wPgoH");
-    EXPECT_TRUE(sameBytes(Seal(reference.text, "kumquat"), reference.sealed));
-    EXPECT_TRUE(sameBytes(Unseal(reference.sealed, "kumquat"), reference.text));
-    EXPECT_TRUE(sameBytes(Unseal(reference.foreign, "kumquat"), reference.unsealedForeign));
+    EXPECT_TRUE(Seal(reference.text, "kumquat") == reference.sealed);
+    EXPECT_TRUE(Unseal(reference.sealed, "kumquat") == reference.text);
+    EXPECT_TRUE(Unseal(reference.foreign, "kumquat") == reference.unsealedForeign);
+    kernels::useKernelSet(previous);
 }
 
 INSTANTIATE_TEST_SUITE_P(Available, KernelSetTest,
@@ -295,15 +273,12 @@ INSTANTIATE_TEST_SUITE_P(Available, KernelSetTest,
                                              kernels::availableKernelSets().end()),
                          [](const auto& info) { return std::string(info.param->name); });
 
-TEST(Kernels, portableSetComesFirstAndUnknownNamesAreRefused) {
+TEST(Kernels, portableSetComesFirstUnknownNamesAreRefusedAndJumpsAreSteps) {
     const auto sets = kernels::availableKernelSets();
     ASSERT_FALSE(sets.empty());
     EXPECT_STREQ(sets.front()->name, "portable");
     EXPECT_FALSE(kernels::useKernelSet("no-such-set"));
     EXPECT_NE(std::find(sets.begin(), sets.end(), &kernels::activeKernelSet()), sets.end());
-}
-
-TEST(Kernels, jumpAheadEqualsSingleSteps) {
     for (const uint64_t k : {0, 1, 2, 3, 24, 48, 64, 100, 12345}) {
         uint32_t state = 0xABCDEF;
         for (uint64_t i = 0; i < k; ++i) {

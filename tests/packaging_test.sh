@@ -1,12 +1,7 @@
 #!/bin/sh
-# Checks what `cmake --install` puts on a user's machine.
-#
-#   packaging_test.sh tree BUILD_DIR      installs into a scratch folder and checks the tree:
-#                                         program, every icon at its size, desktop entry and
-#                                         metadata naming each other consistently
-#   packaging_test.sh validate BUILD_DIR  runs desktop-file-validate and appstreamcli on the
-#                                         installed files; exits 77 (skipped) when either
-#                                         validator is missing
+# packaging_test.sh tree|validate BUILD_DIR: installs into a scratch folder and checks the
+# tree (program, icons at their sizes, desktop entry and metadata naming each other), or runs
+# desktop-file-validate and appstreamcli on it (exit 77, skipped, when either is missing).
 set -u
 
 mode=$1
@@ -86,8 +81,7 @@ validate() {
     if [ "$status" -ne 0 ] || echo "$out" | grep -Eq ': (error|warning):'; then
         fail "desktop-file-validate"
     fi
-    # validate-tree also checks that the file name matches the id and that the launchable
-    # desktop entry exists.
+    # validate-tree also checks the file name against the id and the launchable entry.
     appstreamcli validate-tree --no-net "$stage/usr" || fail "appstreamcli validate-tree"
     appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 }

@@ -32,12 +32,9 @@ class SettingsFileTest : public ::testing::Test {
     ProgramState state;
 };
 
-TEST_F(SettingsFileTest, settingsFolderIsPrivate) {
+TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLinesInAPrivateFolder) {
     EXPECT_PERMISSIONS(state.strSystemDir, 0700u);
     EXPECT_EQ(state.strSystemDir, dir / "config/vantory");
-}
-
-TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLines) {
     ASSERT_TRUE(WriteFactorySettings(state, ui).ok());
     const std::string expected =
         "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) + "\r\npxOw\r\n";
@@ -54,6 +51,12 @@ TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLines) {
 
 TEST_F(SettingsFileTest, catalogueRoundTripsWithNumbersInListOrder) {
     Catalogue catalogue;
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(fileLines().size(), 3u) << "an empty catalogue adds no line";
+    EXPECT_EQ(state.intProgress, 1);
+    Catalogue none;
+    ASSERT_TRUE(loadList(state, none, ui).ok());
+    EXPECT_TRUE(none.empty());
     catalogue.append({"/home/u/a.txt", true});
     catalogue.append({"/home/u/pipe|in|name", false});
     catalogue.append({"/home/u/\xe9t\xe9.doc", true});
@@ -69,15 +72,6 @@ TEST_F(SettingsFileTest, catalogueRoundTripsWithNumbersInListOrder) {
     Catalogue loaded;
     ASSERT_TRUE(loadList(state, loaded, ui).ok());
     EXPECT_EQ(loaded, catalogue);
-}
-
-TEST_F(SettingsFileTest, emptyCatalogueGivesThreeLines) {
-    ASSERT_TRUE(saveList(state, Catalogue(), ui).ok());
-    EXPECT_EQ(fileLines().size(), 3u);
-    EXPECT_EQ(state.intProgress, 1);
-    Catalogue loaded;
-    ASSERT_TRUE(loadList(state, loaded, ui).ok());
-    EXPECT_TRUE(loaded.empty());
 }
 
 TEST_F(SettingsFileTest, passwordChangeRekeysLineOneAndTheCatalogueOnly) {
@@ -177,6 +171,35 @@ TEST_F(SettingsFileTest, setStorageDirCreatesOneLevelAndTouchesNoUserFile) {
     const Status twoDeep = SetStorageDir(state, dir / "x/y/");
     EXPECT_EQ(twoDeep.error, ENOENT);
     EXPECT_EQ(state.strStorageDir, dir / "x/y/") << "the setting changes all the same";
+}
+
+// regInfo.lst holds the same bytes on every system: these were written once, with the
+// reference seals of the password and the extension.
+TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
+    const std::string known =
+        "ekHwrLlhXK\r\n"
+        "=zwsNRphV<PMe[^?hXY;>QH_KK\r\n"
+        "pxOw\r\n"
+        "DObUnpj\\YflcmnpHJu;c?dExehhwNQ^tF__oulwVAYO_mbnqOBsJ\r\n"
+        "CObUnoj\\TflcAwmH\\tkcKW[xfu[gEk\r\n"
+        "DObUnrj\\<HYg=maHSv;c=Xjxrf?wAXjxQto\r\n";
+    Catalogue catalogue;
+    catalogue.append({"C:\\Users\\u\\Documents\\r\xc3\xa9sum\xc3\xa9.doc", true});
+    catalogue.append({"D:\\a|b\\plain.txt", false});
+    catalogue.append({"\\\\server\\share\\x.bin", true});
+    state.strStorageDir = "C:\\Users\\u\\Vantory\\";
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_EQ(readFile(SettingsPath(state)), known);
+    writeFile(SettingsPath(state), known);
+    ProgramState read;
+    read.strSystemDir = state.strSystemDir;
+    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    EXPECT_EQ(read.strPassword, "kumquat");
+    EXPECT_EQ(read.strStorageDir, "C:\\Users\\u\\Vantory\\");
+    EXPECT_EQ(read.strExtension, "txt");
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(read, loaded, ui).ok());
+    EXPECT_EQ(loaded, catalogue);
 }
 
 TEST_F(SettingsFileTest, slowRunYieldsWithoutChangingTheFile) {

@@ -29,7 +29,7 @@ class StartupTest : public ::testing::Test {
     ProgramState state;
 };
 
-TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSo) {
+TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSoTheSecondReadsThem) {
     EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
     const std::string storage = configDir + platform::kSeparator;
     EXPECT_EQ(readFile(settingsFile),
@@ -46,10 +46,7 @@ TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSo) {
     EXPECT_EQ(state.strPassword, "kumquat");
     EXPECT_EQ(state.strStorageDir, storage);
     EXPECT_EQ(state.strExtension, "txt");
-}
-
-TEST_F(StartupTest, secondStartReadsTheFileSilently) {
-    ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
+    // The second start reads the file silently.
     ProgramState again;
     test::FakeUiServices quiet;
     EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kReady);
@@ -65,8 +62,8 @@ TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-// A settings file that is there but cannot be used is left as it is, and so is everything
-// else: going on would write a new one over it, and new stored files over those it lists.
+// A settings file that cannot be used is left as it is, and so is everything else: going on
+// would write a new one over it, and new stored files over those it lists.
 TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWritten) {
     ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
     const std::string path = settingsFile;

@@ -1,5 +1,4 @@
-// What the platform layer means on Windows, checked against the system's own view of the
-// files (GetFileAttributesW, FindFirstFileW, a second handle, a second process).
+// The platform layer on Windows, checked against the system's own view of the files.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -79,8 +78,7 @@ TEST(Win32Platform, renameReplacesADestinationWhateverItsAttributes) {
     EXPECT_EQ(attributesOf(dir / "to"), INVALID_FILE_ATTRIBUTES);
 }
 
-// A write that fails at any step leaves the old file and nothing beside it; only a finished
-// one replaces it.
+// A write that fails at any step leaves the old file alone and nothing beside it.
 TEST(Win32Platform, atomicWriteLeavesTheOldFileOrTheNewOne) {
     TempFolder dir;
     const std::string target = dir / "regInfo.lst";
@@ -100,8 +98,7 @@ TEST(Win32Platform, atomicWriteLeavesTheOldFileOrTheNewOne) {
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::wstring>{L"regInfo.lst"});
 }
 
-// Started by lockInAnotherProcess (VANTORY_LOCK_FOLDER set), this program only tries the
-// lock, before any test runs, and answers with its exit code.
+// Started by lockInAnotherProcess, this program only tries the lock and exits with the result.
 [[maybe_unused]] const bool kLockChild = [] {
     if (const wchar_t* folder = ::_wgetenv(L"VANTORY_LOCK_FOLDER")) {
         std::_Exit(static_cast<int>(platform::lockInstance(platform::pathString(folder))));
@@ -159,13 +156,13 @@ TEST(Win32Platform, utf8NamesAreUtf16OnDisk) {
 }
 
 TEST(Win32Platform, pathsSplitAtEitherSeparator) {
-    for (const auto& [path, parent] :
-         std::vector<std::pair<std::string, std::string>>{{"C:\\a\\b.txt", "C:\\a"},
-                                                          {"C:\\a", "C:\\"},
-                                                          {"C:/a/b", "C:/a"},
-                                                          {"C:\\a/b", "C:\\a"},
-                                                          {"\\\\srv\\share\\x", "\\\\srv\\share"},
-                                                          {"a", ""}}) {
+    const char* const cases[][2] = {{"C:\\a\\b.txt", "C:\\a"},
+                                    {"C:\\a", "C:\\"},
+                                    {"C:/a/b", "C:/a"},
+                                    {"C:\\a/b", "C:\\a"},
+                                    {"\\\\srv\\share\\x", "\\\\srv\\share"},
+                                    {"a", ""}};
+    for (const auto& [path, parent] : cases) {
         EXPECT_EQ(platform::parentFolder(path), parent) << path;
     }
 }

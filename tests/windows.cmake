@@ -18,23 +18,14 @@ add_library(vantory_test_support STATIC support/temp_folder.cpp support/test_sto
 target_include_directories(vantory_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(vantory_test_support PUBLIC vantory_core GTest::gtest GTest::gmock)
 
-# Not built for Windows yet, and why:
-#   storage_settings_test: the storage folder is entered and checked as a '/' path (the
-#     prompt, "starts with '/'", "ends in '/'"); the Windows form of that command, with drive
-#     letters and '\', is not written yet.
-#   hide_crash_test, change_password_test, crash_test, fault_test (+ command_scenarios):
-#     their commands run in child processes made with fork(); they wait for the port to
-#     running this binary itself as the child (CreateProcess with a test filter).
-#   file_services_test: symbolic links, permission bits, utimensat, a second file system at
-#     /dev/shm and a fork() that gives up root; its Windows forms (a file held open by
-#     another handle, read-only attributes) are in win32_platform_test.
-#   the GUI tests: they need Qt, which this cross build does not have.
+# Not built for Windows yet: storage_settings_test (the folder is checked as a '/' path),
+# hide_crash, change_password, crash and fault tests (their children come from fork()),
+# file_services_test (links, permission bits, /dev/shm; its Windows forms are in
+# win32_platform_test) and the GUI tests (no Qt in this build).
 add_executable(vantory_core_tests
-  runtime_random_test.cpp
   cipher_test.cpp
   platform_test.cpp
   win32_platform_test.cpp
-  known_bytes_test.cpp
   settings_file_test.cpp
   startup_test.cpp
   move_journal_test.cpp

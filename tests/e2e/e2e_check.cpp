@@ -1,12 +1,4 @@
-// Reads back what the program left on disk, for tests/e2e/run_e2e.sh.
-//
-//   vantory_e2e_check settings <settings folder> <password>
-//       prints the line count of regInfo.lst, its three settings, each catalogue line as it
-//       unseals under <password>, and the catalogue as the program reads it back
-//   vantory_e2e_check unseal <stored file> <output file> <password>
-//       writes the unsealed content of a sealed stored file
-//   vantory_e2e_check attributes <file>
-//       prints the attributes the program keeps for a file (0-7), or "none"
+// Reads back what the program left on disk, for run_e2e.sh (usage at the end of main).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -69,11 +61,7 @@ int unseal(const std::string& stored, const std::string& output, const std::stri
 
 int attributes(const std::string& path) {
     const auto value = platform::getAttributes(path);
-    if (value) {
-        std::printf("%d\n", *value);
-    } else {
-        std::printf("none\n");
-    }
+    std::printf("%s\n", value ? std::to_string(*value).c_str() : "none");
     return 0;
 }
 
@@ -91,7 +79,8 @@ int main(int argc, char** argv) {
         return attributes(args[1]);
     }
     std::fprintf(stderr,
-                 "usage: vantory_e2e_check settings <settings folder> <password>\n"
+                 "usage: vantory_e2e_check settings <settings folder> <password>  (the lines of\n"
+                 "           regInfo.lst, unsealed, and the catalogue as the program reads it)\n"
                  "       vantory_e2e_check unseal <stored file> <output file> <password>\n"
                  "       vantory_e2e_check attributes <file>\n");
     return 2;

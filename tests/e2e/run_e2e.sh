@@ -1,34 +1,14 @@
 #!/usr/bin/env bash
-# End-to-end test of the real program on a virtual X display, driven as a person would drive
-# it: keys typed into its windows with xdotool, files picked in the real file dialog.
-#
-#   1. first start as `vantory FILE`, FILE named relative to the home folder, in an empty
-#      settings folder: the "Program file not found" box is closed with Enter, the factory
-#      password is typed into the password window, and then FILE is hidden: encrypt is off,
-#      so it moves into storage as 100.txt;
-#   2. "&Hide File(s)" (Alt+H) with a file's full path typed into the file dialog: the file
-#      is moved into storage as 101.txt;
-#   3. "&Encrypt File(s) When Hiding Them" ticked (Alt+E), then a third file hidden the same
-#      way: it is sealed into 102.txt and stays where it was;
-#   4. `vantory --hide FILE` started while Vantory runs: it hands FILE over and ends, and the
-#      running copy seals FILE into 103.txt;
-#   5. the filter (Ctrl+F) narrowed to the second file, its row clicked and
-#      "Restore &Selected File(s)" pressed (Alt+S): only that file comes back, and the stored
-#      files after it are renumbered from 102 and 103 to 101 and 102;
-#   6. the main window closed with Alt+F4;
-#   7. a second start with an idle time of two seconds (VANTORY_IDLE_LOCK_SECONDS): after the
-#      login the window is left alone and locks; the password brings the main window back,
-#      which is then closed.
-# Then the disk is checked: the restored file at its path with its original bytes, the sealed
-# ones in place, exactly 100.txt (plain), 101.txt and 102.txt (sealed, unsealing to their
-# files), all with attributes 7, beside regInfo.lst in the storage folder, and regInfo.lst
-# with its three settings lines and three catalogue lines.
-#
-# Usage: tests/e2e/run_e2e.sh [build folder]     (default build/default)
-#   E2E_SCREENSHOTS=all also takes screenshots along the way and keeps them.
-# Exits 0 when it passes, 1 when it fails (screenshots, the program's output and its
-# settings folder are kept in the folder it prints), 77 when xvfb-run, xauth, xdotool or
-# openbox is missing.
+# End-to-end test of the real program on a virtual X display, driven with xdotool as a
+# person would: first start as `vantory FILE` (factory settings box, login, FILE moved into
+# storage as 100.txt), Alt+H with a path typed into the file dialog (101.txt), Alt+E then
+# Alt+H (sealed into 102.txt, the original stays), `vantory --hide FILE` handed to the running
+# copy (103.txt), the filter narrowed to one row and Alt+S (restored; 102 and 103 renumbered
+# to 101 and 102), Alt+F4, a second start that locks when idle (VANTORY_IDLE_LOCK_SECONDS)
+# and opens again with the password. Then the disk: files, stored files with attributes 7
+# that unseal to their originals, and regInfo.lst.
+# Usage: tests/e2e/run_e2e.sh [build folder]; E2E_SCREENSHOTS=all keeps screenshots. Exits 0
+# on success, 1 on failure (keeping the work folder it names), 77 when a tool is missing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -59,8 +39,7 @@ if [ "$session" = 0 ]; then
     for attempt in 1 2 3; do
         work=$(mktemp -d "${TMPDIR:-/tmp}/vantory-e2e.XXXXXX")
         status=0
-        # A wedged session must not hang the build: it gets two minutes. No reset of the
-        # server when its last client leaves: a client arriving during one would be refused.
+        # Two minutes at most; -noreset, or a client arriving during a reset is refused.
         timeout -k 5 120 xvfb-run -a -e "$work/xvfb.log" -s "-screen 0 1024x768x24 -noreset" \
             bash "$0" --session "$work" "$build" || status=$?
         [ "$status" = 75 ] && [ "$attempt" -lt 3 ] || break
@@ -105,9 +84,7 @@ make_content() {
     printf '\000\001\377\r\n'
 }
 for name in plain sealed first handed; do
-    eval "file=\$${name}_file"
-    make_content >"$file"
-    cp "$file" "$originals/$name"
+    eval "make_content | tee \"\$originals/$name\" >\"\$${name}_file\""
 done
 
 wait_seconds=20
@@ -118,13 +95,7 @@ wm_pid=
 
 shot() { # name
     shot_count=$((shot_count + 1))
-    local file
-    file=$shots/$(printf '%02d' "$shot_count")-$1
-    if command -v import >/dev/null; then
-        import -window root "$file.png" 2>/dev/null || true
-    elif command -v xwd >/dev/null; then
-        xwd -root -silent -out "$file.xwd" 2>/dev/null || true
-    fi
+    import -window root "$shots/$(printf '%02d' "$shot_count")-$1.png" 2>/dev/null || true
 }
 
 fail() {
@@ -134,34 +105,15 @@ fail() {
     for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
         echo "  $(xdotool getwindowname "$id" 2>/dev/null)" >&2
     done
-    if [ -f "$work/program.log" ] && [ -s "$work/program.log" ]; then
-        echo "e2e: program output:" >&2
-        tail -n 20 "$work/program.log" >&2
-    fi
+    [ ! -s "$work/program.log" ] || { echo "e2e: program output:" && tail -n 20 "$work/program.log"; } >&2
     exit 1
 }
 
-cleanup() {
-    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-        kill "$program_pid" 2>/dev/null || true
-    fi
-    if [ -n "$wm_pid" ] && kill -0 "$wm_pid" 2>/dev/null; then
-        kill "$wm_pid" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
+trap 'for pid in $program_pid $wm_pid; do kill "$pid" 2>/dev/null || true; done' EXIT
 
-# With E2E_SCREENSHOTS=all, a screenshot of each step.
-step_shot() { # name
-    if [ "${E2E_SCREENSHOTS:-}" = all ]; then
-        shot "$1"
-    fi
-}
+step_shot() { [ "${E2E_SCREENSHOTS:-}" != all ] || shot "$1"; }
 
-begin() { # step name
-    step=$1
-    step_shot "before-$1"
-}
+begin() { step=$1 && step_shot "before-$1"; }
 
 # Polls a command until it succeeds, for at most $wait_seconds.
 wait_until() { # description, command...
@@ -177,12 +129,11 @@ wait_until() { # description, command...
     done
 }
 
-# Prints the ids of the visible windows whose name matches; fails when there is none. A
-# window that vanishes while xdotool walks the window tree makes it die of an X error: the
-# search is then made again.
+# Prints the ids of the visible windows whose name matches; searches again on an X error
+# (a window vanished while xdotool walked the tree).
 find_windows() { # name pattern
     local ids attempt
-    for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    for attempt in $(seq 10); do
         if ids=$(xdotool search --onlyvisible --name "$1" 2>"$work/xdotool.err"); then
             printf '%s\n' "$ids"
             return 0
@@ -193,21 +144,14 @@ find_windows() { # name pattern
     fail "xdotool keeps failing: $(cat "$work/xdotool.err")"
 }
 
-visible() { # window name pattern
-    find_windows "$1" >/dev/null
-}
-hidden() {
-    ! visible "$1"
-}
+visible() { find_windows "$1" >/dev/null; }
+hidden() { ! visible "$1"; }
 
-# Waits for a visible window whose name matches, and prints its id.
-window() { # name pattern
-    window_pattern=$1
-    wait_until "a window named $1" first_window
+# Waits for a visible window whose name matches the pattern $1, and prints its id.
+window() {
+    pattern=$1
+    wait_until "a window named $1" eval 'window_id=$(find_windows "$pattern" | head -n1) && [ -n "$window_id" ]'
     echo "$window_id"
-}
-first_window() {
-    window_id=$(find_windows "$window_pattern" | head -n1) && [ -n "$window_id" ]
 }
 
 # Gives a window the keyboard, as a click on it would.
@@ -217,26 +161,33 @@ activate() { # window id
         fail "could not activate window $1"
 }
 
-line_count() { # file
-    [ -f "$1" ] && wc -l <"$1" | tr -d ' ' || echo 0
-}
-has_lines() { # file, count
-    [ "$(line_count "$1")" = "$2" ]
-}
+has_lines() { [ -f "$1" ] && [ "$(wc -l <"$1" | tr -d ' ')" = "$2" ]; }
 
 # Picks one file in the open dialog by typing its full path.
 pick_file() { # path
-    local dialog
-    dialog=$(window '^Add File$')
-    activate "$dialog"
+    activate "$(window '^Add File$')"
     xdotool type --delay 20 "$1"
     step_shot "$step-dialog"
     xdotool key Return
     wait_until "the file dialog to close" hidden '^Add File$'
 }
 
-busy_over() {
-    hidden '^Program is busy'
+busy_over() { hidden '^Program is busy'; }
+
+# Types the password into the window named $1 and waits for the main window.
+log_in() {
+    activate "$(window "$1")"
+    xdotool type --delay 20 kumquat
+    xdotool key Return
+    main=$(window '^Corvantis Vantory v1\.0$')
+}
+
+# Waits until regInfo.lst has $1 lines (and the rest of the arguments hold) and no hide runs.
+hidden_with() {
+    local lines=$1
+    shift
+    wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
+    wait_until "the end of the command" busy_over
 }
 
 begin window-manager
@@ -267,22 +218,17 @@ wm_ready() {
 start_wm
 wait_until "the window manager" wm_ready
 
-# The desktop around the program: a plain X session with no desktop theme, so Qt shows its
-# own file dialog. It starts in the home folder, as from a desktop menu.
+# A plain X session without a desktop theme, so that Qt shows its own file dialog.
 desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config"
     XDG_RUNTIME_DIR="$work/runtime")
 
 wait_for_end() { # what ended it
-    local deadline=$((SECONDS + wait_seconds))
-    while kill -0 "$program_pid" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end after $1"
-        sleep 0.1
-    done
-    program_status=0
-    wait "$program_pid" || program_status=$?
+    local pid=$program_pid status=0
     program_pid=
-    [ "$program_status" = 0 ] || fail "the program ended with status $program_status"
+    wait_until "the program to end after $1" eval "! kill -0 $pid 2>/dev/null"
+    wait "$pid" || status=$?
+    [ "$status" = 0 ] || fail "the program ended with status $status"
 }
 
 begin first-start
@@ -298,24 +244,16 @@ xdotool key Return
 wait_until "the message box to close" hidden '^Program file not found$'
 
 begin login
-login=$(window '^Default password = "kumquat"$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Default password = "kumquat"$'
 wait_until "the password window to close" hidden '^Default password'
-wait_until "the file named at the start to be hidden" \
-    eval '[ ! -e "$first_file" ] && has_lines "$store/regInfo.lst" 4'
-wait_until "the end of the hide" busy_over
+hidden_with 4 '&& [ ! -e "$first_file" ]'
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
 
 begin hide-plain
 activate "$main"
 xdotool key alt+h
 pick_file "$plain_file"
-wait_until "the plain file to be hidden" \
-    eval '[ ! -e "$plain_file" ] && has_lines "$store/regInfo.lst" 5'
-wait_until "the end of the hide" busy_over
+hidden_with 5 '&& [ ! -e "$plain_file" ]'
 cmp -s "$store/101.txt" "$originals/plain" || fail "101.txt is not the plain file moved"
 
 begin hide-sealed
@@ -323,8 +261,7 @@ activate "$main"
 xdotool key alt+e
 xdotool key alt+h
 pick_file "$sealed_file"
-wait_until "the sealed file to be hidden" has_lines "$store/regInfo.lst" 6
-wait_until "the end of the hide" busy_over
+hidden_with 6
 [ -f "$store/102.txt" ] || fail "the sealed file was not stored as 102.txt"
 [ -f "$sealed_file" ] || fail "the sealed file left its place"
 cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in its place"
@@ -336,8 +273,7 @@ handed_status=0
     >"$work/second.log" 2>&1 || handed_status=$?
 [ "$handed_status" = 0 ] ||
     fail "the second start ended with status $handed_status: $(cat "$work/second.log")"
-wait_until "the handed-over file to be hidden" has_lines "$store/regInfo.lst" 7
-wait_until "the end of the hide" busy_over
+hidden_with 7
 [ -f "$store/103.txt" ] || fail "the handed-over file was not sealed into 103.txt"
 cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
 
@@ -349,9 +285,7 @@ xdotool type --delay 20 NOTES-20
 xdotool mousemove --window "$main" 60 30 click 1
 step_shot "filtered"
 xdotool key alt+s
-wait_until "the plain file to come back" \
-    eval '[ -f "$plain_file" ] && has_lines "$store/regInfo.lst" 6'
-wait_until "the end of the restore" busy_over
+hidden_with 6 '&& [ -f "$plain_file" ]'
 step_shot "restored"
 
 begin close
@@ -363,19 +297,11 @@ begin idle-lock
 (cd "$work/home" && exec "${desktop[@]}" VANTORY_IDLE_LOCK_SECONDS=2 "$program" \
     >>"$work/program.log" 2>&1) &
 program_pid=$!
-login=$(window '^Login$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Login$'
 # Left alone, the window hides and the password window asks again.
 wait_until "the idle lock" eval 'hidden "^Corvantis Vantory" && visible "^Login$"'
 step_shot "locked"
-login=$(window '^Login$')
-activate "$login"
-xdotool type --delay 20 kumquat
-xdotool key Return
-main=$(window '^Corvantis Vantory v1\.0$')
+log_in '^Login$'
 hidden '^Login$' || fail "the password window stayed after the right password"
 activate "$main"
 xdotool key alt+F4
@@ -400,12 +326,11 @@ for stored in 100 101 102; do
     [ "$attributes" = 7 ] || fail "stored file $stored.txt has attributes $attributes, not 7"
 done
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
-"$check" unseal "$store/101.txt" "$work/unsealed" kumquat || fail "101.txt does not unseal"
-cmp -s "$work/unsealed" "$originals/sealed" ||
-    fail "101.txt does not unseal to the sealed file's bytes"
-"$check" unseal "$store/102.txt" "$work/unsealed" kumquat || fail "102.txt does not unseal"
-cmp -s "$work/unsealed" "$originals/handed" ||
-    fail "102.txt does not unseal to the handed-over file's bytes"
+for pair in 101:sealed 102:handed; do
+    "$check" unseal "$store/${pair%:*}.txt" "$work/unsealed" kumquat &&
+        cmp -s "$work/unsealed" "$originals/${pair#*:}" ||
+        fail "${pair%:*}.txt does not unseal to the ${pair#*:} file's bytes"
+done
 
 "$check" settings "$store" kumquat >"$work/settings.txt" || fail "regInfo.lst cannot be read"
 cat >"$work/settings.expected" <<EOF
