@@ -1,4 +1,4 @@
-// Hide, Restore, Run and the store check, driven through the main window's buttons.
+// Hide File(s), driven through the main window: the dialog, a drop on the list, and refusals.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,14 +13,9 @@
 #include <QUrl>
 #include <filesystem>
 #include <functional>
-#include <set>
-#include <stdexcept>
 #include <utility>
 
-#include "cipher/cipher.h"
 #include "main/main_window.h"
-#include "main/store_check.h"
-#include "store/move_journal.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -48,22 +43,14 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The fake services, with hooks into the wait cursor (on around each move of a file) and into
-// the next hand-over to the window system.
+// The fake services, with a hook into the wait cursor, on around each move of a file.
 class HookedUi : public test::FakeUiServices {
   public:
     std::function<void(bool)> onWaitCursor;
-    std::function<void()> onYield;
     void setWaitCursor(bool on) override {
         FakeUiServices::setWaitCursor(on);
         if (onWaitCursor) {
             onWaitCursor(on);
-        }
-    }
-    void yield() override {
-        FakeUiServices::yield();
-        if (auto action = std::exchange(onYield, nullptr)) {
-            action();
         }
     }
 };
@@ -94,9 +81,7 @@ class CommandTest : public ::testing::Test {
         if (sealed) {
             fs::remove(path);
         }
-        stored.push_back(storedFile(entries.size()));
         entries.push_back({path, sealed});
-        contents.push_back(content);
         return path;
     }
     void save() {
@@ -112,7 +97,6 @@ class CommandTest : public ::testing::Test {
         window = std::make_unique<MainWindow>(programState, ui);
         window->show();
         window->load();
-        window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
         settle();
     }
     void open() {
@@ -136,10 +120,6 @@ class CommandTest : public ::testing::Test {
         ui.fileAnswers.push_back(paths);
         click("cmdAddFile");
     }
-    QAbstractButton* shell() const { return window->button("cmdShell"); }
-    void press() { QTest::mouseClick(shell(), Qt::LeftButton); }
-    std::string temp(const std::string& ending) const { return dir / ("store/tempFile." + ending); }
-
     std::vector<CatalogueEntry> saved() {
         Catalogue catalogue;
         EXPECT_TRUE(loadList(state, catalogue, ui).ok());
@@ -151,13 +131,6 @@ class CommandTest : public ::testing::Test {
             paths.push_back(entry.path);
         }
         return paths;
-    }
-    std::set<std::string> storageNames() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir / "store")) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
     }
     std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
     std::optional<int> attributes(size_t position) {
@@ -186,8 +159,6 @@ class CommandTest : public ::testing::Test {
     ProgramState state;
     std::unique_ptr<MainWindow> window;
     std::vector<CatalogueEntry> entries;
-    Texts stored;    // each entry's stored file as hidden
-    Texts contents;  // each entry's original content
 };
 
 std::string everyByte() {
