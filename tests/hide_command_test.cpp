@@ -1,3 +1,4 @@
+// Hide File(s), driven through the main window: the dialog, a drop on the list, and refusals.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,10 +8,12 @@
 #include <QDropEvent>
 #include <QListWidget>
 #include <QMimeData>
+#include <QTabWidget>
 #include <QTest>
 #include <QUrl>
 #include <filesystem>
 #include <functional>
+#include <utility>
 
 #include "main/main_window.h"
 #include "store/sealed_copy.h"
@@ -24,9 +27,23 @@
 namespace vantory {
 namespace {
 
+namespace fs = std::filesystem;
+using platform::kNormal;
 using platform::kStoredAttributes;
+using test::readFile;
+using test::writeFile;
+using Texts = std::vector<std::string>;
 
-// The fake services, with a look at the wait cursor that surrounds each move of a file.
+ino_t inode(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The fake services, with a hook into the wait cursor, on around each move of a file.
 class HookedUi : public test::FakeUiServices {
   public:
     std::function<void(bool)> onWaitCursor;
@@ -38,61 +55,54 @@ class HookedUi : public test::FakeUiServices {
     }
 };
 
-std::string everyByte() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) {
-        bytes += static_cast<char>(i);
-    }
-    return bytes + "\r\n";
-}
-
-class HideCommandTest : public ::testing::Test {
+class CommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
-        ASSERT_TRUE(platform::makeFolder(dir / "src").ok());
+        fs::create_directories(dir / "home");
     }
     void TearDown() override {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // A file to hide, in the source folder.
-    std::string source(const std::string& name, const std::string& content) {
-        const std::string path = dir / ("src/" + name);
-        test::writeFile(path, content);
+    // A file of the user's, home/<name>.
+    std::string file(const std::string& name, const std::string& content) {
+        const std::string path = dir / ("home/" + name);
+        fs::create_directories(fs::path(path).parent_path());
+        writeFile(path, content);
         return path;
     }
-
-    // Opens the main window on a catalogue of `existing` entries, each with its stored file.
-    void open(size_t existing = 0) {
+    // A file hidden as the next entry; a sealed one's original is deleted.
+    std::string hide(const std::string& name, const std::string& content, bool sealed) {
+        const std::string path = file(name, content);
+        EXPECT_TRUE(
+            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
+        if (sealed) {
+            fs::remove(path);
+        }
+        entries.push_back({path, sealed});
+        return path;
+    }
+    void save() {
         Catalogue catalogue;
-        for (size_t i = 0; i < existing; ++i) {
-            const std::string stored = StoredPath(state, i);
-            test::writeFile(stored, "earlier " + std::to_string(i));
-            ASSERT_TRUE(platform::setAttributes(stored, kStoredAttributes).ok());
-            catalogue.append({"/earlier/" + std::to_string(i), false});
+        for (const auto& entry : entries) {
+            catalogue.append(entry);
         }
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-        window = std::make_unique<MainWindow>(state, ui);
+    }
+    // A main window on `programState`, loaded as at the program's start.
+    void start(ProgramState& programState) {
+        window.reset();
+        window = std::make_unique<MainWindow>(programState, ui);
         window->show();
         window->load();
         settle();
-        ASSERT_EQ(window->catalogue().size(), existing);
     }
-
-    void setEncrypt(bool on) {
-        window->findChild<QCheckBox*>("chkEncrypt")->setChecked(on);
-        ASSERT_EQ(state.bolEncrypt, on);
+    void open() {
+        save();
+        start(state);
     }
-
-    // Presses Hide File(s) with `paths` as the dialog's answer.
-    void hide(const std::vector<std::string>& paths) {
-        ui.fileAnswers.push_back(paths);
-        QTest::mouseClick(window->button("cmdAddFile"), Qt::LeftButton);
-        settle();
-    }
-
     // Lets a busy window that is no longer needed close.
     void settle() {
         if (window->busyWindow() != nullptr) {
@@ -101,356 +111,286 @@ class HideCommandTest : public ::testing::Test {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
-    // The window is idle again: not busy, every command usable, no busy window left.
-    void expectIdle() {
-        EXPECT_FALSE(state.bolBusy);
-        EXPECT_TRUE(window->button("cmdAddFile")->isEnabled());
-        EXPECT_TRUE(window->fileList()->isEnabled());
-        EXPECT_EQ(window->busyWindow(), nullptr);
+    void click(const char* name) {
+        QTest::mouseClick(window->button(name), Qt::LeftButton);
+        settle();
     }
-
-    Catalogue saved() {
+    // Hide File(s) with `paths` as the dialog's answer.
+    void pick(const Texts& paths) {
+        ui.fileAnswers.push_back(paths);
+        click("cmdAddFile");
+    }
+    std::vector<CatalogueEntry> saved() {
         Catalogue catalogue;
         EXPECT_TRUE(loadList(state, catalogue, ui).ok());
-        return catalogue;
+        return catalogue.entries();
     }
-
-    std::vector<std::string> listedPaths() const {
-        std::vector<std::string> paths;
+    Texts listedPaths() const {
+        Texts paths;
         for (const auto& entry : window->catalogue().entries()) {
             paths.push_back(entry.path);
         }
         return paths;
     }
+    std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
+    std::optional<int> attributes(size_t position) {
+        return platform::getAttributes(StoredPath(state, position));
+    }
+    std::string message() const {
+        EXPECT_EQ(ui.messages.size(), 1u);
+        return ui.messages.empty() ? std::string() : ui.messages[0].text;
+    }
 
-    // What the stored file of `position` gives back when restored somewhere else.
-    std::string restored(size_t position) {
-        const std::string stored = StoredPath(state, position);
-        const std::string out = dir / ("out" + std::to_string(position));
-        if (!window->catalogue().at(position).sealed) {
-            return test::readFile(stored);
+    // No command runs: every control can be used and no busy window is left.
+    void expectIdle() {
+        EXPECT_FALSE(state.bolBusy);
+        EXPECT_FALSE(state.bolTempFileOpen);
+        for (const char* name :
+             {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell", "cmdChangePass"}) {
+            EXPECT_TRUE(window->button(name)->isEnabled()) << name;
         }
-        EXPECT_TRUE(decryptFileCopy(state, ui, stored, out, true).ok());
-        return test::readFile(out);
+        EXPECT_TRUE(window->fileList()->isEnabled());
+        EXPECT_TRUE(window->tabControl()->isEnabled());
+        EXPECT_EQ(window->busyWindow(), nullptr);
     }
 
     test::TempFolder dir;
     HookedUi ui;
     ProgramState state;
     std::unique_ptr<MainWindow> window;
+    std::vector<CatalogueEntry> entries;
 };
 
-TEST_F(HideCommandTest, sealedHideStoresEachFileUnderTheNextNumberAndLeavesItInPlace) {
-    open();
-    setEncrypt(true);
-    const std::string a = source("a.txt", "first file");
-    const std::string b = source("b.bin", everyByte());
-    const std::string empty = source("empty", "");
-    // The same file twice is hidden twice, as two entries.
-    hide({a, b, empty, a});
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{a, b, empty, a}));
-    EXPECT_EQ(state.intProgressTotal, 4);
-    for (size_t position = 0; position < 4; ++position) {
-        const std::string stored = dir / ("store/" + std::to_string(100 + position) + ".dat");
-        EXPECT_EQ(StoredPath(state, position), stored);
-        EXPECT_EQ(platform::getAttributes(stored), kStoredAttributes) << stored;
-        EXPECT_TRUE(window->catalogue().at(position).sealed);
+std::string everyByte() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) {
+        bytes += static_cast<char>(i);
     }
-    EXPECT_EQ(saved(), window->catalogue());
-    EXPECT_EQ(window->fileList()->count(), 4);
-    EXPECT_NE(test::readFile(StoredPath(state, 1)), everyByte()) << "stored sealed";
-    EXPECT_EQ(restored(0), "first file");
-    EXPECT_EQ(restored(1), everyByte());
-    EXPECT_EQ(restored(2), "");
-    EXPECT_EQ(restored(3), "first file");
-    EXPECT_EQ(test::readFile(a), "first file") << "the originals stay";
-    EXPECT_EQ(test::readFile(b), everyByte());
+    return bytes + "\r\n";
+}
+
+// ---- Hide File(s) ----
+
+class HideTest : public CommandTest {
+  protected:
+    void SetUp() override {
+        CommandTest::SetUp();
+        hide("earlier", "earlier 0", false);
+    }
+    void openAs(bool sealed) {
+        open();
+        window->findChild<QCheckBox*>("chkEncrypt")->setChecked(sealed);
+        ASSERT_EQ(state.bolEncrypt, sealed);
+    }
+    // Nothing was hidden, the files are as they were, and the one message names each of them.
+    void expectRefused(const Texts& paths, const std::string& reason) {
+        EXPECT_EQ(window->catalogue().entries(), entries);
+        const std::string text = message();
+        for (const std::string& path : paths) {
+            EXPECT_EQ(readFile(path), path.substr(path.size() - 1)) << path;
+            EXPECT_TRUE(contains(text, path + "  (" + reason)) << text;
+        }
+        expectIdle();
+    }
+};
+class HideBothTest : public HideTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(SealedAndPlain, HideBothTest, ::testing::Bool());
+
+TEST_P(HideBothTest, storesEachFileUnderTheNextNumber) {
+    const bool sealed = GetParam();
+    openAs(sealed);
+    Texts picked{file("a.txt", "first file"), file("b.bin", everyByte()), file("empty", "")};
+    if (sealed) {
+        picked.push_back(picked[0]);  // the same file twice is hidden twice
+    }
+    const Texts content{"first file", everyByte(), "", "first file"};
+    pick(picked);
+
+    Texts listed{entries[0].path};
+    listed.insert(listed.end(), picked.begin(), picked.end());
+    EXPECT_EQ(listedPaths(), listed);
+    EXPECT_EQ(saved(), window->catalogue().entries());
+    EXPECT_EQ(window->fileList()->count(), static_cast<int>(listed.size()));
+    EXPECT_EQ(state.intProgressTotal, static_cast<int>(picked.size()));
+    EXPECT_EQ(storedFile(0), "earlier 0");
+    for (size_t i = 0; i < picked.size(); ++i) {
+        SCOPED_TRACE(i);
+        const size_t position = i + 1;
+        const std::string path = StoredPath(state, position);
+        EXPECT_EQ(path, dir / ("store/10" + std::to_string(position) + ".dat"));
+        EXPECT_EQ(attributes(position), kStoredAttributes);
+        EXPECT_EQ(window->catalogue().at(position).sealed, sealed);
+        if (sealed) {
+            EXPECT_TRUE(decryptFileCopy(state, ui, path, dir / "out", true).ok());
+            EXPECT_EQ(readFile(dir / "out"), content[i]);
+            EXPECT_EQ(readFile(picked[i]), content[i]) << "the original stays";
+        } else {
+            EXPECT_EQ(readFile(path), content[i]);
+            EXPECT_FALSE(platform::pathExists(picked[i])) << "the original moved";
+        }
+    }
+    EXPECT_NE(storedFile(2) == everyByte(), sealed);
     EXPECT_TRUE(ui.messages.empty());
     expectIdle();
 }
 
-TEST_F(HideCommandTest, plainHideMovesTheFilesThemselvesIntoStorage) {
-    open();
-    const std::string a = source("a.txt", "alpha");
-    const std::string b = source("b.bin", everyByte());
-    const std::string c = source("c", "gamma");
-    hide({a, b, c});
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{a, b, c}));
-    EXPECT_EQ(saved(), window->catalogue());
-    const std::vector<std::string> contents = {"alpha", everyByte(), "gamma"};
-    for (size_t position = 0; position < 3; ++position) {
-        EXPECT_FALSE(window->catalogue().at(position).sealed);
-        EXPECT_EQ(platform::getAttributes(StoredPath(state, position)), kStoredAttributes);
-        EXPECT_EQ(restored(position), contents[position]);
-    }
-    EXPECT_FALSE(platform::pathExists(a));
-    EXPECT_FALSE(platform::pathExists(b));
-    EXPECT_FALSE(platform::pathExists(c));
-    EXPECT_TRUE(ui.messages.empty());
-    expectIdle();
+TEST_P(HideBothTest, aStorageFolderThatIsAFileTakesNothing) {
+    entries.clear();
+    openAs(GetParam());
+    const Texts picked{file("a", "a"), file("b", "b")};
+    fs::remove_all(dir / "store");
+    writeFile(dir / "store", "not a folder");
+    const std::string settings = readFile(SettingsPath(state));
+    pick(picked);
+    expectRefused(picked, "it could not be");
+    EXPECT_EQ(readFile(dir / "store"), "not a folder");
+    EXPECT_EQ(readFile(SettingsPath(state)), settings);
 }
 
-TEST_F(HideCommandTest, oneFileIntoACatalogueOfFiveIsStoredAs105) {
-    open(5);
-    const std::string f = source("f", "sixth");
-    hide({f});
-    ASSERT_EQ(window->catalogue().size(), 6u);
-    EXPECT_EQ(window->catalogue().at(5).path, f);
-    EXPECT_EQ(test::readFile(dir / "store/105.dat"), "sixth");
-    EXPECT_EQ(state.intProgressTotal, 1);
-    EXPECT_EQ(saved(), window->catalogue());
-    EXPECT_EQ(test::readFile(dir / "store/104.dat"), "earlier 4") << "the others are untouched";
+// The user's own file under the next stored name is neither replaced nor taken for a hidden file.
+TEST_P(HideBothTest, aFileUnderTheNextStoredNameIsNeverReplaced) {
+    openAs(GetParam());
+    const std::string mine = StoredPath(state, 1);
+    writeFile(mine, "the user's own");
+    const std::string settings = readFile(SettingsPath(state));
+    const Texts picked{file("a", "a"), file("b", "b")};
+    pick(picked);
+    expectRefused({picked[0]}, "the storage folder already holds a file named 101.dat");
+    EXPECT_EQ(readFile(picked[1]), "b");
+    EXPECT_EQ(readFile(mine), "the user's own");
+    EXPECT_EQ(readFile(SettingsPath(state)), settings);
 }
 
-TEST_F(HideCommandTest, aMissingStorageFolderHidesNothingWhileFilesAreStoredThere) {
-    open(2);
-    const std::string f = source("f", "stays");
-    std::filesystem::rename(dir / "store", dir / "unplugged");
-    setEncrypt(false);
-    hide({f});
-    EXPECT_EQ(window->catalogue().size(), 2u);
-    EXPECT_EQ(test::readFile(f), "stays");
-    EXPECT_FALSE(platform::pathExists(dir / "store")) << "no new folder in its place";
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find("cannot be found"), std::string::npos);
-    expectIdle();
-}
-
-TEST_F(HideCommandTest, aHiddenFileStopsTheSelectionAndTheRestIsNamed) {
-    open();
-    const std::string a = source("a", "kept first");
-    const std::string b = source("b", "hidden by the user");
-    const std::string c = source("c", "after it");
-    ASSERT_TRUE(platform::setAttributes(b, platform::kHidden).ok());
-    hide({a, b, c});
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{a}));
-    EXPECT_EQ(saved(), window->catalogue());
-    EXPECT_EQ(test::readFile(StoredPath(state, 0)), "kept first");
-    EXPECT_EQ(test::readFile(b), "hidden by the user");
-    EXPECT_EQ(test::readFile(c), "after it");
+TEST_P(HideBothTest, aSettingsFileThatCannotBeWrittenHidesNothing) {
+    openAs(GetParam());
+    // A folder in the settings file's place: nothing can be renamed over it.
+    ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
+    ASSERT_TRUE(platform::makeFolder(SettingsPath(state)).ok());
+    const Texts picked{file("a", "a"), file("b", "b")};
+    pick(picked);
+    expectRefused(picked, "the list of hidden files could not be written)");
+    EXPECT_TRUE(contains(message(), "The list of hidden files in " + SettingsPath(state) +
+                                        " could not be written ("));
     EXPECT_FALSE(platform::pathExists(StoredPath(state, 1)));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    const std::string& text = ui.messages[0].text;
-    EXPECT_EQ(text.find(a), std::string::npos);
-    EXPECT_NE(text.find(b + "  (it is marked hidden or system)"), std::string::npos) << text;
-    EXPECT_NE(text.find(c), std::string::npos);
+    EXPECT_FALSE(platform::pathExists(StoredPath(state, 2)));
+}
+
+TEST_F(HideTest, aMissingStorageFolderHidesNothing) {
+    openAs(false);
+    const std::string f = file("f", "f");
+    fs::rename(dir / "store", dir / "unplugged");
+    pick({f});
+    EXPECT_EQ(window->catalogue().entries(), entries);
+    EXPECT_EQ(readFile(f), "f");
+    EXPECT_FALSE(platform::pathExists(dir / "store")) << "no new folder in its place";
+    EXPECT_TRUE(contains(message(), "cannot be found"));
+    expectIdle();
+}
+
+TEST_F(HideTest, aHiddenFileStopsTheSelectionAndTheRestIsNamed) {
+    openAs(false);
+    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
+    ASSERT_TRUE(platform::setAttributes(picked[1], platform::kHidden).ok());
+    pick(picked);
+    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, picked[0]}));
+    EXPECT_EQ(saved(), window->catalogue().entries());
+    EXPECT_EQ(storedFile(1), "a");
+    EXPECT_FALSE(platform::pathExists(StoredPath(state, 2)));
+    EXPECT_EQ(readFile(picked[1]) + readFile(picked[2]), "bc");
+    const std::string text = message();
+    EXPECT_FALSE(contains(text, picked[0]));
+    EXPECT_TRUE(contains(text, picked[1] + "  (it is marked hidden or system)")) << text;
+    EXPECT_TRUE(contains(text, picked[2]));
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
     expectIdle();
 }
 
-TEST_F(HideCommandTest, cancellingAfterAHideDoesNothing) {
-    open();
-    hide({source("a", "one")});
-    ASSERT_EQ(window->catalogue().size(), 1u);
-    const std::string settings = SettingsPath(state);
-    const std::string before = test::readFile(settings);
-    struct stat was {};
-    ASSERT_EQ(::stat(settings.c_str(), &was), 0);
-    const int yields = ui.yields;
-
-    hide({});  // the dialog is cancelled
-    EXPECT_EQ(window->catalogue().size(), 1u);
-    EXPECT_EQ(test::readFile(settings), before);
-    struct stat now {};
-    ASSERT_EQ(::stat(settings.c_str(), &now), 0);
-    EXPECT_EQ(now.st_ino, was.st_ino) << "the settings file was not rewritten";
-    EXPECT_EQ(ui.yields, yields);
+TEST_F(HideTest, cancellingTheDialogDoesNothing) {
+    openAs(false);
+    const ino_t settings = inode(SettingsPath(state));
+    pick({});
+    EXPECT_EQ(inode(SettingsPath(state)), settings) << "the settings file was not rewritten";
+    EXPECT_EQ(ui.yields, 0);
     EXPECT_TRUE(ui.messages.empty());
     expectIdle();
 }
 
-TEST_F(HideCommandTest, aFileThatVanishesBeforeItsMoveIsNotListedAndTheRestGoOn) {
-    open();
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
-    const std::string c = source("c", "gamma");
+TEST_F(HideTest, aFileThatVanishesBeforeItsMoveIsNotListedAndTheRestGoOn) {
+    openAs(false);
+    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
     int moves = 0;
     ui.onWaitCursor = [&](bool on) {
         if (on && ++moves == 2) {
-            ASSERT_EQ(::unlink(b.c_str()), 0);  // gone after the existence test
+            ASSERT_EQ(::unlink(picked[1].c_str()), 0);  // gone after the existence test
         }
     };
-    hide({a, b, c});
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{a, c}));
-    EXPECT_EQ(saved(), window->catalogue());
-    EXPECT_EQ(test::readFile(StoredPath(state, 1)), "gamma");
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 2)));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(b + "  (it could not be moved into storage"),
-              std::string::npos)
-        << ui.messages[0].text;
-    EXPECT_EQ(ui.messages[0].text.find(c), std::string::npos);
+    pick(picked);
+    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, picked[0], picked[2]}));
+    EXPECT_EQ(saved(), window->catalogue().entries());
+    EXPECT_EQ(storedFile(2), "c");
+    EXPECT_FALSE(platform::pathExists(StoredPath(state, 3)));
+    EXPECT_TRUE(contains(message(), picked[1] + "  (it could not be moved into storage"));
+    EXPECT_FALSE(contains(message(), picked[2]));
     expectIdle();
 }
 
-TEST_F(HideCommandTest, copiesIntoAStorageFolderThatIsAFileAddNothing) {
-    open();
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
-    ASSERT_EQ(::rmdir((dir / "store").c_str()), 0);
-    test::writeFile(dir / "store", "not a folder");
-    const std::string settingsBefore = test::readFile(SettingsPath(state));
-
-    for (const bool sealed : {true, false}) {
-        SCOPED_TRACE(sealed ? "sealed" : "plain");
-        ui.messages.clear();
-        setEncrypt(sealed);
-        hide({a, b});
-        EXPECT_TRUE(window->catalogue().empty());
-        EXPECT_TRUE(saved().empty());
-        EXPECT_EQ(test::readFile(a), "alpha");
-        EXPECT_EQ(test::readFile(b), "beta");
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_NE(ui.messages[0].text.find(a + "  (it could not be"), std::string::npos)
-            << ui.messages[0].text;
-        EXPECT_NE(ui.messages[0].text.find(b + "  (it could not be"), std::string::npos);
-        expectIdle();
-    }
-    EXPECT_EQ(test::readFile(dir / "store"), "not a folder");
-    EXPECT_EQ(test::readFile(SettingsPath(state)), settingsBefore);
-}
-
-// The user's own file under the next stored name (in a folder chosen for storage) is not a
-// hidden file: neither replaced nor taken for the file being hidden.
-TEST_F(HideCommandTest, aFileUnderTheNextStoredNameIsNeverReplaced) {
-    open(1);
-    const std::string mine = StoredPath(state, 1);
-    test::writeFile(mine, "the user's own");
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
-    const std::string settingsBefore = test::readFile(SettingsPath(state));
-    for (const bool sealed : {true, false}) {
-        SCOPED_TRACE(sealed ? "sealed" : "plain");
-        ui.messages.clear();
-        setEncrypt(sealed);
-        hide({a, b});
-        EXPECT_EQ(window->catalogue().size(), 1u);
-        EXPECT_EQ(test::readFile(mine), "the user's own");
-        EXPECT_EQ(test::readFile(a), "alpha");
-        EXPECT_EQ(test::readFile(b), "beta");
-        EXPECT_EQ(test::readFile(SettingsPath(state)), settingsBefore);
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_NE(ui.messages[0].text.find(a + "  (the storage folder already holds a file named " +
-                                           StoredName(1, state.strExtension)),
-                  std::string::npos)
-            << ui.messages[0].text;
-        expectIdle();
-    }
-}
-
-TEST_F(HideCommandTest, aSettingsFileThatCannotBeWrittenHidesNothingAndSaysSo) {
-    open();
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
-    // A folder in the settings file's place: nothing can be renamed over it.
-    ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
-    ASSERT_TRUE(platform::makeFolder(SettingsPath(state)).ok());
-
-    for (const bool sealed : {true, false}) {
-        SCOPED_TRACE(sealed ? "sealed" : "plain");
-        ui.messages.clear();
-        setEncrypt(sealed);
-        hide({a, b});
-        EXPECT_TRUE(window->catalogue().empty());
-        EXPECT_EQ(test::readFile(a), "alpha");
-        EXPECT_EQ(test::readFile(b), "beta");
-        EXPECT_FALSE(platform::pathExists(StoredPath(state, 0)));
-        EXPECT_FALSE(platform::pathExists(StoredPath(state, 1)));
-        ASSERT_EQ(ui.messages.size(), 1u);
-        const std::string& text = ui.messages[0].text;
-        EXPECT_NE(text.find(a + "  (the list of hidden files could not be written)"),
-                  std::string::npos)
-            << text;
-        EXPECT_NE(text.find(b + "  (the list"), std::string::npos);
-        EXPECT_NE(text.find("The list of hidden files in " + SettingsPath(state) +
-                            " could not be written ("),
-                  std::string::npos);
-        expectIdle();
-    }
-}
-
-TEST_F(HideCommandTest, theProgramsOwnFilesAreNotHidden) {
-    open(1);
+TEST_F(HideTest, theProgramsOwnFilesAreNotHidden) {
+    openAs(false);
     const std::string settings = SettingsPath(state);
-    const std::string before = test::readFile(settings);
-    const std::string stored = StoredPath(state, 0);
-    ASSERT_TRUE(platform::setAttributes(stored, platform::kNormal).ok());  // now visible
-    const std::string a = source("a", "alpha");
-    hide({settings, stored, a});
-
-    EXPECT_EQ(window->catalogue().size(), 2u);
-    EXPECT_EQ(window->catalogue().at(1).path, a);
-    EXPECT_EQ(test::readFile(stored), "earlier 0");
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(settings + "  (it is one of Vantory's own files)"),
-              std::string::npos)
-        << ui.messages[0].text;
-    EXPECT_NE(ui.messages[0].text.find(stored + "  (it is one of"), std::string::npos);
-    Catalogue catalogue;
-    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
-    EXPECT_EQ(catalogue.size(), 2u);
+    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), kNormal).ok());  // now visible
+    const std::string a = file("a", "a");
+    pick({settings, StoredPath(state, 0), a});
+    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, a}));
+    EXPECT_EQ(saved().size(), 2u);
+    EXPECT_EQ(storedFile(0), "earlier 0");
+    EXPECT_TRUE(contains(message(), settings + "  (it is one of Vantory's own files)"));
+    EXPECT_TRUE(contains(message(), StoredPath(state, 0) + "  (it is one of"));
 }
 
-TEST_F(HideCommandTest, theCatalogueStopsAt900Entries) {
-    open();
-    for (size_t i = 0; i < kMaxCatalogueEntries - 2; ++i) {
+TEST_F(HideTest, theCatalogueStopsAt900Entries) {
+    openAs(false);
+    for (size_t i = 1; i < kMaxCatalogueEntries - 2; ++i) {
         window->catalogue().append({"/earlier/" + std::to_string(i), true});
     }
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
-    const std::string c = source("c", "gamma");
-    hide({a, b, c});
-
+    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
+    pick(picked);
     ASSERT_EQ(window->catalogue().size(), kMaxCatalogueEntries);
-    EXPECT_EQ(window->catalogue().at(kMaxCatalogueEntries - 1).path, b);
-    EXPECT_EQ(test::readFile(dir / "store/999.dat"), "beta");
-    EXPECT_EQ(test::readFile(c), "gamma");
+    EXPECT_EQ(window->catalogue().at(kMaxCatalogueEntries - 1).path, picked[1]);
+    EXPECT_EQ(readFile(dir / "store/999.dat"), "b");
     EXPECT_EQ(saved().size(), kMaxCatalogueEntries);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(c + "  (the list of hidden files is full; it holds at "
-                                           "most 900 files)"),
-              std::string::npos)
-        << ui.messages[0].text;
+    EXPECT_EQ(readFile(picked[2]), "c");
+    EXPECT_TRUE(contains(message(), picked[2] + "  (the list of hidden files is full; it holds "
+                                                "at most 900 files)"));
     expectIdle();
 }
 
-TEST_F(HideCommandTest, filesDroppedOnTheListAreHiddenAsOneSelection) {
-    open();
-    const std::string a = source("a", "alpha");
-    const std::string b = source("b", "beta");
+TEST_F(HideTest, filesDroppedOnTheListAreHiddenAsOneSelection) {
+    openAs(false);
+    const std::string a = file("a", "a");
+    const std::string b = file("b", "b");
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(pathToQString(a)), QUrl("https://example.org/x"),
                   QUrl::fromLocalFile(pathToQString(b))});
     QWidget* target = window->fileList()->viewport();
     const QPoint at = target->rect().center();
-
-    // While a command runs the list takes nothing.
+    const auto enter = [&] {
+        QDragEnterEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &event);
+        return std::make_pair(event.isAccepted(), event.dropAction());
+    };
     window->OpRunning(true);
-    QDragEnterEvent refused(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(target, &refused);
-    EXPECT_FALSE(refused.isAccepted());
+    EXPECT_FALSE(enter().first) << "while a command runs the list takes nothing";
     window->OpRunning(false);
     settle();
-
-    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(target, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    EXPECT_EQ(enter.dropAction(), Qt::CopyAction) << "the file manager must not delete anything";
+    EXPECT_EQ(enter(), std::make_pair(true, Qt::CopyAction)) << "the file manager deletes nothing";
     QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
     QCoreApplication::sendEvent(target, &drop);
     EXPECT_TRUE(drop.isAccepted());
     settle();  // the hide runs once the drop has been answered
     settle();
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{a, b}));
-    EXPECT_EQ(saved(), window->catalogue());
-    EXPECT_EQ(test::readFile(StoredPath(state, 1)), "beta");
-    EXPECT_EQ(window->fileList()->count(), 2);
+    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, a, b}));
+    EXPECT_EQ(saved(), window->catalogue().entries());
+    EXPECT_EQ(storedFile(2), "b");
     EXPECT_TRUE(ui.messages.empty());
     expectIdle();
 }

@@ -165,27 +165,24 @@ TEST_F(RunTest, plainEntryIsTheStoredFileItselfAndKeepsItsChanges) {
     EXPECT_TRUE(idleControls());
 }
 
-TEST_F(RunTest, fourLetterEndingGivesThreeLetterTempNameAndLeftoverGoesFirst) {
-    hide("page.html", "<p>hello</p>", true);
+// The temporary name ends in the last three characters of the path, a separator made '_'; a
+// leftover under that name goes first.
+TEST_F(RunTest, theTemporaryNameTakesTheLastThreeCharacters) {
+    const std::pair<const char*, const char*> cases[] = {{"page.html", "tml"}, {"x/ab", "_ab"}};
+    for (const auto& [name, ending] : cases) {
+        hide(name, name, true);
+    }
     open();
-    writeFile(temp("tml"), "an old leftover");
-    window->setSelection({0});
-    press();
-    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{temp("tml")});
-    EXPECT_EQ(readFile(temp("tml")), "<p>hello</p>");
-    press();
-    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
-}
-
-TEST_F(RunTest, separatorInTheLastThreeCharactersStaysInTheStorageFolder) {
-    hide("x/ab", "short name", true);
-    open();
-    window->setSelection({0});
-    press();
-    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{temp("_ab")});
-    EXPECT_EQ(readFile(temp("_ab")), "short name");
-    press();
-    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(cases[i].first);
+        writeFile(temp(cases[i].second), "an old leftover");
+        window->setSelection({i});
+        press();
+        EXPECT_EQ(ui.openedWithApplication.back(), temp(cases[i].second));
+        EXPECT_EQ(readFile(temp(cases[i].second)), cases[i].first);
+        press();
+    }
+    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
 }
 
 TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {

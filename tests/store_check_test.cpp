@@ -99,58 +99,49 @@ class StoreCheckTest : public ::testing::Test {
     std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(StoreCheckTest, aMissingThirdFileIsDroppedAndTheLaterOnesMoveUp) {
-    prepare(5);
-    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
-    // The repair is complete and the window idle before the user is told.
-    ui.onMessage = [&](const test::FakeUiServices::Message&) {
-        EXPECT_FALSE(state.bolBusy);
-        EXPECT_TRUE(window->fileList()->isEnabled());
-        EXPECT_EQ(window->fileList()->count(), 4);
-        Catalogue saved;
-        EXPECT_TRUE(loadList(state, saved, ui).ok());
-        EXPECT_EQ(saved.size(), 4u);
+// Entries whose stored files are missing are dropped and the later files move up; those before
+// the first missing one stay where they are.
+TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
+    struct Case {
+        size_t count;
+        std::vector<size_t> missing, kept;
     };
-    open();
-
-    expectStored({0, 1, 3, 4}, 5);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
-    EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
-    EXPECT_EQ(ui.messages[0].title, "Error");
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
-    EXPECT_EQ(window->currentPosition(), 0);
-}
-
-TEST_F(StoreCheckTest, twoMissingOfEightLeaveSixStoredAs100To105) {
-    prepare(8);
-    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
-    ASSERT_EQ(::unlink(StoredPath(state, 5).c_str()), 0);
-    open();
-
-    expectStored({0, 1, 3, 4, 6, 7}, 8);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Error!  The file(s) " + original(2) + "  " + original(5) +
-                                       "  was deleted from storage.");
-}
-
-TEST_F(StoreCheckTest, aMissingLastFileMovesNothing) {
-    prepare(5);
-    ASSERT_EQ(::unlink(StoredPath(state, 4).c_str()), 0);
-    std::vector<ino_t> inodes;
-    for (size_t p = 0; p < 4; ++p) {
-        inodes.push_back(inode(StoredPath(state, p)));
+    for (const Case& c : {Case{5, {2}, {0, 1, 3, 4}}, Case{8, {2, 5}, {0, 1, 3, 4, 6, 7}},
+                          Case{5, {4}, {0, 1, 2, 3}}}) {
+        SCOPED_TRACE(c.count * 10 + c.missing[0]);
+        window.reset();
+        ui.messages.clear();
+        prepare(c.count);
+        std::string expected = "Error!  The file(s) ";
+        for (const size_t m : c.missing) {
+            ASSERT_EQ(::unlink(StoredPath(state, m).c_str()), 0);
+            expected += original(m) + "  ";
+        }
+        std::vector<ino_t> inodes;
+        for (size_t p = 0; p < c.missing[0]; ++p) {
+            inodes.push_back(inode(StoredPath(state, p)));
+        }
+        // The repair is complete and the window idle before the user is told.
+        ui.onMessage = [&](const test::FakeUiServices::Message&) {
+            EXPECT_FALSE(state.bolBusy);
+            EXPECT_TRUE(window->fileList()->isEnabled());
+            EXPECT_EQ(window->fileList()->count(), static_cast<int>(c.kept.size()));
+            Catalogue saved;
+            EXPECT_TRUE(loadList(state, saved, ui).ok());
+            EXPECT_EQ(saved.size(), c.kept.size());
+        };
+        open();
+        expectStored(c.kept, c.count);
+        for (size_t p = 0; p < inodes.size(); ++p) {
+            EXPECT_EQ(inode(StoredPath(state, p)), inodes[p]) << p;
+        }
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, expected + "was deleted from storage.");
+        EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+        EXPECT_EQ(ui.messages[0].title, "Error");
+        EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
+        EXPECT_EQ(window->currentPosition(), 0);
     }
-    open();
-
-    expectStored({0, 1, 2, 3}, 5);
-    for (size_t p = 0; p < 4; ++p) {
-        EXPECT_EQ(inode(StoredPath(state, p)), inodes[p]) << p;
-    }
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              "Error!  The file(s) " + original(4) + "  was deleted from storage.");
 }
 
 TEST_F(StoreCheckTest, nothingMissingRehidesEveryFileAndRewritesTheSameSettings) {
