@@ -22,7 +22,7 @@ target_link_libraries(vantory_test_support PUBLIC vantory_core GTest::gtest GTes
 #   storage_settings_test: the storage folder is entered and checked as a '/' path (the
 #     prompt, "starts with '/'", "ends in '/'"); the Windows form of that command, with drive
 #     letters and '\', is not written yet.
-#   hide_crash_test, change_password_test, crash_test, fault_test (+ command_scenarios):
+#   change_password_test, crash_test, fault_test (+ command_scenarios):
 #     their commands run in child processes made with fork(); they wait for the port to
 #     running this binary itself as the child (CreateProcess with a test filter).
 #   file_services_test: symbolic links, permission bits, utimensat, a second file system at
