@@ -76,6 +76,9 @@ TEST_P(CrashTest, aKillAtAnyChangeToTheDiskLosesNothing) {
         const End end = runKilledAt(scenario, command, killAt);
         const Start start = freshStart();
         const bool held = expectNothingLost(scenario, start);
+        if (command.startSays) {
+            command.startSays(scenario, start);
+        }
         if (end != End::kKilled) {
             EXPECT_EQ(end, End::kAchieved) << "the command, not killed, did not do its work";
             EXPECT_EQ(start.catalogue.size(), scenario.expectedEntries);

@@ -249,6 +249,8 @@ Start freshStart() {
     const Status read = ReadSettings(start.state, ui);
     EXPECT_TRUE(read.ok()) << "regInfo.lst cannot be read: " << read.message();
     EXPECT_TRUE(loadList(start.state, start.catalogue, ui).ok());
+    start.loginPassword = start.state.strPassword;
+    start.passwordRecordFound = platform::pathExists(PasswordChangeRecordPath(start.state));
     start.state.bolSlowRun = true;
     CommandContext context{start.state, ui, start.catalogue, busy};
     RecoverInterruptedWork(context);
@@ -415,6 +417,19 @@ std::vector<CommandCase> longCommands() {
                    saved->strPassword == s.newPassword;
         },
     });
+    cases.back().startSays = [](const Scenario& s, const Start& start) {
+        const auto saved = savedSettings(start.state);
+        EXPECT_TRUE(saved && saved->strPassword == start.state.strPassword)
+            << "regInfo.lst names the password in use";
+        const bool switched =
+            start.loginPassword == kOldPassword && start.state.strPassword == s.newPassword;
+        if (switched || (start.passwordRecordFound && start.state.strPassword == kOldPassword)) {
+            const std::string title = switched ? "Password changed" : "Password not changed";
+            EXPECT_TRUE(std::any_of(start.messages.begin(), start.messages.end(),
+                                    [&](const auto& m) { return m.title == title; }))
+                << "the start does not say: " << title;
+        }
+    };
     const auto storageMove = [](const std::string& name, bool otherFileSystem) -> CommandCase {
         return {
             name,
