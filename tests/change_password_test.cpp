@@ -146,18 +146,6 @@ TEST_F(ChangePasswordTest, anEmptyCatalogueChangesOnlyTheSettingsFile) {
     EXPECT_EQ(read.strPassword, kNew);
 }
 
-TEST_F(ChangePasswordTest, theSamePasswordAgainStillReSeals) {
-    hide({"content"}, {true});
-    const ino_t before = inode(StoredPath(state, 0));
-    ui.inputAnswers = {kOld, kOld};
-
-    ChangePassCommand(context);
-
-    EXPECT_EQ(ui.messages.at(0).text, "Password changed");
-    EXPECT_NE(inode(StoredPath(state, 0)), before) << "a new sealed file replaced the old one";
-    expectStoredUnder(kOld);
-}
-
 TEST_F(ChangePasswordTest, differingEntriesChangeNothing) {
     hide({"content"}, {true});
     const std::string settings = readFile(SettingsPath(state));
@@ -178,19 +166,27 @@ TEST_F(ChangePasswordTest, differingEntriesChangeNothing) {
     EXPECT_EQ(readFile(StoredPath(state, 0)), stored);
 }
 
-// Cancel in both boxes gives two empty, equal answers: the password becomes empty.
-TEST_F(ChangePasswordTest, cancellingBothBoxesMakesThePasswordEmpty) {
+// The same password again still re-seals; Cancel in both boxes gives two empty, equal
+// answers, so the password becomes empty.
+TEST_F(ChangePasswordTest, theSameOrAnEmptyPasswordStillReSeals) {
     hide({"content", "more"}, {true, true});
-
-    ChangePassCommand(context);
-
-    EXPECT_EQ(ui.messages.at(0).text, "Password changed");
-    EXPECT_EQ(state.strPassword, "");
-    expectStoredUnder("");
-    ProgramState read;
-    read.strSystemDir = state.strSystemDir;
-    ASSERT_TRUE(ReadSettings(read, ui).ok());
-    EXPECT_EQ(read.strPassword, "");
+    for (const std::string& password : {kOld, std::string()}) {
+        SCOPED_TRACE("'" + password + "'");
+        const ino_t before = inode(StoredPath(state, 0));
+        ui.messages.clear();
+        if (!password.empty()) {
+            ui.inputAnswers = {password, password};
+        }
+        ChangePassCommand(context);
+        EXPECT_EQ(ui.messages.at(0).text, "Password changed");
+        EXPECT_NE(inode(StoredPath(state, 0)), before) << "a new sealed file replaced the old one";
+        EXPECT_EQ(state.strPassword, password);
+        expectStoredUnder(password);
+        ProgramState read;
+        read.strSystemDir = state.strSystemDir;
+        ASSERT_TRUE(ReadSettings(read, ui).ok());
+        EXPECT_EQ(read.strPassword, password);
+    }
 }
 
 TEST_F(ChangePasswordTest, aMissingStoredFileDoesNotStopTheChange) {
