@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <iostream>
 #include <set>
 
@@ -129,11 +128,7 @@ TEST_P(CrashTest, aStartWithoutTheStorageFolderAfterAKillLosesNothing) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<CommandCase>& info) {
-    std::string name;
-    for (const char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
+    return identifier(info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(LongCommands, CrashTest, ::testing::ValuesIn(longCommands()), caseName);

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
@@ -314,14 +313,6 @@ TEST_P(FaultTest, endsWithAPlainMessageAndLosesNothing) {
 // back each file's own content, or leaves it listed.
 TEST_P(FaultTest, restoringEverythingAfterwardsLosesNothing) {
     runEveryCase(true);
-}
-
-std::string identifier(const std::string& text) {
-    std::string name;
-    for (const char c : text) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
 }
 
 std::string caseName(const ::testing::TestParamInfo<FaultCase>& info) {

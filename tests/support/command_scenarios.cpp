@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "main/change_password.h"
@@ -364,6 +365,14 @@ bool expectNothingLost(const Scenario& scenario, const Start& start) {
 
 void PrintTo(const CommandCase& command, std::ostream* out) {
     *out << command.name;
+}
+
+std::string identifier(const std::string& text) {
+    std::string name;
+    for (const char c : text) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
 }
 
 bool isSuccessMessage(const FakeUiServices::Message& message) {

@@ -113,6 +113,8 @@ struct CommandCase {
 };
 
 void PrintTo(const CommandCase& command, std::ostream* out);
+// `text` with every character but letters and digits made '_', as a test name.
+std::string identifier(const std::string& text);
 
 // hide sealed, hide plain, restore selected (twice), restore all, change of password,
 // storage folder move (new folder, other file system), extension change, store check.
