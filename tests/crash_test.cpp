@@ -1,7 +1,5 @@
-// Each long command runs in a child process that kills itself (SIGKILL) just before its n-th
-// change to the disk, for every n until the command gets through. After each kill the next
-// start must find every file of the user's in its place or listed with a stored file that
-// gives it back, nothing listed twice, and nothing left in the clear.
+// Each long command, in a child process killed just before its n-th change to the disk for
+// every n; the next start must find every file back, nothing listed twice or in the clear.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <iostream>
 #include <set>
 
@@ -29,8 +26,7 @@ constexpr int kMostKillPoints = 1000;
 
 enum class End { kKilled, kAchieved, kNotAchieved };
 
-// Runs the command on copies of the scenario's state and catalogue in a child process that
-// kills itself just before its `killAt`-th change to the disk.
+// Runs the command in a child process that kills itself before its `killAt`-th change.
 End runKilledAt(Scenario& scenario, const CommandCase& command, int killAt) {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -76,6 +72,9 @@ TEST_P(CrashTest, aKillAtAnyChangeToTheDiskLosesNothing) {
         const End end = runKilledAt(scenario, command, killAt);
         const Start start = freshStart();
         const bool held = expectNothingLost(scenario, start);
+        if (command.startSays) {
+            command.startSays(scenario, start);
+        }
         if (end != End::kKilled) {
             EXPECT_EQ(end, End::kAchieved) << "the command, not killed, did not do its work";
             EXPECT_EQ(start.catalogue.size(), scenario.expectedEntries);
@@ -90,8 +89,7 @@ TEST_P(CrashTest, aKillAtAnyChangeToTheDiskLosesNothing) {
     EXPECT_GE(kills, 5) << "every command changes the disk more often than this";
 }
 
-// A kill, then a start while the storage folder is away (a drive not connected), then one
-// with it back: the first start must settle nothing that needs the stored files.
+// A kill, a start without the storage folder, then one with it back: nothing is lost.
 TEST_P(CrashTest, aStartWithoutTheStorageFolderAfterAKillLosesNothing) {
     const CommandCase& command = GetParam();
     for (int killAt = 1;; ++killAt) {
@@ -126,11 +124,7 @@ TEST_P(CrashTest, aStartWithoutTheStorageFolderAfterAKillLosesNothing) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<CommandCase>& info) {
-    std::string name;
-    for (const char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
+    return identifier(info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(LongCommands, CrashTest, ::testing::ValuesIn(longCommands()), caseName);

@@ -1,13 +1,10 @@
-// Each long command against a disk that lets it down: full, failing, read-only, not there,
-// losing a file under its feet. Whatever happens, the user is told in plain words when the
-// command did not do all it was asked (never with a text of success), and the next start
-// finds nothing lost.
+// Each long command against a disk that lets it down; a command that did not do all it was
+// asked says so plainly (never with a text of success), and the next start finds nothing lost.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
@@ -45,8 +42,7 @@ bool inside(std::string_view path, const std::string& folder) {
            path[folder.size()] == '/';
 }
 
-// One way the disk lets a command down. `hook` is given the step n (from 1) for faults that
-// are tried at every step, and 0 for the others.
+// One way the disk lets a command down; `hook` gets the step n (from 1) when `everyStep`.
 struct Fault {
     std::string name;
     bool everyStep = false;
@@ -174,8 +170,7 @@ struct Outcome {
     std::vector<FakeUiServices::Message> messages;
 };
 
-// The user carries on in the same session: restore all, as its click handler runs it, once
-// while the disk still fails as it did, and once after it has recovered.
+// Restore all in the same session, once while the disk still fails and once after.
 void restoreAllAfterwards(CommandContext& context, const platform::FaultHook& hook) {
     for (const platform::FaultHook& now : {hook, platform::FaultHook()}) {
         platform::setFaultHook(now);
@@ -254,9 +249,7 @@ void PrintTo(const Fault& fault, std::ostream* out) {
 
 class FaultTest : public ::testing::TestWithParam<FaultCase> {
   protected:
-    // Runs the command against the fault at every step the fault asks for; after each, the
-    // user may carry on in the same session (thenRestoreAll), then the next start must find
-    // nothing lost.
+    // The command against the fault at each step, maybe followed by restore all; then a start.
     void runEveryCase(bool thenRestoreAll) {
         const auto& [command, fault] = GetParam();
         int cases = 0;
@@ -309,19 +302,9 @@ TEST_P(FaultTest, endsWithAPlainMessageAndLosesNothing) {
     runEveryCase(false);
 }
 
-// Work a failure left unfinished (a change of password half applied, stored files half
-// renumbered or moved) must not be built on: restoring every file right afterwards brings
-// back each file's own content, or leaves it listed.
+// Work a failure left unfinished must not be built on by a restore of everything right after.
 TEST_P(FaultTest, restoringEverythingAfterwardsLosesNothing) {
     runEveryCase(true);
-}
-
-std::string identifier(const std::string& text) {
-    std::string name;
-    for (const char c : text) {
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
 }
 
 std::string caseName(const ::testing::TestParamInfo<FaultCase>& info) {

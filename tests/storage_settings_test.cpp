@@ -147,26 +147,6 @@ TEST_F(StorageSettingsTest, aNewNameThatIsTakenIsRefused) {
     EXPECT_EQ(state.strExtension, "txt");
 }
 
-TEST_F(StorageSettingsTest, aRenameThatFailsPutsEveryFileBack) {
-    hide(3);
-    const std::string settings = readFile(SettingsPath(state));
-    int calls = 0;
-    const auto failSecond = [&](const std::string& from, const std::string& to) {
-        return ++calls == 2 ? Status{EACCES} : platform::renamePath(from, to);
-    };
-
-    EXPECT_FALSE(ChangeExtension(context, "dat", failSecond));
-
-    const auto& message = onlyMessage();
-    EXPECT_NE(message.text.find(StoredPath(state, 1)), std::string::npos) << message.text;
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    EXPECT_EQ(state.strExtension, "txt");
-    EXPECT_EQ(readFile(SettingsPath(state)), settings);
-    expectStoredAt(dir / "store/", "txt");
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
-    EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
 TEST_F(StorageSettingsTest, refusedFoldersChangeNothing) {
     hide(1);
     const std::string settings = readFile(SettingsPath(state));
@@ -263,23 +243,28 @@ TEST_F(StorageSettingsTest, filesToMoveCreateEveryMissingLevel) {
     }
 }
 
-TEST_F(StorageSettingsTest, aMoveThatFailsLeavesEveryFileAndTheSetting) {
+// The second rename or move fails: every file is put back, the message names it.
+TEST_F(StorageSettingsTest, aRenameOrMoveThatFailsPutsEveryFileBack) {
     hide(3);
     const std::string settings = readFile(SettingsPath(state));
-    const std::string folder = dir / "moved/";
     int calls = 0;
     const auto failSecond = [&](const std::string& from, const std::string& to) {
         return ++calls == 2 ? Status{EIO} : platform::movePath(from, to);
     };
+    EXPECT_FALSE(ChangeExtension(context, "dat", failSecond));
+    EXPECT_FALSE(ChangeStorageDir(context, dir / "moved/", (calls = 0, failSecond)));
 
-    EXPECT_FALSE(ChangeStorageDir(context, folder, failSecond));
-
-    const auto& message = onlyMessage();
-    EXPECT_NE(message.text.find(StoredPath(state, 1)), std::string::npos) << message.text;
-    EXPECT_NE(message.text.find("was not changed"), std::string::npos) << message.text;
+    ASSERT_EQ(ui.messages.size(), 2u);
+    for (const auto& message : ui.messages) {
+        EXPECT_NE(message.text.find(StoredPath(state, 1)), std::string::npos) << message.text;
+    }
+    EXPECT_NE(ui.messages[1].text.find("was not changed"), std::string::npos);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(state.strExtension, "txt");
     EXPECT_EQ(state.strStorageDir, dir / "store/");
     EXPECT_EQ(readFile(SettingsPath(state)), settings);
     expectStoredAt(dir / "store/", "txt");
+    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
     EXPECT_FALSE(platform::pathExists(dir / "moved")) << "the new, empty folder is removed";
     EXPECT_FALSE(platform::pathExists(JournalPath(state)));
 }

@@ -19,7 +19,7 @@ target_include_directories(vantory_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DI
 target_link_libraries(vantory_test_support PUBLIC vantory_core GTest::gtest GTest::gmock)
 
 # Not built for Windows yet: storage_settings_test (the folder is checked as a '/' path),
-# hide_crash, change_password, crash and fault tests (their children come from fork()),
+# change_password, crash and fault tests (their children come from fork()),
 # file_services_test (links, permission bits, /dev/shm; its Windows forms are in
 # win32_platform_test) and the GUI tests (no Qt in this build).
 add_executable(vantory_core_tests

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "main/change_password.h"
@@ -249,6 +250,8 @@ Start freshStart() {
     const Status read = ReadSettings(start.state, ui);
     EXPECT_TRUE(read.ok()) << "regInfo.lst cannot be read: " << read.message();
     EXPECT_TRUE(loadList(start.state, start.catalogue, ui).ok());
+    start.loginPassword = start.state.strPassword;
+    start.passwordRecordFound = platform::pathExists(PasswordChangeRecordPath(start.state));
     start.state.bolSlowRun = true;
     CommandContext context{start.state, ui, start.catalogue, busy};
     RecoverInterruptedWork(context);
@@ -364,6 +367,14 @@ void PrintTo(const CommandCase& command, std::ostream* out) {
     *out << command.name;
 }
 
+std::string identifier(const std::string& text) {
+    std::string name;
+    for (const char c : text) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
 bool isSuccessMessage(const FakeUiServices::Message& message) {
     for (const char* text : {"Password changed", "New storage extension set to",
                              "New storage directory set to", "Temporary file deleted"}) {
@@ -415,6 +426,19 @@ std::vector<CommandCase> longCommands() {
                    saved->strPassword == s.newPassword;
         },
     });
+    cases.back().startSays = [](const Scenario& s, const Start& start) {
+        const auto saved = savedSettings(start.state);
+        EXPECT_TRUE(saved && saved->strPassword == start.state.strPassword)
+            << "regInfo.lst names the password in use";
+        const bool switched =
+            start.loginPassword == kOldPassword && start.state.strPassword == s.newPassword;
+        if (switched || (start.passwordRecordFound && start.state.strPassword == kOldPassword)) {
+            const std::string title = switched ? "Password changed" : "Password not changed";
+            EXPECT_TRUE(std::any_of(start.messages.begin(), start.messages.end(),
+                                    [&](const auto& m) { return m.title == title; }))
+                << "the start does not say: " << title;
+        }
+    };
     const auto storageMove = [](const std::string& name, bool otherFileSystem) -> CommandCase {
         return {
             name,

@@ -88,6 +88,8 @@ struct Start {
     ProgramState state;
     Catalogue catalogue;
     std::vector<FakeUiServices::Message> messages;
+    std::string loginPassword;  // as read, before interrupted work was finished
+    bool passwordRecordFound = false;
 };
 Start freshStart();
 
@@ -106,9 +108,13 @@ struct CommandCase {
     // Whether the command did all it was asked, judged right after it from the state in
     // memory and the disk.
     std::function<bool(const Scenario&, const ProgramState&, const Catalogue&)> achieved;
+    // What the next start after a kill must tell, if anything.
+    std::function<void(const Scenario&, const Start&)> startSays = nullptr;
 };
 
 void PrintTo(const CommandCase& command, std::ostream* out);
+// `text` with every character but letters and digits made '_', as a test name.
+std::string identifier(const std::string& text);
 
 // hide sealed, hide plain, restore selected (twice), restore all, change of password,
 // storage folder move (new folder, other file system), extension change, store check.
