@@ -168,6 +168,7 @@ TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
         EXPECT_EQ(text, expected.text) << expected.name;
         EXPECT_TRUE(tabs->widget(expected.tab)->isAncestorOf(control)) << expected.name;
     }
+    EXPECT_TRUE(child<QPushButton>("cmdShell")->isDefault());
 }
 
 TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
