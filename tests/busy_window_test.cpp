@@ -22,13 +22,11 @@ class BusyWindowTest : public ::testing::Test {
 
     QString line() const { return window->findChild<QLabel*>("lblStatus")->text(); }
     QProgressBar* bar() const { return window->findChild<QProgressBar*>("progressBar"); }
+    // One timer tick with the given counters; runs the deletion the window asked for.
     void tick(int16_t progress, int16_t total) {
         state.intProgress = progress;
         state.intProgressTotal = total;
         window->Timer1_Timer();
-    }
-    // Runs the deletions the window asked for when it closed itself.
-    static void flushDeletes() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -36,8 +34,7 @@ class BusyWindowTest : public ::testing::Test {
     QPointer<BusyWindow> window;
 };
 
-TEST_F(BusyWindowTest, startsWithItsNoticeCaptionAndAnEmptyLine) {
-    EXPECT_EQ(window->objectName(), "frmBusy");
+TEST_F(BusyWindowTest, startsWithItsNoticeCaptionAndAnEmptyLineInAFixedToolWindow) {
     EXPECT_EQ(window->windowTitle(), "Program is busy...");
     EXPECT_EQ(window->findChild<QLabel*>("lblBusy")->text(),
               "Be patient.  The file operations can be quite lengthy and memory-intensive.  "
@@ -46,14 +43,8 @@ TEST_F(BusyWindowTest, startsWithItsNoticeCaptionAndAnEmptyLine) {
     EXPECT_TRUE(status->text().isEmpty());
     EXPECT_TRUE(status->font().bold());
     EXPECT_EQ(status->font().pointSize(), 12);
-    QTimer* timer = window->findChild<QTimer*>("Timer1");
-    ASSERT_NE(timer, nullptr);
-    EXPECT_EQ(timer->interval(), 500);
-    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(window->findChild<QTimer*>("Timer1")->interval(), 500);
     EXPECT_FALSE(bar()->isVisible());
-
-    // Its own window, fixed in size, without minimise or maximise, kept off the task bar.
-    EXPECT_TRUE(window->isWindow());
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_EQ(window->windowType(), Qt::Tool);
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -63,11 +54,9 @@ TEST_F(BusyWindowTest, startsWithItsNoticeCaptionAndAnEmptyLine) {
 
 TEST_F(BusyWindowTest, noticeAndProgressLineFitTheirLabels) {
     window->showClosingNote();
+    window->findChild<QLabel*>("lblStatus")->setText("-32767 files completed out of -32768");
     for (const char* name : {"lblBusy", "lblStatus", "lblClosing"}) {
         QLabel* label = window->findChild<QLabel*>(name);
-        label->setText(name == std::string("lblStatus")
-                           ? QStringLiteral("-32767 files completed out of -32768")
-                           : label->text());
         const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 10000),
                                                                Qt::TextWordWrap, label->text());
         EXPECT_LE(needed.width(), label->width()) << name;
@@ -76,79 +65,55 @@ TEST_F(BusyWindowTest, noticeAndProgressLineFitTheirLabels) {
     }
 }
 
-TEST_F(BusyWindowTest, captionDotsRunOneTwoThree) {
-    const QStringList expected = {"Program is busy.", "Program is busy..", "Program is busy...",
-                                  "Program is busy.", "Program is busy.."};
-    for (const QString& caption : expected) {
+TEST_F(BusyWindowTest, captionDotsRunOneTwoThreeAlsoWhileHidden) {
+    for (const char* caption : {"Program is busy.", "Program is busy..", "Program is busy...",
+                                "Program is busy.", "Program is busy.."}) {
+        window->setVisible(caption[16] != '.');
         window->Timer1_Timer();
         EXPECT_EQ(window->windowTitle(), caption);
     }
-    // A caption that is none of the three stays as it is.
-    window->setWindowTitle("Program is busy....");
+    window->setWindowTitle("Program is busy....");  // none of the three: stays
     window->Timer1_Timer();
     EXPECT_EQ(window->windowTitle(), "Program is busy....");
 }
 
-TEST_F(BusyWindowTest, captionRunsOnWhileHidden) {
-    window->hide();
-    window->Timer1_Timer();
-    window->Timer1_Timer();
-    window->show();
-    window->Timer1_Timer();
-    EXPECT_EQ(window->windowTitle(), "Program is busy...");
-}
-
-TEST_F(BusyWindowTest, progressLineCountsTheItemsDone) {
-    tick(3, 10);
-    EXPECT_EQ(line(), "2 files completed out of 10");
-    EXPECT_TRUE(bar()->isVisible());
-    EXPECT_EQ(bar()->maximum(), 10);
-    EXPECT_EQ(bar()->value(), 2);
-
-    tick(1, 1);
-    EXPECT_EQ(line(), "0 files completed out of 1");
-    EXPECT_EQ(bar()->value(), 0);
-
-    // Counters outside the usual range are written as they are; the bar stays in range.
-    tick(0, 5);
-    EXPECT_EQ(line(), "-1 files completed out of 5");
-    EXPECT_EQ(bar()->value(), 0);
-    tick(32767, -3);
-    EXPECT_EQ(line(), "32766 files completed out of -3");
-    EXPECT_FALSE(bar()->isVisible());
-}
-
-TEST_F(BusyWindowTest, smallestCounterLeavesTheLineButTheTickGoesOn) {
-    tick(3, 10);
-    tick(-32768, 10);
-    EXPECT_EQ(line(), "2 files completed out of 10");
+TEST_F(BusyWindowTest, progressLineCountsTheItemsDoneAndTheSmallestCounterLeavesIt) {
+    struct Case {
+        int16_t progress, total;
+        const char* line;
+        int bar;  // -1: hidden
+    };
+    for (const Case& c :
+         {Case{3, 10, "2 files completed out of 10", 2},
+          Case{1, 1, "0 files completed out of 1", 0}, Case{0, 5, "-1 files completed out of 5", 0},
+          Case{32767, -3, "32766 files completed out of -3", -1},
+          Case{-32768, 10, "32766 files completed out of -3", -1}}) {
+        SCOPED_TRACE(c.line);
+        tick(c.progress, c.total);
+        EXPECT_EQ(line(), c.line);
+        EXPECT_EQ(bar()->isVisible(), c.bar >= 0);
+        if (c.bar >= 0) {
+            EXPECT_EQ(bar()->maximum(), c.total);
+            EXPECT_EQ(bar()->value(), c.bar);
+        }
+    }
     EXPECT_EQ(window->windowTitle(), "Program is busy..") << "the caption still moves";
-
     state.bolBusy = false;
     tick(-32768, 10);
-    flushDeletes();
     EXPECT_TRUE(window.isNull()) << "the close test still runs";
 }
 
 TEST_F(BusyWindowTest, closesItselfAtTheFirstTickAfterTheBusyStateEnds) {
-    window->Timer1_Timer();
-    flushDeletes();
+    tick(0, 0);
     ASSERT_FALSE(window.isNull());
-
     state.bolBusy = false;
     window->hide();
     tick(4, 4);
-    flushDeletes();
     EXPECT_TRUE(window.isNull());
 
-    // The next one starts afresh.
-    state.bolBusy = true;
+    state.bolBusy = true;  // the next one starts afresh, and its timer ticks by itself
     window = new BusyWindow(state);
-    EXPECT_EQ(window->windowTitle(), "Program is busy...");
     EXPECT_TRUE(line().isEmpty());
-}
-
-TEST_F(BusyWindowTest, itsTimerTicksByItself) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle() == "Program is busy."; }));
     state.bolBusy = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }));

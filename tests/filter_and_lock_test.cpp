@@ -1,5 +1,4 @@
-// The filter above the list, the lock after idle time, and files handed to the window from
-// the command line.
+// The filter above the list, the idle lock, and files handed over from the command line.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -42,7 +41,7 @@ class FilterAndLockTest : public ::testing::Test {
         flush();
     }
 
-    // The window on plain entries <dir>/home/<name>, each stored file holding its name.
+    // The window on entries <dir>/home/<name>, each stored file holding its name.
     void open(const Names& names) {
         Catalogue catalogue;
         for (const std::string& name : names) {
@@ -59,7 +58,6 @@ class FilterAndLockTest : public ::testing::Test {
         flush();
     }
     std::string home(const std::string& name) const { return dir / ("home/" + name); }
-    // Lets the window do what waits for the end of a command.
     static void flush() {
         for (int i = 0; i < 4; ++i) {
             QCoreApplication::processEvents();
@@ -208,8 +206,7 @@ TEST_F(FilterAndLockTest, handedOverListsWaitForTheRunningCommandAndCancelAtTheL
     EXPECT_EQ(listed(), (Names{"a.txt", "new1.txt", "new2.txt"}));
     EXPECT_EQ(readFile(StoredPath(state, 2)), "new2.txt");
 
-    // An open file does not hold the lock back, and Cancel then ends at once, as a close of
-    // the window would; the file is put away at the next start.
+    // An open file does not hold the lock back; Cancel then closes every window at once.
     click("cmdShell");
     ASSERT_NE(window->busyWindow(), nullptr);
     window->idleTimeElapsed();

@@ -1,5 +1,4 @@
-// A second start of the real program hands its files to the copy that holds the lock: here
-// this test process, which takes the lock and opens the channel as the program does.
+// A second start of the program hands its files to this process, which holds the lock.
 #include "ui/instance_channel.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +23,7 @@ std::pair<int, QString> runProgram(const std::string& configHome, const QStringL
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString(configHome));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
-    // Under the leak checker: fontconfig leaks what it reads of its configuration when
-    // XDG_CONFIG_HOME is as long as the second case's; that is not the program's to fix.
+    // fontconfig leaks its configuration under a long XDG_CONFIG_HOME; not ours to fix.
     static const test::TempFolder tools;
     test::writeFile(tools / "lsan.supp", "leak:libfontconfig.so\n");
     environment.insert("LSAN_OPTIONS",
@@ -34,7 +32,7 @@ std::pair<int, QString> runProgram(const std::string& configHome, const QStringL
     program.setWorkingDirectory(QString::fromStdString(folder));
     program.setProcessChannelMode(QProcess::MergedChannels);
     program.start(QStringLiteral(VANTORY_PROGRAM), arguments);
-    // This event loop serves the channel while the program waits for its answer.
+    // This loop serves the channel while the program waits.
     if (!QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000)) {
         program.kill();
         program.waitForFinished();

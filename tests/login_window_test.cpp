@@ -22,17 +22,22 @@ class LoginWindowTest : public ::testing::Test {
         ASSERT_TRUE(window->load());
         window->show();
         password = window->findChild<QLineEdit*>("txtPassword");
-        ASSERT_NE(password, nullptr);
-    }
-
-    template <typename T = QPushButton>
-    T* child(const char* name) {
-        return window->findChild<T*>(name);
-    }
-
-    void type(const QString& text) {
         password->setFocus();
-        QTest::keyClicks(password, text);
+    }
+    void click(const char* name) {
+        QTest::mouseClick(window->findChild<QPushButton*>(name), Qt::LeftButton);
+    }
+    // Whether load() succeeds for a second window, and the messages it showed.
+    std::pair<bool, size_t> loadAnother(bool anotherInstance) {
+        test::FakeUiServices other;
+        other.anotherInstance = anotherInstance;
+        ProgramState otherState;
+        LoginWindow second(otherState, other);
+        const bool loaded = second.load();
+        if (loaded) {
+            EXPECT_EQ(second.windowTitle(), "Login");
+        }
+        return {loaded, other.messages.size()};
     }
 
     test::TempFolder dir;
@@ -42,38 +47,26 @@ class LoginWindowTest : public ::testing::Test {
     QLineEdit* password = nullptr;
 };
 
-TEST_F(LoginWindowTest, showsItsControlsAndTheFactoryCaption) {
+TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
     EXPECT_EQ(window->windowTitle(), "Default password = \"kumquat\"");
-    EXPECT_EQ(child<QLabel>("lblLabels")->text(), "&Password:");
-    EXPECT_EQ(child<QLabel>("lblLabels")->buddy(), password);
-    EXPECT_EQ(child("cmdOK")->text(), "&OK");
-    EXPECT_EQ(child("cmdCancel")->text(), "&Cancel");
-    EXPECT_EQ(child("cmdHelp")->text(), "&Help");
+    EXPECT_EQ(window->findChild<QLabel*>("lblLabels")->text(), "&Password:");
+    EXPECT_EQ(window->findChild<QLabel*>("lblLabels")->buddy(), password);
+    for (auto [name, text] :
+         {std::pair{"cmdOK", "&OK"}, {"cmdCancel", "&Cancel"}, {"cmdHelp", "&Help"}}) {
+        EXPECT_EQ(window->findChild<QPushButton*>(name)->text(), text);
+    }
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(ui.messages.size(), 1u) << "the factory message, once";
-
-    // A second start shows the plain caption and no message.
-    test::FakeUiServices quiet;
-    ProgramState again;
-    LoginWindow second(again, quiet);
-    ASSERT_TRUE(second.load());
-    EXPECT_EQ(second.windowTitle(), "Login");
-    EXPECT_TRUE(quiet.messages.empty());
+    EXPECT_EQ(loadAnother(false), (std::pair<bool, size_t>{true, 0}));
+    EXPECT_EQ(loadAnother(true).first, false);
+    test::writeFile(SettingsPath(state), "damaged\r\n");
+    EXPECT_EQ(loadAnother(false), (std::pair<bool, size_t>{false, 1}));
 }
 
-TEST_F(LoginWindowTest, rightPasswordWithEnterLogsIn) {
+TEST_F(LoginWindowTest, wrongPasswordIsRefusedAndSelectedForRetypingThenEnterLogsIn) {
     QSignalSpy loggedIn(window.get(), &LoginWindow::loggedIn);
-    type("kumquat");
-    QTest::keyClick(password, Qt::Key_Return);
-    EXPECT_EQ(loggedIn.count(), 1);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(ui.messages.size(), 1u);
-}
-
-TEST_F(LoginWindowTest, wrongPasswordIsRefusedAndSelectedForRetyping) {
-    QSignalSpy loggedIn(window.get(), &LoginWindow::loggedIn);
-    type("Kumquat");
-    QTest::mouseClick(child("cmdOK"), Qt::LeftButton);
+    QTest::keyClicks(password, "Kumquat");
+    click("cmdOK");
     EXPECT_EQ(loggedIn.count(), 0);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[1].text, "Invalid Password, try again!");
@@ -82,15 +75,15 @@ TEST_F(LoginWindowTest, wrongPasswordIsRefusedAndSelectedForRetyping) {
     EXPECT_EQ(password->selectedText(), "Kumquat");
     EXPECT_TRUE(window->isVisible());
 
-    // Typing replaces the wrong entry.
-    QTest::keyClicks(password, "kumquat");
-    EXPECT_EQ(password->text(), "kumquat");
-    QTest::mouseClick(child("cmdOK"), Qt::LeftButton);
+    QTest::keyClicks(password, "kumquat");  // replaces the wrong entry
+    QTest::keyClick(password, Qt::Key_Return);
     EXPECT_EQ(loggedIn.count(), 1);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(ui.messages.size(), 2u);
 }
 
 TEST_F(LoginWindowTest, helpExplainsThePassword) {
-    QTest::mouseClick(child("cmdHelp"), Qt::LeftButton);
+    click("cmdHelp");
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[1].title, "Password Help");
     EXPECT_EQ(ui.messages[1].style, 48);
@@ -103,29 +96,13 @@ TEST_F(LoginWindowTest, helpExplainsThePassword) {
 
 TEST_F(LoginWindowTest, cancelAndEscEndTheProgram) {
     QSignalSpy cancelled(window.get(), &LoginWindow::cancelled);
-    QTest::mouseClick(child("cmdCancel"), Qt::LeftButton);
+    click("cmdCancel");
     EXPECT_EQ(cancelled.count(), 1);
-
     window->show();
-    type("typed");
+    QTest::keyClicks(password, "typed");
     QTest::keyClick(password, Qt::Key_Escape);
     EXPECT_EQ(cancelled.count(), 2);
-    EXPECT_TRUE(ui.messages.size() == 1u) << "nothing is asked";
-}
-
-TEST_F(LoginWindowTest, anotherInstanceOrAnUnusableSettingsFileMakesLoadFail) {
-    test::FakeUiServices busy;
-    busy.anotherInstance = true;
-    ProgramState other;
-    LoginWindow second(other, busy);
-    EXPECT_FALSE(second.load());
-
-    test::writeFile(SettingsPath(state), "damaged\r\n");
-    test::FakeUiServices told;
-    ProgramState third;
-    LoginWindow damaged(third, told);
-    EXPECT_FALSE(damaged.load());
-    EXPECT_EQ(told.messages.size(), 1u);
+    EXPECT_EQ(ui.messages.size(), 1u) << "nothing is asked";
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 
 namespace vantory::test {
 
-// UiServices for tests: dialogs answer from queues set up ahead of time, and every message
-// box is recorded instead of shown, so nothing blocks.
+// UiServices whose dialogs answer from queues filled ahead of time and whose message boxes
+// are recorded, so nothing blocks.
 class FakeUiServices : public UiServices {
   public:
     struct Message {
@@ -22,14 +22,13 @@ class FakeUiServices : public UiServices {
 
     std::vector<Message> messages;
     std::deque<std::string> inputAnswers;              // next inputBox answers; "" when empty
-    std::vector<std::string> inputPrompts;             // prompts asked, in order
+    std::vector<std::string> inputPrompts;             // "prompt / title", in order
     std::deque<std::vector<std::string>> fileAnswers;  // next openFiles answers
     std::vector<std::string> openedWithApplication;
     bool anotherInstance = false;
     int yields = 0;
     int waitCursorDepth = 0;
-    // Runs when a message box would be shown, e.g. to check the window's state at that point.
-    std::function<void(const Message&)> onMessage;
+    std::function<void(const Message&)> onMessage;  // runs as each message box would show
 
     void messageBox(const std::string& text, int style, const std::string& title = {}) override {
         messages.push_back({text, style, title.empty() ? kApplicationTitle : title});
@@ -39,20 +38,10 @@ class FakeUiServices : public UiServices {
     }
     std::string inputBox(const std::string& prompt, const std::string& title) override {
         inputPrompts.push_back(prompt + " / " + title);
-        if (inputAnswers.empty()) {
-            return {};
-        }
-        std::string answer = inputAnswers.front();
-        inputAnswers.pop_front();
-        return answer;
+        return next(inputAnswers);
     }
     std::vector<std::string> openFiles(const std::string&, bool) override {
-        if (fileAnswers.empty()) {
-            return {};
-        }
-        auto answer = fileAnswers.front();
-        fileAnswers.pop_front();
-        return answer;
+        return next(fileAnswers);
     }
     void yield() override { ++yields; }
     void setWaitCursor(bool on) override { waitCursorDepth += on ? 1 : -1; }
@@ -60,6 +49,17 @@ class FakeUiServices : public UiServices {
         openedWithApplication.push_back(path);
     }
     bool previousInstanceRunning(const std::string&) override { return anotherInstance; }
+
+  private:
+    template <typename T>
+    static T next(std::deque<T>& answers) {
+        if (answers.empty()) {
+            return {};
+        }
+        T answer = std::move(answers.front());
+        answers.pop_front();
+        return answer;
+    }
 };
 
 // The busy state of a command without a window: records each call.
