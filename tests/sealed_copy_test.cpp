@@ -201,26 +201,6 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     EXPECT_EQ(f.ui.yields, 0) << "no yielding without slow run";
 }
 
-TEST(SealedCopy, storedSizesOfSmallFiles) {
-    Fixture f;
-    const std::string stored = f.dir / "s";
-    for (const auto& [content, size] :
-         std::vector<std::pair<std::string, size_t>>{{"", 2}, {"xyz", 6}, {"wxyz", 8}}) {
-        writeFile(f.dir / "o", content);
-        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, true).ok());
-        EXPECT_EQ(platform::fileSize(stored), size) << content;
-    }
-    // Stored files hold the same bytes on every system: the reference seal and a line end.
-    for (const auto& [content, bytes] : std::vector<std::pair<std::string, std::string>>{
-             {"", "\r\n"}, {"Hello, world", "kHuFjezoxa=wPgoH\r\n"}}) {
-        writeFile(f.dir / "o", content);
-        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, f.dir / "o", stored, true).ok());
-        EXPECT_EQ(readFile(stored), bytes);
-        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, f.dir / "back", true).ok());
-        EXPECT_EQ(readFile(f.dir / "back"), content);
-    }
-}
-
 TEST(SealedCopy, fileLongerThanTheGeneratorPeriodWithSlowRun) {
     Fixture f;
     f.state.bolSlowRun = true;
