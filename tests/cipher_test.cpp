@@ -129,20 +129,16 @@ TEST(Cipher, stretchAndShrinkFollowTheWorkedValues) {
 }
 
 TEST(Cipher, sealedFormIsPrintableAThirdLongerAndRoundTrips) {
-    for (const size_t n : {0, 1, 2, 3, 4, 7, 100, 1000, 49153}) {
-        const std::string sealed = Seal(randomBytes(n, 7), "key");
+    for (const size_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 1000, 49153}) {
+        const std::string text = randomBytes(n, 7), sealed = Seal(text, "key");
         EXPECT_EQ(sealed.size(), n + (n + 2) / 3);
-        for (const unsigned char c : sealed) {
-            ASSERT_GE(c, 59);
-            ASSERT_LE(c, 122);
-        }
+        EXPECT_TRUE(std::all_of(sealed.begin(), sealed.end(),
+                                [](unsigned char c) { return c >= 59 && c <= 122; }));
+        EXPECT_EQ(Unseal(sealed, "key"), text) << n;
     }
     const std::string text = allBytes() + randomBytes(300000, 3) + "\r\n";
     for (const std::string& key : {std::string(), std::string("kumquat"), allBytes()}) {
         EXPECT_EQ(Unseal(Seal(text, key), key), text);
-    }
-    for (size_t n = 0; n < 10; ++n) {
-        EXPECT_EQ(Unseal(Seal(text.substr(0, n), "k"), "k"), text.substr(0, n));
     }
 }
 
