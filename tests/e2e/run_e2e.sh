@@ -166,6 +166,9 @@ log_in() {
     main=$(window '^Corvantis Vantory v1\.0$')
 }
 
+# Keys pressed in the main window.
+press() { activate "$main" && xdotool key "$@"; }
+
 # Waits until regInfo.lst has $1 lines (and the rest of the arguments hold) and no hide runs.
 hidden_with() {
     local lines=$1
@@ -226,16 +229,13 @@ hidden_with 4 '&& [ ! -e "$first_file" ]'
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
 
 begin hide-plain
-activate "$main"
-xdotool key alt+h
+press alt+h
 pick_file "$plain_file"
 hidden_with 5 '&& [ ! -e "$plain_file" ]'
 cmp -s "$store/101.txt" "$originals/plain" || fail "101.txt is not the plain file moved"
 
 begin hide-sealed
-activate "$main"
-xdotool key alt+e
-xdotool key alt+h
+press alt+e alt+h
 pick_file "$sealed_file"
 hidden_with 6
 [ -f "$store/102.txt" ] || fail "the sealed file was not stored as 102.txt"
@@ -254,8 +254,7 @@ hidden_with 7
 cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
 
 begin filter
-activate "$main"
-xdotool key ctrl+f
+press ctrl+f
 xdotool type --delay 20 NOTES-20
 # The one row left, below the filter box: the plain file.
 xdotool mousemove --window "$main" 60 30 click 1
@@ -265,8 +264,7 @@ hidden_with 6 '&& [ -f "$plain_file" ]'
 step_shot "restored"
 
 begin close
-activate "$main"
-xdotool key alt+F4
+press alt+F4
 wait_for_end "Alt+F4"
 
 begin idle-lock
@@ -279,8 +277,7 @@ wait_until "the idle lock" eval 'hidden "^Corvantis Vantory" && visible "^Login$
 step_shot "locked"
 log_in '^Login$'
 hidden '^Login$' || fail "the password window stayed after the right password"
-activate "$main"
-xdotool key alt+F4
+press alt+F4
 wait_for_end "Alt+F4 after the lock"
 
 # ---- What is on disk. ----
