@@ -63,30 +63,21 @@ bool hasStoredFile(const CatalogueEntry& entry) {
     return !entry.path.empty() && (entry.path.back() & 1) != 0;
 }
 
-// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders.
+// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders
+// (greedy: a path is never both kept and dropped, which the checks below make sure of).
 bool isMerge(const Catalogue& whole, const Catalogue& kept,
              const std::vector<std::string>& dropped) {
-    if (whole.size() != kept.size() + dropped.size()) {
-        return false;
-    }
-    // can[k][d]: the first k + d entries are the first k kept and the first d dropped.
-    std::vector<std::vector<char>> can(kept.size() + 1, std::vector<char>(dropped.size() + 1));
-    can[0][0] = 1;
-    for (size_t k = 0; k <= kept.size(); ++k) {
-        for (size_t d = 0; d <= dropped.size(); ++d) {
-            const CatalogueEntry* next = k + d < whole.size() ? &whole.at(k + d) : nullptr;
-            if (!can[k][d] || next == nullptr) {
-                continue;
-            }
-            if (k < kept.size() && kept.at(k) == *next) {
-                can[k + 1][d] = 1;
-            }
-            if (d < dropped.size() && dropped[d] == next->path) {
-                can[k][d + 1] = 1;
-            }
+    size_t k = 0, d = 0;
+    for (const CatalogueEntry& entry : whole.entries()) {
+        if (k < kept.size() && kept.at(k) == entry) {
+            ++k;
+        } else if (d < dropped.size() && dropped[d] == entry.path) {
+            ++d;
+        } else {
+            return false;
         }
     }
-    return can[kept.size()][dropped.size()] != 0;
+    return k == kept.size() && d == dropped.size();
 }
 
 std::string storedContent(size_t position) {
