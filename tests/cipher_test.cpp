@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,10 +15,8 @@ namespace vantory {
 namespace {
 
 std::string allBytes() {
-    std::string s;
-    for (int i = 0; i < 256; ++i) {
-        s.push_back(static_cast<char>(i));
-    }
+    std::string s(256, '\0');
+    std::iota(s.begin(), s.end(), '\0');
     return s;
 }
 
@@ -173,13 +172,9 @@ uint8_t* out(std::string& s, size_t offset = 0) {
 
 // Lengths around every vector width and step, and a few long ones.
 std::vector<size_t> testLengths() {
-    std::vector<size_t> lengths;
-    for (size_t n = 0; n <= 200; ++n) {
-        lengths.push_back(n);
-    }
-    for (const size_t n : {255, 256, 257, 383, 384, 385, 4095, 49152, 65536 + 7, 100003}) {
-        lengths.push_back(n);
-    }
+    std::vector<size_t> lengths(201);
+    std::iota(lengths.begin(), lengths.end(), size_t{0});
+    lengths.insert(lengths.end(), {255, 256, 257, 383, 384, 385, 4095, 49152, 65536 + 7, 100003});
     return lengths;
 }
 

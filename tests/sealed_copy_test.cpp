@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -140,10 +141,8 @@ struct Fixture {
 
 TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     Fixture f;
-    std::string everyByte;
-    for (int c = 0; c < 256; ++c) {
-        everyByte.push_back(static_cast<char>(c));
-    }
+    std::string everyByte(256, '\0');
+    std::iota(everyByte.begin(), everyByte.end(), '\0');
     std::vector<std::string> contents = {"",     "a",     "ab",      "abc",
                                          "abcd", "abcde", everyByte, "line one\r\nline two\r\n",
                                          "\r\n", "\r",    "\n"};

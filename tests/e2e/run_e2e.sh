@@ -156,8 +156,6 @@ pick_file() { # path
     wait_until "the file dialog to close" hidden '^Add File$'
 }
 
-busy_over() { hidden '^Program is busy'; }
-
 # Types the password into the window named $1 and waits for the main window.
 log_in() {
     activate "$(window "$1")"
@@ -174,7 +172,7 @@ hidden_with() {
     local lines=$1
     shift
     wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
-    wait_until "the end of the command" busy_over
+    wait_until "the end of the command" hidden '^Program is busy'
 }
 
 begin window-manager
@@ -203,11 +201,10 @@ desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     XDG_RUNTIME_DIR="$work/runtime")
 
 wait_for_end() { # what ended it
-    local pid=$program_pid status=0
+    local pid=$program_pid
     program_pid=
     wait_until "the program to end after $1" eval "! kill -0 $pid 2>/dev/null"
-    wait "$pid" || status=$?
-    [ "$status" = 0 ] || fail "the program ended with status $status"
+    wait "$pid" || fail "the program ended with status $?"
 }
 
 begin first-start
@@ -244,11 +241,8 @@ cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in it
 
 begin hand-over
 # A second start with a FILE relative to its own working folder; it must end by itself.
-handed_status=0
 (cd "$files" && exec timeout 20 "${desktop[@]}" "$program" --hide "$(basename "$handed_file")") \
-    >"$work/second.log" 2>&1 || handed_status=$?
-[ "$handed_status" = 0 ] ||
-    fail "the second start ended with status $handed_status: $(cat "$work/second.log")"
+    >"$work/second.log" 2>&1 || fail "the second start ended with status $?: $(cat "$work/second.log")"
 hidden_with 7
 [ -f "$store/103.txt" ] || fail "the handed-over file was not sealed into 103.txt"
 cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
