@@ -163,12 +163,9 @@ TEST_F(SettingsFileTest, setStorageDirCreatesOneLevelAndTouchesNoUserFile) {
     ASSERT_TRUE(existing.ok());
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(readFile(dir / "file"), "user's own");
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e :
-         std::filesystem::directory_iterator(platform::fsPath(dir.path()))) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 2) << "config and the user's file, no probe left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(platform::fsPath(dir.path())), {}),
+              2)
+        << "config and the user's file, no probe left";
 
     ASSERT_TRUE(SetStorageDir(state, dir / "new/").ok());
     EXPECT_TRUE(platform::isFolder(dir / "new"));
