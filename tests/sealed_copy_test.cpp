@@ -213,25 +213,6 @@ TEST(SealedCopy, fileLongerThanTheGeneratorPeriodWithSlowRun) {
     EXPECT_GT(f.ui.yields, 0) << "slow run serves the window system";
 }
 
-TEST(SealedCopy, unsealingWhereTheLineEndStraddlesPieces) {
-    Fixture f;
-    const std::string stored = f.dir / "stored";
-    std::vector<std::string> contents;
-    for (size_t n = kPiece - 3; n <= kPiece + 2; ++n) {
-        contents.push_back(randomBytes(n - 2, static_cast<uint32_t>(n), 59, 64) + "\r\n");
-    }
-    std::string crAtPieceEnd = randomBytes(kPiece - 1, 5, 59, 64) + "\r";
-    contents.push_back(crAtPieceEnd);            // a lone CR at the very end
-    contents.push_back(crAtPieceEnd + "\nabc");  // CR LF across pieces, then more text
-    contents.push_back(randomBytes(kPiece, 6, 59, 64) + "\n");  // a lone LF in a piece of its own
-    for (const std::string& content : contents) {
-        writeFile(stored, content);
-        ASSERT_TRUE(unsealFile(stored, f.dir / "out", kPassword).ok());
-        EXPECT_TRUE(readFile(f.dir / "out") == Unseal(withoutFinalLineEnd(content), kPassword))
-            << content.size();
-    }
-}
-
 TEST(SealedCopy, resealRekeysAStoredFileInPlace) {
     Fixture f;
     const std::string stored = f.state.strStorageDir + "100.txt";
