@@ -28,13 +28,10 @@ using test::writeFile;
 constexpr const char* kPassword = "kumquat";
 constexpr size_t kPiece = kSealedCopyPiece;
 
-// Random bytes, or with (59, 64) random sealed text.
-std::string randomBytes(size_t n, uint32_t seed, int first = 0, int range = 256) {
+std::string randomBytes(size_t n, uint32_t seed) {
     std::mt19937 random(seed);
     std::string s(n, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(first + static_cast<int>(random() % range));
-    }
+    std::generate(s.begin(), s.end(), [&] { return static_cast<char>(random()); });
     return s;
 }
 
