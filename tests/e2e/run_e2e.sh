@@ -71,11 +71,7 @@ for name in plain sealed first handed; do
     eval "make_content | tee \"\$originals/$name\" >\"\$${name}_file\""
 done
 
-wait_seconds=20
-step=start
-shot_count=0
-program_pid=
-wm_pid=
+wait_seconds=20 step=start shot_count=0 program_pid= wm_pid=
 
 shot() { # name
     shot_count=$((shot_count + 1))
