@@ -73,7 +73,7 @@ TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWr
         const char* name;
         std::string content;  // written over the good file, when not empty
         int readError;        // what opening it for reading fails with, when not 0
-        const char* words;    // what the message says is wrong
+        std::string words;    // what the message says is wrong
     };
     const std::vector<Case> cases = {
         {"two lines", "ekHwrLlhXK\r\npxOw\r\n", 0, "damaged"},
