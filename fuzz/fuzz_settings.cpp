@@ -1,11 +1,5 @@
-// An arbitrary regInfo.lst (the input) through ReadSettings, loadList, the store check and
-// saveList. For every input: a file of under three lines or an unsealed settings line is
-// refused as damaged and changes no setting; loadList refuses as damaged and adds nothing, or
-// makes one entry per catalogue line (blank lines at the end are none), each from sealed text
-// unsealing to flag|position + 100|path; the store check (an entry's file is there when the
-// last byte of its path is odd) drops only entries without a file and all of them, names
-// them, keeps every file under its entry's new number with nothing else in the folder, and
-// saves what it keeps; saveList writes sealed lines alone that read back the same.
+// regInfo.lst from the input through ReadSettings, loadList, the store check (an entry has its
+// file when its path's last byte is odd) and saveList, each result checked against the lines.
 
 #include <algorithm>
 #include <cstdint>
@@ -51,34 +45,39 @@ struct QuietBusy : BusyState {
     }
 };
 
+bool sealedText(const std::string& line) {
+    return std::all_of(line.begin(), line.end(),
+                       [](unsigned char c) { return c >= 59 && c <= 122; });
+}
+
+// The settings file reads back as these settings and this catalogue.
+void readsBackAs(const ProgramState& state, const Catalogue& catalogue) {
+    fuzz::QuietUi ui;
+    ProgramState saved = stateIn(state.strSystemDir);
+    FUZZ_CHECK(ReadSettings(saved, ui).ok() && sameSettings(saved, state));
+    Catalogue reloaded;
+    FUZZ_CHECK(loadList(saved, reloaded, ui).ok() && reloaded == catalogue);
+}
+
 bool hasStoredFile(const CatalogueEntry& entry) {
     return !entry.path.empty() && (entry.path.back() & 1) != 0;
 }
 
-// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders.
+// Whether `whole` is `kept` and the entries with the paths `dropped` merged in their orders
+// (greedy: a path is never both kept and dropped, which the checks below make sure of).
 bool isMerge(const Catalogue& whole, const Catalogue& kept,
              const std::vector<std::string>& dropped) {
-    if (whole.size() != kept.size() + dropped.size()) {
-        return false;
-    }
-    // can[k][d]: the first k + d entries are the first k kept and the first d dropped.
-    std::vector<std::vector<char>> can(kept.size() + 1, std::vector<char>(dropped.size() + 1));
-    can[0][0] = 1;
-    for (size_t k = 0; k <= kept.size(); ++k) {
-        for (size_t d = 0; d <= dropped.size(); ++d) {
-            const CatalogueEntry* next = k + d < whole.size() ? &whole.at(k + d) : nullptr;
-            if (!can[k][d] || next == nullptr) {
-                continue;
-            }
-            if (k < kept.size() && kept.at(k) == *next) {
-                can[k + 1][d] = 1;
-            }
-            if (d < dropped.size() && dropped[d] == next->path) {
-                can[k][d + 1] = 1;
-            }
+    size_t k = 0, d = 0;
+    for (const CatalogueEntry& entry : whole.entries()) {
+        if (k < kept.size() && kept.at(k) == entry) {
+            ++k;
+        } else if (d < dropped.size() && dropped[d] == entry.path) {
+            ++d;
+        } else {
+            return false;
         }
     }
-    return can[kept.size()][dropped.size()] != 0;
+    return k == kept.size() && d == dropped.size();
 }
 
 std::string storedContent(size_t position) {
@@ -121,12 +120,11 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
             continue;
         }
         const auto content = platform::readWholeFile(StoredPath(state, q));
-        FUZZ_CHECK(content.has_value());
         size_t owner = 0;
-        FUZZ_CHECK(std::sscanf(content->c_str(), "stored file of entry %zu", &owner) == 1);
-        FUZZ_CHECK(*content == storedContent(owner));
-        FUZZ_CHECK(owner < before.size() && before.at(owner) == catalogue.at(q));
-        FUZZ_CHECK(files.empty() || owner > lastOwner);
+        FUZZ_CHECK(content &&
+                   std::sscanf(content->c_str(), "stored file of entry %zu", &owner) == 1);
+        FUZZ_CHECK(*content == storedContent(owner) && owner < before.size());
+        FUZZ_CHECK(before.at(owner) == catalogue.at(q) && (files.empty() || owner > lastOwner));
         lastOwner = owner;
         files.push_back(StoredName(q, state.strExtension));
     }
@@ -136,12 +134,7 @@ void checkStore(ProgramState& state, Catalogue& catalogue) {
     FUZZ_CHECK(std::all_of(catalogue.entries().begin(), catalogue.entries().end(), hasStoredFile));
     if (!before.empty()) {
         FUZZ_CHECK(!platform::pathExists(JournalPath(state)));
-        ProgramState saved = stateIn(state.strSystemDir);
-        FUZZ_CHECK(ReadSettings(saved, ui).ok());
-        FUZZ_CHECK(sameSettings(saved, state));
-        Catalogue reloaded;
-        FUZZ_CHECK(loadList(saved, reloaded, ui).ok());
-        FUZZ_CHECK(reloaded == catalogue);
+        readsBackAs(state, catalogue);
     }
 }
 
@@ -157,10 +150,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.bolSlowRun = size > 0 && (data[0] & 1) != 0;
 
     std::vector<std::string> lines = SplitLines(content);
-    const auto sealedText = [](const std::string& line) {
-        return std::all_of(line.begin(), line.end(),
-                           [](unsigned char c) { return c >= 59 && c <= 122; });
-    };
     if (const Status read = ReadSettings(state, ui); !read.ok()) {
         FUZZ_CHECK(read.error == kDamagedSettings);
         FUZZ_CHECK(lines.size() < 3 || !sealedText(lines[0]) || !sealedText(lines[1]) ||
@@ -208,17 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(saveList(state, catalogue, ui).ok());
     const auto written = platform::readWholeFile(SettingsPath(state));
-    FUZZ_CHECK(written.has_value());
+    FUZZ_CHECK(written && SplitLines(*written).size() == 3 + catalogue.size());
     const std::vector<std::string> writtenLines = SplitLines(*written);
-    FUZZ_CHECK(writtenLines.size() == 3 + catalogue.size());
-    for (const unsigned char c : *written) {
-        FUZZ_CHECK((c >= 59 && c <= 122) || c == '\r' || c == '\n');
-    }
-    ProgramState again = stateIn(folder);
-    FUZZ_CHECK(ReadSettings(again, ui).ok());
-    FUZZ_CHECK(sameSettings(again, state));
-    Catalogue reloaded;
-    FUZZ_CHECK(loadList(again, reloaded, ui).ok());
-    FUZZ_CHECK(reloaded == catalogue);
+    FUZZ_CHECK(std::all_of(writtenLines.begin(), writtenLines.end(), sealedText));
+    readsBackAs(state, catalogue);
     return 0;
 }

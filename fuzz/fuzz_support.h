@@ -29,12 +29,11 @@ namespace vantory::fuzz {
 // A folder made once per process (in /dev/shm where it can be) and removed at exit.
 inline const std::string& scratchFolder() {
     static const std::string* const folder = [] {  // never destroyed: the exit handler uses it
-        std::string base = "/dev/shm";
-        if (::access(base.c_str(), W_OK) != 0) {
-            const char* tmp = std::getenv("TMPDIR");
-            base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-        }
-        std::string pattern = base + "/vantory-fuzz-XXXXXX";
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = ::access("/dev/shm", W_OK) == 0  ? "/dev/shm"
+                              : tmp != nullptr && *tmp != '\0' ? tmp
+                                                               : "/tmp";
+        pattern += "/vantory-fuzz-XXXXXX";
         FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
         std::atexit([] {
             std::error_code ignored;

@@ -1,9 +1,5 @@
-// Unseal, Cipher::Shrink and Seal on arbitrary text under a key from the input (a byte for
-// the key length, the key, the text). For every input: Shrink gives shrunkSize(m) bytes, those
-// of the byte-by-byte rule below; Unseal is Shrink then DoXor, also from an Unsealer fed in
-// pieces; Seal gives stretchedSize(n) codes 59..122 that unseal to the text, also from a
-// Sealer in pieces; every vector kernel set gives the bytes and states of the portable one on
-// buffers of the exact size (an overrun is a sanitizer report).
+// Unseal, Shrink and Seal (whole and streamed) under a key from the input, checked against a
+// byte-by-byte shrink and each other; every kernel set against the portable one, exact buffers.
 
 #include <cstdint>
 #include <string>

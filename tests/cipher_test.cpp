@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,10 +15,8 @@ namespace vantory {
 namespace {
 
 std::string allBytes() {
-    std::string s;
-    for (int i = 0; i < 256; ++i) {
-        s.push_back(static_cast<char>(i));
-    }
+    std::string s(256, '\0');
+    std::iota(s.begin(), s.end(), '\0');
     return s;
 }
 
@@ -129,20 +128,16 @@ TEST(Cipher, stretchAndShrinkFollowTheWorkedValues) {
 }
 
 TEST(Cipher, sealedFormIsPrintableAThirdLongerAndRoundTrips) {
-    for (const size_t n : {0, 1, 2, 3, 4, 7, 100, 1000, 49153}) {
-        const std::string sealed = Seal(randomBytes(n, 7), "key");
+    for (const size_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 1000, 49153}) {
+        const std::string text = randomBytes(n, 7), sealed = Seal(text, "key");
         EXPECT_EQ(sealed.size(), n + (n + 2) / 3);
-        for (const unsigned char c : sealed) {
-            ASSERT_GE(c, 59);
-            ASSERT_LE(c, 122);
-        }
+        EXPECT_TRUE(std::all_of(sealed.begin(), sealed.end(),
+                                [](unsigned char c) { return c >= 59 && c <= 122; }));
+        EXPECT_EQ(Unseal(sealed, "key"), text) << n;
     }
     const std::string text = allBytes() + randomBytes(300000, 3) + "\r\n";
     for (const std::string& key : {std::string(), std::string("kumquat"), allBytes()}) {
         EXPECT_EQ(Unseal(Seal(text, key), key), text);
-    }
-    for (size_t n = 0; n < 10; ++n) {
-        EXPECT_EQ(Unseal(Seal(text.substr(0, n), "k"), "k"), text.substr(0, n));
     }
 }
 
@@ -177,13 +172,9 @@ uint8_t* out(std::string& s, size_t offset = 0) {
 
 // Lengths around every vector width and step, and a few long ones.
 std::vector<size_t> testLengths() {
-    std::vector<size_t> lengths;
-    for (size_t n = 0; n <= 200; ++n) {
-        lengths.push_back(n);
-    }
-    for (const size_t n : {255, 256, 257, 383, 384, 385, 4095, 49152, 65536 + 7, 100003}) {
-        lengths.push_back(n);
-    }
+    std::vector<size_t> lengths(201);
+    std::iota(lengths.begin(), lengths.end(), size_t{0});
+    lengths.insert(lengths.end(), {255, 256, 257, 383, 384, 385, 4095, 49152, 65536 + 7, 100003});
     return lengths;
 }
 

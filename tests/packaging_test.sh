@@ -4,8 +4,7 @@
 # desktop-file-validate and appstreamcli on it (exit 77, skipped, when either is missing).
 set -u
 
-mode=$1
-build=$2
+mode=$1 build=$2
 app_id=org.corvantis.vantory
 sizes="16 24 32 48 64 128 256"
 
@@ -17,11 +16,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-if ! log=$(DESTDIR="$stage" cmake --install "$build" --prefix /usr 2>&1); then
-    echo "$log"
-    echo "FAIL: cmake --install"
-    exit 1
-fi
+log=$(DESTDIR="$stage" cmake --install "$build" --prefix /usr 2>&1) ||
+    { echo "$log"; echo "FAIL: cmake --install"; exit 1; }
 root=$stage/usr
 share=$root/share
 desktop=$share/applications/vantory.desktop
@@ -89,14 +85,8 @@ validate() {
 case $mode in
 tree) check_tree ;;
 validate) validate ;;
-*)
-    echo "usage: $0 tree|validate BUILD_DIR"
-    exit 2
-    ;;
+*) echo "usage: $0 tree|validate BUILD_DIR"; exit 2 ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,18 +27,9 @@ DWORD attributesOf(const std::string& path) {
 
 std::vector<std::wstring> namesIn(const std::string& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    const HANDLE h = ::FindFirstFileW((platform::fsPath(folder) / L"*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) {
-        return names;
+    for (const auto& entry : std::filesystem::directory_iterator(platform::fsPath(folder))) {
+        names.push_back(entry.path().filename().wstring());
     }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    } while (::FindNextFileW(h, &found));
-    ::FindClose(h);
     return names;
 }
 

@@ -79,9 +79,7 @@ int main(int argc, char** argv) {
         return attributes(args[1]);
     }
     std::fprintf(stderr,
-                 "usage: vantory_e2e_check settings <settings folder> <password>  (the lines of\n"
-                 "           regInfo.lst, unsealed, and the catalogue as the program reads it)\n"
-                 "       vantory_e2e_check unseal <stored file> <output file> <password>\n"
-                 "       vantory_e2e_check attributes <file>\n");
+                 "usage: vantory_e2e_check settings FOLDER PASSWORD | unseal STORED OUTPUT "
+                 "PASSWORD | attributes FILE\n");
     return 2;
 }

@@ -1,35 +1,23 @@
 #!/usr/bin/env bash
-# End-to-end test of the real program on a virtual X display, driven with xdotool as a
-# person would: first start as `vantory FILE` (factory settings box, login, FILE moved into
-# storage as 100.txt), Alt+H with a path typed into the file dialog (101.txt), Alt+E then
-# Alt+H (sealed into 102.txt, the original stays), `vantory --hide FILE` handed to the running
-# copy (103.txt), the filter narrowed to one row and Alt+S (restored; 102 and 103 renumbered
-# to 101 and 102), Alt+F4, a second start that locks when idle (VANTORY_IDLE_LOCK_SECONDS)
-# and opens again with the password. Then the disk: files, stored files with attributes 7
-# that unseal to their originals, and regInfo.lst.
-# Usage: tests/e2e/run_e2e.sh [build folder]; E2E_SCREENSHOTS=all keeps screenshots. Exits 0
-# on success, 1 on failure (keeping the work folder it names), 77 when a tool is missing.
+# End-to-end test of the real program on a virtual X display, driven with xdotool: a first start
+# with FILE, hides from the dialog, sealed and handed over, a filtered restore, the idle lock, then
+# the disk. Usage: tests/e2e/run_e2e.sh [build folder]; E2E_SCREENSHOTS=all keeps screenshots.
+# Exits 0 on success, 1 on failure (keeping the work folder it names), 77 when a tool is missing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "${1:-}" = --session ]; then
-    session=1
-    work=$2
-    build=$3
+    session=1 work=$2 build=$3
 else
-    session=0
-    build=$(cd "${1:-$root/build/default}" && pwd)
+    session=0 build=$(cd "${1:-$root/build/default}" && pwd)
 fi
 program=$build/src/vantory
 check=$build/tests/e2e/vantory_e2e_check
 
 if [ "$session" = 0 ]; then
     for tool in xvfb-run xauth xdotool openbox; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "e2e: $tool not found, end-to-end test skipped"
-            exit 77
-        fi
+        command -v "$tool" >/dev/null || { echo "e2e: $tool not found, end-to-end test skipped"; exit 77; }
     done
     for file in "$program" "$check"; do
         [ -x "$file" ] || { echo "e2e: $file not built" >&2; exit 1; }
@@ -49,13 +37,9 @@ if [ "$session" = 0 ]; then
     done
     elapsed=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
     if [ "$status" = 0 ]; then
-        if [ "${E2E_SCREENSHOTS:-}" = all ]; then
-            echo "e2e: passed in ${elapsed}s; screenshots in $work/screenshots"
-        else
-            chmod -R u+w "$work" 2>/dev/null || true
-            rm -rf "$work"
-            echo "e2e: passed in ${elapsed}s"
-        fi
+        [ "${E2E_SCREENSHOTS:-}" = all ] && echo "e2e: screenshots in $work/screenshots" ||
+            { chmod -R u+w "$work" 2>/dev/null || true; rm -rf "$work"; }
+        echo "e2e: passed in ${elapsed}s"
         exit 0
     fi
     [ "$status" = 124 ] && echo "e2e: the session timed out" >&2
@@ -87,11 +71,7 @@ for name in plain sealed first handed; do
     eval "make_content | tee \"\$originals/$name\" >\"\$${name}_file\""
 done
 
-wait_seconds=20
-step=start
-shot_count=0
-program_pid=
-wm_pid=
+wait_seconds=20 step=start shot_count=0 program_pid= wm_pid=
 
 shot() { # name
     shot_count=$((shot_count + 1))
@@ -172,8 +152,6 @@ pick_file() { # path
     wait_until "the file dialog to close" hidden '^Add File$'
 }
 
-busy_over() { hidden '^Program is busy'; }
-
 # Types the password into the window named $1 and waits for the main window.
 log_in() {
     activate "$(window "$1")"
@@ -182,38 +160,33 @@ log_in() {
     main=$(window '^Corvantis Vantory v1\.0$')
 }
 
+# Keys pressed in the main window.
+press() { activate "$main" && xdotool key "$@"; }
+
 # Waits until regInfo.lst has $1 lines (and the rest of the arguments hold) and no hide runs.
 hidden_with() {
     local lines=$1
     shift
     wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
-    wait_until "the end of the command" busy_over
+    wait_until "the end of the command" hidden '^Program is busy'
 }
 
 begin window-manager
 # The display first: when it cannot be reached, the caller sets up another one.
 deadline=$((SECONDS + 10))
 until xdotool getdisplaygeometry >/dev/null 2>&1; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-        echo "e2e: cannot reach display $DISPLAY" >&2
-        exit 75
-    fi
+    [ "$SECONDS" -lt "$deadline" ] || { echo "e2e: cannot reach display $DISPLAY" >&2; exit 75; }
     sleep 0.1
 done
-wm_starts=0
-start_wm() {
-    wm_starts=$((wm_starts + 1))
-    HOME="$work/home" XDG_CONFIG_HOME="$config" openbox >>"$work/openbox.log" 2>&1 &
-    wm_pid=$!
-}
+start_wm() { HOME="$work/home" XDG_CONFIG_HOME="$config" openbox >>"$work/openbox.log" 2>&1 & wm_pid=$!; }
+wm_starts=1
+# Ready when it answers; started again when it ended, three times at most.
 wm_ready() {
-    if ! kill -0 "$wm_pid" 2>/dev/null; then
-        echo "e2e: openbox ended: $(cat "$work/openbox.log")" >&2
-        [ "$wm_starts" -lt 3 ] || exit 75
-        start_wm
-        return 1
-    fi
-    xdotool get_num_desktops >/dev/null 2>&1
+    kill -0 "$wm_pid" 2>/dev/null && { xdotool get_num_desktops >/dev/null 2>&1; return; }
+    echo "e2e: openbox ended: $(cat "$work/openbox.log")" >&2
+    [ $((wm_starts += 1)) -le 3 ] || exit 75
+    start_wm
+    return 1
 }
 start_wm
 wait_until "the window manager" wm_ready
@@ -224,11 +197,10 @@ desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     XDG_RUNTIME_DIR="$work/runtime")
 
 wait_for_end() { # what ended it
-    local pid=$program_pid status=0
+    local pid=$program_pid
     program_pid=
     wait_until "the program to end after $1" eval "! kill -0 $pid 2>/dev/null"
-    wait "$pid" || status=$?
-    [ "$status" = 0 ] || fail "the program ended with status $status"
+    wait "$pid" || fail "the program ended with status $?"
 }
 
 begin first-start
@@ -250,16 +222,13 @@ hidden_with 4 '&& [ ! -e "$first_file" ]'
 cmp -s "$store/100.txt" "$originals/first" || fail "100.txt is not the file named at the start"
 
 begin hide-plain
-activate "$main"
-xdotool key alt+h
+press alt+h
 pick_file "$plain_file"
 hidden_with 5 '&& [ ! -e "$plain_file" ]'
 cmp -s "$store/101.txt" "$originals/plain" || fail "101.txt is not the plain file moved"
 
 begin hide-sealed
-activate "$main"
-xdotool key alt+e
-xdotool key alt+h
+press alt+e alt+h
 pick_file "$sealed_file"
 hidden_with 6
 [ -f "$store/102.txt" ] || fail "the sealed file was not stored as 102.txt"
@@ -268,18 +237,14 @@ cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file changed in it
 
 begin hand-over
 # A second start with a FILE relative to its own working folder; it must end by itself.
-handed_status=0
 (cd "$files" && exec timeout 20 "${desktop[@]}" "$program" --hide "$(basename "$handed_file")") \
-    >"$work/second.log" 2>&1 || handed_status=$?
-[ "$handed_status" = 0 ] ||
-    fail "the second start ended with status $handed_status: $(cat "$work/second.log")"
+    >"$work/second.log" 2>&1 || fail "the second start ended with status $?: $(cat "$work/second.log")"
 hidden_with 7
 [ -f "$store/103.txt" ] || fail "the handed-over file was not sealed into 103.txt"
 cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file changed in its place"
 
 begin filter
-activate "$main"
-xdotool key ctrl+f
+press ctrl+f
 xdotool type --delay 20 NOTES-20
 # The one row left, below the filter box: the plain file.
 xdotool mousemove --window "$main" 60 30 click 1
@@ -289,8 +254,7 @@ hidden_with 6 '&& [ -f "$plain_file" ]'
 step_shot "restored"
 
 begin close
-activate "$main"
-xdotool key alt+F4
+press alt+F4
 wait_for_end "Alt+F4"
 
 begin idle-lock
@@ -303,16 +267,15 @@ wait_until "the idle lock" eval 'hidden "^Corvantis Vantory" && visible "^Login$
 step_shot "locked"
 log_in '^Login$'
 hidden '^Login$' || fail "the password window stayed after the right password"
-activate "$main"
-xdotool key alt+F4
+press alt+F4
 wait_for_end "Alt+F4 after the lock"
 
 # ---- What is on disk. ----
 begin check
-cmp -s "$plain_file" "$originals/plain" || fail "the restored file differs from the original"
-cmp -s "$sealed_file" "$originals/sealed" || fail "the sealed file's original changed"
+for name in plain sealed handed; do
+    eval "cmp -s \"\$${name}_file\" \"\$originals/$name\"" || fail "the $name file differs from its bytes"
+done
 [ "$("$check" attributes "$plain_file")" = 0 ] || fail "the restored file kept attributes"
-cmp -s "$handed_file" "$originals/handed" || fail "the handed-over file's original changed"
 listing=$(cd "$files" && ls -A | tr '\n' ' ')
 [ "$listing" = "handed-over.dat notes-2024.txt photo-archive.bin " ] ||
     fail "the files' folder holds: $listing"
