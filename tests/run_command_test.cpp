@@ -1,23 +1,6 @@
 #include "main/run_command.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QListWidget>
-#include <QTabWidget>
-#include <QTest>
-#include <filesystem>
-#include <functional>
-#include <set>
-
-#include "main/main_window.h"
-#include "platform/platform.h"
-#include "store/sealed_copy.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
+#include "command_fixture.h"
 
 namespace vantory {
 namespace {
@@ -26,66 +9,15 @@ namespace fs = std::filesystem;
 using test::readFile;
 using test::writeFile;
 
-// Lets a test act while a command hands control to the window system.
-class YieldingUi : public test::FakeUiServices {
-  public:
-    std::function<void()> onYield;
-
-    void yield() override {
-        FakeUiServices::yield();
-        if (onYield) {
-            auto action = std::move(onYield);
-            onYield = nullptr;
-            action();
-        }
-    }
-};
-
-class RunTest : public ::testing::Test {
+class RunTest : public test::CommandTest {
   protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    std::string hide(const std::string& name, const std::string& content, bool sealed) {
-        const std::string path = dir / ("home/" + name);
-        fs::create_directories(fs::path(path).parent_path());
-        writeFile(path, content);
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
-        entries.push_back({path, sealed});
-        return path;
-    }
-
-    void open() {
-        Catalogue catalogue;
-        for (const auto& entry : entries) {
-            catalogue.append(entry);
-        }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-        start(state);
-    }
-    // A new main window on `programState`, loaded as at the program's start.
-    void start(ProgramState& programState) {
-        window.reset();
-        window = std::make_unique<MainWindow>(programState, ui);
-        window->show();
-        window->load();
+    void start(ProgramState& programState) override {
+        CommandTest::start(programState);
         window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
     }
-
     QAbstractButton* shell() const { return window->button("cmdShell"); }
     void press() { QTest::mouseClick(shell(), Qt::LeftButton); }
     std::string temp(const std::string& ending) const { return dir / ("store/tempFile." + ending); }
-    std::set<std::string> storageFolder() const {
-        std::set<std::string> names;
-        for (const auto& file : fs::directory_iterator(dir / "store")) {
-            names.insert(file.path().filename().string());
-        }
-        return names;
-    }
     // Only the run button and the tab strip can be used, and no busy window shows.
     bool waitingControls() const {
         return shell()->isEnabled() && window->tabControl()->isEnabled() &&
@@ -105,12 +37,6 @@ class RunTest : public ::testing::Test {
                ui.messages[0].title == "File deleted" &&
                ui.messages[0].style == UiServices::kInformation;
     }
-
-    test::TempFolder dir;
-    YieldingUi ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
-    std::vector<CatalogueEntry> entries;
 };
 
 TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
