@@ -26,11 +26,9 @@ class RunTest : public test::CommandTest {
                !window->button("cmdChangePass")->isEnabled() &&
                !(window->busyWindow() && window->busyWindow()->isVisible());
     }
-    bool idleControls() const {
-        return shell()->isEnabled() && window->tabControl()->isEnabled() &&
-               window->fileList()->isEnabled() && window->button("cmdAddFile")->isEnabled() &&
-               window->button("cmdRestore")->isEnabled() && !state.bolBusy &&
-               !state.bolTempFileOpen;
+    void expectIdle() {
+        settle();
+        CommandTest::expectIdle();
     }
     bool deletedMessageOnly() const {
         return ui.messages.size() == 1 && ui.messages[0].text == "Temporary file deleted" &&
@@ -41,7 +39,6 @@ class RunTest : public test::CommandTest {
 
 TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
     hide("notes.txt", "dear diary", true);
-    const std::string storedContent = readFile(StoredPath(state, 0));
     open();
     window->setSelection({0});
     press();
@@ -49,7 +46,7 @@ TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
     const std::string tempFile = temp("txt");
     EXPECT_EQ(readFile(tempFile), "dear diary");
     EXPECT_EQ(fs::status(tempFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), stored[0]);
     EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
     EXPECT_EQ(shell()->text(), "Delete Temporary File");
     EXPECT_TRUE(state.bolTempFileOpen);
@@ -59,11 +56,11 @@ TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
 
     press();
     EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
-    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), stored[0]);
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), 6);
     EXPECT_EQ(shell()->text(), "Run Selected File");
     EXPECT_TRUE(deletedMessageOnly());
-    EXPECT_TRUE(idleControls());
+    expectIdle();
     EXPECT_EQ(state.intProgress, 1);
     EXPECT_EQ(state.intProgressTotal, 1);
 }
@@ -88,7 +85,7 @@ TEST_F(RunTest, plainEntryIsTheStoredFileItselfAndKeepsItsChanges) {
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
     EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
     EXPECT_TRUE(deletedMessageOnly());
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 }
 
 // The temporary name ends in the last three characters of the path, a separator made '_'; a
@@ -118,7 +115,7 @@ TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     press();
     EXPECT_TRUE(ui.openedWithApplication.empty());
     EXPECT_EQ(shell()->text(), "&Run Selected File");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
 
@@ -127,7 +124,7 @@ TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     window->setSelection({0});
     press();
     EXPECT_TRUE(ui.openedWithApplication.empty());
-    EXPECT_TRUE(idleControls());
+    expectIdle();
     EXPECT_EQ(shell()->text(), "&Run Selected File");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);
@@ -149,13 +146,12 @@ TEST_F(RunTest, aSecondPressWhileDeletingIsIgnored) {
     EXPECT_TRUE(pressedWhileDeleting);
     EXPECT_TRUE(deletedMessageOnly());
     EXPECT_EQ(readFile(StoredPath(state, 0)), "content");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 }
 
 TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     hide("a.txt", "plain content", false);
     hide("b.txt", "sealed content", true);
-    const std::string sealedStored = readFile(StoredPath(state, 1));
     open();
     window->setSelection({0});
     press();
@@ -167,7 +163,7 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
     EXPECT_EQ(shell()->text(), "Run Selected File");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 
     // Running the sealed entry, whose temporary name is the same, puts the plain file back
     // first instead of deleting it.
@@ -184,15 +180,14 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     press();
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
-    EXPECT_EQ(readFile(StoredPath(state, 1)), sealedStored);
+    EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 }
 
 TEST_F(RunTest, aFreshStartAfterClosingWhileWaitingPutsThePlainFileBack) {
     hide("letter.txt", "plain letter", false);
     hide("photo.jpg", "sealed photo", true);
-    const std::string sealedStored = readFile(StoredPath(state, 1));
     open();
     window->setSelection({0});
     press();
@@ -209,7 +204,7 @@ TEST_F(RunTest, aFreshStartAfterClosingWhileWaitingPutsThePlainFileBack) {
 
     EXPECT_EQ(window->catalogue().entries(), entries);
     EXPECT_EQ(readFile(StoredPath(fresh, 0)), "plain letter");
-    EXPECT_EQ(readFile(StoredPath(fresh, 1)), sealedStored);
+    EXPECT_EQ(readFile(StoredPath(fresh, 1)), stored[1]);
     EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);
