@@ -37,55 +37,45 @@ class RunTest : public test::CommandTest {
     }
 };
 
-TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
-    hide("notes.txt", "dear diary", true);
+// A sealed entry is unsealed beside its stored file, which stays as it is; a plain entry's
+// stored file itself becomes the temporary file and keeps what the application changed.
+class RunBothTest : public RunTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(SealedAndPlain, RunBothTest, ::testing::Bool());
+
+TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
+    const bool sealed = GetParam();
+    hide("other.doc", "another", false);
+    hide("notes.txt", "dear diary", sealed);
     open();
-    window->setSelection({0});
+    window->setSelection({1});
     press();
 
     const std::string tempFile = temp("txt");
     EXPECT_EQ(readFile(tempFile), "dear diary");
-    EXPECT_EQ(fs::status(tempFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(StoredPath(state, 0)), stored[0]);
+    EXPECT_EQ(fs::exists(StoredPath(state, 1)), sealed);
+    if (sealed) {
+        EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
+        EXPECT_EQ(fs::status(tempFile).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
     EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
     EXPECT_EQ(shell()->text(), "Delete Temporary File");
     EXPECT_TRUE(state.bolTempFileOpen);
     EXPECT_TRUE(state.bolBusy);
     EXPECT_TRUE(waitingControls());
     EXPECT_TRUE(ui.messages.empty());
+    writeFile(tempFile, "final version");
 
-    press();
-    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
-    EXPECT_EQ(readFile(StoredPath(state, 0)), stored[0]);
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), 6);
+    QTest::keyClick(window.get(), Qt::Key_Return);  // Enter presses the run button
+    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
+    EXPECT_EQ(readFile(StoredPath(state, 1)), sealed ? stored[1] : "final version");
+    EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
+    EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
     EXPECT_EQ(shell()->text(), "Run Selected File");
     EXPECT_TRUE(deletedMessageOnly());
     expectIdle();
     EXPECT_EQ(state.intProgress, 1);
     EXPECT_EQ(state.intProgressTotal, 1);
-}
-
-TEST_F(RunTest, plainEntryIsTheStoredFileItselfAndKeepsItsChanges) {
-    hide("other.doc", "another", false);
-    hide("report.doc", "draft", false);
-    open();
-    window->setSelection({1});
-    press();
-
-    const std::string tempFile = temp("doc");
-    EXPECT_FALSE(fs::exists(StoredPath(state, 1)));
-    EXPECT_EQ(readFile(tempFile), "draft");
-    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
-    writeFile(tempFile, "final version");
-
-    // Enter presses the run button.
-    QTest::keyClick(window.get(), Qt::Key_Return);
-    EXPECT_FALSE(fs::exists(tempFile));
-    EXPECT_EQ(readFile(StoredPath(state, 1)), "final version");
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
-    EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
-    EXPECT_TRUE(deletedMessageOnly());
-    expectIdle();
 }
 
 // The temporary name ends in the last three characters of the path, a separator made '_'; a
