@@ -1,27 +1,13 @@
 // Hide File(s), driven through the main window: the dialog, a drop on the list, and refusals.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QListWidget>
 #include <QMimeData>
-#include <QTabWidget>
-#include <QTest>
 #include <QUrl>
-#include <filesystem>
-#include <functional>
-#include <utility>
 
-#include "main/main_window.h"
-#include "store/sealed_copy.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
+#include "command_fixture.h"
 #include "ui/qt_ui_services.h"
 
 namespace vantory {
@@ -31,135 +17,13 @@ namespace fs = std::filesystem;
 using platform::kNormal;
 using platform::kStoredAttributes;
 using test::readFile;
+using test::Texts;
 using test::writeFile;
-using Texts = std::vector<std::string>;
 
 ino_t inode(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The fake services, with a hook into the wait cursor, on around each move of a file.
-class HookedUi : public test::FakeUiServices {
-  public:
-    std::function<void(bool)> onWaitCursor;
-    void setWaitCursor(bool on) override {
-        FakeUiServices::setWaitCursor(on);
-        if (onWaitCursor) {
-            onWaitCursor(on);
-        }
-    }
-};
-
-class CommandTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
-        fs::create_directories(dir / "home");
-    }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    // A file of the user's, home/<name>.
-    std::string file(const std::string& name, const std::string& content) {
-        const std::string path = dir / ("home/" + name);
-        fs::create_directories(fs::path(path).parent_path());
-        writeFile(path, content);
-        return path;
-    }
-    // A file hidden as the next entry; a sealed one's original is deleted.
-    std::string hide(const std::string& name, const std::string& content, bool sealed) {
-        const std::string path = file(name, content);
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
-        if (sealed) {
-            fs::remove(path);
-        }
-        entries.push_back({path, sealed});
-        return path;
-    }
-    void save() {
-        Catalogue catalogue;
-        for (const auto& entry : entries) {
-            catalogue.append(entry);
-        }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-    }
-    // A main window on `programState`, loaded as at the program's start.
-    void start(ProgramState& programState) {
-        window.reset();
-        window = std::make_unique<MainWindow>(programState, ui);
-        window->show();
-        window->load();
-        settle();
-    }
-    void open() {
-        save();
-        start(state);
-    }
-    // Lets a busy window that is no longer needed close.
-    void settle() {
-        if (window->busyWindow() != nullptr) {
-            window->busyWindow()->Timer1_Timer();
-        }
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    void click(const char* name) {
-        QTest::mouseClick(window->button(name), Qt::LeftButton);
-        settle();
-    }
-    // Hide File(s) with `paths` as the dialog's answer.
-    void pick(const Texts& paths) {
-        ui.fileAnswers.push_back(paths);
-        click("cmdAddFile");
-    }
-    std::vector<CatalogueEntry> saved() {
-        Catalogue catalogue;
-        EXPECT_TRUE(loadList(state, catalogue, ui).ok());
-        return catalogue.entries();
-    }
-    Texts listedPaths() const {
-        Texts paths;
-        for (const auto& entry : window->catalogue().entries()) {
-            paths.push_back(entry.path);
-        }
-        return paths;
-    }
-    std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
-    std::optional<int> attributes(size_t position) {
-        return platform::getAttributes(StoredPath(state, position));
-    }
-    std::string message() const {
-        EXPECT_EQ(ui.messages.size(), 1u);
-        return ui.messages.empty() ? std::string() : ui.messages[0].text;
-    }
-
-    // No command runs: every control can be used and no busy window is left.
-    void expectIdle() {
-        EXPECT_FALSE(state.bolBusy);
-        EXPECT_FALSE(state.bolTempFileOpen);
-        for (const char* name :
-             {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell", "cmdChangePass"}) {
-            EXPECT_TRUE(window->button(name)->isEnabled()) << name;
-        }
-        EXPECT_TRUE(window->fileList()->isEnabled());
-        EXPECT_TRUE(window->tabControl()->isEnabled());
-        EXPECT_EQ(window->busyWindow(), nullptr);
-    }
-
-    test::TempFolder dir;
-    HookedUi ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
-    std::vector<CatalogueEntry> entries;
-};
 
 std::string everyByte() {
     std::string bytes;
@@ -171,11 +35,20 @@ std::string everyByte() {
 
 // ---- Hide File(s) ----
 
-class HideTest : public CommandTest {
+class HideTest : public test::CommandTest {
   protected:
     void SetUp() override {
         CommandTest::SetUp();
         hide("earlier", "earlier 0", false);
+    }
+    // Hide File(s) with `paths` as the dialog's answer.
+    void pick(const Texts& paths) {
+        ui.fileAnswers.push_back(paths);
+        click("cmdAddFile");
+    }
+    std::string message() const {
+        EXPECT_EQ(ui.messages.size(), 1u);
+        return ui.messages.empty() ? std::string() : ui.messages[0].text;
     }
     void openAs(bool sealed) {
         open();
@@ -218,7 +91,7 @@ TEST_P(HideBothTest, storesEachFileUnderTheNextNumber) {
         const size_t position = i + 1;
         const std::string path = StoredPath(state, position);
         EXPECT_EQ(path, dir / ("store/10" + std::to_string(position) + ".dat"));
-        EXPECT_EQ(attributes(position), kStoredAttributes);
+        EXPECT_EQ(platform::getAttributes(path), kStoredAttributes);
         EXPECT_EQ(window->catalogue().at(position).sealed, sealed);
         if (sealed) {
             EXPECT_TRUE(decryptFileCopy(state, ui, path, dir / "out", true).ok());

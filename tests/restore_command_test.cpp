@@ -1,165 +1,85 @@
 #include "main/restore_command.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QListWidget>
-#include <QTest>
-#include <filesystem>
-#include <set>
-
-#include "main/main_window.h"
-#include "platform/platform.h"
+#include "command_fixture.h"
 #include "store/move_journal.h"
-#include "store/sealed_copy.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
 
 namespace vantory {
 namespace {
 
-namespace fs = std::filesystem;
 using test::readFile;
-using test::writeFile;
+using test::Texts;
+namespace fs = std::filesystem;
+using RestoreTest = test::CommandTest;
 
-class RestoreTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
-        fs::create_directories(dir / "home");
-    }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    // Hides a new file `name` under home/ with `content`, as entry number entries.size().
-    std::string hide(const std::string& name, const std::string& content, bool sealed) {
-        const std::string path = dir / ("home/" + name);
-        fs::create_directories(fs::path(path).parent_path());
-        writeFile(path, content);
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
-        if (sealed) {
-            fs::remove(path);  // so that only a restore can bring it back
+// Restored entries leave, the rest are renumbered; a sealed entry's stored copy stays behind
+// under the first free number unless a renumbered file takes its place.
+TEST_F(RestoreTest, restoresAndRenumbers) {
+    struct Case {
+        std::vector<bool> sealed;
+        std::vector<size_t> selection;  // empty: Restore All
+        std::set<std::string> folder;
+        std::vector<int> storedAt;  // the entry whose stored file sits at each position, or -1
+    };
+    const Case cases[] = {
+        {{false, false, false}, {0}, {"100.dat", "101.dat"}, {1, 2}},
+        {{true, false, true, true}, {0, 2}, {"100.dat", "101.dat"}, {1, 3}},
+        {{false, true, true}, {1, 2}, {"100.dat", "101.dat"}, {0, 2}},
+        {{false, true, false}, {}, {"101.dat"}, {-1, 1}},
+        {{}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sealed.size() * 10 + c.selection.size());
+        TearDown();
+        entries.clear();
+        stored.clear();
+        fs::remove_all(dir / "store");
+        fs::create_directories(dir / "store");
+        Texts paths, contents;
+        for (size_t i = 0; i < c.sealed.size(); ++i) {
+            contents.push_back("content " + std::to_string(i));
+            paths.push_back(hide("sub/" + std::to_string(i), contents.back(), c.sealed[i]));
         }
-        stored.push_back(readFile(StoredPath(state, entries.size())));
-        entries.push_back({path, sealed});
-        contents.push_back(content);
-        return path;
-    }
-
-    void open() {
-        Catalogue catalogue;
-        for (const auto& entry : entries) {
-            catalogue.append(entry);
+        ui.messages.clear();
+        open();
+        if (!c.selection.empty()) {
+            window->setSelection(c.selection);
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-        window = std::make_unique<MainWindow>(state, ui);
-        window->show();
-        window->load();
-        ASSERT_TRUE(ui.messages.empty()) << ui.messages[0].text;
-    }
+        ASSERT_TRUE(platform::removeFile(SettingsPath(state)).ok());
+        click(c.selection.empty() ? "cmdRestore" : "cmdRestoreFile");
 
-    void click(const char* name) { QTest::mouseClick(window->button(name), Qt::LeftButton); }
-
-    // The catalogue as the settings file holds it.
-    std::vector<CatalogueEntry> saved() {
-        Catalogue catalogue;
-        EXPECT_TRUE(loadList(state, catalogue, ui).ok());
-        return catalogue.entries();
-    }
-    std::set<std::string> storageFolder() const {
-        std::set<std::string> names;
-        for (const auto& file : fs::directory_iterator(dir / "store")) {
-            names.insert(file.path().filename().string());
-        }
-        return names;
-    }
-    std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
-    bool allEnabled() const {
-        for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell"}) {
-            if (!window->button(name)->isEnabled()) {
-                return false;
+        std::vector<CatalogueEntry> left;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const bool restored =
+                c.selection.empty() || std::count(c.selection.begin(), c.selection.end(), i) > 0;
+            if (restored) {
+                EXPECT_EQ(readFile(paths[i]), contents[i]) << i;
+            } else {
+                left.push_back(entries[i]);
             }
         }
-        return window->fileList()->isEnabled() && window->tabControl()->isEnabled();
+        EXPECT_EQ(storageFolder(), c.folder);
+        for (size_t p = 0; p < c.storedAt.size(); ++p) {
+            if (c.storedAt[p] >= 0) {
+                EXPECT_EQ(storedFile(p), stored[c.storedAt[p]]) << p;
+                EXPECT_EQ(platform::getAttributes(StoredPath(state, p)),
+                          p < left.size() ? platform::kStoredAttributes : platform::kNormal)
+                    << p;
+            }
+        }
+        EXPECT_EQ(window->catalogue().entries(), left);
+        EXPECT_EQ(saved(), left);
+        EXPECT_EQ(window->fileList()->count(), static_cast<int>(left.size()));
+        EXPECT_TRUE(window->selectedPositions().empty());
+        EXPECT_FALSE(fs::exists(JournalPath(state)));
+        EXPECT_TRUE(ui.messages.empty());
+        expectIdle();
+        if (entries.empty()) {  // the settings lines only
+            EXPECT_EQ(SplitLines(readFile(SettingsPath(state))).size(), 3u);
+        } else {  // every entry of the list as it was is counted as examined
+            EXPECT_EQ(state.intProgress, static_cast<int>(entries.size()) + 1);
+            EXPECT_EQ(state.intProgressTotal, static_cast<int>(entries.size()));
+        }
     }
-
-    test::TempFolder dir;
-    test::FakeUiServices ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
-    std::vector<CatalogueEntry> entries;
-    std::vector<std::string> stored;    // each entry's stored file as hidden
-    std::vector<std::string> contents;  // each entry's original content
-};
-
-TEST_F(RestoreTest, restoringTheFirstOfThreeRenumbersTheOthersDown) {
-    const std::string a = hide("a.txt", "first", false);
-    hide("b.txt", "second", false);
-    hide("c.txt", "third", false);
-    open();
-    window->setSelection({0});
-    click("cmdRestoreFile");
-
-    EXPECT_EQ(readFile(a), "first");
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
-    EXPECT_EQ(storedFile(0), "second");
-    EXPECT_EQ(storedFile(1), "third");
-    const std::vector<CatalogueEntry> left{entries[1], entries[2]};
-    EXPECT_EQ(window->catalogue().entries(), left);
-    EXPECT_EQ(saved(), left);
-    EXPECT_EQ(window->fileList()->count(), 2);
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_TRUE(allEnabled());
-    EXPECT_FALSE(state.bolBusy);
-    // Every entry of the list as it was is counted as examined.
-    EXPECT_EQ(state.intProgress, 4);
-    EXPECT_EQ(state.intProgressTotal, 3);
-}
-
-TEST_F(RestoreTest, firstAndThirdOfFourEndWithTheOthersAs100And101) {
-    // Sealed entries leave their stored copies behind; the renumbering replaces them.
-    const std::string a = hide("a.txt", "alpha", true);
-    hide("b.txt", "bravo", false);
-    const std::string c = hide("sub/c.txt", "charlie", true);
-    hide("d.txt", "delta", true);
-    open();
-    window->setSelection({0, 2});
-    click("cmdRestoreFile");
-
-    EXPECT_EQ(readFile(a), "alpha");
-    EXPECT_EQ(readFile(c), "charlie");
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
-    EXPECT_EQ(storedFile(0), "bravo");
-    EXPECT_EQ(storedFile(1), stored[3]);
-    const std::vector<CatalogueEntry> left{entries[1], entries[3]};
-    EXPECT_EQ(saved(), left);
-    EXPECT_TRUE(window->selectedPositions().empty());
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_FALSE(fs::exists(JournalPath(state)));
-}
-
-TEST_F(RestoreTest, restoringTheLastEntryRenumbersNothing) {
-    hide("a.txt", "kept", false);
-    const std::string b = hide("b.txt", "sealed one", true);
-    hide("c.txt", "last", true);
-    open();
-    window->setSelection({1, 2});
-    click("cmdRestoreFile");
-
-    EXPECT_EQ(readFile(b), "sealed one");
-    EXPECT_EQ(storedFile(0), "kept");
-    // The last entry's sealed copy stays, under the number it had when it was restored one
-    // entry after the other: the first one after the remaining entries.
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
-    EXPECT_EQ(storedFile(1), stored[2]);
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), platform::kNormal);
-    EXPECT_EQ(saved(), std::vector<CatalogueEntry>{entries[0]});
 }
 
 TEST_F(RestoreTest, noCurrentItemDoesNothingAndNoSelectionWritesTheSettingsAgain) {
@@ -177,35 +97,7 @@ TEST_F(RestoreTest, noCurrentItemDoesNothingAndNoSelectionWritesTheSettingsAgain
     click("cmdRestoreFile");
     EXPECT_EQ(saved(), entries);
     EXPECT_EQ(storedFile(0), "x");
-    EXPECT_TRUE(allEnabled());
-    EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(RestoreTest, restoreAllOfAnEmptyCatalogueWritesTheSettingsLinesOnly) {
-    open();
-    ASSERT_TRUE(platform::removeFile(SettingsPath(state)).ok());
-    click("cmdRestore");
-    EXPECT_EQ(SplitLines(readFile(SettingsPath(state))).size(), 3u);
-    EXPECT_TRUE(saved().empty());
-    EXPECT_EQ(window->fileList()->count(), 0);
-    EXPECT_TRUE(allEnabled());
-    EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(RestoreTest, restoreAllBringsEveryFileBackAndLeavesSealedCopiesInPlace) {
-    const std::string a = hide("a.txt", "one", false);
-    const std::string b = hide("b.txt", "two", true);
-    const std::string c = hide("c.txt", "three", false);
-    open();
-    click("cmdRestore");
-    EXPECT_EQ(readFile(a), "one");
-    EXPECT_EQ(readFile(b), "two");
-    EXPECT_EQ(readFile(c), "three");
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"101.dat"}));
-    EXPECT_TRUE(saved().empty());
-    EXPECT_EQ(window->fileList()->count(), 0);
-    EXPECT_EQ(state.intProgress, 4);
-    EXPECT_EQ(state.intProgressTotal, 3);
+    expectIdle();
     EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -247,7 +139,7 @@ TEST_F(RestoreTest, aFileThatCannotGoBackStaysHiddenAndIsNamed) {
     EXPECT_EQ(message.style, UiServices::kExclamation);
     // The two left behind are selected, ready for another try.
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 1}));
-    EXPECT_TRUE(allEnabled());
+    expectIdle();
 
     // Once the way is clear, they come back.
     fs::remove_all(refused);
@@ -298,7 +190,7 @@ TEST_F(RestoreTest, aRenumberingThatFailsLeavesTheListAsTheDiskHasIt) {
     EXPECT_FALSE(fs::exists(JournalPath(state)));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find("renumbered"), std::string::npos);
-    EXPECT_TRUE(allEnabled());
+    expectIdle();
 }
 
 }  // namespace

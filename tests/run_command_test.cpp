@@ -1,23 +1,6 @@
 #include "main/run_command.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QListWidget>
-#include <QTabWidget>
-#include <QTest>
-#include <filesystem>
-#include <functional>
-#include <set>
-
-#include "main/main_window.h"
-#include "platform/platform.h"
-#include "store/sealed_copy.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
+#include "command_fixture.h"
 
 namespace vantory {
 namespace {
@@ -26,66 +9,15 @@ namespace fs = std::filesystem;
 using test::readFile;
 using test::writeFile;
 
-// Lets a test act while a command hands control to the window system.
-class YieldingUi : public test::FakeUiServices {
-  public:
-    std::function<void()> onYield;
-
-    void yield() override {
-        FakeUiServices::yield();
-        if (onYield) {
-            auto action = std::move(onYield);
-            onYield = nullptr;
-            action();
-        }
-    }
-};
-
-class RunTest : public ::testing::Test {
+class RunTest : public test::CommandTest {
   protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    std::string hide(const std::string& name, const std::string& content, bool sealed) {
-        const std::string path = dir / ("home/" + name);
-        fs::create_directories(fs::path(path).parent_path());
-        writeFile(path, content);
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
-        entries.push_back({path, sealed});
-        return path;
-    }
-
-    void open() {
-        Catalogue catalogue;
-        for (const auto& entry : entries) {
-            catalogue.append(entry);
-        }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-        start(state);
-    }
-    // A new main window on `programState`, loaded as at the program's start.
-    void start(ProgramState& programState) {
-        window.reset();
-        window = std::make_unique<MainWindow>(programState, ui);
-        window->show();
-        window->load();
+    void start(ProgramState& programState) override {
+        CommandTest::start(programState);
         window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
     }
-
     QAbstractButton* shell() const { return window->button("cmdShell"); }
     void press() { QTest::mouseClick(shell(), Qt::LeftButton); }
     std::string temp(const std::string& ending) const { return dir / ("store/tempFile." + ending); }
-    std::set<std::string> storageFolder() const {
-        std::set<std::string> names;
-        for (const auto& file : fs::directory_iterator(dir / "store")) {
-            names.insert(file.path().filename().string());
-        }
-        return names;
-    }
     // Only the run button and the tab strip can be used, and no busy window shows.
     bool waitingControls() const {
         return shell()->isEnabled() && window->tabControl()->isEnabled() &&
@@ -94,75 +26,56 @@ class RunTest : public ::testing::Test {
                !window->button("cmdChangePass")->isEnabled() &&
                !(window->busyWindow() && window->busyWindow()->isVisible());
     }
-    bool idleControls() const {
-        return shell()->isEnabled() && window->tabControl()->isEnabled() &&
-               window->fileList()->isEnabled() && window->button("cmdAddFile")->isEnabled() &&
-               window->button("cmdRestore")->isEnabled() && !state.bolBusy &&
-               !state.bolTempFileOpen;
+    void expectIdle() {
+        settle();
+        CommandTest::expectIdle();
     }
     bool deletedMessageOnly() const {
         return ui.messages.size() == 1 && ui.messages[0].text == "Temporary file deleted" &&
                ui.messages[0].title == "File deleted" &&
                ui.messages[0].style == UiServices::kInformation;
     }
-
-    test::TempFolder dir;
-    YieldingUi ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
-    std::vector<CatalogueEntry> entries;
 };
 
-TEST_F(RunTest, sealedEntryIsUnsealedBesideItsStoredFileAndRemovedAgain) {
-    hide("notes.txt", "dear diary", true);
-    const std::string storedContent = readFile(StoredPath(state, 0));
+// A sealed entry is unsealed beside its stored file, which stays as it is; a plain entry's
+// stored file itself becomes the temporary file and keeps what the application changed.
+class RunBothTest : public RunTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(SealedAndPlain, RunBothTest, ::testing::Bool());
+
+TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
+    const bool sealed = GetParam();
+    hide("other.doc", "another", false);
+    hide("notes.txt", "dear diary", sealed);
     open();
-    window->setSelection({0});
+    window->setSelection({1});
     press();
 
     const std::string tempFile = temp("txt");
     EXPECT_EQ(readFile(tempFile), "dear diary");
-    EXPECT_EQ(fs::status(tempFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
+    EXPECT_EQ(fs::exists(StoredPath(state, 1)), sealed);
+    if (sealed) {
+        EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
+        EXPECT_EQ(fs::status(tempFile).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
     EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
     EXPECT_EQ(shell()->text(), "Delete Temporary File");
     EXPECT_TRUE(state.bolTempFileOpen);
     EXPECT_TRUE(state.bolBusy);
     EXPECT_TRUE(waitingControls());
     EXPECT_TRUE(ui.messages.empty());
-
-    press();
-    EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
-    EXPECT_EQ(readFile(StoredPath(state, 0)), storedContent);
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), 6);
-    EXPECT_EQ(shell()->text(), "Run Selected File");
-    EXPECT_TRUE(deletedMessageOnly());
-    EXPECT_TRUE(idleControls());
-    EXPECT_EQ(state.intProgress, 1);
-    EXPECT_EQ(state.intProgressTotal, 1);
-}
-
-TEST_F(RunTest, plainEntryIsTheStoredFileItselfAndKeepsItsChanges) {
-    hide("other.doc", "another", false);
-    hide("report.doc", "draft", false);
-    open();
-    window->setSelection({1});
-    press();
-
-    const std::string tempFile = temp("doc");
-    EXPECT_FALSE(fs::exists(StoredPath(state, 1)));
-    EXPECT_EQ(readFile(tempFile), "draft");
-    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
     writeFile(tempFile, "final version");
 
-    // Enter presses the run button.
-    QTest::keyClick(window.get(), Qt::Key_Return);
-    EXPECT_FALSE(fs::exists(tempFile));
-    EXPECT_EQ(readFile(StoredPath(state, 1)), "final version");
+    QTest::keyClick(window.get(), Qt::Key_Return);  // Enter presses the run button
+    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
+    EXPECT_EQ(readFile(StoredPath(state, 1)), sealed ? stored[1] : "final version");
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
     EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
+    EXPECT_EQ(shell()->text(), "Run Selected File");
     EXPECT_TRUE(deletedMessageOnly());
-    EXPECT_TRUE(idleControls());
+    expectIdle();
+    EXPECT_EQ(state.intProgress, 1);
+    EXPECT_EQ(state.intProgressTotal, 1);
 }
 
 // The temporary name ends in the last three characters of the path, a separator made '_'; a
@@ -192,7 +105,7 @@ TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     press();
     EXPECT_TRUE(ui.openedWithApplication.empty());
     EXPECT_EQ(shell()->text(), "&Run Selected File");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(storageFolder(), std::set<std::string>{"100.dat"});
 
@@ -201,7 +114,7 @@ TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     window->setSelection({0});
     press();
     EXPECT_TRUE(ui.openedWithApplication.empty());
-    EXPECT_TRUE(idleControls());
+    expectIdle();
     EXPECT_EQ(shell()->text(), "&Run Selected File");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);
@@ -223,13 +136,12 @@ TEST_F(RunTest, aSecondPressWhileDeletingIsIgnored) {
     EXPECT_TRUE(pressedWhileDeleting);
     EXPECT_TRUE(deletedMessageOnly());
     EXPECT_EQ(readFile(StoredPath(state, 0)), "content");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 }
 
 TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     hide("a.txt", "plain content", false);
     hide("b.txt", "sealed content", true);
-    const std::string sealedStored = readFile(StoredPath(state, 1));
     open();
     window->setSelection({0});
     press();
@@ -241,7 +153,7 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
     EXPECT_EQ(shell()->text(), "Run Selected File");
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 
     // Running the sealed entry, whose temporary name is the same, puts the plain file back
     // first instead of deleting it.
@@ -258,15 +170,14 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     press();
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(temp("txt")), std::string::npos);
-    EXPECT_EQ(readFile(StoredPath(state, 1)), sealedStored);
+    EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
-    EXPECT_TRUE(idleControls());
+    expectIdle();
 }
 
 TEST_F(RunTest, aFreshStartAfterClosingWhileWaitingPutsThePlainFileBack) {
     hide("letter.txt", "plain letter", false);
     hide("photo.jpg", "sealed photo", true);
-    const std::string sealedStored = readFile(StoredPath(state, 1));
     open();
     window->setSelection({0});
     press();
@@ -283,7 +194,7 @@ TEST_F(RunTest, aFreshStartAfterClosingWhileWaitingPutsThePlainFileBack) {
 
     EXPECT_EQ(window->catalogue().entries(), entries);
     EXPECT_EQ(readFile(StoredPath(fresh, 0)), "plain letter");
-    EXPECT_EQ(readFile(StoredPath(fresh, 1)), sealedStored);
+    EXPECT_EQ(readFile(StoredPath(fresh, 1)), stored[1]);
     EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_NE(ui.messages[0].text.find(entries[0].path), std::string::npos);

@@ -1,45 +1,24 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QCoreApplication>
-#include <QListWidget>
 #include <stdexcept>
 
 #include "cipher/cipher.h"
-#include "main/main_window.h"
+#include "command_fixture.h"
 #include "main/store_check.h"
 #include "store/move_journal.h"
-#include "store/sealed_copy.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
 
 namespace vantory {
 namespace {
 
 using platform::kStoredAttributes;
 
-// A busy state without a window: it records each call.
-struct RecordingBusy : BusyState {
-    std::vector<bool> calls;
-    void OpRunning(bool running) override { calls.push_back(running); }
-};
-
 ino_t inode(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-class StoreCheckTest : public ::testing::Test {
+class StoreCheckTest : public test::CommandTest {
   protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
     std::string original(size_t i) const { return dir / ("home/file " + std::to_string(i)); }
     static std::string content(size_t i) { return "content of " + std::to_string(i); }
 
@@ -54,25 +33,7 @@ class StoreCheckTest : public ::testing::Test {
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
     }
 
-    // Opens the main window; its load step runs the check.
-    void open() {
-        window = std::make_unique<MainWindow>(state, ui);
-        window->show();
-        window->load();
-        if (window->busyWindow() != nullptr) {
-            window->busyWindow()->Timer1_Timer();
-        }
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    std::vector<std::string> listedPaths() const {
-        std::vector<std::string> paths;
-        for (const auto& entry : window->catalogue().entries()) {
-            paths.push_back(entry.path);
-        }
-        return paths;
-    }
+    void open() { start(state); }  // its load step runs the check
 
     // After a check: entry p is stored as p + 100 with the content of the original entry
     // kept[p], at attributes 7, and nothing is stored past the last entry.
@@ -92,11 +53,6 @@ class StoreCheckTest : public ::testing::Test {
         EXPECT_EQ(saved, window->catalogue());
         EXPECT_FALSE(platform::pathExists(JournalPath(state)));
     }
-
-    test::TempFolder dir;
-    test::FakeUiServices ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
 };
 
 // Entries whose stored files are missing are dropped and the later files move up; those before
@@ -263,7 +219,7 @@ TEST_F(StoreCheckTest, aRenumberingThatFailsLeavesEverythingAsItWas) {
     Catalogue catalogue;
     ASSERT_TRUE(loadList(state, catalogue, ui).ok());
     const Catalogue loaded = catalogue;
-    RecordingBusy busy;
+    test::FakeBusy busy;
     CommandContext context{state, ui, catalogue, busy};
     int moves = 0;
     const MoveFunction failSecond = [&](const std::string& from, const std::string& to) {
@@ -289,7 +245,7 @@ TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheckAndSaysSo) {
     ASSERT_TRUE(loadList(state, catalogue, ui).ok());
     ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
     ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
-    RecordingBusy busy;
+    test::FakeBusy busy;
     CommandContext context{state, ui, catalogue, busy};
 
     EXPECT_TRUE(ErrorRemoveFiles(context).empty());

@@ -1,0 +1,147 @@
+// A user with a storage folder and a main window on it, for the tests that drive commands.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "main/main_window.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "support/fake_ui_services.h"
+#include "support/temp_folder.h"
+#include "support/test_store.h"
+
+namespace vantory::test {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+// The fake services with hooks into the wait cursor and into the next yield.
+class HookedUi : public FakeUiServices {
+  public:
+    std::function<void(bool)> onWaitCursor;
+    std::function<void()> onYield;
+    void setWaitCursor(bool on) override {
+        FakeUiServices::setWaitCursor(on);
+        if (onWaitCursor) {
+            onWaitCursor(on);
+        }
+    }
+    void yield() override {
+        FakeUiServices::yield();
+        if (auto action = std::exchange(onYield, nullptr)) {
+            action();
+        }
+    }
+};
+
+class CommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(settleUser(dir, state)); }
+    void TearDown() override {
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    // A file of the user's, home/<name>.
+    std::string file(const std::string& name, const std::string& content) {
+        const std::string path = dir / ("home/" + name);
+        fs::create_directories(fs::path(path).parent_path());
+        writeFile(path, content);
+        return path;
+    }
+    // A file hidden as the next entry; a sealed one's original is deleted.
+    std::string hide(const std::string& name, const std::string& content, bool sealed) {
+        const std::string path = file(name, content);
+        EXPECT_TRUE(
+            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
+        if (sealed) {
+            fs::remove(path);
+        }
+        stored.push_back(readFile(StoredPath(state, entries.size())));
+        entries.push_back({path, sealed});
+        return path;
+    }
+    void open() {
+        Catalogue catalogue;
+        for (const auto& entry : entries) {
+            catalogue.append(entry);
+        }
+        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        start(state);
+    }
+    // A new main window on `programState`, loaded as at the program's start.
+    virtual void start(ProgramState& programState) {
+        window.reset();
+        window = std::make_unique<MainWindow>(programState, ui);
+        window->show();
+        window->load();
+        settle();
+    }
+    // Lets a busy window that is no longer needed close.
+    void settle() {
+        if (window->busyWindow() != nullptr) {
+            window->busyWindow()->Timer1_Timer();
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    void click(const char* name) {
+        QTest::mouseClick(window->button(name), Qt::LeftButton);
+        settle();
+    }
+    std::vector<CatalogueEntry> saved() {
+        Catalogue catalogue;
+        EXPECT_TRUE(loadList(state, catalogue, ui).ok());
+        return catalogue.entries();
+    }
+    Texts listedPaths() const {
+        Texts paths;
+        for (const auto& entry : window->catalogue().entries()) {
+            paths.push_back(entry.path);
+        }
+        return paths;
+    }
+    std::set<std::string> storageFolder() const {
+        std::set<std::string> names;
+        for (const auto& f : fs::directory_iterator(dir / "store")) {
+            names.insert(f.path().filename().string());
+        }
+        return names;
+    }
+    std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
+    // No command runs: every control can be used and no busy window is left.
+    void expectIdle() {
+        EXPECT_FALSE(state.bolBusy);
+        EXPECT_FALSE(state.bolTempFileOpen);
+        for (const char* name :
+             {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell", "cmdChangePass"}) {
+            EXPECT_TRUE(window->button(name)->isEnabled()) << name;
+        }
+        EXPECT_TRUE(window->fileList()->isEnabled());
+        EXPECT_TRUE(window->tabControl()->isEnabled());
+        EXPECT_EQ(window->busyWindow(), nullptr);
+    }
+    bool contains(const std::string& text, const std::string& part) const {
+        return text.find(part) != std::string::npos;
+    }
+
+    TempFolder dir;
+    HookedUi ui;
+    ProgramState state;
+    std::unique_ptr<MainWindow> window;
+    std::vector<CatalogueEntry> entries;
+    Texts stored;  // each entry's stored file as hidden
+};
+
+}  // namespace vantory::test
