@@ -18,7 +18,6 @@
 #include "main/store_check.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
-#include "store/move_journal.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 #include "support/command_scenarios.h"
@@ -376,80 +375,14 @@ TEST(RealFullDiskTest, aFileTooLargeToRestoreStaysHiddenAndIsNamed) {
     EXPECT_FALSE(platform::pathExists(large));
 }
 
-// The faults above found these; each is pinned down here on its own.
+// The faults above found these; the table does not pin them down by itself.
 class FoundFaultTest : public ::testing::Test {
   protected:
     void TearDown() override { platform::setFaultHook({}); }
 
-    // Stored files 101 to 104 (100 restored), renumbered down to 100 to 103.
-    MovePlan renumbering() {
-        for (size_t p = 0; p < 5; ++p) {
-            const std::string path = scenario.addFile("entry " + std::to_string(p), 100 + p);
-            scenario.hide(path, false);
-        }
-        scenario.save();
-        EXPECT_EQ(::unlink(StoredPath(scenario.state, 0).c_str()), 0);
-        MovePlan plan{RenumberingMoves(scenario.state, {1, 2, 3, 4}),
-                      scenario.state.strPassword,
-                      scenario.state.strStorageDir,
-                      scenario.state.strExtension,
-                      {}};
-        for (size_t p = 1; p < 5; ++p) {
-            plan.catalogue.append(scenario.catalogue.at(p));
-        }
-        return plan;
-    }
-
-    void expectStored(size_t position, size_t entry) {
-        EXPECT_EQ(readFile(StoredPath(scenario.state, position)),
-                  scenario.files.at(scenario.catalogue.at(entry).path))
-            << "stored as " << position + 100;
-    }
-
     Scenario scenario;
     FakeUiServices ui;
 };
-
-// A move made but not counted (the count would not reach the disk) used to stay made while
-// the plan was dropped: the entry then pointed at a file that had moved away.
-TEST_F(FoundFaultTest, aMoveWhoseCountFailsIsTakenBackWithTheOthers) {
-    const MovePlan plan = renumbering();
-    int counts = 0;
-    platform::setFaultHook([&counts](Operation operation, std::string_view, std::string_view) {
-        return operation == Operation::kProgress && ++counts == 2 ? EIO : 0;
-    });
-    ProgramState state = scenario.state;
-    const MoveOutcome outcome = CarryOutMoves(state, plan, platform::renamePath, ui);
-    platform::setFaultHook({});
-    EXPECT_EQ(outcome.status.error, EIO);
-    EXPECT_EQ(outcome.failedMove, 1u);
-    for (size_t p = 1; p < 5; ++p) {
-        expectStored(p, p);
-    }
-    EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
-// A plan whose removal failed after it was carried out used to lose its count, so the next
-// start carried it out again from the first move, moving files over the ones already moved.
-TEST_F(FoundFaultTest, aPlanThatCannotBeRemovedKeepsItsCountAndMovesNothingAgain) {
-    const MovePlan plan = renumbering();
-    const std::string journal = JournalPath(scenario.state);
-    platform::setFaultHook(
-        [&journal](Operation operation, std::string_view path, std::string_view) {
-            return operation == Operation::kRemove && path == journal ? EIO : 0;
-        });
-    ProgramState state = scenario.state;
-    EXPECT_TRUE(CarryOutMoves(state, plan, platform::renamePath, ui).status.ok());
-    platform::setFaultHook({});
-    ASSERT_TRUE(platform::pathExists(journal));
-
-    const Start start = freshStart();
-    EXPECT_FALSE(platform::pathExists(journal));
-    for (size_t p = 0; p < 4; ++p) {
-        expectStored(p, p + 1);
-    }
-    EXPECT_EQ(start.catalogue, plan.catalogue);
-}
 
 // A move to another file system whose source then refused removal used to leave the copy
 // behind: a second copy of a hidden file, in the clear for a plain one, where nobody looks.
