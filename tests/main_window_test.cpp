@@ -1,3 +1,4 @@
+// The main window: its controls, the busy state, the filter above the list and the idle lock.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,10 +10,12 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "main/change_password.h"
 #include "main/main_window.h"
@@ -27,43 +30,62 @@
 namespace vantory {
 namespace {
 
+using test::readFile;
+using Names = std::vector<std::string>;
+
 // The controls the busy state turns off, apart from the run button and the tab strip.
 const char* const kCommandControls[] = {"txtFilter",      "lstFileList", "cmdAddFile",
                                         "cmdRestoreFile", "cmdRestore",  "cmdChangePass",
                                         "cmdSetStorDir",  "cmdSetExten", "chkSlowRun"};
 
+// Lets a test act once while a long command hands control to the window system.
+class YieldingUi : public test::FakeUiServices {
+  public:
+    std::function<void()> onYield;
+    void yield() override {
+        FakeUiServices::yield();
+        if (auto action = std::exchange(onYield, nullptr)) {
+            action();
+        }
+    }
+};
+
 class MainWindowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
-        settingsFolder = state.strSystemDir;
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
     void TearDown() override {
         window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        flush();
     }
 
-    // Saves `entries`, each with a stored file for the start check to keep, and opens the window.
-    void open(const std::vector<CatalogueEntry>& entries = {}) {
+    // The window on entries <dir>/home/<name>, each stored file holding its name, once the
+    // store check's busy window has closed.
+    void open(const Names& names = {}, const std::vector<bool>& sealed = {}) {
         Catalogue catalogue;
-        for (const auto& entry : entries) {
-            const std::string stored = StoredPath(state, catalogue.size());
-            test::writeFile(stored, entry.path);
-            ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
-            catalogue.append(entry);
+        for (size_t i = 0; i < names.size(); ++i) {
+            test::writeFile(StoredPath(state, i), names[i]);
+            ASSERT_TRUE(
+                platform::setAttributes(StoredPath(state, i), platform::kStoredAttributes).ok());
+            catalogue.append({home(names[i]), i < sealed.size() && sealed[i]});
         }
+        ASSERT_TRUE(platform::makeFolders(dir / "home").ok());
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
         state.intProgress = 0;
         window = std::make_unique<MainWindow>(state, ui);
         window->show();
         window->load();
-        // The store check's busy window closes at its next tick.
         if (window->busyWindow() != nullptr) {
             window->busyWindow()->Timer1_Timer();
-            flushEvents();
         }
+        flush();
     }
-
+    std::string home(const std::string& name) const { return dir / ("home/" + name); }
+    static void flush() {
+        for (int i = 0; i < 4; ++i) {
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     template <typename T = QWidget>
     T* child(const char* name) const {
         T* found = window->findChild<T*>(name);
@@ -71,12 +93,21 @@ class MainWindowTest : public ::testing::Test {
         return found;
     }
     bool enabled(const char* name) const { return child(name)->isEnabled(); }
-    QStringList rows() const {
-        QStringList texts;
+    // The rows as shown, with the home folder written as "~/".
+    Names rows() const {
+        Names texts;
         for (int i = 0; i < window->fileList()->count(); ++i) {
-            texts << window->fileList()->item(i)->text();
+            QString text = window->fileList()->item(i)->text();
+            texts.push_back(text.replace(QString::fromStdString(home("")), "~/").toStdString());
         }
         return texts;
+    }
+    Names listed() const {
+        Names names;
+        for (const CatalogueEntry& entry : window->catalogue().entries()) {
+            names.push_back(platform::baseName(entry.path));
+        }
+        return names;
     }
     // Which of the window's controls can be used, and whether the busy window shows.
     std::vector<bool> controlStates() const {
@@ -84,9 +115,9 @@ class MainWindowTest : public ::testing::Test {
         for (const char* name : kCommandControls) {
             states.push_back(enabled(name));
         }
-        states.push_back(enabled("cmdShell"));
-        states.push_back(enabled("tabControl"));
-        states.push_back(enabled("chkEncrypt"));
+        for (const char* name : {"cmdShell", "tabControl", "chkEncrypt"}) {
+            states.push_back(enabled(name));
+        }
         states.push_back(window->busyWindow() && window->busyWindow()->isVisible());
         return states;
     }
@@ -95,14 +126,18 @@ class MainWindowTest : public ::testing::Test {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                           list->visualItemRect(list->item(row)).center());
     }
-    static void flushEvents() {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    void click(const char* name) { QTest::mouseClick(window->button(name), Qt::LeftButton); }
+    void typePassword(const QString& password) {
+        ASSERT_NE(window->lockWindow(), nullptr);
+        auto* box = window->lockWindow()->findChild<QLineEdit*>("txtPassword");
+        box->selectAll();
+        QTest::keyClicks(box, password);
+        QTest::keyClick(box, Qt::Key_Return);
+        flush();
     }
 
     test::TempFolder dir;
-    std::string settingsFolder;
-    test::FakeUiServices ui;
+    YieldingUi ui;
     ProgramState state;
     std::unique_ptr<MainWindow> window;
 };
@@ -111,26 +146,13 @@ TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
     open();
     EXPECT_EQ(window->windowTitle(), "Corvantis Vantory v1.0");
     EXPECT_FALSE(window->windowIcon().isNull());
-
     QTabWidget* tabs = window->tabControl();
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->tabText(0), "&Manage Files");
     EXPECT_EQ(tabs->tabText(1), "&Access and Security Control");
     EXPECT_EQ(tabs->currentIndex(), 0);
 
-    struct Expected {
-        const char* name;
-        int tab;
-        QString text;
-    };
-    const QString shellHelp =
-        "This allows you to temporarily run a file.  The file will be created in the storage "
-        "folder under the name tempFile and whatever extension the file originally was.  When "
-        "you are finished running the file you click the button again and it will delete the "
-        "temporary file, hiding the file" +
-        QString(82, ' ') +
-        "NOTE:  The temporary file will not be deleted until you close the file!!!";
-    const Expected controls[] = {
+    const std::tuple<const char*, int, QString> controls[] = {
         {"cmdAddFile", 0, "&Hide File(s)"},
         {"cmdRestoreFile", 0, "Restore &Selected File(s)"},
         {"cmdRestore", 0, "Restore &All Files"},
@@ -139,7 +161,13 @@ TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
         {"lblRestore", 0, "Puts all the files back in their orginal location"},
         {"chkEncrypt", 0, "&Encrypt File(s) When Hiding Them"},
         {"cmdShell", 0, "&Run Selected File"},
-        {"lblShell", 0, shellHelp},
+        {"lblShell", 0,
+         "This allows you to temporarily run a file.  The file will be created in the storage "
+         "folder under the name tempFile and whatever extension the file originally was.  When "
+         "you are finished running the file you click the button again and it will delete the "
+         "temporary file, hiding the file" +
+             QString(82, ' ') +
+             "NOTE:  The temporary file will not be deleted until you close the file!!!"},
         {"cmdChangePass", 1, "Change &Password"},
         {"lblChangePass", 1,
          "This changes the password used  to access the program and to encrypt the files.  "
@@ -161,12 +189,11 @@ TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
          "and processor time"},
         {"chkSlowRun", 1, "&Slow Run"},
     };
-    for (const Expected& expected : controls) {
-        QWidget* control = child(expected.name);
+    for (const auto& [name, tab, text] : controls) {
+        QWidget* control = child(name);
         auto* button = qobject_cast<QAbstractButton*>(control);
-        const QString text = button ? button->text() : qobject_cast<QLabel*>(control)->text();
-        EXPECT_EQ(text, expected.text) << expected.name;
-        EXPECT_TRUE(tabs->widget(expected.tab)->isAncestorOf(control)) << expected.name;
+        EXPECT_EQ(button ? button->text() : qobject_cast<QLabel*>(control)->text(), text) << name;
+        EXPECT_TRUE(tabs->widget(tab)->isAncestorOf(control)) << name;
     }
     EXPECT_TRUE(child<QPushButton>("cmdShell")->isDefault());
 }
@@ -199,7 +226,6 @@ TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
                                "NOTE:  The temporary file"
                                " will not be deleted until you close the file!!!"));
     EXPECT_TRUE(shell.contains("run a file.  The file"));
-
     auto* bar = qobject_cast<WrappedTabBar*>(window->tabControl()->tabBar());
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->textFits(0));
@@ -208,10 +234,8 @@ TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
 }
 
 TEST_F(MainWindowTest, loadShowsTheCatalogueInOrderAndStartsInSlowRun) {
-    open({{"/home/u/b.txt", true},
-          {"/home/u/a file.pdf", false},
-          {"/home/u/\xc3\xa9t\xc3\xa9.jpg", true}});
-    EXPECT_EQ(rows(), QStringList({"/home/u/b.txt", "/home/u/a file.pdf", "/home/u/été.jpg"}));
+    open({"b.txt", "a file.pdf", "\xc3\xa9t\xc3\xa9.jpg"}, {true, false, true});
+    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg"}));
     ASSERT_EQ(window->catalogue().size(), 3u);
     EXPECT_TRUE(window->catalogue().at(0).sealed);
     EXPECT_FALSE(window->catalogue().at(1).sealed);
@@ -227,21 +251,19 @@ TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingN
     test::writeFile(handed, "mine");
     window->hideHandedOver({handed});
     EXPECT_FALSE(window->load());
-    flushEvents();
-    EXPECT_EQ(test::readFile(handed), "mine");
+    flush();
+    EXPECT_EQ(readFile(handed), "mine");
     EXPECT_FALSE(window->isVisible());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(SettingsPath(state)), std::string::npos);
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
     EXPECT_FALSE(platform::pathExists(SettingsPath(state)));
-
     EXPECT_TRUE(window->load());  // the load step runs once
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
 // Markup in a path is shown as it is, in message boxes and in the folder label.
 TEST_F(MainWindowTest, textsWithMarkupInThemAreShownAsTheyAre) {
-    const std::string text = "Cannot use /home/<b>me</b>/&lt;x&gt;\r\nsecond line";
     QString shown;
     Qt::TextFormat format = Qt::AutoText;
     QTimer::singleShot(0, [&] {
@@ -253,10 +275,10 @@ TEST_F(MainWindowTest, textsWithMarkupInThemAreShownAsTheyAre) {
             }
         }
     });
-    QtUiServices().messageBox(text, UiServices::kExclamation, "Title");
+    QtUiServices().messageBox("Cannot use /home/<b>me</b>/&lt;x&gt;\r\nsecond line",
+                              UiServices::kExclamation, "Title");
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(shown, QStringLiteral("Cannot use /home/<b>me</b>/&lt;x&gt;\nsecond line"));
-
     state.strStorageDir = "/home/<i>me</i>/";
     open();
     EXPECT_EQ(child<QLabel>("lblSetStore")->textFormat(), Qt::PlainText);
@@ -264,13 +286,11 @@ TEST_F(MainWindowTest, textsWithMarkupInThemAreShownAsTheyAre) {
 
 TEST_F(MainWindowTest, checkBoxesStartAsTheFlagsAndSetThem) {
     open();
-    window->tabControl()->setCurrentIndex(1);
-    for (auto [name, flag] :
-         {std::pair{"chkEncrypt", &state.bolEncrypt}, {"chkSlowRun", &state.bolSlowRun}}) {
+    for (auto [name, flag, tab] :
+         {std::tuple{"chkEncrypt", &state.bolEncrypt, 0}, {"chkSlowRun", &state.bolSlowRun, 1}}) {
         auto* box = child<QCheckBox>(name);
-        window->tabControl()->setCurrentIndex(name[3] == 'E' ? 0 : 1);
-        const bool start = name[3] == 'S';
-        for (const bool checked : {!start, start}) {
+        window->tabControl()->setCurrentIndex(tab);
+        for (const bool checked : {tab == 0, tab == 1}) {
             EXPECT_EQ(box->isChecked(), !checked) << name;
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
             EXPECT_EQ(*flag, checked) << name;
@@ -279,30 +299,29 @@ TEST_F(MainWindowTest, checkBoxesStartAsTheFlagsAndSetThem) {
 }
 
 TEST_F(MainWindowTest, selectionReadsAndSurvivesARefresh) {
-    open({{"/a", false}, {"/b", false}, {"/c", false}, {"/d", false}});
+    open({"a", "b", "c", "d"});
     clickRow(1);
     clickRow(3, Qt::ControlModifier);
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{1, 3}));
     EXPECT_EQ(window->currentPosition(), 3);
-
     // Removing the last entry keeps the marks that still exist.
     window->catalogue().removeAt(3);
     window->refreshList();
-    EXPECT_EQ(rows(), QStringList({"/a", "/b", "/c"}));
+    EXPECT_EQ(rows(), (Names{"~/a", "~/b", "~/c"}));
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{1}));
     EXPECT_EQ(window->currentPosition(), 2);
-
     window->setSelection({0, 2, 7});
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 2}));
     EXPECT_EQ(window->currentPosition(), 0);
+    window->setSelection({});
+    EXPECT_TRUE(window->selectedPositions().empty());
     window->catalogue().clear();
     window->refreshList();
     EXPECT_EQ(window->fileList()->count(), 0);
     EXPECT_EQ(window->currentPosition(), -1);
 }
-
 TEST_F(MainWindowTest, busyStateSwitchesControlsAndTheBusyWindow) {
-    open({{"/a", false}});
+    open({"a"});
     child("cmdAddFile")->setEnabled(false);
     child("tabControl")->setEnabled(false);
     window->OpRunning(false);  // leaving it without entering enables everything
@@ -327,21 +346,19 @@ TEST_F(MainWindowTest, busyStateSwitchesControlsAndTheBusyWindow) {
     EXPECT_EQ(controlStates(), idle);
     ASSERT_NE(window->busyWindow(), nullptr) << "hidden; it closes itself at its next tick";
     window->busyWindow()->Timer1_Timer();
-    flushEvents();
+    flush();
     EXPECT_EQ(window->busyWindow(), nullptr);
 
-    // The next busy state starts a fresh busy window.
-    window->OpRunning(true);
+    window->OpRunning(true);  // the next busy state starts a fresh busy window
     ASSERT_NE(window->busyWindow(), nullptr);
-    EXPECT_EQ(window->busyWindow()->windowTitle(), "Program is busy...");
     window->OpRunning(false);
-}
+    window->busyWindow()->Timer1_Timer();
+    flush();
 
-TEST_F(MainWindowTest, withATemporaryFileOpenOnlyRunAndTheTabsStayUsable) {
-    open({{"/a", false}});
+    // With a temporary file open only Run and the tabs stay usable.
     state.bolTempFileOpen = true;
     window->OpRunning(true);
-    std::vector<bool> expected(9, false);
+    expected.assign(9, false);
     expected.insert(expected.end(), {true, true, true, false});
     EXPECT_EQ(controlStates(), expected);
     QTabBar* bar = window->tabControl()->tabBar();
@@ -350,16 +367,13 @@ TEST_F(MainWindowTest, withATemporaryFileOpenOnlyRunAndTheTabsStayUsable) {
     QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
     QTest::mouseClick(window->button("cmdShell"), Qt::LeftButton);
     EXPECT_EQ(run.count(), 1);
-
     state.bolTempFileOpen = false;
     window->OpRunning(false);
-    expected.assign(12, true);
-    expected.push_back(false);
-    EXPECT_EQ(controlStates(), expected);
+    EXPECT_EQ(controlStates(), idle);
 }
 
 TEST_F(MainWindowTest, enterPressesRunUnlessAnotherButtonHasTheFocus) {
-    open({{"/a", false}});
+    open({"a"});
     QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
     QSignalSpy hide(window->button("cmdAddFile"), &QAbstractButton::clicked);
 
@@ -386,43 +400,25 @@ TEST_F(MainWindowTest, enterPressesRunUnlessAnotherButtonHasTheFocus) {
 
 TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     open();
-    const int h = MainWindow::kMinimumHeight;
-    EXPECT_EQ(window->size(), QSize(MainWindow::kOpeningWidth, MainWindow::kOpeningHeight));
-    QListWidget* list = window->fileList();
-    QTabWidget* strip = window->tabControl();
+    const int h = MainWindow::kMinimumHeight, w = MainWindow::kOpeningWidth;
+    EXPECT_EQ(window->size(), QSize(w, MainWindow::kOpeningHeight));
     QWidget* filter = window->filterBox();
     const int f = filter->height();  // the filter box above the list takes from its height
     ASSERT_GT(f, 0);
-    auto settled = [&](QSize size) {
-        return QTest::qWaitFor([&] { return window->size() == size; }, 2000);
-    };
-
-    window->resize(800, 500);
-    ASSERT_TRUE(settled({800, 500}));
-    EXPECT_EQ(strip->geometry(), QRect(800 - 289 - 10, 0, 289, 500));
-    EXPECT_EQ(filter->geometry(), QRect(0, 0, 800 - 289 - 10, f));
-    EXPECT_EQ(list->geometry(), QRect(0, f, 800 - 289 - 10, 500 - f));
-
-    // Too low: back to the lowest height, list and strip following.
-    window->resize(700, 120);
-    ASSERT_TRUE(settled({700, h}));
-    EXPECT_EQ(strip->geometry(), QRect(700 - 299, 0, 289, h));
-    EXPECT_EQ(list->geometry(), QRect(0, f, 700 - 299, h - f));
-    EXPECT_EQ(filter->width(), 700 - 299);
-
-    // Narrower than the strip less its margin: back to the opening width.
-    window->resize(200, 400);
-    ASSERT_TRUE(settled({MainWindow::kOpeningWidth, 400}));
-    EXPECT_EQ(strip->x(), MainWindow::kOpeningWidth - 299);
-    EXPECT_EQ(list->width(), MainWindow::kOpeningWidth - 299);
-
-    // Between that and the strip's width the strip slides off left; the list keeps its width.
-    window->resize(290, 400);
-    ASSERT_TRUE(settled({290, 400}));
-    EXPECT_EQ(strip->x(), 290 - 299);
-    EXPECT_EQ(list->width(), MainWindow::kOpeningWidth - 299);
-    EXPECT_EQ(filter->width(), MainWindow::kOpeningWidth - 299);
-    EXPECT_EQ(list->height(), 400 - f);
+    // Too low snaps back to the lowest height, narrower than the strip less its margin to the
+    // opening width; between that and the strip's width the strip slides off left.
+    for (auto [asked, settled, stripX, listWidth] :
+         {std::tuple{QSize(800, 500), QSize(800, 500), 800 - 299, 800 - 299},
+          {QSize(700, 120), QSize(700, h), 700 - 299, 700 - 299},
+          {QSize(200, 400), QSize(w, 400), w - 299, w - 299},
+          {QSize(290, 400), QSize(290, 400), 290 - 299, w - 299}}) {
+        window->resize(asked);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->size() == settled; }, 2000))
+            << asked.width();
+        EXPECT_EQ(window->tabControl()->geometry(), QRect(stripX, 0, 289, settled.height()));
+        EXPECT_EQ(filter->geometry(), QRect(0, 0, listWidth, f));
+        EXPECT_EQ(window->fileList()->geometry(), QRect(0, f, listWidth, settled.height() - f));
+    }
 }
 
 TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
@@ -434,13 +430,11 @@ TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
     ui.onMessage = [&](const test::FakeUiServices::Message&) {
         commandsOpen.push_back(window->button("cmdAddFile")->isEnabled());
     };
-    open({{dir / "a.txt", false}, {dir / "b.txt", false}});
-    const std::string stored = StoredPath(state, 0);
+    open({"a.txt", "b.txt"});
     // The start says it cannot read the record, while no command can start yet.
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
     EXPECT_EQ(commandsOpen, std::vector<bool>{false});
-
     for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell",
                              "cmdChangePass", "cmdSetExten", "cmdSetStorDir"}) {
         SCOPED_TRACE(name);
@@ -454,9 +448,9 @@ TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
         EXPECT_EQ(ui.messages[0].text.rfind("Vantory did nothing", 0), 0u) << ui.messages[0].text;
         EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
         EXPECT_EQ(ui.fileAnswers.size() + ui.inputAnswers.size(), 3u) << "nothing was asked";
-        EXPECT_EQ(rows().size(), 2);
-        EXPECT_EQ(test::readFile(stored), dir / "a.txt");
-        EXPECT_FALSE(platform::pathExists(dir / "a.txt"));
+        EXPECT_EQ(rows(), (Names{"~/a.txt", "~/b.txt"}));
+        EXPECT_EQ(readFile(StoredPath(state, 0)), "a.txt");
+        EXPECT_FALSE(platform::pathExists(home("a.txt")));
         EXPECT_TRUE(platform::pathExists(dir / "new.txt"));
         EXPECT_FALSE(state.bolTempFileOpen);
         EXPECT_EQ(commandsOpen, std::vector<bool>{true}) << "the window is not left busy";
@@ -467,7 +461,7 @@ TEST_F(MainWindowTest, closeWaitsForTheRunningCommand) {
     open();
     window->OpRunning(true);
     window->busyWindow()->close();  // the user may have closed it
-    flushEvents();
+    flush();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->closePending());
@@ -481,7 +475,7 @@ TEST_F(MainWindowTest, closeWaitsForTheRunningCommand) {
 
     window->OpRunning(false);
     EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";
-    flushEvents();
+    flush();
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->closePending());
 
@@ -513,7 +507,7 @@ TEST_F(MainWindowTest, activatingTheWindowWhileBusyBringsTheBusyWindowForward) {
 
     window->OpRunning(false);
     window->busyWindow()->Timer1_Timer();
-    flushEvents();
+    flush();
     ASSERT_EQ(window->busyWindow(), nullptr);
 
     // With a temporary file open the main window keeps the focus.
@@ -522,10 +516,144 @@ TEST_F(MainWindowTest, activatingTheWindowWhileBusyBringsTheBusyWindowForward) {
     QApplication::setActiveWindow(nullptr);
     window->activateWindow();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, 2000));
-    flushEvents();
+    flush();
     EXPECT_EQ(window->busyWindow(), nullptr);
     state.bolTempFileOpen = false;
     window->OpRunning(false);
+}
+
+TEST_F(MainWindowTest, commandsActOnWhatIsSelectedInTheFilteredList) {
+    open({"Report.pdf", "notes.txt", "old-report.odt", "photo.jpg"});
+    window->fileList()->selectAll();
+    QTest::keyClicks(window->filterBox(), "REPORT");
+    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/old-report.odt"}));
+    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 2})) << "hidden rows leave it";
+
+    QListWidget* list = window->fileList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    EXPECT_EQ(window->currentPosition(), 2);
+    click("cmdRestoreFile");
+    flush();
+    EXPECT_EQ(readFile(home("old-report.odt")), "old-report.odt");
+    EXPECT_EQ(listed(), (Names{"Report.pdf", "notes.txt", "photo.jpg"}));
+    EXPECT_EQ(rows(), Names{"~/Report.pdf"}) << "the filter is kept";
+
+    // Run Selected File opens the entry of the row chosen, whose position is not its row.
+    window->filterBox()->setText("photo");
+    window->selectFirst();
+    click("cmdShell");
+    EXPECT_EQ(readFile(dir / "store/tempFile.jpg"), "photo.jpg");
+    EXPECT_FALSE(window->filterBox()->isEnabled()) << "like the list, while the file is open";
+    click("cmdShell");
+    window->filterBox()->clear();
+    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/notes.txt", "~/photo.jpg"}));
+}
+
+TEST_F(MainWindowTest, theLockHidesTheWindowUntilTheRightPasswordAndHandedFilesWait) {
+    open({"a.txt", "b.txt"});
+    window->filterBox()->setText("b");
+    window->setSelection({1});
+    window->idleTimeElapsed();
+    ASSERT_TRUE(window->locked());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->lockWindow()->isVisible());
+    EXPECT_EQ(window->lockWindow()->windowTitle(), "Login");
+    test::writeFile(home("new.txt"), "new");
+    window->hideHandedOver({home("new.txt")});
+    flush();
+    EXPECT_EQ(window->catalogue().size(), 2u);
+
+    typePassword("SECRET");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Invalid Password, try again!");
+    EXPECT_EQ(ui.messages[0].title, "Login");
+    EXPECT_EQ(window->lockWindow()->findChild<QLineEdit*>("txtPassword")->selectedText(), "SECRET");
+
+    typePassword("secret");
+    EXPECT_FALSE(window->locked());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->filterBox()->text(), "b");
+    EXPECT_EQ(window->selectedPositions(), std::vector<size_t>{1});
+    EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "new.txt"})) << "hidden once unlocked";
+}
+
+TEST_F(MainWindowTest, aCommandRunningWhenTheTimeComesEndsFirstThenTheLockFollows) {
+    open({"a.txt"});
+    test::writeFile(home("big.txt"), std::string(300, 'x'));
+    window->button("chkEncrypt")->click();
+    // The time comes while the file is sealed, then while the command shows its message.
+    std::vector<bool> locked;
+    ui.onYield = [&] {
+        window->idleTimeElapsed();
+        locked.push_back(window->locked() || !window->isVisible());
+    };
+    ui.onMessage = [&](const test::FakeUiServices::Message&) {
+        window->idleTimeElapsed();
+        locked.push_back(window->locked());
+    };
+    ui.fileAnswers = {{home("big.txt"), home("missing.txt")}};
+    click("cmdAddFile");
+    EXPECT_EQ(locked, (std::vector<bool>{false, false}));
+    EXPECT_EQ(listed(), (Names{"a.txt", "big.txt"}));
+    flush();
+    EXPECT_TRUE(window->locked());
+    ui.onMessage = nullptr;
+    typePassword("secret");
+
+    // Input while the busy state lasts means someone is there after all.
+    for (const bool input : {false, true}) {
+        window->OpRunning(true);
+        window->idleTimeElapsed();
+        if (input) {
+            QTest::keyClick(window->busyWindow(), Qt::Key_Shift);
+        }
+        window->OpRunning(false);
+        flush();
+        EXPECT_EQ(window->locked(), !input);
+        if (window->locked()) {
+            typePassword("secret");
+        }
+    }
+}
+
+TEST_F(MainWindowTest, handedOverListsWaitForTheRunningCommandAndCancelAtTheLockCloses) {
+    open({"a.txt"});
+    for (const char* name : {"new1.txt", "new2.txt"}) {
+        test::writeFile(home(name), name);
+    }
+    window->selectFirst();
+    click("cmdShell");  // a file open for Run Selected File: a command still running
+    window->hideHandedOver({home("new1.txt"), home("gone.txt"), home("new2.txt")});
+    window->hideHandedOver({home("new2.txt")});
+    flush();
+    EXPECT_EQ(window->catalogue().size(), 1u);
+    click("cmdShell");
+    flush();
+    // Two selections: the first stops at the missing file, the second comes after it.
+    EXPECT_EQ(listed(), (Names{"a.txt", "new1.txt", "new2.txt"}));
+    EXPECT_EQ(readFile(StoredPath(state, 2)), "new2.txt");
+
+    // An open file does not hold the lock back; Cancel then closes every window at once.
+    click("cmdShell");
+    ASSERT_NE(window->busyWindow(), nullptr);
+    window->idleTimeElapsed();
+    ASSERT_TRUE(window->locked());
+    QTest::mouseClick(window->lockWindow()->findChild<QAbstractButton*>("cmdCancel"),
+                      Qt::LeftButton);
+    flush();
+    EXPECT_EQ(window->busyWindow(), nullptr) << "the window closed, and every window with it";
+    EXPECT_EQ(readFile(dir / "store/tempFile.txt"), "a.txt");
+}
+
+TEST_F(MainWindowTest, theIdleMinutesAreReadFromAndWrittenToTheProgramsOwnFile) {
+    test::writeFile(PreferencesPath(state), "idle-lock-minutes=7\n");
+    open({});
+    auto* minutes = window->findChild<QSpinBox*>("spnIdleLock");
+    EXPECT_EQ(minutes->value(), 7);
+    minutes->setValue(0);
+    EXPECT_EQ(window->idleLockMilliseconds(), 0);
+    EXPECT_EQ(readFile(PreferencesPath(state)), "idle-lock-minutes=0\n");
 }
 
 }  // namespace
