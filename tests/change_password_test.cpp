@@ -20,6 +20,7 @@ namespace {
 
 using test::FakeBusy;
 using test::FakeUiServices;
+using test::namesIn;
 using test::readFile;
 using test::writeFile;
 
@@ -62,14 +63,6 @@ class ChangePasswordTest : public ::testing::Test {
         }
     }
 
-    std::set<std::string> storedNames() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir / "store")) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
     ino_t inode(const std::string& path) const {
         struct stat st {};
         EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
@@ -107,7 +100,7 @@ TEST_F(ChangePasswordTest, reSealsTheSealedFilesAndTheListAndLeavesPlainFilesAlo
 
     expectStoredUnder(kNew);
     EXPECT_EQ(inode(StoredPath(state, 1)), plainBefore) << "the plain file is not touched";
-    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
+    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
     EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
 
     // Line 1 and the catalogue lines change; the folder and extension lines stay identical.
@@ -137,7 +130,7 @@ TEST_F(ChangePasswordTest, anEmptyCatalogueChangesOnlyTheSettingsFile) {
 
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Password changed");
-    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt"}));
+    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt"}));
     EXPECT_EQ(readFile(dir / "store/100.txt"), "not ours");
     EXPECT_EQ(SplitLines(readFile(SettingsPath(state))).size(), 3u);
     ProgramState read;
@@ -200,7 +193,7 @@ TEST_F(ChangePasswordTest, aMissingStoredFileDoesNotStopTheChange) {
     EXPECT_EQ(readFile(dir / "out"), "kept");
     ASSERT_TRUE(unsealFile(StoredPath(state, 2), dir / "out", kNew).ok());
     EXPECT_EQ(readFile(dir / "out"), "kept too");
-    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "102.txt"}));
+    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "102.txt"}));
 }
 
 // The second of three sealed files cannot be read: the change is abandoned and every file,
@@ -228,7 +221,7 @@ TEST_F(ChangePasswordTest, aFileThatCannotBeReSealedLeavesEverythingUnderTheOldP
         ASSERT_TRUE(unsealFile(StoredPath(state, i), dir / "out", kOld).ok());
         EXPECT_EQ(readFile(dir / "out"), contents[i]);
     }
-    EXPECT_EQ(storedNames(), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
+    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
     EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
 }
 

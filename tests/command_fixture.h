@@ -112,13 +112,7 @@ class CommandTest : public ::testing::Test {
         }
         return paths;
     }
-    std::set<std::string> storageFolder() const {
-        std::set<std::string> names;
-        for (const auto& f : fs::directory_iterator(dir / "store")) {
-            names.insert(f.path().filename().string());
-        }
-        return names;
-    }
+    std::set<std::string> storageFolder() const { return namesIn(dir / "store"); }
     std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
     // No command runs: every control can be used and no busy window is left.
     void expectIdle() {

@@ -41,14 +41,6 @@ std::pair<int, QString> runProgram(const std::string& configHome, const QStringL
             QString::fromLocal8Bit(program.readAll())};
 }
 
-std::set<std::string> namesIn(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNothing) {
     // A settings folder short enough for the socket to sit beside the lock, and one too long.
     for (const std::string& nested : {std::string(), "/" + std::string(120, 'n')}) {
@@ -74,7 +66,7 @@ TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNot
         EXPECT_LE(name.toLocal8Bit().size(), 107);
         EXPECT_TRUE(
             name.startsWith(QString::fromStdString(nested.empty() ? settings : dir / "runtime")));
-        const std::set<std::string> before = namesIn(settings);
+        const std::set<std::string> before = test::namesIn(settings);
 
         const auto [exitCode, output] =
             runProgram(config, {"--hide", "sub/a b.txt", "sub/a b.txt"}, dir / "files");
@@ -85,7 +77,7 @@ TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNot
             [&](const std::vector<std::string>& paths) { received.push_back(paths); });
         const std::string a = dir / "files/sub/a b.txt";
         EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{a, a}}));
-        EXPECT_EQ(namesIn(settings), before) << "the second start wrote nothing there";
+        EXPECT_EQ(test::namesIn(settings), before) << "the second start wrote nothing there";
         EXPECT_FALSE(platform::pathExists(settings + "/" + kSettingsFileName));
     }
 }

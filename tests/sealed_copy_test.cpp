@@ -21,6 +21,7 @@ namespace vantory {
 namespace {
 
 using test::FakeUiServices;
+using test::namesIn;
 using test::readFile;
 using test::TempFolder;
 using test::writeFile;
@@ -33,14 +34,6 @@ std::string randomBytes(size_t n, uint32_t seed) {
     std::string s(n, '\0');
     std::generate(s.begin(), s.end(), [&] { return static_cast<char>(random()); });
     return s;
-}
-
-std::set<std::string> namesIn(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::fsPath(folder))) {
-        names.insert(platform::pathString(entry.path().filename()));
-    }
-    return names;
 }
 
 // Cuts `text` into pieces of random lengths, mostly short ones, and returns their ends.

@@ -16,6 +16,7 @@ namespace {
 
 using test::FakeBusy;
 using test::FakeUiServices;
+using test::namesIn;
 using test::readFile;
 using test::writeFile;
 
@@ -34,14 +35,6 @@ class StorageSettingsTest : public ::testing::Test {
             catalogue.append({"/home/u/file" + std::to_string(i), i % 2 == 0});
         }
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-    }
-
-    std::set<std::string> namesIn(const std::string& folder) const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
     }
 
     // Every stored file sits under its name in `folder` with `extension`, content and

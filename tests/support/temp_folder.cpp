@@ -128,6 +128,14 @@ std::string readFile(const std::string& path) {
     return content.str();
 }
 
+std::set<std::string> namesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(platform::fsPath(folder))) {
+        names.insert(platform::pathString(entry.path().filename()));
+    }
+    return names;
+}
+
 void setEnvironment(const std::string& name, const std::string& value) {
 #if defined(_WIN32)
     ::_wputenv_s(platform::fsPath(name).c_str(), platform::fsPath(value).c_str());

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace vantory::test {
@@ -42,6 +43,9 @@ void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 
 void setEnvironment(const std::string& name, const std::string& value);
+
+// The names of what `folder` holds.
+std::set<std::string> namesIn(const std::string& folder);
 
 // The permission bits (07777) of `path`, nullopt when it cannot be examined. Windows has no
 // permission bits; there files are private through their folder's access list, which the
