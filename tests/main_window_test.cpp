@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "command_fixture.h"
 #include "main/change_password.h"
 #include "main/main_window.h"
 #include "main/wrapped_text.h"
@@ -32,32 +33,10 @@ namespace {
 
 using test::readFile;
 using Names = std::vector<std::string>;
+using Positions = std::vector<size_t>;
 
-// The controls the busy state turns off, apart from the run button and the tab strip.
-const char* const kCommandControls[] = {"txtFilter",      "lstFileList", "cmdAddFile",
-                                        "cmdRestoreFile", "cmdRestore",  "cmdChangePass",
-                                        "cmdSetStorDir",  "cmdSetExten", "chkSlowRun"};
-
-// Lets a test act once while a long command hands control to the window system.
-class YieldingUi : public test::FakeUiServices {
-  public:
-    std::function<void()> onYield;
-    void yield() override {
-        FakeUiServices::yield();
-        if (auto action = std::exchange(onYield, nullptr)) {
-            action();
-        }
-    }
-};
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public test::CommandTest {
   protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state)); }
-    void TearDown() override {
-        window.reset();
-        flush();
-    }
-
     // The window on entries <dir>/home/<name>, each stored file holding its name, once the
     // store check's busy window has closed.
     void open(const Names& names = {}, const std::vector<bool>& sealed = {}) {
@@ -71,13 +50,7 @@ class MainWindowTest : public ::testing::Test {
         ASSERT_TRUE(platform::makeFolders(dir / "home").ok());
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
         state.intProgress = 0;
-        window = std::make_unique<MainWindow>(state, ui);
-        window->show();
-        window->load();
-        if (window->busyWindow() != nullptr) {
-            window->busyWindow()->Timer1_Timer();
-        }
-        flush();
+        start(state);
     }
     std::string home(const std::string& name) const { return dir / ("home/" + name); }
     static void flush() {
@@ -92,7 +65,6 @@ class MainWindowTest : public ::testing::Test {
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    bool enabled(const char* name) const { return child(name)->isEnabled(); }
     // The rows as shown, with the home folder written as "~/".
     Names rows() const {
         Names texts;
@@ -109,24 +81,22 @@ class MainWindowTest : public ::testing::Test {
         }
         return names;
     }
-    // Which of the window's controls can be used, and whether the busy window shows.
-    std::vector<bool> controlStates() const {
-        std::vector<bool> states;
-        for (const char* name : kCommandControls) {
-            states.push_back(enabled(name));
+    // '+' for each control that can be used, '-' for the others; then 'B' while the busy
+    // window shows: the command controls, then Run, the tab strip and Encrypt.
+    std::string controlStates() const {
+        std::string states;
+        for (const char* name : {"txtFilter", "lstFileList", "cmdAddFile", "cmdRestoreFile",
+                                 "cmdRestore", "cmdChangePass", "cmdSetStorDir", "cmdSetExten",
+                                 "chkSlowRun", " ", "cmdShell", "tabControl", "chkEncrypt", " "}) {
+            states += *name == ' ' ? ' ' : child(name)->isEnabled() ? '+' : '-';
         }
-        for (const char* name : {"cmdShell", "tabControl", "chkEncrypt"}) {
-            states.push_back(enabled(name));
-        }
-        states.push_back(window->busyWindow() && window->busyWindow()->isVisible());
-        return states;
+        return states + (window->busyWindow() && window->busyWindow()->isVisible() ? 'B' : '-');
     }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QListWidget* list = window->fileList();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                           list->visualItemRect(list->item(row)).center());
     }
-    void click(const char* name) { QTest::mouseClick(window->button(name), Qt::LeftButton); }
     void typePassword(const QString& password) {
         ASSERT_NE(window->lockWindow(), nullptr);
         auto* box = window->lockWindow()->findChild<QLineEdit*>("txtPassword");
@@ -135,14 +105,9 @@ class MainWindowTest : public ::testing::Test {
         QTest::keyClick(box, Qt::Key_Return);
         flush();
     }
-
-    test::TempFolder dir;
-    YieldingUi ui;
-    ProgramState state;
-    std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
+TEST_F(MainWindowTest, showsEveryControlWithItsWholeCaptionOnItsTab) {
     open();
     EXPECT_EQ(window->windowTitle(), "Corvantis Vantory v1.0");
     EXPECT_FALSE(window->windowIcon().isNull());
@@ -196,12 +161,10 @@ TEST_F(MainWindowTest, showsEveryControlWithItsCaptionOnItsTab) {
         EXPECT_TRUE(tabs->widget(tab)->isAncestorOf(control)) << name;
     }
     EXPECT_TRUE(child<QPushButton>("cmdShell")->isDefault());
-}
 
-TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
+    // Nothing is cut off, even with a long storage folder in its label.
     state.strStorageDir = "/home/somebody/a-rather-long-folder-name/with/several/levels/";
-    open();
-    window->resize(MainWindow::kOpeningWidth, MainWindow::kMinimumHeight);
+    window->refreshStorageLabel();
     for (int tab = 0; tab < 2; ++tab) {
         window->tabControl()->setCurrentIndex(tab);
         QWidget* page = window->tabControl()->widget(tab);
@@ -222,26 +185,13 @@ TEST_F(MainWindowTest, noCaptionOrHelpTextIsCutOff) {
     }
     // The run of spaces puts the note on its own line; double spaces between sentences stay.
     const QString shell = window->findChild<HelpLabel*>("lblShell")->displayedText();
-    EXPECT_TRUE(shell.endsWith(QString(QChar::LineSeparator) +
-                               "NOTE:  The temporary file"
-                               " will not be deleted until you close the file!!!"));
+    EXPECT_TRUE(shell.contains(QString(QChar::LineSeparator) + "NOTE:  The temporary file will"));
     EXPECT_TRUE(shell.contains("run a file.  The file"));
     auto* bar = qobject_cast<WrappedTabBar*>(window->tabControl()->tabBar());
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->textFits(0));
     EXPECT_TRUE(bar->textFits(1));
     EXPECT_LE(bar->tabRect(1).right(), window->tabControl()->width());
-}
-
-TEST_F(MainWindowTest, loadShowsTheCatalogueInOrderAndStartsInSlowRun) {
-    open({"b.txt", "a file.pdf", "\xc3\xa9t\xc3\xa9.jpg"}, {true, false, true});
-    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg"}));
-    ASSERT_EQ(window->catalogue().size(), 3u);
-    EXPECT_TRUE(window->catalogue().at(0).sealed);
-    EXPECT_FALSE(window->catalogue().at(1).sealed);
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(window->currentPosition(), 0);
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
 }
 
 TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingNothing) {
@@ -298,101 +248,84 @@ TEST_F(MainWindowTest, checkBoxesStartAsTheFlagsAndSetThem) {
     }
 }
 
-TEST_F(MainWindowTest, selectionReadsAndSurvivesARefresh) {
-    open({"a", "b", "c", "d"});
+TEST_F(MainWindowTest, theListShowsTheCatalogueInOrderAndKeepsTheSelectionOverARefresh) {
+    open({"b.txt", "a file.pdf", "\xc3\xa9t\xc3\xa9.jpg", "d"}, {true, false, true});
+    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg", "~/d"}));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(window->selectedPositions(), Positions{0}) << "the first row starts selected";
     clickRow(1);
     clickRow(3, Qt::ControlModifier);
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{1, 3}));
+    EXPECT_EQ(window->selectedPositions(), (Positions{1, 3}));
     EXPECT_EQ(window->currentPosition(), 3);
     // Removing the last entry keeps the marks that still exist.
     window->catalogue().removeAt(3);
     window->refreshList();
-    EXPECT_EQ(rows(), (Names{"~/a", "~/b", "~/c"}));
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{1}));
+    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg"}));
+    EXPECT_EQ(window->selectedPositions(), Positions{1});
     EXPECT_EQ(window->currentPosition(), 2);
     window->setSelection({0, 2, 7});
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 2}));
+    EXPECT_EQ(window->selectedPositions(), (Positions{0, 2}));
     EXPECT_EQ(window->currentPosition(), 0);
-    window->setSelection({});
-    EXPECT_TRUE(window->selectedPositions().empty());
     window->catalogue().clear();
     window->refreshList();
     EXPECT_EQ(window->fileList()->count(), 0);
     EXPECT_EQ(window->currentPosition(), -1);
 }
+
 TEST_F(MainWindowTest, busyStateSwitchesControlsAndTheBusyWindow) {
     open({"a"});
     child("cmdAddFile")->setEnabled(false);
     child("tabControl")->setEnabled(false);
-    window->OpRunning(false);  // leaving it without entering enables everything
-    const std::vector<bool> idle = controlStates();
-    std::vector<bool> expected(12, true);
-    expected.push_back(false);
-    EXPECT_EQ(idle, expected);
-
-    window->OpRunning(true);
-    EXPECT_TRUE(state.bolBusy);
-    const std::vector<bool> busy = controlStates();
-    expected.flip();
-    EXPECT_EQ(busy, expected) << "chkEncrypt is out of reach behind the disabled strip";
-    EXPECT_FALSE(child("chkEncrypt")->testAttribute(Qt::WA_ForceDisabled));
-    BusyWindow* first = window->busyWindow();  // a second call changes nothing
-    window->OpRunning(true);
-    EXPECT_EQ(controlStates(), busy);
-    EXPECT_EQ(window->busyWindow(), first);
-
-    window->OpRunning(false);
-    EXPECT_FALSE(state.bolBusy);
-    EXPECT_EQ(controlStates(), idle);
-    ASSERT_NE(window->busyWindow(), nullptr) << "hidden; it closes itself at its next tick";
-    window->busyWindow()->Timer1_Timer();
-    flush();
-    EXPECT_EQ(window->busyWindow(), nullptr);
-
-    window->OpRunning(true);  // the next busy state starts a fresh busy window
-    ASSERT_NE(window->busyWindow(), nullptr);
-    window->OpRunning(false);
-    window->busyWindow()->Timer1_Timer();
-    flush();
-
-    // With a temporary file open only Run and the tabs stay usable.
-    state.bolTempFileOpen = true;
-    window->OpRunning(true);
-    expected.assign(9, false);
-    expected.insert(expected.end(), {true, true, true, false});
-    EXPECT_EQ(controlStates(), expected);
-    QTabBar* bar = window->tabControl()->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
-    EXPECT_EQ(window->tabControl()->currentIndex(), 1);
-    QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
-    QTest::mouseClick(window->button("cmdShell"), Qt::LeftButton);
-    EXPECT_EQ(run.count(), 1);
-    state.bolTempFileOpen = false;
-    window->OpRunning(false);
-    EXPECT_EQ(controlStates(), idle);
+    // Leaving the busy state without entering it enables everything; a second call to enter
+    // changes nothing; with a temporary file open only Run and the tabs stay usable.
+    const std::tuple<bool, bool, const char*> steps[] = {
+        {false, false, "+++++++++ +++ -"}, {false, true, "--------- --- B"},
+        {false, true, "--------- --- B"},  {false, false, "+++++++++ +++ -"},
+        {true, true, "--------- +++ -"},   {true, false, "+++++++++ +++ -"},
+    };
+    BusyWindow* previous = nullptr;
+    for (const auto& [tempFileOpen, running, expected] : steps) {
+        state.bolTempFileOpen = tempFileOpen;
+        window->OpRunning(running);
+        EXPECT_EQ(state.bolBusy, running);
+        EXPECT_EQ(controlStates(), expected) << tempFileOpen << running;
+        if (running && !tempFileOpen && previous != nullptr) {
+            EXPECT_EQ(window->busyWindow(), previous) << "one busy window at a time";
+        }
+        previous = window->busyWindow();
+        if (tempFileOpen && running) {
+            QTabBar* bar = window->tabControl()->tabBar();
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+            EXPECT_EQ(window->tabControl()->currentIndex(), 1);
+            QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
+            click("cmdShell");
+            EXPECT_EQ(run.count(), 1);
+        }
+        if (!running && previous != nullptr) {
+            settle();
+            EXPECT_EQ(window->busyWindow(), nullptr) << "hidden, it closes at its next tick";
+        }
+    }
 }
 
 TEST_F(MainWindowTest, enterPressesRunUnlessAnotherButtonHasTheFocus) {
     open({"a"});
     QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
     QSignalSpy hide(window->button("cmdAddFile"), &QAbstractButton::clicked);
-
-    window->fileList()->setFocus();
-    QTest::keyClick(window->fileList(), Qt::Key_Return);
-    EXPECT_EQ(run.count(), 1);
-
-    child("chkEncrypt")->setFocus();
-    QTest::keyClick(child("chkEncrypt"), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(run.count(), 2);
+    // The control with the focus, the key, and the presses of Run and Hide after it.
+    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers, int, int> presses[] = {
+        {window->fileList(), Qt::Key_Return, Qt::NoModifier, 1, 0},
+        {child("chkEncrypt"), Qt::Key_Enter, Qt::KeypadModifier, 2, 0},
+        {window->button("cmdAddFile"), Qt::Key_Return, Qt::NoModifier, 2, 1},
+    };
+    for (const auto& [focus, key, modifiers, runs, hides] : presses) {
+        focus->setFocus();
+        QTest::keyClick(focus, key, modifiers);
+        EXPECT_EQ(run.count(), runs) << focus->objectName().toStdString();
+        EXPECT_EQ(hide.count(), hides) << focus->objectName().toStdString();
+    }
     EXPECT_FALSE(state.bolEncrypt);
-
-    window->button("cmdAddFile")->setFocus();
-    QTest::keyClick(window->button("cmdAddFile"), Qt::Key_Return);
-    EXPECT_EQ(hide.count(), 1);
-    EXPECT_EQ(run.count(), 2);
-
-    // Busy: nothing to press.
-    window->OpRunning(true);
+    window->OpRunning(true);  // busy: nothing to press
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(run.count(), 2);
     window->OpRunning(false);
@@ -449,68 +382,38 @@ TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
         EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
         EXPECT_EQ(ui.fileAnswers.size() + ui.inputAnswers.size(), 3u) << "nothing was asked";
         EXPECT_EQ(rows(), (Names{"~/a.txt", "~/b.txt"}));
-        EXPECT_EQ(readFile(StoredPath(state, 0)), "a.txt");
         EXPECT_FALSE(platform::pathExists(home("a.txt")));
-        EXPECT_TRUE(platform::pathExists(dir / "new.txt"));
         EXPECT_FALSE(state.bolTempFileOpen);
         EXPECT_EQ(commandsOpen, std::vector<bool>{true}) << "the window is not left busy";
     }
 }
 
-TEST_F(MainWindowTest, closeWaitsForTheRunningCommand) {
-    open();
-    window->OpRunning(true);
-    window->busyWindow()->close();  // the user may have closed it
-    flush();
-    EXPECT_FALSE(window->close());
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->closePending());
-    // The busy window is back and says what is to happen.
-    ASSERT_NE(window->busyWindow(), nullptr);
-    EXPECT_TRUE(window->busyWindow()->isVisible());
-    QLabel* note = window->busyWindow()->findChild<QLabel*>("lblClosing");
-    ASSERT_NE(note, nullptr);
-    EXPECT_TRUE(note->isVisible());
-    EXPECT_EQ(note->text(), BusyWindow::kClosingNote);
-
-    window->OpRunning(false);
-    EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";
-    flush();
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(window->closePending());
-
-    // With a temporary file open it happens at once, and every window closes.
-    window->show();
-    state.bolTempFileOpen = true;
-    window->OpRunning(true);
-    EXPECT_TRUE(window->close());
-    EXPECT_FALSE(window->isVisible());
-    state.bolTempFileOpen = false;
-    window->OpRunning(false);
-    window->show();
-    window->OpRunning(true);
-    window->OpRunning(false);
-    EXPECT_TRUE(window->close());
-    EXPECT_EQ(window->busyWindow(), nullptr);
-}
-
-TEST_F(MainWindowTest, activatingTheWindowWhileBusyBringsTheBusyWindowForward) {
+// A busy window the user closed comes back when the main window is activated or closed, and
+// the close waits for the running command; with a temporary file open neither waits.
+TEST_F(MainWindowTest, theBusyWindowComesBackAndCloseWaitsForTheRunningCommand) {
     open();
     window->OpRunning(true);
     QPointer<BusyWindow> closedByUser = window->busyWindow();
-    ASSERT_FALSE(closedByUser.isNull());
     closedByUser->close();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return closedByUser.isNull() && window->busyWindow() != nullptr; }, 2000));
     EXPECT_TRUE(window->busyWindow()->isVisible());
-
-    window->OpRunning(false);
-    window->busyWindow()->Timer1_Timer();
+    window->busyWindow()->close();
     flush();
-    ASSERT_EQ(window->busyWindow(), nullptr);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_NE(window->busyWindow(), nullptr);
+    EXPECT_TRUE(window->busyWindow()->isVisible());
+    EXPECT_TRUE(window->busyWindow()->findChild<QLabel*>("lblClosing")->isVisible());
+    window->OpRunning(false);
+    EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";
+    flush();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->closePending());
+    settle();
 
-    // With a temporary file open the main window keeps the focus.
+    window->show();
     state.bolTempFileOpen = true;
     window->OpRunning(true);
     QApplication::setActiveWindow(nullptr);
@@ -518,8 +421,15 @@ TEST_F(MainWindowTest, activatingTheWindowWhileBusyBringsTheBusyWindowForward) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, 2000));
     flush();
     EXPECT_EQ(window->busyWindow(), nullptr);
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
     state.bolTempFileOpen = false;
     window->OpRunning(false);
+    window->show();
+    window->OpRunning(true);
+    window->OpRunning(false);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(window->busyWindow(), nullptr) << "every window closes with it";
 }
 
 TEST_F(MainWindowTest, commandsActOnWhatIsSelectedInTheFilteredList) {
@@ -527,11 +437,9 @@ TEST_F(MainWindowTest, commandsActOnWhatIsSelectedInTheFilteredList) {
     window->fileList()->selectAll();
     QTest::keyClicks(window->filterBox(), "REPORT");
     EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/old-report.odt"}));
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 2})) << "hidden rows leave it";
+    EXPECT_EQ(window->selectedPositions(), (Positions{0, 2})) << "hidden rows leave it";
 
-    QListWidget* list = window->fileList();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(1)).center());
+    clickRow(1);
     EXPECT_EQ(window->currentPosition(), 2);
     click("cmdRestoreFile");
     flush();
@@ -567,14 +475,13 @@ TEST_F(MainWindowTest, theLockHidesTheWindowUntilTheRightPasswordAndHandedFilesW
     typePassword("SECRET");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Invalid Password, try again!");
-    EXPECT_EQ(ui.messages[0].title, "Login");
     EXPECT_EQ(window->lockWindow()->findChild<QLineEdit*>("txtPassword")->selectedText(), "SECRET");
 
     typePassword("secret");
     EXPECT_FALSE(window->locked());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->filterBox()->text(), "b");
-    EXPECT_EQ(window->selectedPositions(), std::vector<size_t>{1});
+    EXPECT_EQ(window->selectedPositions(), Positions{1});
     EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "new.txt"})) << "hidden once unlocked";
 }
 
