@@ -5,7 +5,6 @@
 
 #include "cipher/cipher.h"
 #include "platform/platform.h"
-#include "store/catalogue.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
@@ -31,7 +30,6 @@ int settings(const std::string& folder, const std::string& password) {
         return fail(SettingsPath(state), status);
     }
     const std::vector<std::string> lines = SplitLines(*content);
-    std::printf("lines %zu\n", lines.size());
     status = ReadSettings(state, ui);
     if (!status.ok()) {
         return fail("settings", status);
@@ -40,16 +38,6 @@ int settings(const std::string& folder, const std::string& password) {
                 state.strStorageDir.c_str(), state.strExtension.c_str());
     for (size_t i = 3; i < lines.size(); ++i) {
         std::printf("line %s\n", Unseal(lines[i], password).c_str());
-    }
-    // The catalogue as the program reads it, under the password given here.
-    state.strPassword = password;
-    Catalogue catalogue;
-    status = loadList(state, catalogue, ui);
-    if (!status.ok()) {
-        return fail("catalogue", status);
-    }
-    for (const CatalogueEntry& entry : catalogue.entries()) {
-        std::printf("entry %d %s\n", entry.sealed ? 1 : 0, entry.path.c_str());
     }
     return 0;
 }
