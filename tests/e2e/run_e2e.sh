@@ -235,29 +235,21 @@ step=check
 holds() { # file
     local name
     for name in plain sealed first handed; do
-        if cmp -s "$1" "$originals/$name"; then
-            echo "$name" && return
-        elif "$check" unseal "$1" "$work/unsealed" kumquat 2>/dev/null &&
-            cmp -s "$work/unsealed" "$originals/$name"; then
-            echo "sealed $name" && return
-        fi
+        ! cmp -s "$1" "$originals/$name" || { echo "$name" && return; }
     done
-    echo "other"
+    [ "$1" != "$work/unsealed" ] && "$check" unseal "$1" "$work/unsealed" kumquat 2>/dev/null &&
+        name=$(holds "$work/unsealed") && [ "$name" != other ] && echo "sealed $name" || echo other
 }
 shopt -s dotglob
 for path in "$files"/* "$first_file" "$store"/*; do
-    if [ -e "$path" ]; then
-        echo "${path#"$work"/} $("$check" attributes "$path") $(holds "$path")"
-    else
-        echo "${path#"$work"/} missing"
-    fi
+    echo "${path#"$work"/} $("$check" attributes "$path") $(holds "$path")"
 done >"$work/disk.txt"
 "$check" settings "$store" kumquat >>"$work/disk.txt" || fail "regInfo.lst cannot be read"
 diff -u - "$work/disk.txt" >&2 <<EOF || fail "the disk does not hold what was expected"
 files/handed-over.dat 0 handed
 files/notes-2024.txt 0 plain
 files/photo-archive.bin 0 sealed
-home/from-the-command-line.txt missing
+home/from-the-command-line.txt none other
 config/vantory/100.txt 7 first
 config/vantory/101.txt 7 sealed sealed
 config/vantory/102.txt 7 sealed handed
