@@ -6,7 +6,6 @@ set -u
 
 mode=$1 build=$2
 app_id=org.corvantis.vantory
-sizes="16 24 32 48 64 128 256"
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/vantory-install.XXXXXX") || exit 1
 trap 'rm -rf "$stage"' EXIT INT TERM
@@ -18,43 +17,31 @@ fail() {
 
 log=$(DESTDIR="$stage" cmake --install "$build" --prefix /usr 2>&1) ||
     { echo "$log"; echo "FAIL: cmake --install"; exit 1; }
-root=$stage/usr
-share=$root/share
+share=$stage/usr/share
 desktop=$share/applications/vantory.desktop
 metainfo=$share/metainfo/$app_id.metainfo.xml
 
-# Width and height of a PNG, read from its IHDR chunk.
-png_size() {
-    od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", (($1*256+$2)*256+$3)*256+$4, (($5*256+$6)*256+$7)*256+$8 }'
-}
-
 # The value of KEY in the desktop entry's main group (actions have groups of their own).
 desktop_value() {
-    sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop"
+    sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop" 2>/dev/null
 }
 
 check_tree() {
-    [ -x "$root/bin/vantory" ] || fail "program not installed as bin/vantory"
-    [ -f "$desktop" ] || fail "desktop entry not installed as share/applications/vantory.desktop"
-    [ -f "$metainfo" ] || fail "AppStream metadata not installed as share/metainfo/$app_id.metainfo.xml"
-
+    [ -x "$stage/usr/bin/vantory" ] || fail "program not installed as bin/vantory"
     icon=$(desktop_value Icon)
-    [ "$icon" = vantory ] || fail "desktop entry names icon '$icon', installed icons are 'vantory'"
+    [ "$icon" = vantory ] || fail "desktop entry names icon '$icon', not 'vantory'"
     grep -q '<svg' "$share/icons/hicolor/scalable/apps/vantory.svg" 2>/dev/null ||
         fail "scalable icon missing or not SVG"
-    for n in $sizes; do
-        png=$share/icons/hicolor/${n}x$n/apps/vantory.png
-        if [ ! -f "$png" ]; then
-            fail "icon ${n}x$n missing"
-        elif [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" != 89504e470d0a1a0a ]; then
-            fail "icon ${n}x$n is not a PNG"
-        elif [ "$(png_size "$png")" != "${n}x$n" ]; then
-            fail "icon ${n}x$n has size $(png_size "$png")"
-        fi
+    for n in 16 24 32 48 64 128 256; do
+        # Width and height from the IHDR chunk that follows the PNG signature.
+        size=$(od -An -tu1 -N24 "$share/icons/hicolor/${n}x$n/apps/vantory.png" 2>/dev/null |
+            awk -v RS= '$1 == 137 && $2 == 80 && $3 == 78 && $4 == 71 && $5 == 13 && $8 == 10 {
+                printf "%dx%d", (($17*256+$18)*256+$19)*256+$20, (($21*256+$22)*256+$23)*256+$24 }')
+        [ "$size" = "${n}x$n" ] || fail "icon ${n}x$n missing, not a PNG or of size '$size'"
     done
 
     exec_cmd=$(desktop_value Exec)
-    [ -x "$root/bin/${exec_cmd%% *}" ] || fail "desktop entry starts '$exec_cmd', not the installed program"
+    [ -x "$stage/usr/bin/${exec_cmd%% *}" ] || fail "desktop entry starts '$exec_cmd', not the installed program"
     # File managers hand the files to it, and offer "Hide with Vantory" for them.
     [ "${exec_cmd#* }" = %F ] || fail "desktop entry's Exec '$exec_cmd' does not take files (%F)"
     sed -n '/^\[Desktop Action hide\]/,/^\[/p' "$desktop" | grep -qx 'Exec=vantory --hide %F' ||

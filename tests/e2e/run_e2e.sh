@@ -93,12 +93,9 @@ wait_until() { # description, command...
 # Prints the ids of the visible windows whose name matches; searches again on an X error
 # (a window vanished while xdotool walked the tree).
 find_windows() { # name pattern
-    local ids attempt
+    local attempt
     for attempt in $(seq 10); do
-        if ids=$(xdotool search --onlyvisible --name "$1" 2>"$work/xdotool.err"); then
-            printf '%s\n' "$ids"
-            return 0
-        fi
+        xdotool search --onlyvisible --name "$1" 2>"$work/xdotool.err" && return
         grep -q 'X Error' "$work/xdotool.err" || return 1
         sleep 0.05
     done
