@@ -66,33 +66,28 @@ TEST_F(BusyWindowTest, showsItsWholeTextsInAFixedToolWindowOfItsOwn) {
     }
 }
 
-TEST_F(BusyWindowTest, captionDotsRunOneTwoThreeAlsoWhileHidden) {
-    for (const char* caption : {"Program is busy.", "Program is busy..", "Program is busy...",
-                                "Program is busy.", "Program is busy.."}) {
-        window->setVisible(caption[16] != '.');
-        window->Timer1_Timer();
-        EXPECT_EQ(window->windowTitle(), caption);
-    }
-    window->setWindowTitle("Program is busy....");  // none of the three: stays
-    window->Timer1_Timer();
-    EXPECT_EQ(window->windowTitle(), "Program is busy....");
-}
-
-TEST_F(BusyWindowTest, progressLineCountsTheItemsDoneAndTheSmallestCounterLeavesIt) {
-    // A value of -1: the bar is hidden.
-    for (auto [progress, total, text, value] :
-         {std::tuple<int16_t, int16_t, const char*, int>{3, 10, "2 files completed out of 10", 2},
-          {1, 1, "0 files completed out of 1", 0},
-          {0, 5, "-1 files completed out of 5", 0},
-          {32767, -3, "32766 files completed out of -3", -1},
-          {-32768, 10, "32766 files completed out of -3", -1}}) {
+// Each tick moves the caption's dots, also while the window is hidden, and shows the items
+// done; at the smallest counter the line stays as it was. A value of -1: the bar is hidden.
+TEST_F(BusyWindowTest, eachTickMovesTheDotsAndCountsTheItemsDone) {
+    const std::tuple<int16_t, int16_t, const char*, int, int> ticks[] = {
+        {3, 10, "2 files completed out of 10", 2, 1},
+        {1, 1, "0 files completed out of 1", 0, 2},
+        {0, 5, "-1 files completed out of 5", 0, 3},
+        {32767, -3, "32766 files completed out of -3", -1, 1},
+        {-32768, 10, "32766 files completed out of -3", -1, 2},
+    };
+    for (const auto& [progress, total, text, value, dots] : ticks) {
         SCOPED_TRACE(text);
+        window->setVisible(dots != 2);
         tick(progress, total);
+        EXPECT_EQ(window->windowTitle(), "Program is busy" + QString(dots, '.'));
         EXPECT_EQ(label("lblStatus")->text(), text);
-        EXPECT_EQ(bar()->isVisible(), value >= 0);
+        EXPECT_EQ(!bar()->isHidden(), value >= 0);
         EXPECT_TRUE(value < 0 || (bar()->maximum() == total && bar()->value() == value));
     }
-    EXPECT_EQ(window->windowTitle(), "Program is busy..") << "the caption still moves";
+    window->setWindowTitle("Program is busy....");  // none of the three: stays
+    tick(1, 1);
+    EXPECT_EQ(window->windowTitle(), "Program is busy....");
     state.bolBusy = false;
     tick(-32768, 10);
     EXPECT_TRUE(window.isNull()) << "the close test still runs";
