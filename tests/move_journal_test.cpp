@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #include "store/move_journal.h"
 #include "support/fake_ui_services.h"
@@ -77,11 +78,10 @@ class MoveJournalTest : public ::testing::Test {
 };
 
 TEST_F(MoveJournalTest, renumberingMovesEachKeptFileOnceUpwards) {
-    const auto moves = RenumberingMoves(state, {1, 3, 4});
-    ASSERT_EQ(moves.size(), 3u);
-    EXPECT_EQ(moves[0], (PlannedMove{StoredPath(state, 1), StoredPath(state, 0)}));
-    EXPECT_EQ(moves[1], (PlannedMove{StoredPath(state, 3), StoredPath(state, 1)}));
-    EXPECT_EQ(moves[2], (PlannedMove{StoredPath(state, 4), StoredPath(state, 2)}));
+    EXPECT_EQ(RenumberingMoves(state, {1, 3, 4}),
+              (std::vector<PlannedMove>{{StoredPath(state, 1), StoredPath(state, 0)},
+                                        {StoredPath(state, 3), StoredPath(state, 1)},
+                                        {StoredPath(state, 4), StoredPath(state, 2)}}));
     EXPECT_TRUE(RenumberingMoves(state, {0, 1, 2}).empty());
 }
 
