@@ -43,17 +43,6 @@ class SettingsFileTest : public ::testing::Test {
     ProgramState state;
 };
 
-TEST_F(SettingsFileTest, factorySettingsAreThreeSealedLinesInAPrivateFolder) {
-    EXPECT_PERMISSIONS(state.strSystemDir, 0700u);
-    EXPECT_EQ(state.strSystemDir, dir / "config/vantory");
-    ASSERT_TRUE(WriteFactorySettings(state, ui).ok());
-    const std::string expected =
-        "ekHwrLlhXK\r\n" + Seal(state.strStorageDir, SettingsKey) + "\r\npxOw\r\n";
-    EXPECT_EQ(readFile(SettingsPath(state)), expected);
-    EXPECT_PERMISSIONS(SettingsPath(state), 0600u);
-    EXPECT_EQ(settingsOf(readBack()), settingsOf(state));
-}
-
 TEST_F(SettingsFileTest, catalogueRoundTripsWithNumbersInListOrder) {
     Catalogue catalogue;
     ASSERT_TRUE(saveList(state, catalogue, ui).ok());
