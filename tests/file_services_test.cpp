@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,19 +22,21 @@ using test::readFile;
 using test::TempFolder;
 using test::writeFile;
 
-// Records every change of the wait cursor.
-class CursorRecordingUi : public FakeUiServices {
-  public:
-    std::vector<bool> cursor;
-    void setWaitCursor(bool on) override {
-        cursor.push_back(on);
-        FakeUiServices::setWaitCursor(on);
-    }
+class FileServicesTest : public ::testing::Test {
+  protected:
+    // Records every change of the wait cursor.
+    struct CursorRecordingUi : FakeUiServices {
+        std::vector<bool> cursor;
+        void setWaitCursor(bool on) override {
+            cursor.push_back(on);
+            FakeUiServices::setWaitCursor(on);
+        }
+    };
+    TempFolder dir;
+    CursorRecordingUi ui;
 };
 
-TEST(RemoveFile, deletesStoredFilesAndLeavesLinkTargetsAlone) {
-    TempFolder dir;
-    FakeUiServices ui;
+TEST_F(FileServicesTest, removeFileDeletesStoredFilesAndLeavesLinkTargetsAlone) {
     const std::string stored = dir / "100.txt";
     writeFile(stored, "x");
     ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
@@ -50,12 +51,8 @@ TEST(RemoveFile, deletesStoredFilesAndLeavesLinkTargetsAlone) {
     EXPECT_FALSE(platform::pathExists(dir / "link"));
     EXPECT_EQ(readFile(target), "keep");
     EXPECT_PERMISSIONS(target, 0644);
-    EXPECT_EQ(ui.yields, 0) << "a delete that works at once does not wait";
-}
 
-TEST(RemoveFile, endsAtOnceWhereNoRetryCanHelp) {
-    TempFolder dir;
-    FakeUiServices ui;
+    // Where no retry can help, the delete ends at once.
     EXPECT_TRUE(RemoveFile(dir / "missing", ui).ok());
 
     writeFile(dir / "file", "x");
@@ -66,15 +63,12 @@ TEST(RemoveFile, endsAtOnceWhereNoRetryCanHelp) {
     writeFile(dir / "folder/inside", "y");
     EXPECT_EQ(RemoveFile(dir / "folder", ui).error, EISDIR);
     EXPECT_EQ(readFile(dir / "folder/inside"), "y");
-
-    EXPECT_EQ(ui.yields, 0);
+    EXPECT_EQ(ui.yields, 0) << "a delete that works or cannot work does not wait";
 }
 
 // A delete that keeps failing (a file open elsewhere on Windows, a locked folder) is retried,
 // serving the window system meanwhile, until the limit; then the file keeps its attributes.
-TEST(RemoveFile, givesUpOnAFileThatCannotBeDeleted) {
-    TempFolder dir;
-    FakeUiServices ui;
+TEST_F(FileServicesTest, removeFileGivesUpOnAFileThatCannotBeDeleted) {
     const std::string file = dir / "file";
     writeFile(file, "kept");
     ASSERT_TRUE(platform::setAttributes(file, platform::kStoredAttributes).ok());
@@ -92,9 +86,7 @@ TEST(RemoveFile, givesUpOnAFileThatCannotBeDeleted) {
     EXPECT_EQ(platform::getAttributes(file), platform::kStoredAttributes);
 }
 
-TEST(RenameFile, replacesTheDestinationAndClearsAttributes) {
-    TempFolder dir;
-    FakeUiServices ui;
+TEST_F(FileServicesTest, renameFileReplacesTheDestinationOrLeavesBothFiles) {
     writeFile(dir / "a", "new");
     writeFile(dir / "b", "old");
     ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
@@ -107,11 +99,8 @@ TEST(RenameFile, replacesTheDestinationAndClearsAttributes) {
 
     EXPECT_TRUE(RenameFile(dir / "b", dir / "b", ui).ok());
     EXPECT_EQ(readFile(dir / "b"), "new") << "a rename onto itself keeps the file";
-}
 
-TEST(RenameFile, failureLeavesBothFilesAsTheyWere) {
-    TempFolder dir;
-    FakeUiServices ui;
+    // A failure leaves both files as they were.
     writeFile(dir / "dest", "old");
     EXPECT_EQ(RenameFile(dir / "missing", dir / "dest", ui).error, ENOENT);
     EXPECT_EQ(readFile(dir / "dest"), "old") << "the destination is not deleted first";
@@ -126,9 +115,7 @@ TEST(RenameFile, failureLeavesBothFilesAsTheyWere) {
     EXPECT_EQ(platform::getAttributes(dir / "source"), platform::kStoredAttributes);
 }
 
-TEST(ShellFileOp, moveReplacesTheDestinationAndCreatesFolders) {
-    TempFolder dir;
-    CursorRecordingUi ui;
+TEST_F(FileServicesTest, shellMoveReplacesTheDestinationAndCreatesFolders) {
     writeFile(dir / "src", "content");
     writeFile(dir / "dest", "old");
     ASSERT_TRUE(platform::setAttributes(dir / "dest", platform::kStoredAttributes).ok());
@@ -151,9 +138,7 @@ TEST(ShellFileOp, moveReplacesTheDestinationAndCreatesFolders) {
     EXPECT_EQ(ui.waitCursorDepth, 0);
 }
 
-TEST(ShellFileOp, copyRenameDeleteAndUnknownCodes) {
-    TempFolder dir;
-    FakeUiServices ui;
+TEST_F(FileServicesTest, shellCopyRenameDeleteAndUnknownCodes) {
     writeFile(dir / "a", "alpha");
     ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
     const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
@@ -189,13 +174,11 @@ dev_t deviceOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
 }
 
-TEST(ShellFileOp, movesAcrossFileSystems) {
-    TempFolder dir;
+TEST_F(FileServicesTest, shellMoveCrossesFileSystems) {
     if (!platform::isFolder("/dev/shm") || deviceOf("/dev/shm") == deviceOf(dir.path())) {
         GTEST_SKIP() << "no second file system at /dev/shm";
     }
     TempFolder other("/dev/shm");
-    FakeUiServices ui;
     std::string content(300000, '\0');
     for (size_t i = 0; i < content.size(); ++i) {
         content[i] = static_cast<char>(i * 7 + i / 251);
