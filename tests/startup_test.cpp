@@ -70,7 +70,7 @@ TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
 // would write a new one over it, and new stored files over those it lists.
 TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWritten) {
     ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
-    const std::string path = settingsFile;
+    const std::string& path = settingsFile;
     const std::string good = readFile(path);
     struct Case {
         const char* name;
