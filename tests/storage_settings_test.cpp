@@ -144,20 +144,6 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
     EXPECT_FALSE(platform::pathExists(dir / "relative"));
 }
 
-TEST_F(StorageSettingsTest, aNewFolderOneLevelDownIsCreatedPrivateAndTakesTheFiles) {
-    hide(2);
-    const std::string folder = dir / "store/inner/";  // inside the old folder
-    ui.inputAnswers = {folder};
-    EXPECT_TRUE(SetStorageDirCommand(context));
-    EXPECT_EQ(onlyMessage("Storage directory set"), "New storage directory set to " + folder);
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    EXPECT_PERMISSIONS(dir / "store/inner", 0700u);
-    EXPECT_EQ(state.strStorageDir, folder);
-    EXPECT_EQ(saved().strStorageDir, folder);
-    expectStoredAt(folder, "txt");
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"inner"}));
-}
-
 // Without files one new level is made, not two; with files to move, the moves create every
 // missing level, each private.
 TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
@@ -179,11 +165,18 @@ TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
     EXPECT_EQ(saved().strStorageDir, dir / "a/");
 
     hide(2);
-    ui.inputAnswers = {dir / "b/c/"};
+    const std::string folder = dir / "a/b/c/";  // inside the old folder
+    ui.inputAnswers = {folder};
+    busy.calls.clear();
     EXPECT_TRUE(SetStorageDirCommand(context));
-    expectStoredAt(dir / "b/c/", "txt");
-    EXPECT_PERMISSIONS(dir / "b", 0700u);
-    EXPECT_PERMISSIONS(dir / "b/c", 0700u);
+    EXPECT_EQ(onlyMessage("Storage directory set"), "New storage directory set to " + folder);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(state.strStorageDir, folder);
+    EXPECT_EQ(saved().strStorageDir, folder);
+    expectStoredAt(folder, "txt");
+    EXPECT_EQ(namesIn(dir / "a"), (std::set<std::string>{"b"}));
+    EXPECT_PERMISSIONS(dir / "a/b", 0700u);
+    EXPECT_PERMISSIONS(dir / "a/b/c", 0700u);
 }
 
 // The second rename or move fails: every file is put back, the message names it.
