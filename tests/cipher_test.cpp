@@ -75,10 +75,6 @@ TEST(RuntimeRandom, zeroRepeatsTheLastValueAndRandomizeKeepsOuterBytes) {
     for (const float value : {0.588015615940094f, 0.6017179489135742f, 0.10254210233688354f}) {
         EXPECT_FLOAT_EQ(keying.next(), value);
     }
-    RuntimeRandom a, b;
-    for (int i = 0; i < 1000; ++i) {
-        EXPECT_EQ(a.nextByte(), static_cast<int>(b.next() * 256.0f));
-    }
 }
 
 TEST(Cipher, sealsTheReferenceValues) {
