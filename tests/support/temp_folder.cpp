@@ -16,7 +16,6 @@
 #if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -108,14 +107,19 @@ std::set<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+std::optional<unsigned> permissionBits(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(platform::fsPath(path), ec);
+    if (ec || !fs::exists(status)) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(status.permissions()) & 07777u;
+}
+
 #if defined(_WIN32)
 
 void setEnvironment(const std::string& name, const std::string& value) {
     ::_wputenv_s(platform::fsPath(name).c_str(), platform::fsPath(value).c_str());
-}
-
-std::optional<unsigned> permissionBits(const std::string&) {
-    return std::nullopt;
 }
 
 bool onAFullDisk(const std::function<bool()>& work) {
@@ -131,14 +135,6 @@ bool onAFullDisk(const std::function<bool()>& work) {
 
 void setEnvironment(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
-}
-
-std::optional<unsigned> permissionBits(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<unsigned>(st.st_mode & 07777);
 }
 
 bool onAFullDisk(const std::function<bool()>& work) {
