@@ -12,9 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "ui/silent_ui_services.h"
 
@@ -29,10 +29,10 @@ namespace vantory::fuzz {
 // A folder made once per process (in /dev/shm where it can be) and removed at exit.
 inline const std::string& scratchFolder() {
     static const std::string* const folder = [] {  // never destroyed: the exit handler uses it
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = ::access("/dev/shm", W_OK) == 0  ? "/dev/shm"
-                              : tmp != nullptr && *tmp != '\0' ? tmp
-                                                               : "/tmp";
+        std::error_code ignored;
+        std::string pattern = ::access("/dev/shm", W_OK) == 0
+                                  ? std::string("/dev/shm")
+                                  : std::filesystem::temp_directory_path(ignored).string();
         pattern += "/vantory-fuzz-XXXXXX";
         FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
         std::atexit([] {
@@ -50,12 +50,11 @@ inline void emptyFolder(const std::string& folder) {
     std::filesystem::create_directories(folder);
 }
 
-inline std::vector<std::string> folderNames(const std::string& folder) {
-    std::vector<std::string> names;
+inline std::set<std::string> folderNames(const std::string& folder) {
+    std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
+        names.insert(entry.path().filename().string());
     }
-    std::sort(names.begin(), names.end());
     return names;
 }
 

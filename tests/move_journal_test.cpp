@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <stdexcept>
+#include <vector>
 
 #include "store/move_journal.h"
 #include "support/fake_ui_services.h"
@@ -13,10 +12,6 @@ namespace {
 using test::readFile;
 using test::writeFile;
 
-struct Crash : std::runtime_error {
-    Crash() : std::runtime_error("simulated crash") {}
-};
-
 class MoveJournalTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -25,16 +20,9 @@ class MoveJournalTest : public ::testing::Test {
         state.strPassword = "pw";
         state.strStorageDir = dir.path() + "/store/";
         state.strExtension = "txt";
-        prepare();
-    }
-
-    // Five entries, each stored file holding its own number; entries 0 and 2 have just been
-    // restored, so their stored files are gone and the others wait to be renumbered.
-    void prepare() {
-        std::filesystem::remove_all(dir / "store");
-        (void)platform::removeFile(JournalPath(state));
+        // Five entries, each stored file holding its own number; entries 0 and 2 have just
+        // been restored, so their stored files are gone and the others wait to be renumbered.
         ASSERT_TRUE(platform::makeFolder(dir / "store").ok());
-        catalogue.clear();
         for (size_t p = 0; p < 5; ++p) {
             catalogue.append({"/home/u/file" + std::to_string(p), p % 2 == 0});
             if (p != 0 && p != 2) {
@@ -57,19 +45,6 @@ class MoveJournalTest : public ::testing::Test {
         return plan;
     }
 
-    void expectRenumbered() {
-        Catalogue loaded;
-        ASSERT_TRUE(loadList(state, loaded, ui).ok());
-        ASSERT_EQ(loaded.size(), 3u);
-        const size_t old[] = {1, 3, 4};
-        for (size_t p = 0; p < 3; ++p) {
-            EXPECT_EQ(loaded.at(p), catalogue.at(old[p]));
-            EXPECT_EQ(readFile(StoredPath(state, p)), "content " + std::to_string(old[p]));
-        }
-        EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-        EXPECT_FALSE(platform::pathExists(JournalPath(state) + ".done"));
-    }
-
     test::TempFolder dir;
     test::FakeUiServices ui;
     ProgramState state;
@@ -77,18 +52,26 @@ class MoveJournalTest : public ::testing::Test {
 };
 
 TEST_F(MoveJournalTest, renumberingMovesEachKeptFileOnceUpwards) {
-    const auto moves = RenumberingMoves(state, {1, 3, 4});
-    ASSERT_EQ(moves.size(), 3u);
-    EXPECT_EQ(moves[0], (PlannedMove{StoredPath(state, 1), StoredPath(state, 0)}));
-    EXPECT_EQ(moves[1], (PlannedMove{StoredPath(state, 3), StoredPath(state, 1)}));
-    EXPECT_EQ(moves[2], (PlannedMove{StoredPath(state, 4), StoredPath(state, 2)}));
+    EXPECT_EQ(RenumberingMoves(state, {1, 3, 4}),
+              (std::vector<PlannedMove>{{StoredPath(state, 1), StoredPath(state, 0)},
+                                        {StoredPath(state, 3), StoredPath(state, 1)},
+                                        {StoredPath(state, 4), StoredPath(state, 2)}}));
     EXPECT_TRUE(RenumberingMoves(state, {0, 1, 2}).empty());
 }
 
 TEST_F(MoveJournalTest, carriesOutThePlanAndSavesTheSettings) {
     const MoveOutcome outcome = CarryOutMoves(state, removalPlan(), platform::renamePath, ui);
     ASSERT_TRUE(outcome.status.ok()) << outcome.status.message();
-    expectRenumbered();
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    ASSERT_EQ(loaded.size(), 3u);
+    const size_t old[] = {1, 3, 4};
+    for (size_t p = 0; p < 3; ++p) {
+        EXPECT_EQ(loaded.at(p), catalogue.at(old[p]));
+        EXPECT_EQ(readFile(StoredPath(state, p)), "content " + std::to_string(old[p]));
+    }
+    EXPECT_FALSE(platform::pathExists(JournalPath(state)));
+    EXPECT_FALSE(platform::pathExists(JournalPath(state) + ".done"));
 }
 
 TEST_F(MoveJournalTest, aFailedMoveMovesEverythingBackAndSavesNothing) {
@@ -106,45 +89,6 @@ TEST_F(MoveJournalTest, aFailedMoveMovesEverythingBackAndSavesNothing) {
     }
     EXPECT_FALSE(platform::pathExists(StoredPath(state, 0)));
     EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
-// A crash at every point, before or after each rename is counted, is completed at the next
-// start with every file under the right number.
-TEST_F(MoveJournalTest, aCrashAnywhereIsCompletedAtTheNextStart) {
-    const MovePlan plan = removalPlan();
-    for (int crashAt = 0; crashAt <= 2 * static_cast<int>(plan.moves.size()); ++crashAt) {
-        SCOPED_TRACE(crashAt);
-        prepare();
-        int step = 0;
-        const auto crashing = [&](const std::string& from, const std::string& to) {
-            if (step++ * 2 == crashAt) {
-                throw Crash();  // before this rename
-            }
-            Status s = platform::renamePath(from, to);
-            if (step * 2 - 1 == crashAt) {
-                throw Crash();  // after it, before it is counted
-            }
-            return s;
-        };
-        try {
-            (void)CarryOutMoves(state, removalPlan(), crashing, ui);
-        } catch (const Crash&) {
-        }
-
-        ProgramState restarted;
-        restarted.strSystemDir = state.strSystemDir;
-        ASSERT_TRUE(ReadSettings(restarted, ui).ok());
-        Catalogue loaded;
-        ASSERT_TRUE(loadList(restarted, loaded, ui).ok());
-        const auto outcome = CompleteInterruptedMoves(restarted, loaded, platform::renamePath, ui);
-        if (crashAt < 2 * static_cast<int>(plan.moves.size())) {
-            ASSERT_TRUE(outcome.has_value());
-            EXPECT_TRUE(outcome->status.ok());
-        }
-        EXPECT_EQ(loaded.size(), 3u);
-        expectRenumbered();
-        EXPECT_FALSE(CompleteInterruptedMoves(restarted, loaded, platform::renamePath, ui));
-    }
 }
 
 TEST_F(MoveJournalTest, aPlanThatCannotBeReadIsLeftAlone) {

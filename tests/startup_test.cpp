@@ -44,16 +44,19 @@ TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSoTheSecondReadsThem) 
                   "Hidden file extension set to txt");
     EXPECT_EQ(ui.messages[0].style, 64);
     EXPECT_EQ(ui.messages[0].title, "Program file not found");
-    EXPECT_EQ(state.strPassword, "kumquat");
-    EXPECT_EQ(state.strStorageDir, storage);
-    EXPECT_EQ(state.strExtension, "txt");
+    EXPECT_PERMISSIONS(configDir, 0700u);
+    EXPECT_PERMISSIONS(settingsFile, 0600u);
     // The second start reads the file silently.
     ProgramState again;
     test::FakeUiServices quiet;
     EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kReady);
     EXPECT_TRUE(quiet.messages.empty());
-    EXPECT_EQ(again.strPassword, "kumquat");
-    EXPECT_EQ(again.strStorageDir, configDir + platform::kSeparator);
+    for (const ProgramState& started : {state, again}) {
+        EXPECT_EQ(started.strSystemDir, configDir);
+        EXPECT_EQ(started.strPassword, "kumquat");
+        EXPECT_EQ(started.strStorageDir, storage);
+        EXPECT_EQ(started.strExtension, "txt");
+    }
 }
 
 TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
@@ -67,7 +70,7 @@ TEST_F(StartupTest, anotherInstanceEndsBeforeAnyFileIsWritten) {
 // would write a new one over it, and new stored files over those it lists.
 TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWritten) {
     ASSERT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
-    const std::string path = settingsFile;
+    const std::string& path = settingsFile;
     const std::string good = readFile(path);
     struct Case {
         const char* name;

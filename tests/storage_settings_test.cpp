@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "main/storage_settings.h"
 
-#include <filesystem>
+#include <gtest/gtest.h>
+
 #include <set>
 
-#include "main/storage_settings.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
@@ -14,14 +13,10 @@
 namespace vantory {
 namespace {
 
-using test::FakeBusy;
 using test::FakeUiServices;
 using test::namesIn;
 using test::readFile;
 using test::writeFile;
-
-constexpr const char* kExtensionRefused = "Storage extension not changed";
-constexpr const char* kFolderRefused = "Storage directory not changed";
 
 class StorageSettingsTest : public ::testing::Test {
   protected:
@@ -54,15 +49,20 @@ class StorageSettingsTest : public ::testing::Test {
         return read;
     }
 
-    const FakeUiServices::Message& onlyMessage() {
+    // The one message shown since the last call, plain, with `title`.
+    std::string onlyMessage(const std::string& title = "Vantory") {
         EXPECT_EQ(ui.messages.size(), 1u);
-        static const FakeUiServices::Message none{"", -1, ""};
-        return ui.messages.empty() ? none : ui.messages.back();
+        const FakeUiServices::Message shown =
+            ui.messages.empty() ? FakeUiServices::Message{} : ui.messages.back();
+        EXPECT_EQ(shown.title, title);
+        EXPECT_EQ(shown.style, 0);
+        ui.messages.clear();
+        return shown.text;
     }
 
     test::TempFolder dir;
     FakeUiServices ui;
-    FakeBusy busy;
+    test::FakeBusy busy;
     ProgramState state;
     Catalogue catalogue;
     CommandContext context{state, ui, catalogue, busy};
@@ -71,16 +71,11 @@ class StorageSettingsTest : public ::testing::Test {
 TEST_F(StorageSettingsTest, aNewExtensionRenamesEveryStoredFile) {
     hide(2);
     ui.inputAnswers = {"dat"};
-
     EXPECT_TRUE(SetExtensionCommand(context));
-
     EXPECT_EQ(ui.inputPrompts,
               (std::vector<std::string>{"Enter the new storage extension without the '.'(Ex: "
                                         "'txt' or 'dat'):  / Enter new extension"}));
-    const auto& message = onlyMessage();
-    EXPECT_EQ(message.text, "New storage extension set to dat");
-    EXPECT_EQ(message.title, "Storage extension set");
-    EXPECT_EQ(message.style, 0);
+    EXPECT_EQ(onlyMessage("Storage extension set"), "New storage extension set to dat");
     EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
     EXPECT_GE(ui.yields, 1);
     EXPECT_EQ(state.strExtension, "dat");
@@ -88,152 +83,100 @@ TEST_F(StorageSettingsTest, aNewExtensionRenamesEveryStoredFile) {
     expectStoredAt(dir / "store/", "dat");
     EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.dat", "101.dat"}));
     EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
-TEST_F(StorageSettingsTest, refusedExtensionsChangeNothing) {
-    hide(2);
-    const std::string settings = readFile(SettingsPath(state));
-    struct Case {
-        std::string answer;
-        std::string message;
-    };
-    for (const Case& c :
-         {Case{".dat", "Please do not include the '.'.  Storage extension not changed"},
-          Case{"", ""}, Case{"txt", ""}, Case{"a/b", ""}}) {
-        SCOPED_TRACE("answer '" + c.answer + "'");
-        ui.messages.clear();
-        ui.inputAnswers = {c.answer};
-        EXPECT_FALSE(SetExtensionCommand(context));
-        const auto& message = onlyMessage();
-        if (!c.message.empty()) {
-            EXPECT_EQ(message.text, c.message);
-        }
-        EXPECT_NE(message.text.find(kExtensionRefused), std::string::npos) << message.text;
-        EXPECT_EQ(message.title, "Vantory");
-        EXPECT_EQ(message.style, 0);
-        EXPECT_TRUE(busy.calls.empty());
-        EXPECT_EQ(state.strExtension, "txt");
-        EXPECT_EQ(readFile(SettingsPath(state)), settings);
-        EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt"}));
-    }
 
     // Only the first character is checked for a dot.
-    ui.messages.clear();
     ui.inputAnswers = {"d.at"};
     EXPECT_TRUE(SetExtensionCommand(context));
-    EXPECT_EQ(onlyMessage().text, "New storage extension set to d.at");
+    EXPECT_EQ(onlyMessage("Storage extension set"), "New storage extension set to d.at");
     expectStoredAt(dir / "store/", "d.at");
 }
 
-// A file of the user's already under one of the new names is neither replaced nor taken for
-// a stored file.
-TEST_F(StorageSettingsTest, aNewNameThatIsTakenIsRefused) {
+// A refused answer changes nothing: no file, no setting, no busy state. A file of the user's
+// already under one of the new names is neither replaced nor taken for a stored file.
+TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
     hide(2);
     writeFile(dir / "store/101.dat", "the user's own");
-    ui.inputAnswers = {"dat"};
-
-    EXPECT_FALSE(SetExtensionCommand(context));
-
-    EXPECT_NE(onlyMessage().text.find("101.dat"), std::string::npos);
-    EXPECT_EQ(readFile(dir / "store/101.dat"), "the user's own");
-    expectStoredAt(dir / "store/", "txt");
-    EXPECT_EQ(state.strExtension, "txt");
-}
-
-TEST_F(StorageSettingsTest, refusedFoldersChangeNothing) {
-    hide(1);
+    ASSERT_TRUE(platform::makeFolder(dir / "other").ok());
+    writeFile(dir / "other/100.txt", "someone else's");
     const std::string settings = readFile(SettingsPath(state));
+    const std::set<std::string> names = namesIn(dir / "store");
     const std::string noSeparator =
         "Please make the last character a '/' for a folder.  Storage directory not changed";
     struct Case {
+        bool folder;
         std::string answer;
-        std::string message;
+        std::string words;  // what the message says
     };
-    for (const Case& c : {Case{dir / "elsewhere", noSeparator}, Case{"", noSeparator},
-                          Case{"relative/", ""}, Case{state.strStorageDir, ""}}) {
+    const Case cases[] = {
+        {false, ".dat", "Please do not include the '.'.  Storage extension not changed"},
+        {false, "", ""},
+        {false, "txt", ""},
+        {false, "a/b", ""},
+        {false, "dat", "101.dat"},
+        {true, dir / "elsewhere", noSeparator},
+        {true, "", noSeparator},
+        {true, "relative/", ""},
+        {true, dir / "store/", ""},
+        {true, dir / "other/", "100.txt"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE("answer '" + c.answer + "'");
-        ui.messages.clear();
         ui.inputAnswers = {c.answer};
-        EXPECT_FALSE(SetStorageDirCommand(context));
-        const auto& message = onlyMessage();
-        if (!c.message.empty()) {
-            EXPECT_EQ(message.text, c.message);
-        }
-        EXPECT_NE(message.text.find(kFolderRefused), std::string::npos) << message.text;
-        EXPECT_EQ(message.title, "Vantory");
-        EXPECT_EQ(message.style, 0);
+        EXPECT_FALSE(c.folder ? SetStorageDirCommand(context) : SetExtensionCommand(context));
+        const std::string text = onlyMessage();
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(c.folder ? "Storage directory not changed"
+                                            : "Storage extension not changed"))
+            << text;
         EXPECT_TRUE(busy.calls.empty());
+        EXPECT_EQ(state.strExtension, "txt");
         EXPECT_EQ(state.strStorageDir, dir / "store/");
         EXPECT_EQ(readFile(SettingsPath(state)), settings);
+        EXPECT_EQ(namesIn(dir / "store"), names);
     }
-    EXPECT_EQ(ui.inputPrompts.at(0),
+    EXPECT_EQ(ui.inputPrompts.back(),
               "Enter the new storage directory (make sure the last character is '/'):  / Enter "
               "new directory");
+    expectStoredAt(dir / "store/", "txt");
+    EXPECT_EQ(readFile(dir / "store/101.dat"), "the user's own");
+    EXPECT_EQ(readFile(dir / "other/100.txt"), "someone else's");
     EXPECT_FALSE(platform::pathExists(dir / "elsewhere"));
     EXPECT_FALSE(platform::pathExists(dir / "relative"));
 }
 
-TEST_F(StorageSettingsTest, aNewFolderOneLevelDownIsCreatedPrivateAndTakesTheFiles) {
-    hide(2);
-    const std::string folder = dir / "store/inner/";  // inside the old folder
-    ui.inputAnswers = {folder};
-
-    EXPECT_TRUE(SetStorageDirCommand(context));
-
-    const auto& message = onlyMessage();
-    EXPECT_EQ(message.text, "New storage directory set to " + folder);
-    EXPECT_EQ(message.title, "Storage directory set");
-    EXPECT_EQ(message.style, 0);
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    struct stat st {};
-    ASSERT_EQ(::stat((dir / "store/inner").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(state.strStorageDir, folder);
-    EXPECT_EQ(saved().strStorageDir, folder);
-    expectStoredAt(folder, "txt");
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"inner"}));
-}
-
-TEST_F(StorageSettingsTest, anEmptyCatalogueGetsOneNewLevelButNotTwo) {
+// Without files one new level is made, not two; with files to move, the moves create every
+// missing level, each private.
+TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
     ASSERT_TRUE(saveList(state, catalogue, ui).ok());
     const std::string settings = readFile(SettingsPath(state));
     ui.inputAnswers = {dir / "a/b/"};
-
     EXPECT_FALSE(SetStorageDirCommand(context));
-
-    const auto& refused = onlyMessage();
-    EXPECT_EQ(refused.text,
+    EXPECT_EQ(onlyMessage(),
               "Please create only up to one new folder when setting storage directory");
-    EXPECT_EQ(refused.title, "Vantory");
-    EXPECT_EQ(refused.style, 0);
     EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
     EXPECT_EQ(state.strStorageDir, dir / "store/");
     EXPECT_EQ(readFile(SettingsPath(state)), settings);
     EXPECT_FALSE(platform::pathExists(dir / "a"));
 
-    ui.messages.clear();
     ui.inputAnswers = {dir / "a/"};
     EXPECT_TRUE(SetStorageDirCommand(context));
-    EXPECT_EQ(onlyMessage().text, "New storage directory set to " + dir / "a/");
-    struct stat st {};
-    ASSERT_EQ(::stat((dir / "a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(onlyMessage("Storage directory set"), "New storage directory set to " + dir / "a/");
+    EXPECT_PERMISSIONS(dir / "a", 0700u);
     EXPECT_EQ(saved().strStorageDir, dir / "a/");
-}
 
-// With files to move, the moves create the missing folders, every level private.
-TEST_F(StorageSettingsTest, filesToMoveCreateEveryMissingLevel) {
     hide(2);
-    ui.inputAnswers = {dir / "a/b/"};
-
+    const std::string folder = dir / "a/b/c/";  // inside the old folder
+    ui.inputAnswers = {folder};
+    busy.calls.clear();
     EXPECT_TRUE(SetStorageDirCommand(context));
-
-    expectStoredAt(dir / "a/b/", "txt");
-    for (const char* level : {"a", "a/b"}) {
-        struct stat st {};
-        ASSERT_EQ(::stat((dir / level).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0700u) << level;
-    }
+    EXPECT_EQ(onlyMessage("Storage directory set"), "New storage directory set to " + folder);
+    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(state.strStorageDir, folder);
+    EXPECT_EQ(saved().strStorageDir, folder);
+    expectStoredAt(folder, "txt");
+    EXPECT_EQ(namesIn(dir / "a"), (std::set<std::string>{"b"}));
+    EXPECT_PERMISSIONS(dir / "a/b", 0700u);
+    EXPECT_PERMISSIONS(dir / "a/b/c", 0700u);
 }
 
 // The second rename or move fails: every file is put back, the message names it.
@@ -260,20 +203,6 @@ TEST_F(StorageSettingsTest, aRenameOrMoveThatFailsPutsEveryFileBack) {
     EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
     EXPECT_FALSE(platform::pathExists(dir / "moved")) << "the new, empty folder is removed";
     EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
-TEST_F(StorageSettingsTest, aFolderAlreadyHoldingAStoredNameIsRefused) {
-    hide(2);
-    ASSERT_TRUE(platform::makeFolder(dir / "other").ok());
-    writeFile(dir / "other/100.txt", "someone else's");
-    ui.inputAnswers = {dir / "other/"};
-
-    EXPECT_FALSE(SetStorageDirCommand(context));
-
-    EXPECT_NE(onlyMessage().text.find("100.txt"), std::string::npos);
-    EXPECT_EQ(readFile(dir / "other/100.txt"), "someone else's");
-    expectStoredAt(dir / "store/", "txt");
-    EXPECT_EQ(state.strStorageDir, dir / "store/");
 }
 
 }  // namespace

@@ -3,19 +3,19 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/fs_path.h"
+#include "platform/platform.h"
 
 #if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -26,8 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#if defined(_WIN32)
-
+// $TMPDIR (%TEMP% on Windows) or the system's default, without a trailing separator.
 std::string defaultBase() {
     std::error_code ec;
     std::string base = platform::pathString(fs::temp_directory_path(ec));
@@ -38,33 +37,18 @@ std::string defaultBase() {
 }
 
 std::string makeUniqueFolder(const std::string& base) {
-    std::random_device seed;
-    std::mt19937 random(seed());
+    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = base + "\\vantory-test-" + std::to_string(random() % 1000000000);
+        const std::string path =
+            base + platform::kSeparator + "vantory-test-" + std::to_string(random() % 1000000000);
         std::error_code ec;
         if (fs::create_directory(platform::fsPath(path), ec)) {
+            fs::permissions(platform::fsPath(path), fs::perms::owner_all, ec);
             return path;
         }
     }
     return std::string();
 }
-
-#else
-
-std::string defaultBase() {
-    const char* base = std::getenv("TMPDIR");
-    return base != nullptr && base[0] != '\0' ? base : "/tmp";
-}
-
-std::string makeUniqueFolder(const std::string& base) {
-    std::string pattern = base + "/vantory-test-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    return ::mkdtemp(name.data()) != nullptr ? std::string(name.data()) : std::string();
-}
-
-#endif
 
 }  // namespace
 
@@ -79,39 +63,26 @@ TempFolder::TempFolder(const std::string& base) : path_(makeUniqueFolder(base)) 
 TempFolder::~TempFolder() {
     std::error_code ec;
     const fs::path root = platform::fsPath(path_);
-    // Give write permission back everywhere first: tests leave read-only files and folders.
+    // Tests leave read-only files and folders: give the owner every right back first (each
+    // folder before the iterator enters it), never through a link.
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
-#if defined(_WIN32)
         std::error_code ignored;
-        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-#else
-        ::chmod(it->path().c_str(), it->is_directory() ? 0700 : 0600);
-#endif
+        fs::permissions(it->path(), fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ignored);
     }
-#if !defined(_WIN32)
-    ::chmod(path_.c_str(), 0700);
-#endif
     fs::remove_all(root, ec);
 }
 
 std::string TempFolder::operator/(const std::string& name) const {
-#if defined(_WIN32)
-    std::string joined = path_ + "\\" + name;
-    for (char& c : joined) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
+    std::string joined = path_ + platform::kSeparator + name;
+    std::replace(joined.begin(), joined.end(), '/', platform::kSeparator);
     return joined;
-#else
-    return path_ + "/" + name;
-#endif
 }
 
 std::string TempFolder::useAsConfigHome() const {
-    const std::string home = *this / "config";
-    setEnvironment("XDG_CONFIG_HOME", home);
+    setEnvironment("XDG_CONFIG_HOME", *this / "config");
     return *this / "config/vantory";
 }
 
@@ -130,34 +101,26 @@ std::string readFile(const std::string& path) {
 
 std::set<std::string> namesIn(const std::string& folder) {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::fsPath(folder))) {
+    for (const auto& entry : fs::directory_iterator(platform::fsPath(folder))) {
         names.insert(platform::pathString(entry.path().filename()));
     }
     return names;
 }
 
-void setEnvironment(const std::string& name, const std::string& value) {
-#if defined(_WIN32)
-    ::_wputenv_s(platform::fsPath(name).c_str(), platform::fsPath(value).c_str());
-#else
-    ::setenv(name.c_str(), value.c_str(), 1);
-#endif
-}
-
 std::optional<unsigned> permissionBits(const std::string& path) {
-#if defined(_WIN32)
-    (void)path;
-    return std::nullopt;
-#else
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(platform::fsPath(path), ec);
+    if (ec || !fs::exists(status)) {
         return std::nullopt;
     }
-    return static_cast<unsigned>(st.st_mode & 07777);
-#endif
+    return static_cast<unsigned>(status.permissions()) & 07777u;
 }
 
 #if defined(_WIN32)
+
+void setEnvironment(const std::string& name, const std::string& value) {
+    ::_wputenv_s(platform::fsPath(name).c_str(), platform::fsPath(value).c_str());
+}
 
 bool onAFullDisk(const std::function<bool()>& work) {
     platform::setFaultHook([](platform::Operation operation, std::string_view, std::string_view) {
@@ -170,11 +133,12 @@ bool onAFullDisk(const std::function<bool()>& work) {
 
 #else
 
+void setEnvironment(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
 bool onAFullDisk(const std::function<bool()>& work) {
     const pid_t child = ::fork();
-    if (child < 0) {
-        return false;
-    }
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {kFullDiskLimit, kFullDiskLimit};
@@ -182,7 +146,8 @@ bool onAFullDisk(const std::function<bool()>& work) {
         ::_exit(work() ? 0 : 1);
     }
     int status = 0;
-    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 #endif

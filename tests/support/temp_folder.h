@@ -9,21 +9,20 @@
 namespace vantory::test {
 
 // A private folder for one test, removed with everything in it (read-only files too) when
-// the object goes. configHome() points XDG_CONFIG_HOME into it so the real settings are
-// never touched. On Windows its paths use backslashes, and so do names joined with `/`.
+// the object goes. On Windows its paths use backslashes, and so do names joined with `/`.
 class TempFolder {
   public:
     TempFolder();
     // In `base` rather than in $TMPDIR or /tmp.
     explicit TempFolder(const std::string& base);
     ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+    TempFolder& operator=(TempFolder&&) = delete;  // neither copied nor moved
 
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const;
 
-    // Sets XDG_CONFIG_HOME to <folder>/config and returns <folder>/config/vantory.
+    // Sets XDG_CONFIG_HOME to <folder>/config, so that the real settings are never touched,
+    // and returns <folder>/config/vantory.
     std::string useAsConfigHome() const;
 
   private:
@@ -47,9 +46,8 @@ void setEnvironment(const std::string& name, const std::string& value);
 // The names of what `folder` holds.
 std::set<std::string> namesIn(const std::string& folder);
 
-// The permission bits (07777) of `path`, nullopt when it cannot be examined. Windows has no
-// permission bits; there files are private through their folder's access list, which the
-// program leaves as it is, so EXPECT_PERMISSIONS checks nothing there.
+// The permission bits (07777) of `path`, nullopt when it cannot be examined. Windows files are
+// private through their folder's access list instead: EXPECT_PERMISSIONS checks nothing there.
 std::optional<unsigned> permissionBits(const std::string& path);
 #if defined(_WIN32)
 #define EXPECT_PERMISSIONS(path, bits) static_cast<void>(path)
