@@ -152,46 +152,5 @@ TEST_F(RestoreTest, aFileThatCannotGoBackStaysHiddenAndIsNamed) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(RestoreTest, restoreAllKeepsWhatCannotGoBackAndRenumbersIt) {
-    const std::string a = hide("a.txt", "one", true);
-    hide("b.txt", "two", false);
-    const std::string c = hide("c.txt", "three", false);
-    open();
-    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());  // lost behind our back
-    fs::create_directories(c + "/in-the-way");
-    click("cmdRestore");
-
-    EXPECT_EQ(readFile(a), "one");
-    // The entry whose stored copy is missing stays too: it has nothing to lose either way.
-    const std::vector<CatalogueEntry> left{entries[1], entries[2]};
-    EXPECT_EQ(saved(), left);
-    // The sealed copy that a's restore left under 100 must not pass for b's stored file.
-    EXPECT_FALSE(fs::exists(StoredPath(state, 0)));
-    EXPECT_EQ(storedFile(1), "three");
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(c), std::string::npos);
-    EXPECT_NE(ui.messages[0].text.find(entries[1].path), std::string::npos);
-}
-
-TEST_F(RestoreTest, aRenumberingThatFailsLeavesTheListAsTheDiskHasIt) {
-    const std::string a = hide("a.txt", "sealed", true);
-    hide("b.txt", "plain", false);
-    open();
-    // A folder under the second entry's stored name cannot replace the first one's copy.
-    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
-    fs::create_directories(StoredPath(state, 1) + "/x");
-    window->setSelection({0});
-    click("cmdRestoreFile");
-
-    EXPECT_EQ(readFile(a), "sealed");
-    EXPECT_EQ(window->catalogue().entries(), entries);
-    EXPECT_EQ(saved(), entries);
-    EXPECT_EQ(storedFile(0), stored[0]);
-    EXPECT_FALSE(fs::exists(JournalPath(state)));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find("renumbered"), std::string::npos);
-    expectIdle();
-}
-
 }  // namespace
 }  // namespace vantory

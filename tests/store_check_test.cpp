@@ -17,7 +17,7 @@ ino_t inode(const std::string& path) {
 
 class StoreCheckTest : public test::CommandTest {
   protected:
-    std::string original(size_t i) const { return dir / ("home/file " + std::to_string(i)); }
+    std::string original(size_t i) const { return dir / ("home/file|" + std::to_string(i)); }
     static std::string content(size_t i) { return "content of " + std::to_string(i); }
 
     // A catalogue of `count` plain entries, each with its stored file at attributes 7, alone in
@@ -162,43 +162,6 @@ TEST_F(StoreCheckTest, aDamagedListIsReportedAndNothingIsTouched) {
         EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes);
         EXPECT_EQ(test::readFile(StoredPath(state, p)), content(p));
     }
-}
-
-TEST_F(StoreCheckTest, aSettingsFileOfTheOriginalProgramKeepsItsStoredEntries) {
-    // Written as the original runtime wrote it: settings lines sealed under the fixed key,
-    // catalogue lines under the factory password "kumquat".
-    const std::string storage = dir / "store/";
-    const std::string letter = "/home/u/letter.txt";
-    const std::string gone = "/home/u/gone.doc";
-    const std::string photo = "/home/u/photo|1.jpg";
-    std::string text = "ekHwrLlhXK\r\n" + Seal(storage, "3907514482") + "\r\npxOw\r\n";
-    for (const std::string& line : {"1|100|" + letter, "0|101|" + gone, "0|102|" + photo}) {
-        text += Seal(line, "kumquat") + "\r\n";
-    }
-    test::writeFile(SettingsPath(state), text);
-    // The original's sealed stored file of "Hello, world" under "kumquat".
-    test::writeFile(storage + "100.txt", "kHuFjezoxa=wPgoH\r\n");
-    test::writeFile(storage + "102.txt", "plain bytes");
-    for (const char* name : {"100.txt", "102.txt"}) {
-        ASSERT_TRUE(platform::setAttributes(storage + name, kStoredAttributes).ok());
-    }
-    ProgramState fresh;
-    ASSERT_TRUE(GetSysDir(fresh).ok());
-    ASSERT_TRUE(ReadSettings(fresh, ui).ok());
-    ASSERT_EQ(fresh.strPassword, "kumquat");
-    ASSERT_EQ(fresh.strExtension, "txt");
-    ASSERT_EQ(fresh.strStorageDir, storage);
-    state = fresh;
-    open();
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{letter, photo}));
-    EXPECT_TRUE(window->catalogue().at(0).sealed);
-    EXPECT_FALSE(window->catalogue().at(1).sealed);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Error!  The file(s) " + gone + "  was deleted from storage.");
-    EXPECT_EQ(test::readFile(storage + "101.txt"), "plain bytes");
-    ASSERT_TRUE(decryptFileCopy(state, ui, storage + "100.txt", dir / "letter", true).ok());
-    EXPECT_EQ(test::readFile(dir / "letter"), "Hello, world");
 }
 
 }  // namespace
