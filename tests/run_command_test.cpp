@@ -79,26 +79,6 @@ TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
     EXPECT_EQ(state.intProgressTotal, 1);
 }
 
-// The temporary name ends in the last three characters of the path, a separator made '_'; a
-// leftover under that name goes first.
-TEST_F(RunTest, theTemporaryNameTakesTheLastThreeCharacters) {
-    const std::pair<const char*, const char*> cases[] = {{"page.html", "tml"}, {"x/ab", "_ab"}};
-    for (const auto& [name, ending] : cases) {
-        hide(name, name, true);
-    }
-    open();
-    for (size_t i = 0; i < 2; ++i) {
-        SCOPED_TRACE(cases[i].first);
-        writeFile(temp(cases[i].second), "an old leftover");
-        window->setSelection({i});
-        press();
-        EXPECT_EQ(ui.openedWithApplication.back(), temp(cases[i].second));
-        EXPECT_EQ(readFile(temp(cases[i].second)), cases[i].first);
-        press();
-    }
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
-}
-
 TEST_F(RunTest, nothingSelectedOrNothingStoredDoesNotWait) {
     hide("a.txt", "content", false);
     open();
@@ -173,16 +153,17 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     expectIdle();
 }
 
-// What a program that ended while entries were open left under the temporary names: a plain
-// entry's stored file goes back, a sealed entry's copy is deleted, and a file two plain entries
-// without stored files could own is kept aside. Each is said.
+// What a program that ended while entries were open left under the temporary names (which end
+// in the last three characters of the path, a separator made '_'): a plain entry's stored file
+// goes back, a sealed entry's copy is deleted, and a file two plain entries without stored
+// files could own is kept aside. Each is said.
 TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
-    hide("letter.txt", "plain letter", false);
-    hide("photo.jpg", "sealed photo", true);
+    hide("letter.html", "plain letter", false);
+    hide("x/ab", "sealed photo", true);
     hide("x/one.doc", "first", false);
     hide("y/two.doc", "second", false);
-    ASSERT_TRUE(platform::renamePath(StoredPath(state, 0), temp("txt")).ok());
-    ASSERT_TRUE(decryptFileCopy(state, ui, StoredPath(state, 1), temp("jpg"), true).ok());
+    ASSERT_TRUE(platform::renamePath(StoredPath(state, 0), temp("tml")).ok());
+    ASSERT_TRUE(decryptFileCopy(state, ui, StoredPath(state, 1), temp("_ab"), true).ok());
     ASSERT_TRUE(platform::renamePath(StoredPath(state, 2), temp("doc")).ok());
     ASSERT_TRUE(platform::removeFile(StoredPath(state, 3)).ok());
     ui.messages.clear();
@@ -200,7 +181,7 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     EXPECT_TRUE(contains(ui.messages[1].text, entries[1].path +
                                                   " was open. The copy that was "
                                                   "open, " +
-                                                  temp("jpg") + ", has been deleted"));
+                                                  temp("_ab") + ", has been deleted"));
     EXPECT_TRUE(contains(ui.messages[2].text, "It has been kept as " + kept));
     EXPECT_EQ(listedPaths(), (Texts{entries[0].path, entries[1].path}));
 }
