@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "main/change_password.h"
@@ -23,6 +24,7 @@ using test::FakeUiServices;
 using test::namesIn;
 using test::readFile;
 using test::writeFile;
+using Texts = std::vector<std::string>;
 
 const std::string kOld = "old secret";
 const std::string kNew = "new secret";
@@ -31,42 +33,56 @@ class ChangePasswordTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state, kOld, "txt")); }
 
-    // Stores `contents` as entries; `sealed` says which are sealed under the old password.
-    void hide(const std::vector<std::string>& texts, const std::vector<bool>& sealed) {
-        contents = texts;
-        for (size_t i = 0; i < texts.size(); ++i) {
+    // An empty storage folder, then the first `count` of `contents` stored as entries, all but
+    // the plain second one sealed under the old password.
+    void hide(size_t count) {
+        std::filesystem::remove_all(dir / "store");
+        ASSERT_TRUE(platform::makeFolder(dir / "store").ok());
+        catalogue.clear();
+        SetPassword(state, kOld);
+        for (size_t i = 0; i < count; ++i) {
             const std::string original = dir / ("original" + std::to_string(i) + ".doc");
-            writeFile(original, texts[i]);
-            catalogue.append({original, sealed[i]});
-            ASSERT_TRUE(encryptFileCopy(state, ui, original, StoredPath(state, i), sealed[i]).ok());
+            writeFile(original, contents[i]);
+            catalogue.append({original, i != 1});
+            ASSERT_TRUE(encryptFileCopy(state, ui, original, StoredPath(state, i), i != 1).ok());
         }
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
     }
 
-    // Every sealed stored file unseals under `password` to its content, plain ones hold theirs.
-    void expectStoredUnder(const std::string& password, const std::string& storageDir = {}) {
-        ProgramState at = state;
-        if (!storageDir.empty()) {
-            at.strStorageDir = storageDir;
-        }
-        for (size_t i = 0; i < contents.size(); ++i) {
+    // Every sealed stored file there unseals under `password` to its content, plain ones hold
+    // theirs.
+    void expectStoredUnder(const std::string& password) {
+        for (size_t i = 0; i < catalogue.size(); ++i) {
             SCOPED_TRACE(i);
-            const std::string stored = StoredPath(at, i);
-            EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-            if (!catalogue.at(i).sealed) {
-                EXPECT_TRUE(readFile(stored) == contents[i]) << "plain entry " << i << " changed";
+            const std::string stored = StoredPath(state, i);
+            if (!platform::pathExists(stored)) {
                 continue;
             }
-            ASSERT_TRUE(unsealFile(stored, dir / "unsealed", password).ok());
-            EXPECT_TRUE(readFile(dir / "unsealed") == contents[i])
-                << "entry " << i << " does not unseal under '" << password << "'";
+            EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+            if (catalogue.at(i).sealed) {
+                ASSERT_TRUE(unsealFile(stored, dir / "unsealed", password).ok()) << password;
+            }
+            EXPECT_TRUE(readFile(catalogue.at(i).sealed ? dir / "unsealed" : stored) ==
+                        contents[i]);
         }
+    }
+
+    // Every file of the settings and storage folders, with its content.
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> files;
+        for (const std::string& folder : {state.strSystemDir, dir / "store"}) {
+            for (const auto& found : std::filesystem::directory_iterator(folder)) {
+                if (found.is_regular_file()) {
+                    files[found.path().string()] = readFile(found.path().string());
+                }
+            }
+        }
+        return files;
     }
 
     ino_t inode(const std::string& path) const {
         struct stat st {};
-        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-        return st.st_ino;
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
     }
 
     test::TempFolder dir;
@@ -74,195 +90,117 @@ class ChangePasswordTest : public ::testing::Test {
     FakeBusy busy;
     ProgramState state;
     Catalogue catalogue;
-    std::vector<std::string> contents;
+    const Texts contents{"sealed", "plain", std::string("sealed\0\r\n\xff", 10)};
     CommandContext context{state, ui, catalogue, busy};
 };
 
-TEST_F(ChangePasswordTest, reSealsTheSealedFilesAndTheListAndLeavesPlainFilesAlone) {
-    hide({"first content", "second, plain", std::string("third\0\r\n\xff", 9)},
-         {true, false, true});
-    const std::vector<std::string> linesBefore = SplitLines(readFile(SettingsPath(state)));
-    const ino_t plainBefore = inode(StoredPath(state, 1));
-    ui.inputAnswers = {kNew, kNew};
-
-    ChangePassCommand(context);
-
-    EXPECT_EQ(ui.inputPrompts,
-              (std::vector<std::string>{"Enter the new password:  / Enter new password",
-                                        "Confirm the new password:  / Confirm Password"}));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Password changed");
-    EXPECT_EQ(ui.messages[0].title, "Password changed");
-    EXPECT_EQ(ui.messages[0].style, 64);
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    EXPECT_EQ(state.strPassword, kNew);
-    EXPECT_EQ(state.intProgressTotal, 3);
-
-    expectStoredUnder(kNew);
-    EXPECT_EQ(inode(StoredPath(state, 1)), plainBefore) << "the plain file is not touched";
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
-    EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
-
-    // Line 1 and the catalogue lines change; the folder and extension lines stay identical.
-    const std::vector<std::string> linesAfter = SplitLines(readFile(SettingsPath(state)));
-    ASSERT_EQ(linesAfter.size(), 6u);
-    EXPECT_NE(linesAfter[0], linesBefore[0]);
-    EXPECT_EQ(linesAfter[1], linesBefore[1]);
-    EXPECT_EQ(linesAfter[2], linesBefore[2]);
-    for (size_t line = 3; line < 6; ++line) {
-        EXPECT_NE(linesAfter[line], linesBefore[line]);
-    }
-    ProgramState read;
-    read.strSystemDir = state.strSystemDir;
-    ASSERT_TRUE(ReadSettings(read, ui).ok());
-    EXPECT_EQ(read.strPassword, kNew);
-    Catalogue loaded;
-    ASSERT_TRUE(loadList(read, loaded, ui).ok());
-    EXPECT_EQ(loaded, catalogue);
-}
-
-TEST_F(ChangePasswordTest, anEmptyCatalogueChangesOnlyTheSettingsFile) {
-    writeFile(dir / "store/100.txt", "not ours");
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
-    ui.inputAnswers = {kNew, kNew};
-
-    ChangePassCommand(context);
-
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Password changed");
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt"}));
-    EXPECT_EQ(readFile(dir / "store/100.txt"), "not ours");
-    EXPECT_EQ(SplitLines(readFile(SettingsPath(state))).size(), 3u);
-    ProgramState read;
-    read.strSystemDir = state.strSystemDir;
-    ASSERT_TRUE(ReadSettings(read, ui).ok());
-    EXPECT_EQ(read.strPassword, kNew);
-}
-
-TEST_F(ChangePasswordTest, differingEntriesChangeNothing) {
-    hide({"content"}, {true});
-    const std::string settings = readFile(SettingsPath(state));
-    const std::string stored = readFile(StoredPath(state, 0));
-    ui.inputAnswers = {"Secret", "secret"};
-
-    ChangePassCommand(context);
-
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              "The two passwords entered are not the same.  The password was not changed");
-    EXPECT_EQ(ui.messages[0].title, "Error");
-    EXPECT_EQ(ui.messages[0].style, 64);
-    EXPECT_EQ(ui.inputPrompts.size(), 2u);
-    EXPECT_TRUE(busy.calls.empty());
-    EXPECT_EQ(state.strPassword, kOld);
-    EXPECT_EQ(readFile(SettingsPath(state)), settings);
-    EXPECT_EQ(readFile(StoredPath(state, 0)), stored);
-}
-
-// The same password again still re-seals; Cancel in both boxes gives two empty, equal
-// answers, so the password becomes empty.
-TEST_F(ChangePasswordTest, theSameOrAnEmptyPasswordStillReSeals) {
-    hide({"content", "more"}, {true, true});
-    for (const std::string& password : {kOld, std::string()}) {
-        SCOPED_TRACE("'" + password + "'");
-        const ino_t before = inode(StoredPath(state, 0));
-        ui.messages.clear();
-        if (!password.empty()) {
-            ui.inputAnswers = {password, password};
+// A change re-seals the sealed stored files into new ones and leaves plain ones and the files
+// the list does not name alone; the same password again still re-seals, and Cancel in both
+// boxes gives two equal, empty answers. A change that cannot be made leaves every file as it
+// was and says why.
+TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) {
+    struct Case {
+        Texts answers;
+        std::function<void()> setup;
+        std::string says;  // how the message starts
+        size_t entries = 3;
+    };
+    const std::string record = PasswordChangeRecordPath(state);
+    const std::string lastSealed = StoredPath(state, 2);
+    const std::string done = "Password changed";
+    const auto nothing = [] {};
+    const Case cases[] = {
+        {{kNew, kNew}, nothing, done},
+        {{kNew, kNew}, nothing, done, 0},
+        {{kOld, kOld}, nothing, done},
+        {{}, [&] { std::filesystem::remove(lastSealed); }, done},
+        {{"Secret", "secret"},
+         nothing,
+         "The two passwords entered are not the same.  The password was not changed"},
+        {{kNew, kNew},
+         [&] { writeFile(record, "left by an earlier change"); },
+         "The password was not changed: an earlier operation is not finished yet (" + record + ")"},
+        {{kNew, kNew},
+         [&] {
+             std::filesystem::remove(lastSealed);
+             std::filesystem::create_directory(lastSealed);
+         },
+         "The password was not changed: the stored file " + lastSealed + " of " +
+             (dir / "original2.doc") + " could not be re-sealed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says + testing::PrintToString(c.answers));
+        std::filesystem::remove(record);
+        hide(c.entries);
+        writeFile(StoredPath(state, c.entries), "not the list's");
+        c.setup();
+        const auto before = snapshot();
+        const Texts lines = SplitLines(readFile(SettingsPath(state)));
+        const std::set<std::string> names = namesIn(dir / "store");
+        std::vector<ino_t> inodes;
+        for (size_t i = 0; i < c.entries; ++i) {
+            inodes.push_back(inode(StoredPath(state, i)));
         }
+        ui = FakeUiServices();
+        busy.calls.clear();
+        ui.inputAnswers = {c.answers.begin(), c.answers.end()};
         ChangePassCommand(context);
-        EXPECT_EQ(ui.messages.at(0).text, "Password changed");
-        EXPECT_NE(inode(StoredPath(state, 0)), before) << "a new sealed file replaced the old one";
+
+        EXPECT_EQ(ui.inputPrompts, (Texts{"Enter the new password:  / Enter new password",
+                                          "Confirm the new password:  / Confirm Password"}));
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text.substr(0, c.says.size()), c.says) << ui.messages[0].text;
+        const bool changed = c.says == done;
+        EXPECT_EQ(ui.messages[0].title, changed ? done : "Error");
+        const bool mismatch = c.answers.size() == 2 && c.answers[0] != c.answers[1];
+        EXPECT_EQ(ui.messages[0].style,
+                  changed || mismatch ? UiServices::kInformation : UiServices::kExclamation);
+        EXPECT_EQ(busy.calls, (mismatch ? std::vector<bool>() : std::vector<bool>{true, false}));
+        if (!changed) {
+            EXPECT_EQ(state.strPassword, kOld);
+            EXPECT_EQ(snapshot(), before);
+            continue;
+        }
+        const std::string password = c.answers.empty() ? "" : c.answers[0];
         EXPECT_EQ(state.strPassword, password);
+        EXPECT_EQ(state.intProgressTotal, static_cast<int>(c.entries));
         expectStoredUnder(password);
+        for (size_t i = 0; i < c.entries; ++i) {  // new sealed files, the plain one as it was
+            EXPECT_EQ(inode(StoredPath(state, i)) == inodes[i], i == 1 || inodes[i] == 0) << i;
+        }
+        EXPECT_EQ(readFile(StoredPath(state, c.entries)), "not the list's");
+        EXPECT_EQ(namesIn(dir / "store"), names);
+        EXPECT_FALSE(platform::pathExists(record));
+        // The folder and extension lines, under the fixed key, stay as they were.
+        const Texts linesAfter = SplitLines(readFile(SettingsPath(state)));
+        EXPECT_EQ(Texts(linesAfter.begin() + 1, linesAfter.begin() + 3),
+                  Texts(lines.begin() + 1, lines.begin() + 3));
         ProgramState read;
         read.strSystemDir = state.strSystemDir;
         ASSERT_TRUE(ReadSettings(read, ui).ok());
         EXPECT_EQ(read.strPassword, password);
+        Catalogue loaded;
+        ASSERT_TRUE(loadList(read, loaded, ui).ok());
+        EXPECT_EQ(loaded, catalogue);
     }
-}
-
-TEST_F(ChangePasswordTest, aMissingStoredFileDoesNotStopTheChange) {
-    hide({"kept", "lost", "kept too"}, {true, true, true});
-    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
-
-    const ChangePassOutcome outcome = ChangePass(context, kNew);
-
-    EXPECT_EQ(outcome.result, ChangePassOutcome::Result::kChanged);
-    ASSERT_TRUE(unsealFile(StoredPath(state, 0), dir / "out", kNew).ok());
-    EXPECT_EQ(readFile(dir / "out"), "kept");
-    ASSERT_TRUE(unsealFile(StoredPath(state, 2), dir / "out", kNew).ok());
-    EXPECT_EQ(readFile(dir / "out"), "kept too");
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "102.txt"}));
-}
-
-// The second of three sealed files cannot be read: the change is abandoned and every file,
-// the settings file and the password stay as they were.
-TEST_F(ChangePasswordTest, aFileThatCannotBeReSealedLeavesEverythingUnderTheOldPassword) {
-    hide({"one", "two", "three"}, {true, true, true});
-    const std::string unreadable = StoredPath(state, 1);
-    ASSERT_TRUE(platform::removeFile(unreadable).ok());
-    ASSERT_TRUE(platform::makeFolder(unreadable).ok());
-    const std::string settings = readFile(SettingsPath(state));
-    ui.inputAnswers = {kNew, kNew};
-
-    ChangePassCommand(context);
-
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].style, 48);
-    EXPECT_NE(ui.messages[0].text.find(unreadable + " of " + catalogue.at(1).path),
-              std::string::npos)
-        << ui.messages[0].text;
-    EXPECT_NE(ui.messages[0].text.find("not changed"), std::string::npos);
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    EXPECT_EQ(state.strPassword, kOld);
-    EXPECT_EQ(readFile(SettingsPath(state)), settings);
-    for (const size_t i : {0, 2}) {
-        ASSERT_TRUE(unsealFile(StoredPath(state, i), dir / "out", kOld).ok());
-        EXPECT_EQ(readFile(dir / "out"), contents[i]);
-    }
-    EXPECT_EQ(namesIn(dir / "store"), (std::set<std::string>{"100.txt", "101.txt", "102.txt"}));
-    EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
-}
-
-TEST_F(ChangePasswordTest, anUnfinishedEarlierOperationIsNotOverwritten) {
-    hide({"content"}, {true});
-    writeFile(PasswordChangeRecordPath(state), "left by an earlier change");
-    ui.inputAnswers = {kNew, kNew};
-
-    ChangePassCommand(context);
-
-    EXPECT_EQ(ui.messages.at(0).style, 48);
-    EXPECT_EQ(readFile(PasswordChangeRecordPath(state)), "left by an earlier change");
-    EXPECT_EQ(state.strPassword, kOld);
-    expectStoredUnder(kOld);
 }
 
 // A change stopped after its commit point by a failing disk says which password the next
 // start asks for, and the next start indeed asks for that one, then finishes the change.
 TEST_F(ChangePasswordTest, anUnfinishedChangeNamesThePasswordTheNextStartAsksFor) {
     struct Case {
-        const char* name;
-        std::function<std::string()> failingRename;  // the destination whose rename fails
-        std::string named;                           // the password the message names
+        std::string failingRename;  // the destination whose rename fails
+        std::string named;          // the password the message names
     };
-    const std::vector<Case> cases = {
-        {"settings file not saved", [this] { return SettingsPath(state); }, "old"},
-        {"a stored file not replaced", [this] { return StoredPath(state, 0); }, "new"},
-    };
+    const Case cases[] = {{SettingsPath(state), "old"}, {StoredPath(state, 0), "new"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(dir / "store");
-        ASSERT_TRUE(platform::makeFolder(dir / "store").ok());
-        catalogue.clear();
-        SetPassword(state, kOld);
-        hide({"one", "two"}, {true, true});
+        SCOPED_TRACE(c.failingRename);
+        hide(3);
         ui.messages.clear();
         ui.inputAnswers = {kNew, kNew};
-        const std::string failing = c.failingRename();
         platform::setFaultHook(
             [&](platform::Operation operation, std::string_view, std::string_view to) {
-                return operation == platform::Operation::kRename && to == failing ? EIO : 0;
+                return operation == platform::Operation::kRename && to == c.failingRename ? EIO : 0;
             });
         ChangePassCommand(context);
         platform::setFaultHook({});

@@ -129,6 +129,11 @@ class CommandTest : public ::testing::Test {
     bool contains(const std::string& text, const std::string& part) const {
         return text.find(part) != std::string::npos;
     }
+    // The text of the one message shown; "" when there is not exactly one.
+    std::string onlyMessage() const {
+        EXPECT_EQ(ui.messages.size(), 1u);
+        return ui.messages.size() == 1 ? ui.messages[0].text : std::string();
+    }
 
     TempFolder dir;
     HookedUi ui;

@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <numeric>
 
 #include "command_fixture.h"
 #include "ui/qt_ui_services.h"
@@ -14,26 +15,15 @@ namespace vantory {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::kNormal;
-using platform::kStoredAttributes;
 using test::readFile;
 using test::Texts;
 using test::writeFile;
 
-ino_t inode(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
-}
-
 std::string everyByte() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) {
-        bytes += static_cast<char>(i);
-    }
+    std::string bytes(256, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0');
     return bytes + "\r\n";
 }
-
-// ---- Hide File(s) ----
 
 class HideTest : public test::CommandTest {
   protected:
@@ -41,199 +31,178 @@ class HideTest : public test::CommandTest {
         CommandTest::SetUp();
         hide("earlier", "earlier 0", false);
     }
-    // Hide File(s) with `paths` as the dialog's answer.
-    void pick(const Texts& paths) {
-        ui.fileAnswers.push_back(paths);
-        click("cmdAddFile");
-    }
-    std::string message() const {
-        EXPECT_EQ(ui.messages.size(), 1u);
-        return ui.messages.empty() ? std::string() : ui.messages[0].text;
-    }
     void openAs(bool sealed) {
         open();
         window->findChild<QCheckBox*>("chkEncrypt")->setChecked(sealed);
         ASSERT_EQ(state.bolEncrypt, sealed);
     }
-    // Nothing was hidden, the files are as they were, and the one message names each of them.
-    void expectRefused(const Texts& paths, const std::string& reason) {
-        EXPECT_EQ(window->catalogue().entries(), entries);
-        const std::string text = message();
-        for (const std::string& path : paths) {
-            EXPECT_EQ(readFile(path), path.substr(path.size() - 1)) << path;
-            EXPECT_TRUE(contains(text, path + "  (" + reason)) << text;
-        }
-        expectIdle();
+    // Hide File(s) with `paths` as the dialog's answer.
+    void pick(const Texts& paths) {
+        ui.fileAnswers.push_back(paths);
+        click("cmdAddFile");
     }
 };
-class HideBothTest : public HideTest, public ::testing::WithParamInterface<bool> {};
-INSTANTIATE_TEST_SUITE_P(SealedAndPlain, HideBothTest, ::testing::Bool());
 
-TEST_P(HideBothTest, storesEachFileUnderTheNextNumber) {
-    const bool sealed = GetParam();
-    openAs(sealed);
-    Texts picked{file("a.txt", "first file"), file("b.bin", everyByte()), file("empty", "")};
-    if (sealed) {
-        picked.push_back(picked[0]);  // the same file twice is hidden twice
+// One selection, with something in the way of some files or of all, sealed and plain.
+class HideCaseTest : public HideTest,
+                     public ::testing::WithParamInterface<std::tuple<bool, size_t>> {
+  protected:
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        Texts why;              // for each picked file, why it is not hidden: "" when it is
+        std::string says = "";  // a further part of the message
+    };
+    std::vector<Case> cases() {
+        const std::string unwritten = "the list of hidden files could not be written)";
+        const std::string stopped = "the selection stopped at ";
+        const std::string own = "it is one of Vantory's own files";
+        return {
+            {"every byte, an empty file, and a sealed file twice",
+             [this] {
+                 picked = {file("a.txt", "first"), file("b.bin", everyByte()), file("empty", "")};
+                 if (state.bolEncrypt) {
+                     picked.push_back(picked[0]);
+                 }
+             },
+             {"", "", "", ""}},
+            {"a storage folder that is a file",
+             [this] {
+                 window->catalogue().clear();  // else the storage folder would be missed
+                 ASSERT_TRUE(saveList(state, window->catalogue(), ui).ok());
+                 fs::remove_all(dir / "store");
+                 writeFile(dir / "store", "not a folder");
+             },
+             {"it could not be", "it could not be", "it could not be"}},
+            {"a file under the next stored name",
+             [this] { writeFile(StoredPath(state, 1), "the user's own"); },
+             {"the storage folder already holds a file named 101.dat", stopped + picked[0],
+              stopped + picked[0]}},
+            {"a settings file that cannot be written",
+             [this] {
+                 fs::remove(SettingsPath(state));
+                 fs::create_directory(SettingsPath(state));  // nothing can be renamed over it
+             },
+             {unwritten, unwritten, unwritten},
+             "The list of hidden files in " + SettingsPath(state) + " could not be written ("},
+            {"a missing storage folder",
+             [this] { fs::rename(dir / "store", dir / "unplugged"); },
+             {"-", "-", "-"},
+             "The storage folder " + state.strStorageDir +
+                 " cannot be found, so no file was hidden"},
+            {"a hidden file",
+             [this] { ASSERT_TRUE(platform::setAttributes(picked[1], platform::kHidden).ok()); },
+             {"", "it is marked hidden or system", stopped + picked[1]}},
+            {"the program's own files",
+             [this] {
+                 ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), platform::kNormal).ok());
+                 picked[0] = SettingsPath(state);
+                 picked[1] = StoredPath(state, 0);
+             },
+             {own, own, ""}},
+            {"a full list",
+             [this] {
+                 for (size_t i = 1; i < kMaxCatalogueEntries - 2; ++i) {
+                     window->catalogue().append({"/earlier/" + std::to_string(i), true});
+                 }
+             },
+             {"", "", "the list of hidden files is full; it holds at most 900 files"}},
+            {"a file that vanishes after the existence test",
+             [this] {
+                 ui.onWaitCursor = [this, moves = 0](bool on) mutable {
+                     if (on && ++moves == 2) {
+                         ASSERT_EQ(::unlink(picked[1].c_str()), 0);
+                         before[1].clear();
+                     }
+                 };
+             },
+             {"", "it could not be moved into storage", ""}},
+        };
     }
-    const Texts content{"first file", everyByte(), "", "first file"};
+    Texts picked;
+    Texts before;  // the content of each picked file
+};
+// The last case stays plain: a sealed copy leaves its original in place, and no move waits.
+INSTANTIATE_TEST_SUITE_P(Plain, HideCaseTest,
+                         ::testing::Combine(::testing::Values(false),
+                                            ::testing::Range<size_t>(0, 9)));
+INSTANTIATE_TEST_SUITE_P(Sealed, HideCaseTest,
+                         ::testing::Combine(::testing::Values(true),
+                                            ::testing::Range<size_t>(0, 8)));
+
+// Each picked file is hidden under the next number, or left where it was and named with the
+// reason in the one message.
+TEST_P(HideCaseTest, storesEachFileUnderTheNextNumberOrNamesItWithTheReason) {
+    const auto [sealed, index] = GetParam();
+    openAs(sealed);
+    picked = {file("a", "a"), file("b", "b"), file("c", "c")};
+    const Case c = cases().at(index);
+    SCOPED_TRACE(c.name);
+    c.setup();
+    for (const std::string& path : picked) {
+        before.push_back(readFile(path));
+    }
+    const std::string settings = readFile(SettingsPath(state));
+    Texts listed = listedPaths();
     pick(picked);
 
-    Texts listed{entries[0].path};
-    listed.insert(listed.end(), picked.begin(), picked.end());
-    EXPECT_EQ(listedPaths(), listed);
-    EXPECT_EQ(saved(), window->catalogue().entries());
-    EXPECT_EQ(window->fileList()->count(), static_cast<int>(listed.size()));
-    EXPECT_EQ(state.intProgressTotal, static_cast<int>(picked.size()));
-    EXPECT_EQ(storedFile(0), "earlier 0");
+    bool named = !c.says.empty();
     for (size_t i = 0; i < picked.size(); ++i) {
-        SCOPED_TRACE(i);
-        const size_t position = i + 1;
-        const std::string path = StoredPath(state, position);
-        EXPECT_EQ(path, dir / ("store/10" + std::to_string(position) + ".dat"));
-        EXPECT_EQ(platform::getAttributes(path), kStoredAttributes);
-        EXPECT_EQ(window->catalogue().at(position).sealed, sealed);
+        SCOPED_TRACE(picked[i]);
+        if (!c.why[i].empty()) {
+            named = true;
+            EXPECT_TRUE(!contains(picked[i], "/home/") || readFile(picked[i]) == before[i]);
+            continue;
+        }
+        listed.push_back(picked[i]);
+        const std::string stored = StoredPath(state, listed.size() - 1);
         if (sealed) {
-            EXPECT_TRUE(decryptFileCopy(state, ui, path, dir / "out", true).ok());
-            EXPECT_EQ(readFile(dir / "out"), content[i]);
-            EXPECT_EQ(readFile(picked[i]), content[i]) << "the original stays";
+            EXPECT_TRUE(decryptFileCopy(state, ui, stored, dir / "out", true).ok());
+            EXPECT_EQ(readFile(dir / "out"), before[i]);
+            EXPECT_EQ(readFile(picked[i]), before[i]) << "the original stays";
         } else {
-            EXPECT_EQ(readFile(path), content[i]);
+            EXPECT_EQ(readFile(stored), before[i]);
             EXPECT_FALSE(platform::pathExists(picked[i])) << "the original moved";
         }
     }
-    EXPECT_NE(storedFile(2) == everyByte(), sealed);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(listedPaths(), listed);
+    EXPECT_EQ(window->fileList()->count(), static_cast<int>(listed.size()));
+    if (std::count(c.why.begin(), c.why.end(), "") == 0) {
+        EXPECT_EQ(readFile(SettingsPath(state)), settings);
+    } else {
+        EXPECT_EQ(saved(), window->catalogue().entries());
+        EXPECT_EQ(state.intProgressTotal, static_cast<int>(picked.size()));
+    }
+    ASSERT_EQ(ui.messages.size(), named ? 1u : 0u);
+    for (size_t i = 0; named && i < picked.size(); ++i) {
+        const std::string& text = ui.messages[0].text;
+        EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+        EXPECT_EQ(contains(text, picked[i] + "  (" + c.why[i]), c.why[i].size() > 1) << text;
+        EXPECT_TRUE(contains(text, c.says)) << text;
+    }
     expectIdle();
-}
-
-TEST_P(HideBothTest, aStorageFolderThatIsAFileTakesNothing) {
-    entries.clear();
-    openAs(GetParam());
-    const Texts picked{file("a", "a"), file("b", "b")};
-    fs::remove_all(dir / "store");
-    writeFile(dir / "store", "not a folder");
-    const std::string settings = readFile(SettingsPath(state));
-    pick(picked);
-    expectRefused(picked, "it could not be");
-    EXPECT_EQ(readFile(dir / "store"), "not a folder");
-    EXPECT_EQ(readFile(SettingsPath(state)), settings);
-}
-
-// The user's own file under the next stored name is neither replaced nor taken for a hidden file.
-TEST_P(HideBothTest, aFileUnderTheNextStoredNameIsNeverReplaced) {
-    openAs(GetParam());
-    const std::string mine = StoredPath(state, 1);
-    writeFile(mine, "the user's own");
-    const std::string settings = readFile(SettingsPath(state));
-    const Texts picked{file("a", "a"), file("b", "b")};
-    pick(picked);
-    expectRefused({picked[0]}, "the storage folder already holds a file named 101.dat");
-    EXPECT_EQ(readFile(picked[1]), "b");
-    EXPECT_EQ(readFile(mine), "the user's own");
-    EXPECT_EQ(readFile(SettingsPath(state)), settings);
-}
-
-TEST_P(HideBothTest, aSettingsFileThatCannotBeWrittenHidesNothing) {
-    openAs(GetParam());
-    // A folder in the settings file's place: nothing can be renamed over it.
-    ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
-    ASSERT_TRUE(platform::makeFolder(SettingsPath(state)).ok());
-    const Texts picked{file("a", "a"), file("b", "b")};
-    pick(picked);
-    expectRefused(picked, "the list of hidden files could not be written)");
-    EXPECT_TRUE(contains(message(), "The list of hidden files in " + SettingsPath(state) +
-                                        " could not be written ("));
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 1)));
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 2)));
-}
-
-TEST_F(HideTest, aMissingStorageFolderHidesNothing) {
-    openAs(false);
-    const std::string f = file("f", "f");
-    fs::rename(dir / "store", dir / "unplugged");
-    pick({f});
-    EXPECT_EQ(window->catalogue().entries(), entries);
-    EXPECT_EQ(readFile(f), "f");
-    EXPECT_FALSE(platform::pathExists(dir / "store")) << "no new folder in its place";
-    EXPECT_TRUE(contains(message(), "cannot be found"));
-    expectIdle();
-}
-
-TEST_F(HideTest, aHiddenFileStopsTheSelectionAndTheRestIsNamed) {
-    openAs(false);
-    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
-    ASSERT_TRUE(platform::setAttributes(picked[1], platform::kHidden).ok());
-    pick(picked);
-    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, picked[0]}));
-    EXPECT_EQ(saved(), window->catalogue().entries());
-    EXPECT_EQ(storedFile(1), "a");
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 2)));
-    EXPECT_EQ(readFile(picked[1]) + readFile(picked[2]), "bc");
-    const std::string text = message();
-    EXPECT_FALSE(contains(text, picked[0]));
-    EXPECT_TRUE(contains(text, picked[1] + "  (it is marked hidden or system)")) << text;
-    EXPECT_TRUE(contains(text, picked[2]));
-    EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
-    expectIdle();
+    // What stood in the way is as it was, and nothing is stored past the list; no folder is
+    // made in the place of a missing one.
+    if (platform::isFolder(dir / "store")) {
+        const bool mine = contains(c.why[0], "101.dat");
+        EXPECT_EQ(platform::pathExists(StoredPath(state, listed.size())), mine);
+        EXPECT_EQ(readFile(StoredPath(state, listed.size())), mine ? "the user's own" : "");
+        EXPECT_EQ(storedFile(0), "earlier 0");
+    } else {
+        EXPECT_EQ(readFile(dir / "store"), c.says.empty() ? "not a folder" : "");
+    }
 }
 
 TEST_F(HideTest, cancellingTheDialogDoesNothing) {
     openAs(false);
-    const ino_t settings = inode(SettingsPath(state));
+    struct stat before {};
+    ASSERT_EQ(::stat(SettingsPath(state).c_str(), &before), 0);
     pick({});
-    EXPECT_EQ(inode(SettingsPath(state)), settings) << "the settings file was not rewritten";
+    struct stat after {};
+    ASSERT_EQ(::stat(SettingsPath(state).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the settings file was not rewritten";
     EXPECT_EQ(ui.yields, 0);
     EXPECT_TRUE(ui.messages.empty());
-    expectIdle();
-}
-
-TEST_F(HideTest, aFileThatVanishesBeforeItsMoveIsNotListedAndTheRestGoOn) {
-    openAs(false);
-    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
-    int moves = 0;
-    ui.onWaitCursor = [&](bool on) {
-        if (on && ++moves == 2) {
-            ASSERT_EQ(::unlink(picked[1].c_str()), 0);  // gone after the existence test
-        }
-    };
-    pick(picked);
-    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, picked[0], picked[2]}));
-    EXPECT_EQ(saved(), window->catalogue().entries());
-    EXPECT_EQ(storedFile(2), "c");
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 3)));
-    EXPECT_TRUE(contains(message(), picked[1] + "  (it could not be moved into storage"));
-    EXPECT_FALSE(contains(message(), picked[2]));
-    expectIdle();
-}
-
-TEST_F(HideTest, theProgramsOwnFilesAreNotHidden) {
-    openAs(false);
-    const std::string settings = SettingsPath(state);
-    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), kNormal).ok());  // now visible
-    const std::string a = file("a", "a");
-    pick({settings, StoredPath(state, 0), a});
-    EXPECT_EQ(listedPaths(), (Texts{entries[0].path, a}));
-    EXPECT_EQ(saved().size(), 2u);
-    EXPECT_EQ(storedFile(0), "earlier 0");
-    EXPECT_TRUE(contains(message(), settings + "  (it is one of Vantory's own files)"));
-    EXPECT_TRUE(contains(message(), StoredPath(state, 0) + "  (it is one of"));
-}
-
-TEST_F(HideTest, theCatalogueStopsAt900Entries) {
-    openAs(false);
-    for (size_t i = 1; i < kMaxCatalogueEntries - 2; ++i) {
-        window->catalogue().append({"/earlier/" + std::to_string(i), true});
-    }
-    const Texts picked{file("a", "a"), file("b", "b"), file("c", "c")};
-    pick(picked);
-    ASSERT_EQ(window->catalogue().size(), kMaxCatalogueEntries);
-    EXPECT_EQ(window->catalogue().at(kMaxCatalogueEntries - 1).path, picked[1]);
-    EXPECT_EQ(readFile(dir / "store/999.dat"), "b");
-    EXPECT_EQ(saved().size(), kMaxCatalogueEntries);
-    EXPECT_EQ(readFile(picked[2]), "c");
-    EXPECT_TRUE(contains(message(), picked[2] + "  (the list of hidden files is full; it holds "
-                                                "at most 900 files)"));
     expectIdle();
 }
 

@@ -1,7 +1,5 @@
 #include <sys/stat.h>
 
-#include <stdexcept>
-
 #include "cipher/cipher.h"
 #include "command_fixture.h"
 #include "main/store_check.h"
@@ -19,11 +17,14 @@ ino_t inode(const std::string& path) {
 
 class StoreCheckTest : public test::CommandTest {
   protected:
-    std::string original(size_t i) const { return dir / ("home/file " + std::to_string(i)); }
+    std::string original(size_t i) const { return dir / ("home/file|" + std::to_string(i)); }
     static std::string content(size_t i) { return "content of " + std::to_string(i); }
 
-    // A catalogue of `count` plain entries, each with its stored file at attributes 7.
+    // A catalogue of `count` plain entries, each with its stored file at attributes 7, alone in
+    // the storage folder.
     void prepare(size_t count) {
+        std::filesystem::remove_all(dir / "store");
+        std::filesystem::create_directories(dir / "store");
         Catalogue catalogue;
         for (size_t i = 0; i < count; ++i) {
             test::writeFile(StoredPath(state, i), content(i));
@@ -36,11 +37,16 @@ class StoreCheckTest : public test::CommandTest {
     void open() { start(state); }  // its load step runs the check
 
     // After a check: entry p is stored as p + 100 with the content of the original entry
-    // kept[p], at attributes 7, and nothing is stored past the last entry.
-    void expectStored(const std::vector<size_t>& kept, size_t before) {
+    // kept[p], at attributes 7, but for a folder at `folderAt`, and nothing is stored past the
+    // last entry.
+    void expectStored(const std::vector<size_t>& kept, size_t before, size_t folderAt = 0) {
         std::vector<std::string> paths;
         for (size_t p = 0; p < kept.size(); ++p) {
             paths.push_back(original(kept[p]));
+            if (p == folderAt && p != 0) {
+                EXPECT_TRUE(platform::isFolder(StoredPath(state, p)));
+                continue;
+            }
             EXPECT_EQ(test::readFile(StoredPath(state, p)), content(kept[p])) << p;
             EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes) << p;
         }
@@ -56,27 +62,44 @@ class StoreCheckTest : public test::CommandTest {
 };
 
 // Entries whose stored files are missing are dropped and the later files move up; those before
-// the first missing one stay where they are.
+// the first missing one stay where they are. Something else under a stored name is not a loss,
+// and no file moves over it. Stored files whose attributes were taken off are hidden again.
+// Without entries, nothing is touched: not a stray file under the first stored name, nor the
+// settings file.
 TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
     struct Case {
         size_t count;
         std::vector<size_t> missing, kept;
+        size_t folderAt = 0;  // a folder in the place of this entry's stored file, when not 0
     };
     for (const Case& c : {Case{5, {2}, {0, 1, 3, 4}}, Case{8, {2, 5}, {0, 1, 3, 4, 6, 7}},
-                          Case{5, {4}, {0, 1, 2, 3}}}) {
-        SCOPED_TRACE(c.count * 10 + c.missing[0]);
+                          Case{5, {4}, {0, 1, 2, 3}}, Case{4, {2}, {0, 1, 3}, 1},
+                          Case{3, {}, {0, 1, 2}}, Case{0, {}, {}}}) {
+        SCOPED_TRACE(c.count * 10 + c.missing.size());
         window.reset();
         ui.messages.clear();
         prepare(c.count);
+        if (c.count == 0) {
+            test::writeFile(StoredPath(state, 0), "stray");
+        } else {
+            ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), platform::kNormal).ok());
+            ASSERT_TRUE(platform::setAttributes(StoredPath(state, 1), platform::kReadOnly).ok());
+        }
         std::string expected = "Error!  The file(s) ";
         for (const size_t m : c.missing) {
             ASSERT_EQ(::unlink(StoredPath(state, m).c_str()), 0);
             expected += original(m) + "  ";
         }
+        if (c.folderAt != 0) {
+            ASSERT_EQ(::unlink(StoredPath(state, c.folderAt).c_str()), 0);
+            ASSERT_TRUE(platform::makeFolder(StoredPath(state, c.folderAt)).ok());
+        }
         std::vector<ino_t> inodes;
-        for (size_t p = 0; p < c.missing[0]; ++p) {
+        for (size_t p = 0; p < (c.missing.empty() ? c.count : c.missing[0]); ++p) {
             inodes.push_back(inode(StoredPath(state, p)));
         }
+        const std::string settings = test::readFile(SettingsPath(state));
+        const ino_t settingsInode = inode(SettingsPath(state));
         // The repair is complete and the window idle before the user is told.
         ui.onMessage = [&](const test::FakeUiServices::Message&) {
             EXPECT_FALSE(state.bolBusy);
@@ -86,53 +109,36 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             EXPECT_TRUE(loadList(state, saved, ui).ok());
             EXPECT_EQ(saved.size(), c.kept.size());
         };
+        if (c.count == 0) {
+            window = std::make_unique<MainWindow>(state, ui);
+            window->show();
+            window->load();
+            EXPECT_EQ(window->busyWindow(), nullptr) << "no busy state";
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(inode(SettingsPath(state)), settingsInode);
+            EXPECT_EQ(test::readFile(SettingsPath(state)), settings);
+            EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), platform::kNormal);
+            EXPECT_EQ(window->currentPosition(), -1);
+            continue;
+        }
         open();
-        expectStored(c.kept, c.count);
+        expectStored(c.kept, c.count, c.folderAt);
         for (size_t p = 0; p < inodes.size(); ++p) {
             EXPECT_EQ(inode(StoredPath(state, p)), inodes[p]) << p;
         }
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text, expected + "was deleted from storage.");
-        EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
-        EXPECT_EQ(ui.messages[0].title, "Error");
+        if (c.missing.empty()) {
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(test::readFile(SettingsPath(state)), settings);
+            EXPECT_NE(inode(SettingsPath(state)), settingsInode) << "rewritten";
+        } else {
+            ASSERT_EQ(ui.messages.size(), 1u);
+            EXPECT_EQ(ui.messages[0].text, expected + "was deleted from storage.");
+            EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+            EXPECT_EQ(ui.messages[0].title, "Error");
+        }
         EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
         EXPECT_EQ(window->currentPosition(), 0);
     }
-}
-
-TEST_F(StoreCheckTest, nothingMissingRehidesEveryFileAndRewritesTheSameSettings) {
-    prepare(3);
-    // Stored files whose attributes were taken off, or never set, are found and hidden again.
-    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 1), platform::kNormal).ok());
-    ASSERT_TRUE(platform::setAttributes(StoredPath(state, 2), platform::kReadOnly).ok());
-    const std::string before = test::readFile(SettingsPath(state));
-    const ino_t settingsInode = inode(SettingsPath(state));
-    open();
-
-    expectStored({0, 1, 2}, 3);
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
-    EXPECT_NE(inode(SettingsPath(state)), settingsInode) << "rewritten";
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
-    EXPECT_FALSE(state.bolBusy);
-}
-
-TEST_F(StoreCheckTest, anEmptyCatalogueTouchesNothing) {
-    prepare(0);
-    // A stray file under the first stored name belongs to no entry and is left alone.
-    test::writeFile(StoredPath(state, 0), "stray");
-    const std::string before = test::readFile(SettingsPath(state));
-    const ino_t settingsInode = inode(SettingsPath(state));
-    window = std::make_unique<MainWindow>(state, ui);
-    window->show();
-    window->load();
-
-    EXPECT_EQ(window->busyWindow(), nullptr) << "no busy state";
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
-    EXPECT_EQ(inode(SettingsPath(state)), settingsInode);
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), platform::kNormal);
-    EXPECT_EQ(window->currentPosition(), -1);
 }
 
 // A damaged line shifts the entries after it onto other entries' stored files: the load
@@ -156,133 +162,6 @@ TEST_F(StoreCheckTest, aDamagedListIsReportedAndNothingIsTouched) {
         EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes);
         EXPECT_EQ(test::readFile(StoredPath(state, p)), content(p));
     }
-}
-
-TEST_F(StoreCheckTest, somethingElseUnderAStoredNameIsNotTakenForALoss) {
-    prepare(4);
-    // Not a file the check can use, but not nothing either: the entry stays, and no other
-    // stored file is moved over it.
-    ASSERT_EQ(::unlink(StoredPath(state, 1).c_str()), 0);
-    ASSERT_TRUE(platform::makeFolder(StoredPath(state, 1)).ok());
-    ASSERT_EQ(::unlink(StoredPath(state, 2).c_str()), 0);
-    open();
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{original(0), original(1), original(3)}));
-    EXPECT_TRUE(platform::isFolder(StoredPath(state, 1)));
-    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(3));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              "Error!  The file(s) " + original(2) + "  was deleted from storage.");
-}
-
-TEST_F(StoreCheckTest, aSettingsFileOfTheOriginalProgramKeepsItsStoredEntries) {
-    // Written as the original runtime wrote it: settings lines sealed under the fixed key,
-    // catalogue lines under the factory password "kumquat".
-    const std::string storage = dir / "store/";
-    const std::string letter = "/home/u/letter.txt";
-    const std::string gone = "/home/u/gone.doc";
-    const std::string photo = "/home/u/photo|1.jpg";
-    std::string text = "ekHwrLlhXK\r\n" + Seal(storage, "3907514482") + "\r\npxOw\r\n";
-    for (const std::string& line : {"1|100|" + letter, "0|101|" + gone, "0|102|" + photo}) {
-        text += Seal(line, "kumquat") + "\r\n";
-    }
-    test::writeFile(SettingsPath(state), text);
-    // The original's sealed stored file of "Hello, world" under "kumquat".
-    test::writeFile(storage + "100.txt", "kHuFjezoxa=wPgoH\r\n");
-    test::writeFile(storage + "102.txt", "plain bytes");
-    for (const char* name : {"100.txt", "102.txt"}) {
-        ASSERT_TRUE(platform::setAttributes(storage + name, kStoredAttributes).ok());
-    }
-    ProgramState fresh;
-    ASSERT_TRUE(GetSysDir(fresh).ok());
-    ASSERT_TRUE(ReadSettings(fresh, ui).ok());
-    ASSERT_EQ(fresh.strPassword, "kumquat");
-    ASSERT_EQ(fresh.strExtension, "txt");
-    ASSERT_EQ(fresh.strStorageDir, storage);
-    state = fresh;
-    open();
-
-    EXPECT_EQ(listedPaths(), (std::vector<std::string>{letter, photo}));
-    EXPECT_TRUE(window->catalogue().at(0).sealed);
-    EXPECT_FALSE(window->catalogue().at(1).sealed);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Error!  The file(s) " + gone + "  was deleted from storage.");
-    EXPECT_EQ(test::readFile(storage + "101.txt"), "plain bytes");
-    ASSERT_TRUE(decryptFileCopy(state, ui, storage + "100.txt", dir / "letter", true).ok());
-    EXPECT_EQ(test::readFile(dir / "letter"), "Hello, world");
-}
-
-TEST_F(StoreCheckTest, aRenumberingThatFailsLeavesEverythingAsItWas) {
-    prepare(4);
-    ASSERT_EQ(::unlink(StoredPath(state, 1).c_str()), 0);
-    const std::string before = test::readFile(SettingsPath(state));
-    Catalogue catalogue;
-    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
-    const Catalogue loaded = catalogue;
-    test::FakeBusy busy;
-    CommandContext context{state, ui, catalogue, busy};
-    int moves = 0;
-    const MoveFunction failSecond = [&](const std::string& from, const std::string& to) {
-        return ++moves == 2 ? Status{EIO} : platform::movePath(from, to);
-    };
-
-    EXPECT_TRUE(ErrorRemoveFiles(context, failSecond).empty());
-    EXPECT_EQ(catalogue, loaded);
-    EXPECT_EQ(test::readFile(SettingsPath(state)), before);
-    EXPECT_EQ(test::readFile(StoredPath(state, 2)), content(2)) << "moved back";
-    EXPECT_EQ(test::readFile(StoredPath(state, 3)), content(3));
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 1)));
-    EXPECT_EQ(platform::getAttributes(StoredPath(state, 2)), kStoredAttributes);
-    EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(original(1)), std::string::npos);
-    EXPECT_NE(ui.messages[0].text.find("could not be renumbered"), std::string::npos);
-}
-
-TEST_F(StoreCheckTest, anUnreadableSettingsFileEndsTheCheckAndSaysSo) {
-    prepare(2);
-    Catalogue catalogue;
-    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
-    ASSERT_EQ(::unlink(SettingsPath(state).c_str()), 0);
-    ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
-    test::FakeBusy busy;
-    CommandContext context{state, ui, catalogue, busy};
-
-    EXPECT_TRUE(ErrorRemoveFiles(context).empty());
-    EXPECT_EQ(catalogue.size(), 2u);
-    EXPECT_TRUE(busy.calls.empty());
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find("could not be checked: " + SettingsPath(state)),
-              std::string::npos);
-}
-
-TEST_F(StoreCheckTest, anInterruptedRenumberingIsFinishedBeforeTheCheck) {
-    prepare(4);
-    ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
-    // A renumbering cut short after its first move, as by a crash: the plan stays on disk.
-    MovePlan plan{RenumberingMoves(state, {1, 2, 3}),
-                  state.strPassword,
-                  state.strStorageDir,
-                  state.strExtension,
-                  {}};
-    for (size_t i = 1; i < 4; ++i) {
-        plan.catalogue.append({original(i), false});
-    }
-    ASSERT_EQ(plan.moves.size(), 3u);
-    int moves = 0;
-    const MoveFunction crash = [&](const std::string& from, const std::string& to) -> Status {
-        if (++moves == 2) {
-            throw std::runtime_error("cut short");
-        }
-        return platform::movePath(from, to);
-    };
-    EXPECT_THROW((void)CarryOutMoves(state, plan, crash, ui), std::runtime_error);
-    ASSERT_TRUE(platform::pathExists(JournalPath(state)));
-
-    open();
-    // Entry 0 was dropped by the finished plan; nothing else counts as lost.
-    expectStored({1, 2, 3}, 4);
-    EXPECT_TRUE(ui.messages.empty());
 }
 
 }  // namespace
