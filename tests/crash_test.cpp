@@ -1,6 +1,5 @@
-// Each long command, killed just before its n-th change to the disk (for every n) or let
-// down by the disk: if it did not do all it was asked it says so in words, never with a text
-// of success, and the next start finds every file back, none listed twice or in the clear.
+// Each long command, killed before its n-th change to the disk (every n) or let down by the
+// disk, says in words what it did not do, and the next start loses nothing and leaks nothing.
 
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -40,8 +39,6 @@ using Message = FakeUiServices::Message;
 constexpr auto npos = std::string::npos;
 
 constexpr const char* kOldPassword = "old secret";
-// No command takes anywhere near this many steps; a loop that gets here is stuck.
-constexpr int kMostSteps = 1000;
 
 // Sealing takes buffers of a few MiB for every file. Kept in the heap rather than mapped
 // afresh each time, they cost no page faults, which are most of the time these tests take.
@@ -88,16 +85,12 @@ struct Scenario {
     }
     // Hides the file as the next entry; the original of a sealed one is then deleted.
     void hide(const std::string& path, bool sealed) {
-        FakeUiServices ui;
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, catalogue.size()), sealed).ok());
+        const std::string stored = StoredPath(state, catalogue.size());
+        EXPECT_TRUE(encryptFileCopy(state, setupUi, path, stored, sealed).ok());
         EXPECT_TRUE(!sealed || ::unlink(path.c_str()) == 0);
         catalogue.append({path, sealed});
     }
-    void save() {
-        FakeUiServices ui;
-        EXPECT_TRUE(saveList(state, catalogue, ui).ok());
-    }
+    void save() { EXPECT_TRUE(saveList(state, catalogue, setupUi).ok()); }
     std::string storageFolder() const {
         return state.strStorageDir.substr(0, state.strStorageDir.find_last_not_of('/') + 1);
     }
@@ -107,6 +100,7 @@ struct Scenario {
     }
 
     TempFolder root;
+    FakeUiServices setupUi;
     ProgramState state;
     Catalogue catalogue;
     std::map<std::string, std::string> files;  // every file the user has, with its content
@@ -145,14 +139,11 @@ std::optional<ProgramState> savedSettings(const ProgramState& state) {
 }
 
 bool listed(const Catalogue& catalogue, const std::string& path) {
-    const auto& entries = catalogue.entries();
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const auto& e) { return e.path == path; });
+    return std::ranges::any_of(catalogue.entries(), [&](const auto& e) { return e.path == path; });
 }
 
 bool inPlace(const Scenario& s, const std::string& path) {
-    const auto content = platform::readWholeFile(path);
-    return content && *content == s.files.at(path);
+    return platform::readWholeFile(path) == s.files.at(path);
 }
 
 // What the next start finds: the settings read, the catalogue loaded, interrupted work
@@ -255,8 +246,6 @@ struct CommandCase {
     Judge achieved;
     // What a start after the command was cut short must tell, if anything.
     std::function<void(const Scenario&, const Start&)> startSays = nullptr;
-    // It ends with a file open, which the next start deletes; no other command runs till then.
-    bool leavesFileOpen = false;
     // While the storage folder cannot be found it does nothing, and says so.
     bool needsStorage = true;
 };
@@ -264,22 +253,17 @@ struct CommandCase {
 // The list, in memory and on disk, has the expected entries: every file of toHide, and none
 // of the selected entries, whose files are back in their place.
 bool listDone(const Scenario& s, const ProgramState& state, const Catalogue& catalogue) {
-    for (const std::string& path : s.toHide) {
-        if (!listed(catalogue, path)) {
-            return false;
-        }
-    }
-    for (const size_t position : s.selected) {
-        const std::string& path = s.catalogue.at(position).path;
-        if (listed(catalogue, path) || !inPlace(s, path)) {
-            return false;
-        }
-    }
+    const bool hidden =
+        std::ranges::all_of(s.toHide, [&](const auto& p) { return listed(catalogue, p); });
+    const bool restored = std::ranges::none_of(s.selected, [&](size_t p) {
+        const std::string& path = s.catalogue.at(p).path;
+        return listed(catalogue, path) || !inPlace(s, path);
+    });
     const auto saved = savedSettings(state);
     Catalogue loaded;
     FakeUiServices ui;
-    return catalogue.size() == s.expectedEntries() && saved && loadList(*saved, loaded, ui).ok() &&
-           loaded == catalogue;
+    return hidden && restored && catalogue.size() == s.expectedEntries() && saved &&
+           loadList(*saved, loaded, ui).ok() && loaded == catalogue;
 }
 
 // The setting is the new value, in memory and on disk.
@@ -307,7 +291,7 @@ CommandCase restoreCase(const std::string& name, std::vector<size_t> selected) {
     const auto run = [](const Scenario& s, CommandContext& c) {
         (void)RestoreSelected(c, static_cast<int>(s.selected.front()), s.selected);
     };
-    return {name, setup, run, listDone, nullptr, false, false};
+    return {name, setup, run, listDone, nullptr, false};
 }
 
 CommandCase storageMove(const std::string& name, bool otherFileSystem) {
@@ -327,8 +311,8 @@ void changeOfPasswordIsTold(const Scenario& s, const Start& start) {
         start.loginPassword == kOldPassword && start.state.strPassword == s.newValue;
     if (switched || (start.passwordRecordFound && start.state.strPassword == kOldPassword)) {
         const std::string title = switched ? "Password changed" : "Password not changed";
-        EXPECT_TRUE(std::any_of(start.messages.begin(), start.messages.end(),
-                                [&](const auto& m) { return m.title == title; }))
+        EXPECT_TRUE(
+            std::ranges::any_of(start.messages, [&](const auto& m) { return m.title == title; }))
             << "the start does not say: " << title;
     }
 }
@@ -348,8 +332,7 @@ std::vector<CommandCase> longCommands() {
              s.save();
              s.selected = {0, 1, 2, 3, 4, 5, 6};
          },
-         [](const Scenario&, CommandContext& c) { (void)RestoreAll(c); }, listDone, nullptr, false,
-         false},
+         [](const Scenario&, CommandContext& c) { (void)RestoreAll(c); }, listDone, nullptr, false},
         {"change_of_password", [](Scenario& s) { s.newValue = "new secret"; },
          [](const Scenario&, CommandContext& c) { ChangePassCommand(c); },
          // A record that could not be removed is finished at the next start.
@@ -360,8 +343,7 @@ std::vector<CommandCase> longCommands() {
          newSetting(&ProgramState::strExtension)},
         {"store_check",
          [](Scenario& s) {
-             // The stored files of a sealed and a plain entry vanish, and with them the only
-             // copies of those files.
+             // A plain and a sealed entry lose their stored files, their only copies.
              for (const size_t gone : {1, 4}) {
                  EXPECT_EQ(::unlink(StoredPath(s.state, gone).c_str()), 0);
                  s.lost.insert(s.catalogue.at(gone).path);
@@ -371,17 +353,17 @@ std::vector<CommandCase> longCommands() {
         // Run Selected File unseals into the storage folder.
         {"run_selected_file_then_closed", [](Scenario&) {},
          [](const Scenario&, CommandContext& c) {
-             // A plain entry is opened and closed, then a sealed one opened.
+             // A plain entry is opened and closed, then a sealed one.
              RunCommand run(c, [](const std::string&) {});
              run.setWaitLimit(std::chrono::milliseconds(0));
-             run.press(1);
-             run.press(1);
-             run.press(0);
+             for (const size_t position : {1, 0}) {
+                 run.press(position);
+                 if (run.waiting()) {
+                     run.press(position);
+                 }
+             }
          },
-         [](const Scenario& s, const ProgramState& state, const Catalogue&) {
-             return platform::pathExists(TempName(state, s.catalogue.at(0).path));
-         },
-         nullptr, true, false},
+         listDone, nullptr, false},
         storageMove("storage_folder_move_to_another_file_system", true),
     };
 }
@@ -390,22 +372,15 @@ std::vector<CommandCase> longCommands() {
 std::atomic<int> seen{0};
 std::atomic<int> hits{0};
 
-// One platform operation of a command, as an event's hook sees it.
-struct Call {
-    const Scenario& s;
-    int step;
-    Operation op;
-    std::string_view path;
-    std::string_view other;
-};
-
 // What goes wrong while a command runs. A stepped event is tried at step 1, 2, ... in turn,
 // until a run where it no longer happens; the command must then have done all its work.
 struct Event {
     std::string name;
     bool stepped = false;
-    // Returns the errno the operation fails with, 0 to let it go ahead.
-    std::function<int(const Call&)> hook = nullptr;
+    // Returns the errno the operation (on `path`, and `other`) fails with, 0 to let it go.
+    std::function<int(const Scenario&, int step, Operation, std::string_view path,
+                      std::string_view other)>
+        hook = nullptr;
     // Before the command, and after it, before the next start.
     std::function<void(Scenario&)> before = [](Scenario&) {};
     std::function<void(Scenario&)> after = [](Scenario&) {};
@@ -421,10 +396,12 @@ struct Event {
 
 // Every operation in the settings folder, or in the storage folder, fails with `error`.
 Event refusingFolder(const std::string& name, bool settings, int error) {
-    return {name, false, [settings, error](const Call& c) {
-                const std::string where = settings ? c.s.state.strSystemDir : c.s.storageFolder();
-                const bool in = c.path.starts_with(where + '/') || c.other.starts_with(where + '/');
-                return c.op != Operation::kRead && in ? error : 0;
+    return {name, false,
+            [settings, error](const Scenario& s, int, Operation op, std::string_view path,
+                              std::string_view other) {
+                const std::string where = settings ? s.state.strSystemDir : s.storageFolder();
+                const bool in = path.starts_with(where + '/') || other.starts_with(where + '/');
+                return op != Operation::kRead && in ? error : 0;
             }};
 }
 
@@ -456,13 +433,14 @@ void tooLargeIsNamed(const CommandCase&, const Scenario& s, const std::vector<Me
 std::vector<Event> events() {
     std::vector<Event> list = {
         {"full_disk", true,
-         [](const Call& c) {
+         [](const Scenario&, int step, Operation op, auto, auto) {
              // From the step-th allocation on, the disk is full.
-             const bool allocates = c.op == Operation::kCreate || c.op == Operation::kWrite ||
-                                    c.op == Operation::kFlush || c.op == Operation::kMakeFolder;
-             return allocates && ++seen >= c.step ? ENOSPC : 0;
+             const bool allocates = op == Operation::kCreate || op == Operation::kWrite ||
+                                    op == Operation::kFlush || op == Operation::kMakeFolder;
+             return allocates && ++seen >= step ? ENOSPC : 0;
          }},
-        {"IO_error", true, [](const Call& c) { return ++seen == c.step ? EIO : 0; }},
+        {"IO_error", true,
+         [](const Scenario&, int step, auto...) { return ++seen == step ? EIO : 0; }},
         refusingFolder("read_only_storage_folder", false, EROFS),
         refusingFolder("storage_folder_without_write_permission", false, EACCES),
         refusingFolder("settings_folder_without_write_permission", true, EACCES),
@@ -484,10 +462,10 @@ std::vector<Event> events() {
         // Someone else deletes it as the command starts.
         {.name = "source_gone_after_it_was_picked",
          .hook =
-             [](const Call& c) {
+             [](const Scenario& s, auto...) {
                  if (seen++ == 0) {
                      ++hits;
-                     ::unlink(doomed(c.s).first.c_str());
+                     ::unlink(doomed(s).first.c_str());
                  }
                  return 0;
              },
@@ -537,7 +515,7 @@ Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, 
         if (event.kills && op != Operation::kRead && ++seen == step) {
             ::kill(::getpid(), SIGKILL);
         }
-        const int error = event.hook ? event.hook({s, step, op, path, other}) : 0;
+        const int error = event.hook ? event.hook(s, step, op, path, other) : 0;
         hits += error != 0;
         return error;
     };
@@ -592,7 +570,7 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
     int happened = 0;
     for (int step = 1;; ++step) {
         SCOPED_TRACE(command.name + ", " + event.name + " at step " + std::to_string(step));
-        ASSERT_LT(step, kMostSteps) << "the command never got through";
+        ASSERT_LT(step, 1000) << "no command takes this many steps: it never got through";
         Scenario s;
         command.setup(s);
         ASSERT_NO_FATAL_FAILURE(event.before(s));
@@ -624,15 +602,15 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             EXPECT_TRUE(outcome.achieved) << "nothing failed, yet the command did not do its work";
             EXPECT_EQ(start.catalogue.size(), event.thenRestoreAll ? 0 : s.expectedEntries());
             if (!event.startAway) {
-                EXPECT_EQ(start.messages.size(), command.leavesFileOpen ? 1u : 0u);
+                EXPECT_TRUE(start.messages.empty()) << start.messages[0].text;
             }
         }
         if (HasFailure()) {
-            for (const Message& message : outcome.messages) {
-                ADD_FAILURE() << "the command said: " << message.text;
-            }
-            for (const Message& message : start.messages) {
-                ADD_FAILURE() << "the next start said: " << message.text;
+            for (const auto& [who, said] : {std::pair{"the command", &outcome.messages},
+                                            std::pair{"the next start", &start.messages}}) {
+                for (const Message& message : *said) {
+                    ADD_FAILURE() << who << " said: " << message.text;
+                }
             }
             FAIL() << "stopping at the first step that failed";
         }
@@ -640,7 +618,6 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             break;
         }
     }
-    RecordProperty("steps", happened);
     EXPECT_GE(happened, event.kills ? 5 : event.stepped ? 1 : 0) << "the event never happened";
 }
 
@@ -648,12 +625,13 @@ void PrintTo(const Case& c, std::ostream* out) {
     *out << std::get<0>(c).name << "__" << std::get<1>(c).name;
 }
 
-// Every command against every event; restore all cannot follow a file left open.
+// Every command against every event. A copy Run Selected File could not delete is the user's
+// to delete once restore all has taken its entry away, so restore all does not follow it.
 std::vector<Case> table() {
     std::vector<Case> cases;
     for (const CommandCase& command : longCommands()) {
         for (const Event& event : events()) {
-            if (!(command.leavesFileOpen && event.thenRestoreAll)) {
+            if (!command.name.starts_with("run_") || !event.thenRestoreAll) {
                 cases.emplace_back(command, event);
             }
         }
@@ -714,9 +692,6 @@ TEST(StrayTemporariesTest, onlyUnfinishedFilesOfVantorysOwnAreDeletedAtStart) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].style, UiServices::kInformation);
     EXPECT_NE(ui.messages[0].text.find(docs + ".entry 0.odt.vantory-a1B2c3"), npos);
-    // Nothing left: nothing to say.
-    EXPECT_TRUE(RemoveStrayTemporaries(context).empty());
-    EXPECT_EQ(ui.messages.size(), 1u);
 }
 
 }  // namespace
