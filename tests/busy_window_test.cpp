@@ -36,12 +36,11 @@ class BusyWindowTest : public ::testing::Test {
 
 TEST_F(BusyWindowTest, showsItsWholeTextsInAFixedToolWindowOfItsOwn) {
     EXPECT_EQ(window->windowTitle(), "Program is busy...");
-    EXPECT_TRUE(label("lblStatus")->text().isEmpty());
-    EXPECT_TRUE(label("lblStatus")->font().bold());
-    EXPECT_EQ(label("lblStatus")->font().pointSize(), 12);
+    QLabel* status = label("lblStatus");
+    EXPECT_TRUE(status->text().isEmpty() && status->font().bold());
+    EXPECT_EQ(status->font().pointSize(), 12);
     EXPECT_EQ(window->findChild<QTimer*>("Timer1")->interval(), 500);
-    EXPECT_FALSE(bar()->isVisible());
-    EXPECT_FALSE(label("lblClosing")->isVisible());
+    EXPECT_FALSE(bar()->isVisible() || label("lblClosing")->isVisible());
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_EQ(window->windowFlags() & (Qt::WindowType_Mask | Qt::WindowMinMaxButtonsHint),
               Qt::Tool);
@@ -68,6 +67,7 @@ TEST_F(BusyWindowTest, showsItsWholeTextsInAFixedToolWindowOfItsOwn) {
 
 // Each tick moves the caption's dots, also while the window is hidden, and shows the items
 // done; at the smallest counter the line stays as it was. A value of -1: the bar is hidden.
+// Its own timer closes it once the busy state ends.
 TEST_F(BusyWindowTest, eachTickMovesTheDotsAndCountsTheItemsDone) {
     const std::tuple<int16_t, int16_t, const char*, int, int> ticks[] = {
         {3, 10, "2 files completed out of 10", 2, 1},
@@ -88,13 +88,7 @@ TEST_F(BusyWindowTest, eachTickMovesTheDotsAndCountsTheItemsDone) {
     window->setWindowTitle("Program is busy....");  // none of the three: stays
     tick(1, 1);
     EXPECT_EQ(window->windowTitle(), "Program is busy....");
-    state.bolBusy = false;
-    tick(-32768, 10);
-    EXPECT_TRUE(window.isNull()) << "the close test still runs";
-}
-
-TEST_F(BusyWindowTest, itsTimerTicksByItselfAndClosesItOnceTheBusyStateEnds) {
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle() == "Program is busy."; }));
+    state.intProgress = -32768;  // the line stays, and the close test still runs
     state.bolBusy = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }));
 }

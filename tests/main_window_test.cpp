@@ -5,27 +5,16 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
 #include <QTimer>
-#include <functional>
 
 #include "command_fixture.h"
 #include "main/change_password.h"
-#include "main/main_window.h"
 #include "main/wrapped_text.h"
-#include "store/settings_file.h"
-#include "store/stored_name.h"
-#include "support/fake_ui_services.h"
-#include "support/temp_folder.h"
-#include "support/test_store.h"
 #include "ui/qt_ui_services.h"
 
 namespace vantory {
@@ -99,14 +88,15 @@ class MainWindowTest : public test::CommandTest {
     }
 };
 
-TEST_F(MainWindowTest, showsEveryControlWithItsWholeCaptionOnItsTab) {
+TEST_F(MainWindowTest, showsEveryControlWithItsWholeCaptionOnItsTabAndItsSetting) {
+    test::writeFile(PreferencesPath(state), "idle-lock-minutes=7\n");
     open();
     EXPECT_EQ(window->windowTitle(), "Corvantis Vantory v1.0");
     EXPECT_FALSE(window->windowIcon().isNull());
     QTabWidget* tabs = window->tabControl();
     ASSERT_EQ(tabs->count(), 2);
-    EXPECT_EQ(tabs->tabText(0), "&Manage Files");
-    EXPECT_EQ(tabs->tabText(1), "&Access and Security Control");
+    EXPECT_EQ(tabs->tabText(0) + "|" + tabs->tabText(1),
+              "&Manage Files|&Access and Security Control");
     EXPECT_EQ(tabs->currentIndex(), 0);
 
     const std::tuple<const char*, int, QString> controls[] = {
@@ -154,39 +144,54 @@ TEST_F(MainWindowTest, showsEveryControlWithItsWholeCaptionOnItsTab) {
     }
     EXPECT_TRUE(child<QPushButton>("cmdShell")->isDefault());
 
+    // The check boxes start as their flags and set them.
+    for (auto [name, flag, tab] :
+         {std::tuple{"chkEncrypt", &state.bolEncrypt, 0}, {"chkSlowRun", &state.bolSlowRun, 1}}) {
+        auto* box = child<QCheckBox>(name);
+        tabs->setCurrentIndex(tab);
+        for (const bool checked : {tab == 0, tab == 1}) {
+            EXPECT_EQ(box->isChecked(), !checked) << name;
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            EXPECT_EQ(*flag, checked) << name;
+        }
+    }
+    // The idle minutes come from the program's own file and go back to it.
+    auto* minutes = child<QSpinBox>("spnIdleLock");
+    EXPECT_EQ(minutes->value(), 7);
+    minutes->setValue(0);
+    EXPECT_EQ(window->idleLockMilliseconds(), 0);
+    EXPECT_EQ(readFile(PreferencesPath(state)), "idle-lock-minutes=0\n");
+
     // Markup in the storage folder shows as it is; nothing is cut off, even with a long one.
     state.strStorageDir = "/home/<i>me</i>/";
     window->refreshStorageLabel();
     EXPECT_EQ(child<QLabel>("lblSetStore")->textFormat(), Qt::PlainText);
     state.strStorageDir = "/home/somebody/a-rather-long-folder-name/with/several/levels/";
     window->refreshStorageLabel();
+    Names cutOff;  // the controls outside their page or whose text does not fit
     for (int tab = 0; tab < 2; ++tab) {
-        window->tabControl()->setCurrentIndex(tab);
-        QWidget* page = window->tabControl()->widget(tab);
+        tabs->setCurrentIndex(tab);
+        QWidget* page = tabs->widget(tab);
         for (QWidget* control : page->findChildren<QWidget*>()) {
-            EXPECT_TRUE(page->rect().contains(control->geometry()))
-                << control->objectName().toStdString() << " lies outside its page";
-        }
-        for (auto* label : page->findChildren<HelpLabel*>()) {
-            EXPECT_TRUE(label->textFits())
-                << label->objectName().toStdString() << " needs " << label->neededHeight();
-        }
-        for (auto* button : page->findChildren<WrappedButton*>()) {
-            EXPECT_TRUE(button->textFits()) << button->objectName().toStdString();
-        }
-        for (auto* box : page->findChildren<QCheckBox*>()) {
-            EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString();
+            auto* label = qobject_cast<HelpLabel*>(control);
+            auto* button = qobject_cast<WrappedButton*>(control);
+            auto* box = qobject_cast<QCheckBox*>(control);
+            if (!page->rect().contains(control->geometry()) || (label && !label->textFits()) ||
+                (button && !button->textFits()) ||
+                (box && box->sizeHint().width() > box->width())) {
+                cutOff.push_back(control->objectName().toStdString());
+            }
         }
     }
+    EXPECT_EQ(cutOff, Names{});
     // The run of spaces puts the note on its own line; double spaces between sentences stay.
-    const QString shell = window->findChild<HelpLabel*>("lblShell")->displayedText();
+    const QString shell = child<HelpLabel>("lblShell")->displayedText();
     EXPECT_TRUE(shell.contains(QString(QChar::LineSeparator) + "NOTE:  The temporary file will"));
     EXPECT_TRUE(shell.contains("run a file.  The file"));
-    auto* bar = qobject_cast<WrappedTabBar*>(window->tabControl()->tabBar());
+    auto* bar = qobject_cast<WrappedTabBar*>(tabs->tabBar());
     ASSERT_NE(bar, nullptr);
-    EXPECT_TRUE(bar->textFits(0));
-    EXPECT_TRUE(bar->textFits(1));
-    EXPECT_LE(bar->tabRect(1).right(), window->tabControl()->width());
+    EXPECT_TRUE(bar->textFits(0) && bar->textFits(1));
+    EXPECT_LE(bar->tabRect(1).right(), tabs->width());
 }
 
 TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingNothing) {
@@ -221,45 +226,56 @@ TEST_F(MainWindowTest, messageBoxesShowMarkupAsItIs) {
     EXPECT_EQ(shown, QStringLiteral("Cannot use /home/<b>me</b>/&lt;x&gt;\nsecond line"));
 }
 
-TEST_F(MainWindowTest, checkBoxesStartAsTheFlagsAndSetThem) {
-    open();
-    for (auto [name, flag, tab] :
-         {std::tuple{"chkEncrypt", &state.bolEncrypt, 0}, {"chkSlowRun", &state.bolSlowRun, 1}}) {
-        auto* box = child<QCheckBox>(name);
-        window->tabControl()->setCurrentIndex(tab);
-        for (const bool checked : {tab == 0, tab == 1}) {
-            EXPECT_EQ(box->isChecked(), !checked) << name;
-            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
-            EXPECT_EQ(*flag, checked) << name;
-        }
-    }
-}
-
-TEST_F(MainWindowTest, theListShowsTheCatalogueInOrderAndKeepsTheSelectionOverARefresh) {
-    open({"b.txt", "a file.pdf", "\xc3\xa9t\xc3\xa9.jpg", "d"});
-    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg", "~/d"}));
+// The list shows the catalogue in order, keeps the selection over a refresh, and the commands
+// act on what is selected in the filtered list.
+TEST_F(MainWindowTest, theFilteredListKeepsItsSelectionAndCommandsActOnIt) {
+    open({"Report.pdf", "notes.txt", "old-report.odt", "\xc3\xa9t\xc3\xa9.jpg", "d"});
+    EXPECT_EQ(rows(),
+              (Names{"~/Report.pdf", "~/notes.txt", "~/old-report.odt", "~/été.jpg", "~/d"}));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(window->selectedPositions(), Positions{0}) << "the first row starts selected";
     clickRow(1);
-    clickRow(3, Qt::ControlModifier);
-    EXPECT_EQ(window->selectedPositions(), (Positions{1, 3}));
-    EXPECT_EQ(window->currentPosition(), 3);
+    clickRow(4, Qt::ControlModifier);
+    EXPECT_EQ(window->selectedPositions(), (Positions{1, 4}));
+    EXPECT_EQ(window->currentPosition(), 4);
     // Removing the last entry keeps the marks that still exist.
-    window->catalogue().removeAt(3);
+    window->catalogue().removeAt(4);
     window->refreshList();
-    EXPECT_EQ(rows(), (Names{"~/b.txt", "~/a file.pdf", "~/été.jpg"}));
+    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/notes.txt", "~/old-report.odt", "~/été.jpg"}));
     EXPECT_EQ(window->selectedPositions(), Positions{1});
-    EXPECT_EQ(window->currentPosition(), 2);
+    EXPECT_EQ(window->currentPosition(), 3);
     window->setSelection({0, 2, 7});
     EXPECT_EQ(window->selectedPositions(), (Positions{0, 2}));
     EXPECT_EQ(window->currentPosition(), 0);
+
+    window->fileList()->selectAll();
+    QTest::keyClicks(window->filterBox(), "REPORT");
+    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/old-report.odt"}));
+    EXPECT_EQ(window->selectedPositions(), (Positions{0, 2})) << "hidden rows leave it";
+    clickRow(1);
+    EXPECT_EQ(window->currentPosition(), 2);
+    click("cmdRestoreFile");
+    flush();
+    EXPECT_EQ(readFile(home("old-report.odt")), "old-report.odt");
+    EXPECT_EQ(listed(), (Names{"Report.pdf", "notes.txt", "été.jpg"}));
+    EXPECT_EQ(rows(), Names{"~/Report.pdf"}) << "the filter is kept";
+
+    // Run Selected File opens the entry of the row chosen, whose position is not its row.
+    window->filterBox()->setText("\xc3\xa9t\xc3\xa9");
+    window->selectFirst();
+    click("cmdShell");
+    EXPECT_EQ(readFile(dir / "store/tempFile.jpg"), "été.jpg");
+    EXPECT_FALSE(window->filterBox()->isEnabled()) << "like the list, while the file is open";
+    click("cmdShell");
+    window->filterBox()->clear();
+    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/notes.txt", "~/été.jpg"}));
     window->catalogue().clear();
     window->refreshList();
     EXPECT_EQ(window->fileList()->count(), 0);
     EXPECT_EQ(window->currentPosition(), -1);
 }
 
-TEST_F(MainWindowTest, busyStateSwitchesControlsAndTheBusyWindow) {
+TEST_F(MainWindowTest, busyStateSwitchesControlsTheBusyWindowAndWhatEnterPresses) {
     open({"a"});
     child("cmdAddFile")->setEnabled(false);
     child("tabControl")->setEnabled(false);
@@ -283,14 +299,12 @@ TEST_F(MainWindowTest, busyStateSwitchesControlsAndTheBusyWindow) {
         settle();
         EXPECT_EQ(window->busyWindow() != nullptr, running && !tempFileOpen);
     }
-}
 
-TEST_F(MainWindowTest, enterPressesRunUnlessAnotherButtonHasTheFocus) {
-    open({"a"});
+    // Enter presses Run unless another button has the focus.
     QSignalSpy run(window->button("cmdShell"), &QAbstractButton::clicked);
     QSignalSpy hide(window->button("cmdAddFile"), &QAbstractButton::clicked);
     // The control with the focus, the key, and the presses of Run and Hide after it.
-    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers, int, int> presses[] = {
+    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers, qsizetype, qsizetype> presses[] = {
         {window->fileList(), Qt::Key_Return, Qt::NoModifier, 1, 0},
         {child("chkEncrypt"), Qt::Key_Enter, Qt::KeypadModifier, 2, 0},
         {window->button("cmdAddFile"), Qt::Key_Return, Qt::NoModifier, 2, 1},
@@ -298,14 +312,52 @@ TEST_F(MainWindowTest, enterPressesRunUnlessAnotherButtonHasTheFocus) {
     for (const auto& [focus, key, modifiers, runs, hides] : presses) {
         focus->setFocus();
         QTest::keyClick(focus, key, modifiers);
-        EXPECT_EQ(run.count(), runs) << focus->objectName().toStdString();
-        EXPECT_EQ(hide.count(), hides) << focus->objectName().toStdString();
+        EXPECT_EQ(std::pair(run.count(), hide.count()), std::pair(runs, hides))
+            << focus->objectName().toStdString();
     }
     EXPECT_FALSE(state.bolEncrypt);
     window->OpRunning(true);  // busy: nothing to press
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(run.count(), 2);
     window->OpRunning(false);
+
+    // A busy window the user closed comes back when the main window is activated or closed, and
+    // the close waits for the running command; with a temporary file open neither waits.
+    window->OpRunning(true);
+    QPointer<BusyWindow> closedByUser = window->busyWindow();
+    closedByUser->close();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return closedByUser.isNull() && window->busyWindow() != nullptr; }, 2000));
+    EXPECT_TRUE(window->busyWindow()->isVisible());
+    window->busyWindow()->close();
+    flush();
+    EXPECT_FALSE(window->close());
+    ASSERT_NE(window->busyWindow(), nullptr);
+    EXPECT_TRUE(window->isVisible() && window->busyWindow()->isVisible() &&
+                window->busyWindow()->findChild<QLabel*>("lblClosing")->isVisible());
+    window->OpRunning(false);
+    EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";
+    flush();
+    EXPECT_FALSE(window->isVisible() || window->closePending());
+    settle();
+
+    window->show();
+    state.bolTempFileOpen = true;
+    window->OpRunning(true);
+    QApplication::setActiveWindow(nullptr);
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, 2000));
+    flush();
+    EXPECT_EQ(window->busyWindow(), nullptr);
+    EXPECT_TRUE(window->close() && !window->isVisible());
+    state.bolTempFileOpen = false;
+    window->OpRunning(false);
+    window->show();
+    window->OpRunning(true);
+    window->OpRunning(false);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(window->busyWindow(), nullptr) << "every window closes with it";
 }
 
 TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
@@ -333,110 +385,36 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
 
 TEST_F(MainWindowTest, noCommandBuildsOnWorkLeftUnfinished) {
     // A record of a password change that cannot even be read.
-    test::writeFile(PasswordChangeRecordPath(state), "not a record");
+    const std::string record = PasswordChangeRecordPath(state);
+    test::writeFile(record, "not a record");
     test::writeFile(dir / "new.txt", "new");
-    // Whether a command could be started when each message showed.
-    std::vector<bool> commandsOpen;
-    ui.onMessage = [&](const test::FakeUiServices::Message&) {
-        commandsOpen.push_back(window->button("cmdAddFile")->isEnabled());
+    // Each message with whether a command could be started when it showed.
+    std::vector<std::string> shown;
+    ui.onMessage = [&](const test::FakeUiServices::Message& message) {
+        const bool open = window->button("cmdAddFile")->isEnabled();
+        shown.push_back((open ? "open " : "busy ") + message.text.substr(0, 19) +
+                        (contains(message.text, record) ? " record" : ""));
     };
     open({"a.txt", "b.txt"});
     // The start says it cannot read the record, while no command can start yet.
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
-    EXPECT_EQ(commandsOpen, std::vector<bool>{false});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].substr(0, 5) + shown[0].substr(shown[0].size() - 7), "busy  record");
     for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell",
                              "cmdChangePass", "cmdSetExten", "cmdSetStorDir"}) {
-        SCOPED_TRACE(name);
-        ui.messages.clear();
-        commandsOpen.clear();
+        shown.clear();
         ui.fileAnswers = {{dir / "new.txt"}};
         ui.inputAnswers = {"other", "other"};
         window->setSelection({0});
         window->button(name)->click();
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text.rfind("Vantory did nothing", 0), 0u) << ui.messages[0].text;
-        EXPECT_NE(ui.messages[0].text.find(PasswordChangeRecordPath(state)), std::string::npos);
-        EXPECT_EQ(ui.fileAnswers.size() + ui.inputAnswers.size(), 3u) << "nothing was asked";
-        EXPECT_EQ(rows(), (Names{"~/a.txt", "~/b.txt"}));
-        EXPECT_FALSE(platform::pathExists(home("a.txt")));
-        EXPECT_FALSE(state.bolTempFileOpen);
-        EXPECT_EQ(commandsOpen, std::vector<bool>{true}) << "the window is not left busy";
+        EXPECT_EQ(shown, Names{"open Vantory did nothing record"}) << name;
+        EXPECT_EQ(ui.fileAnswers.size() + ui.inputAnswers.size(), 3u) << name << " asked";
+        EXPECT_EQ(rows(), (Names{"~/a.txt", "~/b.txt"})) << name;
+        EXPECT_FALSE(platform::pathExists(home("a.txt")) || state.bolTempFileOpen) << name;
     }
 }
 
-// A busy window the user closed comes back when the main window is activated or closed, and
-// the close waits for the running command; with a temporary file open neither waits.
-TEST_F(MainWindowTest, theBusyWindowComesBackAndCloseWaitsForTheRunningCommand) {
-    open();
-    window->OpRunning(true);
-    QPointer<BusyWindow> closedByUser = window->busyWindow();
-    closedByUser->close();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return closedByUser.isNull() && window->busyWindow() != nullptr; }, 2000));
-    EXPECT_TRUE(window->busyWindow()->isVisible());
-    window->busyWindow()->close();
-    flush();
-    EXPECT_FALSE(window->close());
-    EXPECT_TRUE(window->isVisible());
-    ASSERT_NE(window->busyWindow(), nullptr);
-    EXPECT_TRUE(window->busyWindow()->isVisible());
-    EXPECT_TRUE(window->busyWindow()->findChild<QLabel*>("lblClosing")->isVisible());
-    window->OpRunning(false);
-    EXPECT_TRUE(window->isVisible()) << "not inside the command that is still returning";
-    flush();
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(window->closePending());
-    settle();
-
-    window->show();
-    state.bolTempFileOpen = true;
-    window->OpRunning(true);
-    QApplication::setActiveWindow(nullptr);
-    window->activateWindow();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, 2000));
-    flush();
-    EXPECT_EQ(window->busyWindow(), nullptr);
-    EXPECT_TRUE(window->close());
-    EXPECT_FALSE(window->isVisible());
-    state.bolTempFileOpen = false;
-    window->OpRunning(false);
-    window->show();
-    window->OpRunning(true);
-    window->OpRunning(false);
-    EXPECT_TRUE(window->close());
-    EXPECT_EQ(window->busyWindow(), nullptr) << "every window closes with it";
-}
-
-TEST_F(MainWindowTest, commandsActOnWhatIsSelectedInTheFilteredList) {
-    open({"Report.pdf", "notes.txt", "old-report.odt", "photo.jpg"});
-    window->fileList()->selectAll();
-    QTest::keyClicks(window->filterBox(), "REPORT");
-    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/old-report.odt"}));
-    EXPECT_EQ(window->selectedPositions(), (Positions{0, 2})) << "hidden rows leave it";
-
-    clickRow(1);
-    EXPECT_EQ(window->currentPosition(), 2);
-    click("cmdRestoreFile");
-    flush();
-    EXPECT_EQ(readFile(home("old-report.odt")), "old-report.odt");
-    EXPECT_EQ(listed(), (Names{"Report.pdf", "notes.txt", "photo.jpg"}));
-    EXPECT_EQ(rows(), Names{"~/Report.pdf"}) << "the filter is kept";
-
-    // Run Selected File opens the entry of the row chosen, whose position is not its row.
-    window->filterBox()->setText("photo");
-    window->selectFirst();
-    click("cmdShell");
-    EXPECT_EQ(readFile(dir / "store/tempFile.jpg"), "photo.jpg");
-    EXPECT_FALSE(window->filterBox()->isEnabled()) << "like the list, while the file is open";
-    click("cmdShell");
-    window->filterBox()->clear();
-    EXPECT_EQ(rows(), (Names{"~/Report.pdf", "~/notes.txt", "~/photo.jpg"}));
-}
-
-TEST_F(MainWindowTest, aCommandRunningWhenTheTimeComesEndsFirstThenTheLockFollows) {
-    open({"a.txt"});
+TEST_F(MainWindowTest, commandsAndHandedOverListsEndBeforeTheLockFollows) {
+    open({"a.txt", "b.txt"});
     test::writeFile(home("big.txt"), std::string(300, 'x'));
     window->button("chkEncrypt")->click();
     // The time comes while the file is sealed, then while the command shows its message.
@@ -452,7 +430,7 @@ TEST_F(MainWindowTest, aCommandRunningWhenTheTimeComesEndsFirstThenTheLockFollow
     ui.fileAnswers = {{home("big.txt"), home("missing.txt")}};
     click("cmdAddFile");
     EXPECT_EQ(locked, (std::vector<bool>{false, false}));
-    EXPECT_EQ(listed(), (Names{"a.txt", "big.txt"}));
+    EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "big.txt"}));
     flush();
     EXPECT_TRUE(window->locked());
     ui.onMessage = nullptr;
@@ -472,10 +450,9 @@ TEST_F(MainWindowTest, aCommandRunningWhenTheTimeComesEndsFirstThenTheLockFollow
             typePassword("secret");
         }
     }
-}
 
-TEST_F(MainWindowTest, handedOverListsWaitForTheRunningCommandAndTheLock) {
-    open({"a.txt", "b.txt"});
+    // Lists handed over wait for the running command and the lock.
+    window->button("chkEncrypt")->click();
     for (const char* name : {"new1.txt", "new2.txt", "new3.txt"}) {
         test::writeFile(home(name), name);
     }
@@ -484,29 +461,27 @@ TEST_F(MainWindowTest, handedOverListsWaitForTheRunningCommandAndTheLock) {
     window->hideHandedOver({home("new1.txt"), home("gone.txt"), home("new2.txt")});
     window->hideHandedOver({home("new2.txt")});
     flush();
-    EXPECT_EQ(window->catalogue().size(), 2u);
+    EXPECT_EQ(window->catalogue().size(), 3u);
     click("cmdShell");
     flush();
     // Two selections: the first stops at the missing file, the second comes after it.
-    EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "new1.txt", "new2.txt"}));
-    EXPECT_EQ(readFile(StoredPath(state, 3)), "new2.txt");
+    EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "big.txt", "new1.txt", "new2.txt"}));
+    EXPECT_EQ(readFile(StoredPath(state, 4)), "new2.txt");
 
     // Locked, the window hides until the password in force now and then shows what it showed.
     window->filterBox()->setText("b.txt");
     window->setSelection({1});
     window->idleTimeElapsed();
     ASSERT_TRUE(window->locked());
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->lockWindow()->isVisible());
+    EXPECT_TRUE(!window->isVisible() && window->lockWindow()->isVisible());
     EXPECT_EQ(window->lockWindow()->windowTitle(), "Login");
     window->hideHandedOver({home("new3.txt")});
     flush();
-    EXPECT_EQ(window->catalogue().size(), 4u);
+    EXPECT_EQ(window->catalogue().size(), 5u);
     typePassword("kumquat");  // the factory password is not the one in force
     ASSERT_TRUE(window->locked());
     typePassword("secret");
-    EXPECT_FALSE(window->locked());
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(!window->locked() && window->isVisible());
     EXPECT_EQ(window->filterBox()->text(), "b.txt");
     EXPECT_EQ(window->selectedPositions(), Positions{1});
     EXPECT_EQ(listed().back(), "new3.txt") << "hidden once unlocked";
@@ -523,16 +498,6 @@ TEST_F(MainWindowTest, handedOverListsWaitForTheRunningCommandAndTheLock) {
     flush();
     EXPECT_EQ(window->busyWindow(), nullptr) << "the window closed, and every window with it";
     EXPECT_EQ(readFile(dir / "store/tempFile.txt"), "a.txt");
-}
-
-TEST_F(MainWindowTest, theIdleMinutesAreReadFromAndWrittenToTheProgramsOwnFile) {
-    test::writeFile(PreferencesPath(state), "idle-lock-minutes=7\n");
-    open({});
-    auto* minutes = window->findChild<QSpinBox*>("spnIdleLock");
-    EXPECT_EQ(minutes->value(), 7);
-    minutes->setValue(0);
-    EXPECT_EQ(window->idleLockMilliseconds(), 0);
-    EXPECT_EQ(readFile(PreferencesPath(state)), "idle-lock-minutes=0\n");
 }
 
 }  // namespace

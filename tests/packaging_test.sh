@@ -58,12 +58,9 @@ validate() {
         exit 77
     fi
     # Hints are advice only; errors and warnings fail.
-    out=$(desktop-file-validate "$desktop" 2>&1)
-    status=$?
+    out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate"
     echo "$out"
-    if [ "$status" -ne 0 ] || echo "$out" | grep -Eq ': (error|warning):'; then
-        fail "desktop-file-validate"
-    fi
+    ! echo "$out" | grep -Eq ': (error|warning):' || fail "desktop-file-validate warns"
     # validate-tree also checks the file name against the id and the launchable entry.
     appstreamcli validate-tree --no-net "$stage/usr" || fail "appstreamcli validate-tree"
     appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"

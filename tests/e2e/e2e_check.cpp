@@ -9,7 +9,6 @@
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "ui/silent_ui_services.h"
-#include "ui/ui_services.h"
 
 namespace {
 
@@ -24,18 +23,13 @@ int settings(const std::string& folder, const std::string& password) {
     SilentUiServices ui;
     ProgramState state;
     state.strSystemDir = folder;
-    platform::Status status;
-    const auto content = platform::readWholeFile(SettingsPath(state), &status);
-    if (!content) {
-        return fail(SettingsPath(state), status);
-    }
-    const std::vector<std::string> lines = SplitLines(*content);
-    status = ReadSettings(state, ui);
+    const platform::Status status = ReadSettings(state, ui);
     if (!status.ok()) {
         return fail("settings", status);
     }
     std::printf("password %s\nstorage %s\nextension %s\n", state.strPassword.c_str(),
                 state.strStorageDir.c_str(), state.strExtension.c_str());
+    const auto lines = SplitLines(platform::readWholeFile(SettingsPath(state)).value_or(""));
     for (size_t i = 3; i < lines.size(); ++i) {
         std::printf("line %s\n", Unseal(lines[i], password).c_str());
     }
@@ -66,8 +60,6 @@ int main(int argc, char** argv) {
     if (args.size() == 2 && args[0] == "attributes") {
         return attributes(args[1]);
     }
-    std::fprintf(stderr,
-                 "usage: vantory_e2e_check settings FOLDER PASSWORD | unseal STORED OUTPUT "
-                 "PASSWORD | attributes FILE\n");
+    std::fprintf(stderr, "usage: vantory_e2e_check settings|unseal|attributes ...\n");
     return 2;
 }
