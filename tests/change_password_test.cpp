@@ -97,17 +97,21 @@ class ChangePasswordTest : public ::testing::Test {
 // A change re-seals the sealed stored files into new ones and leaves plain ones and the files
 // the list does not name alone; the same password again still re-seals, and Cancel in both
 // boxes gives two equal, empty answers. A change that cannot be made leaves every file as it
-// was and says why.
+// was and says why. One stopped after its commit point by a failing rename names the password
+// the next start asks for, and the next start indeed asks for that one, then finishes it.
 TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) {
     struct Case {
         Texts answers;
         std::function<void()> setup;
         std::string says;  // how the message starts
         size_t entries = 3;
+        std::string failingRename = "";  // the destination whose rename fails
+        std::string named = "";          // the password the next start asks for
     };
     const std::string record = PasswordChangeRecordPath(state);
     const std::string lastSealed = StoredPath(state, 2);
     const std::string done = "Password changed";
+    const std::string unfinished = "The new password is set, but the change is not finished";
     const auto nothing = [] {};
     const Case cases[] = {
         {{kNew, kNew}, nothing, done},
@@ -127,9 +131,11 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
          },
          "The password was not changed: the stored file " + lastSealed + " of " +
              (dir / "original2.doc") + " could not be re-sealed"},
+        {{kNew, kNew}, nothing, unfinished, 3, SettingsPath(state), "old"},
+        {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.says + testing::PrintToString(c.answers));
+        SCOPED_TRACE(c.says + testing::PrintToString(c.answers) + c.failingRename);
         std::filesystem::remove(record);
         hide(c.entries);
         writeFile(StoredPath(state, c.entries), "not the list's");
@@ -144,82 +150,55 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         ui = FakeUiServices();
         busy.calls.clear();
         ui.inputAnswers = {c.answers.begin(), c.answers.end()};
-        ChangePassCommand(context);
-
-        EXPECT_EQ(ui.inputPrompts, (Texts{"Enter the new password:  / Enter new password",
-                                          "Confirm the new password:  / Confirm Password"}));
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text.substr(0, c.says.size()), c.says) << ui.messages[0].text;
-        const bool changed = c.says == done;
-        EXPECT_EQ(ui.messages[0].title, changed ? done : "Error");
-        const bool mismatch = c.answers.size() == 2 && c.answers[0] != c.answers[1];
-        EXPECT_EQ(ui.messages[0].style,
-                  changed || mismatch ? UiServices::kInformation : UiServices::kExclamation);
-        EXPECT_EQ(busy.calls, (mismatch ? std::vector<bool>() : std::vector<bool>{true, false}));
-        if (!changed) {
-            EXPECT_EQ(state.strPassword, kOld);
-            EXPECT_EQ(snapshot(), before);
-            continue;
-        }
-        const std::string password = c.answers.empty() ? "" : c.answers[0];
-        EXPECT_EQ(state.strPassword, password);
-        EXPECT_EQ(state.intProgressTotal, static_cast<int>(c.entries));
-        expectStoredUnder(password);
-        for (size_t i = 0; i < c.entries; ++i) {  // new sealed files, the plain one as it was
-            EXPECT_EQ(inode(StoredPath(state, i)) == inodes[i], i == 1 || inodes[i] == 0) << i;
-        }
-        EXPECT_EQ(readFile(StoredPath(state, c.entries)), "not the list's");
-        EXPECT_EQ(namesIn(dir / "store"), names);
-        EXPECT_FALSE(platform::pathExists(record));
-        // The folder and extension lines, under the fixed key, stay as they were.
-        const Texts linesAfter = SplitLines(readFile(SettingsPath(state)));
-        EXPECT_EQ(Texts(linesAfter.begin() + 1, linesAfter.begin() + 3),
-                  Texts(lines.begin() + 1, lines.begin() + 3));
-        ProgramState read;
-        read.strSystemDir = state.strSystemDir;
-        ASSERT_TRUE(ReadSettings(read, ui).ok());
-        EXPECT_EQ(read.strPassword, password);
-        Catalogue loaded;
-        ASSERT_TRUE(loadList(read, loaded, ui).ok());
-        EXPECT_EQ(loaded, catalogue);
-    }
-}
-
-// A change stopped after its commit point by a failing disk says which password the next
-// start asks for, and the next start indeed asks for that one, then finishes the change.
-TEST_F(ChangePasswordTest, anUnfinishedChangeNamesThePasswordTheNextStartAsksFor) {
-    struct Case {
-        std::string failingRename;  // the destination whose rename fails
-        std::string named;          // the password the message names
-    };
-    const Case cases[] = {{SettingsPath(state), "old"}, {StoredPath(state, 0), "new"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.failingRename);
-        hide(3);
-        ui.messages.clear();
-        ui.inputAnswers = {kNew, kNew};
         platform::setFaultHook(
             [&](platform::Operation operation, std::string_view, std::string_view to) {
                 return operation == platform::Operation::kRename && to == c.failingRename ? EIO : 0;
             });
         ChangePassCommand(context);
         platform::setFaultHook({});
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_NE(ui.messages[0].text.find("type the " + c.named + " password"), std::string::npos)
-            << ui.messages[0].text;
 
+        ASSERT_EQ(ui.messages.size(), 1u);
+        const std::string& text = ui.messages[0].text;
+        EXPECT_EQ(text.substr(0, c.says.size()), c.says) << text;
+        const bool mismatch = c.answers.size() == 2 && c.answers[0] != c.answers[1];
+        EXPECT_EQ(busy.calls, (mismatch ? std::vector<bool>() : std::vector<bool>{true, false}));
+        if (c.says != done && c.named.empty()) {
+            EXPECT_EQ(state.strPassword, kOld);
+            EXPECT_EQ(snapshot(), before);
+            continue;
+        }
+        const std::string password = c.answers.empty() ? "" : c.answers[0];
+        EXPECT_EQ(state.strPassword, password);
+        if (c.named.empty()) {
+            EXPECT_EQ(state.intProgressTotal, static_cast<int>(c.entries));
+            expectStoredUnder(password);
+            for (size_t i = 0; i < c.entries; ++i) {  // new sealed files, the plain one as it was
+                EXPECT_EQ(inode(StoredPath(state, i)) == inodes[i], i == 1 || inodes[i] == 0) << i;
+            }
+            EXPECT_EQ(readFile(StoredPath(state, c.entries)), "not the list's");
+            EXPECT_EQ(namesIn(dir / "store"), names);
+            EXPECT_FALSE(platform::pathExists(record));
+            // The folder and extension lines, under the fixed key, stay as they were.
+            const Texts linesAfter = SplitLines(readFile(SettingsPath(state)));
+            EXPECT_EQ(Texts(linesAfter.begin() + 1, linesAfter.begin() + 3),
+                      Texts(lines.begin() + 1, lines.begin() + 3));
+        } else {
+            EXPECT_NE(text.find("type the " + c.named + " password"), std::string::npos) << text;
+        }
+        // The next start reads the password named, and ends with every file under the new one.
         ProgramState next;
         ASSERT_TRUE(GetSysDir(next).ok());
         ASSERT_TRUE(ReadSettings(next, ui).ok());
-        EXPECT_EQ(next.strPassword, c.named == "old" ? kOld : kNew);
+        EXPECT_EQ(next.strPassword, c.named == "old" ? kOld : password);
         Catalogue loaded;
         ASSERT_TRUE(loadList(next, loaded, ui).ok());
+        EXPECT_EQ(loaded, catalogue);
         FakeUiServices nextUi;
         CommandContext nextContext{next, nextUi, loaded, busy};
         RecoverInterruptedWork(nextContext);
-        EXPECT_EQ(next.strPassword, kNew);
-        EXPECT_FALSE(platform::pathExists(PasswordChangeRecordPath(state)));
-        expectStoredUnder(kNew);
+        EXPECT_EQ(next.strPassword, password);
+        EXPECT_FALSE(platform::pathExists(record));
+        expectStoredUnder(password);
     }
 }
 

@@ -53,7 +53,6 @@ class CommandTest : public ::testing::Test {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    // A file of the user's, home/<name>.
     std::string file(const std::string& name, const std::string& content) {
         const std::string path = dir / ("home/" + name);
         fs::create_directories(fs::path(path).parent_path());
@@ -80,7 +79,6 @@ class CommandTest : public ::testing::Test {
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
         start(state);
     }
-    // A new main window on `programState`, loaded as at the program's start.
     virtual void start(ProgramState& programState) {
         window.reset();
         window = std::make_unique<MainWindow>(programState, ui);
@@ -114,16 +112,20 @@ class CommandTest : public ::testing::Test {
     }
     std::set<std::string> storageFolder() const { return namesIn(dir / "store"); }
     std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
+    // Every control can be used, or while Run Selected File waits only its button and the tabs.
+    void expectControls(bool waiting) {
+        for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdChangePass"}) {
+            EXPECT_NE(window->button(name)->isEnabled(), waiting) << name;
+        }
+        EXPECT_NE(window->fileList()->isEnabled(), waiting);
+        EXPECT_TRUE(window->button("cmdShell")->isEnabled());
+        EXPECT_TRUE(window->tabControl()->isEnabled());
+    }
     // No command runs: every control can be used and no busy window is left.
     void expectIdle() {
         EXPECT_FALSE(state.bolBusy);
         EXPECT_FALSE(state.bolTempFileOpen);
-        for (const char* name :
-             {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdShell", "cmdChangePass"}) {
-            EXPECT_TRUE(window->button(name)->isEnabled()) << name;
-        }
-        EXPECT_TRUE(window->fileList()->isEnabled());
-        EXPECT_TRUE(window->tabControl()->isEnabled());
+        expectControls(false);
         EXPECT_EQ(window->busyWindow(), nullptr);
     }
     bool contains(const std::string& text, const std::string& part) const {

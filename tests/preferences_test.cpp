@@ -1,7 +1,7 @@
 #include "store/preferences.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "support/temp_folder.h"
 
@@ -27,9 +27,8 @@ TEST(PreferencesTest, idleMinutesAreReadWrittenAndOtherLinesKept) {
     test::writeFile(path, "# mine\nlater=yes\nidle-lock-minutes=4\nidle-lock-minutes=6\n");
     ASSERT_TRUE(WritePreferences(path, Preferences{0}).ok());
     EXPECT_EQ(test::readFile(path), "# mine\nlater=yes\nidle-lock-minutes=0\n");
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     Preferences read;
     EXPECT_EQ(ReadPreferences(dir / "none.conf", read), "") << "no file: the defaults";
     EXPECT_EQ(ReadPreferences(path, read), "");
