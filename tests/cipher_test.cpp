@@ -52,11 +52,8 @@ TEST(RuntimeRandom, drawsTheRuntimeSequences) {
             RuntimeRandom random;
             random.setState(start);
             EXPECT_FLOAT_EQ(random.next(x), value) << x << " from " << start;
+            EXPECT_TRUE(x != -1.0f || random.state() == 0x395886u);  // the value times 2^24
         }
-        RuntimeRandom random;
-        random.setState(start);
-        EXPECT_EQ(random.next(-1.0f), 0.224007010459899902f);
-        EXPECT_EQ(random.state(), 0x395886u);  // the value above times 2^24
     }
 }
 
@@ -208,34 +205,6 @@ TEST_P(KernelSetTest, kernelsMatchThePortableForms) {
             ASSERT_TRUE(c == reference) << "shrinkXor, state " << start;
         }
     }
-}
-
-// A text long enough for Seal and Unseal to take their large-buffer path, sealed with the
-// portable kernels; and a sealed text with foreign codes, unsealed with them.
-struct ReferenceSeal {
-    std::string text = randomBytes((size_t{8} << 20) + 1, 9);
-    std::string sealed, foreign, unsealedForeign;
-
-    ReferenceSeal() {
-        EXPECT_TRUE(kernels::useKernelSet("portable"));
-        sealed = Seal(text, "kumquat");
-        foreign = sealed;
-        for (size_t i = 0; i < foreign.size(); i += 1009) {
-            foreign[i] = static_cast<char>(i % 59);
-        }
-        unsealedForeign = Unseal(foreign, "kumquat");
-    }
-};
-
-TEST_P(KernelSetTest, sealAndUnsealGiveTheReferenceBytes) {
-    const std::string previous = kernels::activeKernelSet().name;
-    static const ReferenceSeal reference;
-    ASSERT_TRUE(kernels::useKernelSet(GetParam()->name));
-    EXPECT_EQ(Seal("Hello, world", "kumquat"), "kHuFjezoxa=wPgoH");
-    EXPECT_TRUE(Seal(reference.text, "kumquat") == reference.sealed);
-    EXPECT_TRUE(Unseal(reference.sealed, "kumquat") == reference.text);
-    EXPECT_TRUE(Unseal(reference.foreign, "kumquat") == reference.unsealedForeign);
-    kernels::useKernelSet(previous);
 }
 
 INSTANTIATE_TEST_SUITE_P(Available, KernelSetTest,

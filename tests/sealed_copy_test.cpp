@@ -190,67 +190,40 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
         << "no temporary file is left in storage";
 }
 
+// Whatever fails, on a full disk too (a write past the limit fails with EFBIG), the source and
+// the old destination stay with their attributes, and no temporary file is left.
 TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
     Fixture f;
-    const std::string stored = f.dir / "stored";
-    const auto prepareOld = [&] {
-        writeFile(stored, "old");
-        ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
+    const auto kept = [&](const std::string& name) {
+        return readFile(f.dir / name).substr(0, 4) + ":" +
+               std::to_string(platform::getAttributes(f.dir / name).value_or(-1));
     };
-    const auto oldIsKept = [&] {
-        EXPECT_EQ(readFile(stored), "old");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-    };
-
-    // A source that cannot be read gives no stored file of CR LF alone.
-    prepareOld();
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, true).error, ENOENT);
-    oldIsKept();
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, false).error, ENOENT);
-    oldIsKept();
-    ASSERT_TRUE(platform::makeFolder(f.dir / "folder").ok());
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
-    oldIsKept();
-
-    // A destination that cannot be created.
+    const std::string stored = f.dir / "stored", sealed = f.dir / "sealed", big = f.dir / "big";
+    writeFile(stored, "old");
+    ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
     writeFile(f.dir / "source", "mine");
     writeFile(f.dir / "plainfile", "");
-    for (const bool sealed : {true, false}) {
-        EXPECT_FALSE(
-            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", sealed).ok());
-        EXPECT_EQ(readFile(f.dir / "source"), "mine");
-        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", sealed).ok());
-        oldIsKept();
-    }
-    EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "out", true).error, ENOENT);
-    EXPECT_EQ(namesIn(f.dir.path()),
-              (std::set<std::string>{"folder", "plainfile", "source", "stored"}));
-}
-
-// Writing stops at a file-size limit, as on a full disk: the write fails with EFBIG.
-TEST(SealedCopy, fullDiskKeepsTheOldDestination) {
-    Fixture f;
-    const std::string content = randomBytes(300000, 3);
-    writeFile(f.dir / "original", content);
-    const std::string stored = f.dir / "stored";
-    ASSERT_TRUE(sealFile(f.dir / "original", stored, kPassword).ok());
-    writeFile(f.dir / "restored", "old restored");
-    writeFile(f.dir / "old stored", "old");
-    ASSERT_TRUE(platform::setAttributes(f.dir / "old stored", 7).ok());
+    ASSERT_TRUE(platform::makeFolder(f.dir / "folder").ok());
+    writeFile(big, randomBytes(300000, 3));
+    ASSERT_TRUE(sealFile(big, sealed, kPassword).ok());
     const std::set<std::string> before = namesIn(f.dir.path());
-
+    for (const bool seal : {true, false}) {
+        EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, seal).error, ENOENT);
+        EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "o", seal).error,
+                  ENOENT);
+        EXPECT_FALSE(
+            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", seal).ok());
+        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", seal).ok());
+    }
+    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
     EXPECT_TRUE(test::onAFullDisk([&] {
         FakeUiServices ui;
-        const Status sealedInto =
-            encryptFileCopy(f.state, ui, f.dir / "original", f.dir / "old stored", true);
-        const Status unsealedInto = decryptFileCopy(f.state, ui, stored, f.dir / "restored", true);
-        return sealedInto.error == EFBIG && unsealedInto.error == EFBIG;
+        return encryptFileCopy(f.state, ui, big, stored, true).error == EFBIG &&
+               decryptFileCopy(f.state, ui, sealed, f.dir / "source", true).error == EFBIG;
     })) << "both copies should fail with EFBIG";
-    EXPECT_EQ(readFile(f.dir / "old stored"), "old");
-    EXPECT_EQ(platform::getAttributes(f.dir / "old stored"), 7);
-    EXPECT_EQ(readFile(f.dir / "restored"), "old restored");
-    EXPECT_EQ(platform::getAttributes(stored), 7) << "a failed restore puts the attributes back";
-    EXPECT_EQ(namesIn(f.dir.path()), before) << "no temporary file is left";
+    EXPECT_EQ((std::vector<std::string>{kept("stored"), kept("source"), kept("sealed").substr(4)}),
+              (std::vector<std::string>{"old:7", "mine:0", ":7"}));
+    EXPECT_EQ(namesIn(f.dir.path()), before);
 }
 
 }  // namespace
