@@ -31,6 +31,30 @@ class FileServicesTest : public ::testing::Test {
             FakeUiServices::setWaitCursor(on);
         }
     };
+    // A file with `content`, `attributes` and a modification time of 10^9 seconds.
+    void make(const std::string& name, const std::string& content, int attributes = 0) {
+        ASSERT_TRUE(platform::makeFolders(platform::parentFolder(dir / name)).ok());
+        writeFile(dir / name, content);
+        const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
+        ASSERT_TRUE(platform::setAttributes(dir / name, attributes).ok());
+    }
+
+    // Each path's content, attributes and whether its time stayed; "-" for nothing there.
+    std::string seen(const std::vector<std::string>& names) const {
+        std::string all;
+        for (const std::string& name : names) {
+            struct stat st {};
+            all += all.empty() ? "" : " | ";
+            all += ::lstat((dir / name).c_str(), &st) != 0
+                       ? "-"
+                       : readFile(dir / name) + " " +
+                             std::to_string(platform::getAttributes(dir / name).value_or(-1)) +
+                             (st.st_mtim.tv_sec == 1000000000 ? " kept" : " new");
+        }
+        return all;
+    }
+
     TempFolder dir;
     CursorRecordingUi ui;
 };
@@ -85,86 +109,45 @@ TEST_F(FileServicesTest, removeFileGivesUpOnAFileThatCannotBeDeleted) {
     EXPECT_EQ(platform::getAttributes(file), platform::kStoredAttributes);
 }
 
-TEST_F(FileServicesTest, renameFileReplacesTheDestinationOrLeavesBothFiles) {
-    writeFile(dir / "a", "new");
-    writeFile(dir / "b", "old");
-    ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
-    ASSERT_TRUE(platform::setAttributes(dir / "b", platform::kStoredAttributes).ok());
-
+TEST_F(FileServicesTest, renameAndShellOperationsReplaceTheDestinationOrChangeNothing) {
+    make("a", "alpha", platform::kStoredAttributes);
+    make("b", "old", platform::kStoredAttributes);
     ASSERT_TRUE(RenameFile(dir / "a", dir / "b", ui).ok());
-    EXPECT_FALSE(platform::pathExists(dir / "a"));
-    EXPECT_EQ(readFile(dir / "b"), "new");
-    EXPECT_EQ(platform::getAttributes(dir / "b"), 0);
+    EXPECT_TRUE(RenameFile(dir / "b", dir / "b", ui).ok()) << "a rename onto itself keeps it";
+    EXPECT_EQ(seen({"a", "b"}), "- | alpha 0 kept");
+    ASSERT_TRUE(platform::setAttributes(dir / "b", platform::kStoredAttributes).ok());
+    // A failure leaves both files as they were: a missing source, a folder that is not empty.
+    EXPECT_EQ(RenameFile(dir / "missing", dir / "b", ui).error, ENOENT);
+    make("folder/x", "x");
+    EXPECT_FALSE(RenameFile(dir / "b", dir / "folder", ui).ok());
+    EXPECT_EQ(seen({"b", "folder/x"}), "alpha 7 kept | x 0 kept");
 
-    EXPECT_TRUE(RenameFile(dir / "b", dir / "b", ui).ok());
-    EXPECT_EQ(readFile(dir / "b"), "new") << "a rename onto itself keeps the file";
-
-    // A failure leaves both files as they were.
-    writeFile(dir / "dest", "old");
-    EXPECT_EQ(RenameFile(dir / "missing", dir / "dest", ui).error, ENOENT);
-    EXPECT_EQ(readFile(dir / "dest"), "old") << "the destination is not deleted first";
-
-    // A folder that is not empty cannot be replaced by a file.
-    writeFile(dir / "source", "src");
-    ASSERT_TRUE(platform::setAttributes(dir / "source", platform::kStoredAttributes).ok());
-    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
-    writeFile(dir / "folder/x", "x");
-    EXPECT_FALSE(RenameFile(dir / "source", dir / "folder", ui).ok());
-    EXPECT_EQ(readFile(dir / "source"), "src");
-    EXPECT_EQ(platform::getAttributes(dir / "source"), platform::kStoredAttributes);
-}
-
-TEST_F(FileServicesTest, shellMoveReplacesTheDestinationAndCreatesFolders) {
-    writeFile(dir / "src", "content");
-    writeFile(dir / "dest", "old");
-    ASSERT_TRUE(platform::setAttributes(dir / "dest", platform::kStoredAttributes).ok());
-
-    EXPECT_TRUE(ShellFileOp(dir / "src", dir / "dest", kShellMove, ui).ok());
-    EXPECT_FALSE(platform::pathExists(dir / "src"));
-    EXPECT_EQ(readFile(dir / "dest"), "content");
-    EXPECT_EQ(ui.cursor, (std::vector<bool>{true, false}));
-
-    EXPECT_TRUE(ShellFileOp(dir / "dest", dir / "new/deeper/file", kShellMove, ui).ok());
-    EXPECT_EQ(readFile(dir / "new/deeper/file"), "content");
+    make("c", "old");
+    EXPECT_TRUE(ShellFileOp(dir / "b", dir / "c", kShellCopy, ui).ok());
+    EXPECT_EQ(seen({"b", "c"}), "alpha 7 kept | alpha 7 kept");
+    EXPECT_TRUE(ShellFileOp(dir / "c", dir / "d", kShellRename, ui).ok());
+    EXPECT_TRUE(ShellFileOp(dir / "d", dir / "new/deeper/e", kShellMove, ui).ok());
+    EXPECT_EQ(seen({"c", "d", "new/deeper/e"}), "- | - | alpha 7 kept");
     EXPECT_PERMISSIONS(dir / "new", 0700);
     EXPECT_PERMISSIONS(dir / "new/deeper", 0700);
+    make("old", "old", platform::kStoredAttributes);
+    EXPECT_TRUE(ShellFileOp(dir / "new/deeper/e", dir / "old", kShellMove, ui).ok());
+    EXPECT_EQ(seen({"new/deeper/e", "old"}), "- | alpha 7 kept");
+    EXPECT_TRUE(ShellFileOp(dir / "old", "", kShellDelete, ui).ok());
+    EXPECT_EQ(ShellFileOp(dir / "old", "", kShellDelete, ui).error, ENOENT);
 
     EXPECT_EQ(ShellFileOp(dir / "gone", dir / "other", kShellMove, ui).error, ENOENT);
-    EXPECT_FALSE(platform::pathExists(dir / "other"));
-    writeFile(dir / "blocker", "");
-    EXPECT_FALSE(ShellFileOp(dir / "new/deeper/file", dir / "blocker/x", kShellMove, ui).ok());
-    EXPECT_EQ(readFile(dir / "new/deeper/file"), "content");
-    EXPECT_EQ(ui.waitCursorDepth, 0);
-}
-
-TEST_F(FileServicesTest, shellCopyRenameDeleteAndUnknownCodes) {
-    writeFile(dir / "a", "alpha");
-    ASSERT_TRUE(platform::setAttributes(dir / "a", platform::kStoredAttributes).ok());
-    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "a").c_str(), times, 0), 0);
-    writeFile(dir / "b", "old");
-
-    EXPECT_TRUE(ShellFileOp(dir / "a", dir / "b", kShellCopy, ui).ok());
-    EXPECT_EQ(readFile(dir / "a"), "alpha");
-    EXPECT_EQ(readFile(dir / "b"), "alpha");
-    EXPECT_EQ(platform::getAttributes(dir / "b"), platform::kStoredAttributes);
-    struct stat st {};
-    ASSERT_EQ(::stat((dir / "b").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-
-    EXPECT_TRUE(ShellFileOp(dir / "b", dir / "c", kShellRename, ui).ok());
-    EXPECT_FALSE(platform::pathExists(dir / "b"));
-    EXPECT_EQ(readFile(dir / "c"), "alpha");
-
-    EXPECT_TRUE(ShellFileOp(dir / "c", "", kShellDelete, ui).ok());
-    EXPECT_FALSE(platform::pathExists(dir / "c"));
-    EXPECT_EQ(ShellFileOp(dir / "c", "", kShellDelete, ui).error, ENOENT);
-
+    make("blocker", "");
+    EXPECT_FALSE(ShellFileOp(dir / "b", dir / "blocker/x", kShellMove, ui).ok());
     for (const int16_t code : {int16_t{-1}, int16_t{4}, int16_t{7}}) {
-        EXPECT_EQ(ShellFileOp(dir / "a", dir / "d", code, ui).error, EINVAL);
+        EXPECT_EQ(ShellFileOp(dir / "b", dir / "other", code, ui).error, EINVAL);
     }
-    EXPECT_EQ(readFile(dir / "a"), "alpha");
-    EXPECT_FALSE(platform::pathExists(dir / "d"));
+    EXPECT_EQ(seen({"old", "other", "b"}), "- | - | alpha 7 kept");
+    std::vector<bool> pairs;
+    for (int operation = 0; operation < 11; ++operation) {
+        pairs.insert(pairs.end(), {true, false});
+    }
+    EXPECT_EQ(ui.cursor, pairs) << "each of the 11 shell operations shows the wait cursor";
     EXPECT_EQ(ui.waitCursorDepth, 0);
 }
 
