@@ -138,6 +138,9 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     const std::string original = f.dir / "original.bin";
     const std::string stored = f.state.strStorageDir + "100.txt";
     const std::string restored = f.dir / "restored.bin";
+    const auto holds = [](const std::string& path, const std::string& bytes, int attributes) {
+        return readFile(path) == bytes && platform::getAttributes(path) == attributes;
+    };
     // Every destination is there before, read-only: each copy replaces it.
     const auto earlier = [](const std::string& path) {
         writeFile(path, "earlier");
@@ -154,37 +157,28 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
 
         // Sealed: the original stays, the stored file is the sealed text and a line end.
         ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, true).ok());
-        EXPECT_TRUE(readFile(original) == content);
-        const std::string storedContent = readFile(stored);
-        EXPECT_EQ(storedContent.size(), content.size() + (content.size() + 2) / 3 + 2);
-        EXPECT_TRUE(storedContent == Seal(content, kPassword) + "\r\n");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-        EXPECT_FALSE(FileExists(stored));
+        EXPECT_TRUE(holds(original, content, 0));
+        EXPECT_TRUE(holds(stored, Seal(content, kPassword) + "\r\n", platform::kStoredAttributes));
         // Resealed in place under another password, and back.
         ASSERT_TRUE(resealFile(stored, stored, kPassword, "new password").ok());
-        EXPECT_TRUE(readFile(stored) == Seal(content, "new password") + "\r\n");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+        EXPECT_TRUE(
+            holds(stored, Seal(content, "new password") + "\r\n", platform::kStoredAttributes));
         ASSERT_TRUE(resealFile(stored, stored, "new password", kPassword).ok());
 
         ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, restored, true).ok());
-        EXPECT_TRUE(readFile(restored) == content);
+        EXPECT_TRUE(holds(restored, content, 0));
         EXPECT_EQ(f.ui.yields > 0, f.state.bolSlowRun) << "yielding with slow run alone";
         EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
-        EXPECT_EQ(platform::getAttributes(restored), 0);
 
         // Plain: the file itself goes into storage and back.
         earlier(stored);
         ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, false).ok());
         EXPECT_FALSE(platform::pathExists(original));
-        EXPECT_TRUE(readFile(stored) == content);
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-        EXPECT_FALSE(FileExists(stored));
-
+        EXPECT_TRUE(holds(stored, content, platform::kStoredAttributes));
         earlier(original);
         ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, original, false).ok());
         EXPECT_FALSE(platform::pathExists(stored));
-        EXPECT_TRUE(readFile(original) == content);
-        EXPECT_EQ(platform::getAttributes(original), 0);
+        EXPECT_TRUE(holds(original, content, 0));
     }
     EXPECT_EQ(namesIn(f.state.strStorageDir), std::set<std::string>{})
         << "no temporary file is left in storage";
