@@ -16,10 +16,7 @@
 namespace vantory {
 namespace {
 
-using test::FakeUiServices;
-using test::readFile;
-using test::TempFolder;
-using test::writeFile;
+using namespace test;
 
 class FileServicesTest : public ::testing::Test {
   protected:

@@ -10,8 +10,7 @@
 namespace vantory {
 namespace {
 
-using test::readFile;
-using test::writeFile;
+using namespace test;
 
 class MoveJournalTest : public ::testing::Test {
   protected:

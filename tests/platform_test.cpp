@@ -16,8 +16,7 @@
 namespace vantory {
 namespace {
 
-using test::TempFolder;
-using test::writeFile;
+using namespace test;
 
 // Whether the system refuses writing: no write bits on POSIX, the read-only attribute on Windows.
 bool writeProtected(const std::string& path) {

@@ -12,8 +12,7 @@
 namespace vantory {
 namespace {
 
-using test::readFile;
-using test::writeFile;
+using namespace test;
 
 class SettingsFileTest : public ::testing::Test {
   protected:

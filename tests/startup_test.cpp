@@ -14,7 +14,7 @@
 namespace vantory {
 namespace {
 
-using test::readFile;
+using namespace test;
 
 class StartupTest : public ::testing::Test {
   protected:

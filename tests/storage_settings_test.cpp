@@ -13,10 +13,7 @@
 namespace vantory {
 namespace {
 
-using test::FakeUiServices;
-using test::namesIn;
-using test::readFile;
-using test::writeFile;
+using namespace test;
 
 class StorageSettingsTest : public ::testing::Test {
   protected:
