@@ -65,23 +65,6 @@ TEST_F(MoveJournalTest, carriesOutThePlanAndSavesTheSettings) {
     EXPECT_EQ(test::namesIn(dir / "config/vantory"), std::set<std::string>{"regInfo.lst"});
 }
 
-TEST_F(MoveJournalTest, aFailedMoveMovesEverythingBackAndSavesNothing) {
-    const std::string before = readFile(SettingsPath(state));
-    int calls = 0;
-    const auto failThird = [&](const std::string& from, const std::string& to) {
-        return ++calls == 3 ? Status{EACCES} : platform::renamePath(from, to);
-    };
-    const MoveOutcome outcome = CarryOutMoves(state, removalPlan(), failThird, ui);
-    EXPECT_EQ(outcome.status.error, EACCES);
-    EXPECT_EQ(outcome.failedMove, 2u);
-    EXPECT_EQ(readFile(SettingsPath(state)), before);
-    for (const size_t p : {1, 3, 4}) {
-        EXPECT_EQ(readFile(StoredPath(state, p)), "content " + std::to_string(p));
-    }
-    EXPECT_FALSE(platform::pathExists(StoredPath(state, 0)));
-    EXPECT_FALSE(platform::pathExists(JournalPath(state)));
-}
-
 TEST_F(MoveJournalTest, aPlanThatCannotBeReadIsLeftAlone) {
     writeFile(JournalPath(state), "not a plan\r\n");
     Catalogue loaded;
