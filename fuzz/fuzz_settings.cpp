@@ -36,15 +36,6 @@ bool sealedText(const std::string& line) {
                        [](unsigned char c) { return c >= 59 && c <= 122; });
 }
 
-// The settings file reads back as these settings and this catalogue.
-void readsBackAs(const ProgramState& state, const Catalogue& catalogue) {
-    fuzz::QuietUi ui;
-    ProgramState saved = stateIn(state.strSystemDir);
-    FUZZ_CHECK(ReadSettings(saved, ui).ok() && sameSettings(saved, state));
-    Catalogue reloaded;
-    FUZZ_CHECK(loadList(saved, reloaded, ui).ok() && reloaded == catalogue);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -105,6 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(written && SplitLines(*written).size() == 3 + catalogue.size());
     const std::vector<std::string> writtenLines = SplitLines(*written);
     FUZZ_CHECK(std::all_of(writtenLines.begin(), writtenLines.end(), sealedText));
-    readsBackAs(state, catalogue);
+    ProgramState saved = stateIn(folder);
+    FUZZ_CHECK(ReadSettings(saved, ui).ok() && sameSettings(saved, state));
+    Catalogue reloaded;
+    FUZZ_CHECK(loadList(saved, reloaded, ui).ok() && reloaded == catalogue);
     return 0;
 }

@@ -91,15 +91,12 @@ TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     EXPECT_EQ(platform::readWholeFile(longest), "content");
 }
 
-TEST(Platform, instanceLockIsHeldOnce) {
+// The settings folder follows XDG_CONFIG_HOME; the instance lock in a folder is held once.
+TEST(Platform, settingsFolderAndInstanceLock) {
     TempFolder dir;
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kAcquired);
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kHeldElsewhere);
     EXPECT_EQ(platform::lockInstance(dir / "missing"), platform::LockResult::kFailed);
-}
-
-TEST(Platform, settingsFolderFollowsXdgConfigHome) {
-    TempFolder dir;
     const std::string expected = dir.useAsConfigHome();
     EXPECT_EQ(platform::settingsFolder(), expected);
     test::setEnvironment("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored

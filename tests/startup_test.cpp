@@ -18,14 +18,9 @@ using namespace test;
 
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        configDir = dir.useAsConfigHome();
-        settingsFile = configDir + platform::kSeparator + "regInfo.lst";
-    }
-
     test::TempFolder dir;
-    std::string configDir;
-    std::string settingsFile;
+    const std::string configDir = dir.useAsConfigHome();
+    const std::string settingsFile = configDir + platform::kSeparator + "regInfo.lst";
     test::FakeUiServices ui;
     ProgramState state;
 };

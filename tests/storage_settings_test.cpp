@@ -29,8 +29,7 @@ class StorageSettingsTest : public ::testing::Test {
         ASSERT_TRUE(saveList(state, catalogue, ui).ok());
     }
 
-    // Every stored file sits under its name in `folder` with `extension`, content and
-    // attributes intact.
+    // Every stored file is under its name in `folder` with `extension`, content and attributes.
     void expectStoredAt(const std::string& folder, const std::string& extension) {
         for (size_t i = 0; i < catalogue.size(); ++i) {
             const std::string path = folder + StoredName(i, extension);
@@ -44,8 +43,7 @@ class StorageSettingsTest : public ::testing::Test {
         EXPECT_EQ(ui.messages.size(), 1u);
         const FakeUiServices::Message shown =
             ui.messages.empty() ? FakeUiServices::Message{} : ui.messages.back();
-        EXPECT_EQ(shown.title, title);
-        EXPECT_EQ(shown.style, 0);
+        EXPECT_EQ(std::pair(shown.title, shown.style), std::pair(title, 0));
         ui.messages.clear();
         return shown.text;
     }
