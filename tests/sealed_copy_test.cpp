@@ -17,11 +17,7 @@
 namespace vantory {
 namespace {
 
-using test::FakeUiServices;
-using test::namesIn;
-using test::readFile;
-using test::TempFolder;
-using test::writeFile;
+using namespace test;
 
 constexpr const char* kPassword = "kumquat";
 constexpr size_t kPiece = kSealedCopyPiece;
@@ -50,63 +46,55 @@ uint8_t* bytes(std::string& s) {
     return reinterpret_cast<uint8_t*>(s.data());
 }
 
+// Feeds `input` in pieces ending at `cuts` (those past its end are cut at its end), then the rest.
 template <typename Streamer>
 std::string streamInPieces(Streamer& streamer, std::string input, const std::vector<size_t>& cuts) {
     std::string out(Streamer::maxOutput(input.size()) + 2 * cuts.size() + 16, '\0');
     size_t written = 0, from = 0;
-    for (const size_t to : cuts) {
+    for (const size_t cut : cuts) {
+        const size_t to = std::max(from, std::min(cut, input.size()));
         written += streamer.update(bytes(input) + from, to - from, bytes(out) + written);
         from = to;
     }
+    written += streamer.update(bytes(input) + from, input.size() - from, bytes(out) + written);
     written += streamer.finish(bytes(out) + written);
     out.resize(written);
     return out;
 }
 
+// Sealing, unsealing and unsealing a stored file (dropping only a final line end) in pieces
+// give the bytes of the whole text, also for input that no sealing made.
 TEST(SealStreaming, piecesGiveTheBytesOfTheWholeText) {
-    uint32_t seed = 1;
-    for (const size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{5},
-                                size_t{7}, size_t{100}, size_t{147461}, size_t{300001}}) {
-        const std::string text = randomBytes(length, ++seed);
-        const std::string sealed = Seal(text, kPassword);
-        Sealer sealer(kPassword);
-        EXPECT_EQ(streamInPieces(sealer, text, randomCuts(length, ++seed)), sealed) << length;
-        Unsealer unsealer(kPassword);
-        EXPECT_EQ(streamInPieces(unsealer, sealed, randomCuts(sealed.size(), ++seed)), text)
-            << length;
-    }
-    // Input that no sealing made (codes below the range, lone tail characters) follows the
-    // rule of the whole text too.
-    for (size_t length = 0; length < 41; ++length) {
-        const std::string input = randomBytes(length == 40 ? 100003 : length, ++seed);
-        Unsealer unsealer(kPassword);
-        EXPECT_EQ(streamInPieces(unsealer, input, randomCuts(input.size(), ++seed)),
-                  Unseal(input, kPassword))
-            << length;
-    }
-}
-
-TEST(SealStreaming, storedFileUnsealerDropsOnlyAFinalLineEnd) {
-    const std::string sealed = Seal("hello, world", kPassword);
-    const std::string contents[] = {
-        "",         "\r",          "\n",        "\r\n",          "\n\r",
-        "a",        "ab",          "ab\r",      "ab\n",          "abc\r\n",
-        "\r\n\r\n", "abcd\r\nxy",  "xyz\r\r\n", sealed + "\r\n", sealed + "\r\n\r\n",
-        sealed,     sealed + "\n",
+    const std::string hello = Seal("hello, world", kPassword);
+    std::vector<std::string> contents = {
+        "",         "\r",         "\n",        "\r\n",         "\n\r",
+        "a",        "ab",         "ab\r",      "ab\n",         "abc\r\n",
+        "\r\n\r\n", "abcd\r\nxy", "xyz\r\r\n", hello + "\r\n", hello + "\r\n\r\n",
+        hello,      hello + "\n", "a\rb",
     };
+    uint32_t seed = 1;
+    for (const size_t length : {6, 7, 8, 9, 10, 11, 40, 100, 100003, 147461, 300001}) {
+        contents.push_back(randomBytes(length, ++seed));
+    }
     for (const std::string& content : contents) {
-        const std::string expected = Unseal(
+        const std::string sealed = Seal(content, kPassword);
+        const std::string stored = Unseal(
             content.ends_with("\r\n") ? content.substr(0, content.size() - 2) : content, kPassword);
-        // One byte at a time, then in two pieces cut at every place.
-        std::vector<std::vector<size_t>> cutLists(1);
-        for (size_t i = 0; i <= content.size(); ++i) {
-            cutLists.front().push_back(i);
-            cutLists.push_back({i, content.size()});
+        // Random pieces; for short input one byte at a time, and two pieces cut at every place.
+        std::vector<std::vector<size_t>> cutLists = {randomCuts(content.size(), ++seed), {}};
+        for (size_t i = 0; content.size() < 50 && i <= content.size(); ++i) {
+            cutLists[1].push_back(i);
+            cutLists.push_back({i});
         }
         for (const auto& cuts : cutLists) {
-            StoredFileUnsealer unsealer(kPassword);
-            EXPECT_EQ(streamInPieces(unsealer, content, cuts), expected)
-                << content << " cut first at " << cuts.front();
+            SCOPED_TRACE(::testing::Message() << content.size() << " bytes in " << cuts.size());
+            Sealer sealer(kPassword);
+            EXPECT_TRUE(streamInPieces(sealer, content, cuts) == sealed);
+            Unsealer unsealer(kPassword), rawUnsealer(kPassword);
+            EXPECT_TRUE(streamInPieces(unsealer, sealed, cuts) == content);
+            EXPECT_TRUE(streamInPieces(rawUnsealer, content, cuts) == Unseal(content, kPassword));
+            StoredFileUnsealer storedUnsealer(kPassword);
+            EXPECT_TRUE(streamInPieces(storedUnsealer, content, cuts) == stored);
         }
     }
 }
@@ -138,6 +126,9 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     const std::string original = f.dir / "original.bin";
     const std::string stored = f.state.strStorageDir + "100.txt";
     const std::string restored = f.dir / "restored.bin";
+    const auto holds = [](const std::string& path, const std::string& bytes, int attributes) {
+        return readFile(path) == bytes && platform::getAttributes(path) == attributes;
+    };
     // Every destination is there before, read-only: each copy replaces it.
     const auto earlier = [](const std::string& path) {
         writeFile(path, "earlier");
@@ -154,103 +145,67 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
 
         // Sealed: the original stays, the stored file is the sealed text and a line end.
         ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, true).ok());
-        EXPECT_TRUE(readFile(original) == content);
-        const std::string storedContent = readFile(stored);
-        EXPECT_EQ(storedContent.size(), content.size() + (content.size() + 2) / 3 + 2);
-        EXPECT_TRUE(storedContent == Seal(content, kPassword) + "\r\n");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-        EXPECT_FALSE(FileExists(stored));
+        EXPECT_TRUE(holds(original, content, 0));
+        EXPECT_TRUE(holds(stored, Seal(content, kPassword) + "\r\n", platform::kStoredAttributes));
         // Resealed in place under another password, and back.
         ASSERT_TRUE(resealFile(stored, stored, kPassword, "new password").ok());
-        EXPECT_TRUE(readFile(stored) == Seal(content, "new password") + "\r\n");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
+        EXPECT_TRUE(
+            holds(stored, Seal(content, "new password") + "\r\n", platform::kStoredAttributes));
         ASSERT_TRUE(resealFile(stored, stored, "new password", kPassword).ok());
 
         ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, restored, true).ok());
-        EXPECT_TRUE(readFile(restored) == content);
+        EXPECT_TRUE(holds(restored, content, 0));
         EXPECT_EQ(f.ui.yields > 0, f.state.bolSlowRun) << "yielding with slow run alone";
         EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
-        EXPECT_EQ(platform::getAttributes(restored), 0);
 
         // Plain: the file itself goes into storage and back.
         earlier(stored);
         ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, false).ok());
         EXPECT_FALSE(platform::pathExists(original));
-        EXPECT_TRUE(readFile(stored) == content);
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-        EXPECT_FALSE(FileExists(stored));
-
+        EXPECT_TRUE(holds(stored, content, platform::kStoredAttributes));
         earlier(original);
         ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, original, false).ok());
         EXPECT_FALSE(platform::pathExists(stored));
-        EXPECT_TRUE(readFile(original) == content);
-        EXPECT_EQ(platform::getAttributes(original), 0);
+        EXPECT_TRUE(holds(original, content, 0));
     }
     EXPECT_EQ(namesIn(f.state.strStorageDir), std::set<std::string>{})
         << "no temporary file is left in storage";
 }
 
+// Whatever fails, on a full disk too (a write past the limit fails with EFBIG), the source and
+// the old destination stay with their attributes, and no temporary file is left.
 TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
     Fixture f;
-    const std::string stored = f.dir / "stored";
-    const auto prepareOld = [&] {
-        writeFile(stored, "old");
-        ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
+    const auto kept = [&](const std::string& name) {
+        return readFile(f.dir / name).substr(0, 4) + ":" +
+               std::to_string(platform::getAttributes(f.dir / name).value_or(-1));
     };
-    const auto oldIsKept = [&] {
-        EXPECT_EQ(readFile(stored), "old");
-        EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes);
-    };
-
-    // A source that cannot be read gives no stored file of CR LF alone.
-    prepareOld();
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, true).error, ENOENT);
-    oldIsKept();
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, false).error, ENOENT);
-    oldIsKept();
-    ASSERT_TRUE(platform::makeFolder(f.dir / "folder").ok());
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
-    oldIsKept();
-
-    // A destination that cannot be created.
+    const std::string stored = f.dir / "stored", sealed = f.dir / "sealed", big = f.dir / "big";
+    writeFile(stored, "old");
+    ASSERT_TRUE(platform::setAttributes(stored, platform::kStoredAttributes).ok());
     writeFile(f.dir / "source", "mine");
     writeFile(f.dir / "plainfile", "");
-    for (const bool sealed : {true, false}) {
-        EXPECT_FALSE(
-            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", sealed).ok());
-        EXPECT_EQ(readFile(f.dir / "source"), "mine");
-        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", sealed).ok());
-        oldIsKept();
-    }
-    EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "out", true).error, ENOENT);
-    EXPECT_EQ(namesIn(f.dir.path()),
-              (std::set<std::string>{"folder", "plainfile", "source", "stored"}));
-}
-
-// Writing stops at a file-size limit, as on a full disk: the write fails with EFBIG.
-TEST(SealedCopy, fullDiskKeepsTheOldDestination) {
-    Fixture f;
-    const std::string content = randomBytes(300000, 3);
-    writeFile(f.dir / "original", content);
-    const std::string stored = f.dir / "stored";
-    ASSERT_TRUE(sealFile(f.dir / "original", stored, kPassword).ok());
-    writeFile(f.dir / "restored", "old restored");
-    writeFile(f.dir / "old stored", "old");
-    ASSERT_TRUE(platform::setAttributes(f.dir / "old stored", 7).ok());
+    ASSERT_TRUE(platform::makeFolder(f.dir / "folder").ok());
+    writeFile(big, randomBytes(300000, 3));
+    ASSERT_TRUE(sealFile(big, sealed, kPassword).ok());
     const std::set<std::string> before = namesIn(f.dir.path());
-
+    for (const bool seal : {true, false}) {
+        EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, seal).error, ENOENT);
+        EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "o", seal).error,
+                  ENOENT);
+        EXPECT_FALSE(
+            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", seal).ok());
+        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", seal).ok());
+    }
+    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
     EXPECT_TRUE(test::onAFullDisk([&] {
         FakeUiServices ui;
-        const Status sealedInto =
-            encryptFileCopy(f.state, ui, f.dir / "original", f.dir / "old stored", true);
-        const Status unsealedInto = decryptFileCopy(f.state, ui, stored, f.dir / "restored", true);
-        return sealedInto.error == EFBIG && unsealedInto.error == EFBIG;
+        return encryptFileCopy(f.state, ui, big, stored, true).error == EFBIG &&
+               decryptFileCopy(f.state, ui, sealed, f.dir / "source", true).error == EFBIG;
     })) << "both copies should fail with EFBIG";
-    EXPECT_EQ(readFile(f.dir / "old stored"), "old");
-    EXPECT_EQ(platform::getAttributes(f.dir / "old stored"), 7);
-    EXPECT_EQ(readFile(f.dir / "restored"), "old restored");
-    EXPECT_EQ(platform::getAttributes(stored), 7) << "a failed restore puts the attributes back";
-    EXPECT_EQ(namesIn(f.dir.path()), before) << "no temporary file is left";
+    EXPECT_EQ((std::vector<std::string>{kept("stored"), kept("source"), kept("sealed").substr(4)}),
+              (std::vector<std::string>{"old:7", "mine:0", ":7"}));
+    EXPECT_EQ(namesIn(f.dir.path()), before);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-# GoogleTest for the cross build for Windows, built from Debian's sources (package googletest)
-# with the cross compiler; ctest runs the tests under wine (CMAKE_CROSSCOMPILING_EMULATOR, set
-# by cmake/mingw-w64.cmake). Which tests are built there: the core_tests list in CMakeLists.txt.
+# GoogleTest for the cross build for Windows, from Debian's sources (package googletest); ctest
+# runs the tests under wine (CMAKE_CROSSCOMPILING_EMULATOR, set by cmake/mingw-w64.cmake).
 set(VANTORY_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
 if(NOT EXISTS ${VANTORY_GTEST_SOURCE}/CMakeLists.txt)
   message(FATAL_ERROR "No GoogleTest sources at ${VANTORY_GTEST_SOURCE}: install the googletest package")

@@ -26,25 +26,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// $TMPDIR (%TEMP% on Windows) or the system's default, without a trailing separator.
-std::string defaultBase() {
-    std::error_code ec;
-    std::string base = platform::pathString(fs::temp_directory_path(ec));
-    while (base.size() > 3 && (base.back() == '\\' || base.back() == '/')) {
-        base.pop_back();
-    }
-    return base;
-}
-
-std::string makeUniqueFolder(const std::string& base) {
+std::string makeUniqueFolder(const fs::path& base) {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path =
-            base + platform::kSeparator + "vantory-test-" + std::to_string(random() % 1000000000);
+        const fs::path path = base / ("vantory-test-" + std::to_string(random() % 1000000000));
         std::error_code ec;
-        if (fs::create_directory(platform::fsPath(path), ec)) {
-            fs::permissions(platform::fsPath(path), fs::perms::owner_all, ec);
-            return path;
+        if (fs::create_directory(path, ec)) {
+            fs::permissions(path, fs::perms::owner_all, ec);
+            return platform::pathString(path);
         }
     }
     return std::string();
@@ -52,9 +41,10 @@ std::string makeUniqueFolder(const std::string& base) {
 
 }  // namespace
 
-TempFolder::TempFolder() : TempFolder(defaultBase()) {}
+// In $TMPDIR, %TEMP% on Windows, or the system's default.
+TempFolder::TempFolder() : TempFolder(platform::pathString(fs::temp_directory_path())) {}
 
-TempFolder::TempFolder(const std::string& base) : path_(makeUniqueFolder(base)) {
+TempFolder::TempFolder(const std::string& base) : path_(makeUniqueFolder(platform::fsPath(base))) {
     if (path_.empty()) {
         ADD_FAILURE() << "cannot create a temporary folder";
     }

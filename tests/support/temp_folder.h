@@ -29,11 +29,9 @@ class TempFolder {
     std::string path_;
 };
 
-// Runs `work` in a child process that may write files of at most kFullDiskLimit bytes
-// (RLIMIT_FSIZE, with SIGXFSZ ignored, so that a write past it fails with EFBIG): a real full
-// disk. True when the child ran to its end and `work` returned true. Windows has no such
-// limit: there `work` runs in this process while every write of the platform layer fails
-// with EFBIG.
+// Runs `work` on a full disk: in a child process whose writes past kFullDiskLimit bytes fail
+// with EFBIG (RLIMIT_FSIZE); on Windows in this process, every write failing with EFBIG. True
+// when `work` ran to its end and returned true.
 constexpr size_t kFullDiskLimit = 64 * 1024;
 bool onAFullDisk(const std::function<bool()>& work);
 
