@@ -1,5 +1,6 @@
 // Long commands killed or let down by the disk say what they left undone, and lose nothing.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <signal.h>
@@ -48,12 +49,13 @@ constexpr const char* kOldPassword = "old secret";
 const bool buffersInTheHeap =
     ::mallopt(M_MMAP_THRESHOLD, 64 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1;
 
-// A user settled in <root> with five entries (sealed, plain, ...) under two folders. In memory
-// flushes cost nothing, and a killed process leaves the same files anywhere.
+// In memory flushes cost nothing, and a killed process leaves the same files anywhere.
+const std::string kBase =
+    ::access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string();
+
+// A user settled in <root> with five entries (sealed, plain, ...) under two folders.
 struct Scenario {
-    Scenario()
-        : root(::access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm"
-                                                      : fs::temp_directory_path().string()) {
+    Scenario() : root(kBase) {
         settleUser(root, state, kOldPassword, "txt");
         for (size_t i = 0; i < 5; ++i) {
             const std::string name = (i % 2 == 0 ? "docs/entry " : "entry ") + std::to_string(i);
@@ -75,7 +77,6 @@ struct Scenario {
         files[path] = content;
         return path;
     }
-    // The file as the next entry; a sealed one's original is deleted.
     void hide(const std::string& path, bool sealed) {
         const std::string stored = StoredPath(state, catalogue.size());
         EXPECT_TRUE(encryptFileCopy(state, setupUi, path, stored, sealed).ok());
@@ -155,14 +156,14 @@ struct Start {
 void expectNothingLost(const Scenario& s, const Start& start) {
     TempFolder scratch;
     std::set<std::string> seen;
-    std::map<std::string, std::string> plainStored;  // stored path -> original path
+    std::set<std::pair<std::string, std::string>> copies;  // (plain stored file, original)
     for (size_t p = 0; p < start.catalogue.size(); ++p) {
         const CatalogueEntry& entry = start.catalogue.at(p);
         const std::string stored = StoredPath(start.state, p);
         ASSERT_TRUE(s.files.count(entry.path) != 0 && seen.insert(entry.path).second)
             << "listed twice, or never the user's: " << entry.path;
         if (!entry.sealed) {
-            plainStored[stored] = entry.path;
+            copies.insert({stored, entry.path});
         }
         if (s.lost.count(entry.path) != 0) {
             continue;  // still listed while its stored file is gone
@@ -188,10 +189,9 @@ void expectNothingLost(const Scenario& s, const Start& start) {
             EXPECT_FALSE(name.find(".vantory-") != npos || name.starts_with("tempFile."))
                 << "a temporary file or unsealed copy is left: " << path;
             const auto content = platform::readWholeFile(path);
-            const auto plain = plainStored.find(path);
             for (const auto& [original, bytes] : s.files) {
                 EXPECT_FALSE(content == bytes && path != original &&
-                             (plain == plainStored.end() || plain->second != original))
+                             copies.count({path, original}) == 0)
                     << "the content of " << original << " is left in the clear as " << path;
             }
         }
@@ -254,9 +254,8 @@ void changeOfPasswordIsTold(const Scenario& s, const Start& start) {
         start.loginPassword == kOldPassword && start.state.strPassword == s.newValue;
     if (switched || (start.passwordRecordFound && start.state.strPassword == kOldPassword)) {
         const std::string title = switched ? "Password changed" : "Password not changed";
-        EXPECT_TRUE(
-            std::ranges::any_of(start.ui.messages, [&](const auto& m) { return m.title == title; }))
-            << "the start does not say: " << title;
+        EXPECT_THAT(start.ui.messages,
+                    ::testing::Contains(::testing::Field(&Message::title, title)));
     }
 }
 
@@ -312,9 +311,8 @@ std::vector<CommandCase> longCommands() {
     };
 }
 
-// What an event's hook saw and what it did, in the process that runs the command.
-std::atomic<int> seen{0};
-std::atomic<int> hits{0};
+std::atomic<int> seen{0};  // operations an event's hook saw, in the command's process
+std::atomic<int> hits{0};  // and those it made fail or disturbed
 
 // What goes wrong. A stepped event is tried at step 1, 2, ... until it no longer happens.
 struct Event {
@@ -332,13 +330,11 @@ struct Event {
     bool thenRestoreAll = false;  // restore all follows in the same session
 };
 
-// Run Selected File is not followed by restore all: a copy it could not delete is the user's
-// once restore all has taken its entry away.
+// No restore all after Run Selected File: a copy it could not delete would then be the user's.
 std::vector<Event> events(bool thenRestoreAll) {
     std::vector<Event> list = {
-        {"full_disk", true,
+        {"full_disk", true,  // from the step-th allocation on
          [](const Scenario&, int step, Operation op, auto, auto) {
-             // From the step-th allocation on, the disk is full.
              const bool allocates = op == Operation::kCreate || op == Operation::kWrite ||
                                     op == Operation::kFlush || op == Operation::kMakeFolder;
              return allocates && ++seen >= step ? ENOSPC : 0;
@@ -371,13 +367,12 @@ std::vector<Event> events(bool thenRestoreAll) {
          {std::tuple{"read_only_storage_folder", false, EROFS},
           std::tuple{"storage_folder_without_write_permission", false, EACCES},
           std::tuple{"settings_folder_without_write_permission", true, EACCES}}) {
-        list.push_back(
-            {name, false, [=](const Scenario& s, int, Operation op, auto path, auto to) {
-                 const std::string in = (settings ? s.state.strSystemDir : s.storageFolder()) + '/';
-                 return op != Operation::kRead && (path.starts_with(in) || to.starts_with(in))
-                            ? error
-                            : 0;
-             }});
+        list.push_back({name, false, [=](const Scenario& s, int, Operation op, auto path, auto to) {
+                            const std::string in =
+                                (settings ? s.state.strSystemDir : s.storageFolder()) + '/';
+                            const bool refused = path.starts_with(in) || to.starts_with(in);
+                            return refused && op != Operation::kRead ? error : 0;
+                        }});
     }
     for (size_t i = 0, n = thenRestoreAll ? list.size() : 0; i < n; ++i) {
         list.push_back(list[i]);
@@ -392,16 +387,11 @@ std::vector<Event> events(bool thenRestoreAll) {
     return list;
 }
 
-struct Outcome {
-    bool happened = false;
-    bool achieved = false;
-    std::vector<Message> messages;
-};
+using Outcome = std::tuple<bool, bool, std::vector<Message>>;
 
-// Runs the command under the event, at `step`; a command that kills itself runs in a child.
+// Runs the command under the event at `step`, in a child if it kills: happened, done, said.
 Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, int step) {
-    seen = 0;
-    hits = 0;
+    seen = hits = 0;
     if (const pid_t child = event.kills ? ::fork() : 0; child != 0) {
         int status = 0;
         EXPECT_EQ(::waitpid(child, &status, 0), child);
@@ -434,9 +424,10 @@ Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, 
     command.run(context);
     platform::setFaultHook({});
     ::setrlimit(RLIMIT_FSIZE, &room);
-    Outcome outcome{false, achieved(command, s, state, catalogue), ui.messages};
+    const bool done = achieved(command, s, state, catalogue);
+    const std::vector<Message> said = ui.messages;
     if (event.kills) {
-        ::_exit(outcome.achieved ? 0 : 1);
+        ::_exit(done ? 0 : 1);
     }
     // Work a failure left unfinished must not be built on, while the disk still fails and after.
     for (const platform::FaultHook& now : {hook, platform::FaultHook()}) {
@@ -445,15 +436,12 @@ Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, 
             (void)RestoreAll(context);
         }
     }
-    platform::setFaultHook({});
-    outcome.happened = event.realFullDisk ? !s.tooLarge.empty() : !event.hook || hits > 0;
-    return outcome;
+    return {event.realFullDisk ? !s.tooLarge.empty() : !event.hook || hits > 0, done, said};
 }
 
 bool claimsSuccess(const std::string& text) {
-    return text.starts_with("Password changed") ||
-           text.starts_with("New storage extension set to") ||
-           text.starts_with("New storage directory set to");
+    return text.starts_with("Password changed") || text.starts_with("New storage extension set") ||
+           text.starts_with("New storage directory set");
 }
 
 // Says what was not done: names a file or folder, or what was left as it was.
@@ -471,14 +459,14 @@ class CrashTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
     const auto& [command, event] = GetParam();
-    int happened = 0;
+    int times = 0;
     for (int step = 1;; ++step) {
         SCOPED_TRACE(command.name + ", " + event.name + " at step " + std::to_string(step));
         ASSERT_LT(step, 1000) << "no command takes this many steps: it never got through";
         Scenario s;
         command.setup(s);
         ASSERT_NO_FATAL_FAILURE(event.before(s));
-        const Outcome outcome = runCommand(s, command, event, step);
+        const auto [happened, done, said] = runCommand(s, command, event, step);
         ASSERT_NO_FATAL_FAILURE(event.after(s));
         if (event.startAway && platform::isFolder(s.storageFolder())) {
             ASSERT_NO_FATAL_FAILURE(unplugStorage(s));
@@ -487,12 +475,11 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
         }
         const Start start;
         expectNothingLost(s, start);
-        if (outcome.happened) {
-            ++happened;
+        if (happened) {
+            ++times;
             if (command.setting == &ProgramState::strPassword && !event.startAway) {
                 changeOfPasswordIsTold(s, start);
             }
-            const std::vector<Message>& said = outcome.messages;
             if (event.realFullDisk) {  // the one message names the file too large, left as it was
                 ASSERT_EQ(said.size(), 1u);
                 EXPECT_EQ(said[0].style, UiServices::kExclamation);
@@ -501,36 +488,32 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
                 EXPECT_EQ(listed(start.catalogue, s.tooLarge), stays);
                 EXPECT_EQ(start.catalogue.size(), s.expectedEntries() + (stays ? 1 : -1));
             }
-            if (event.unplugged) {  // said to be missing, by a command that needs it; named
-                EXPECT_TRUE(!command.needsStorage || said.size() == 1) << "it said nothing";
-                const std::string named = command.needsStorage
-                                              ? s.state.strStorageDir + " cannot be found"
-                                              : s.storageFolder();
-                for (const Message& message : said) {
-                    EXPECT_NE(message.text.find(named), npos) << message.text;
-                }
-            }
-            bool told = outcome.achieved || event.kills;
+            // With the storage away, one message says it cannot be found, or every one names it.
+            const std::string away = command.needsStorage
+                                         ? s.state.strStorageDir + " cannot be found"
+                                         : s.storageFolder();
+            EXPECT_TRUE(!event.unplugged || !command.needsStorage || said.size() == 1);
+            bool told = done || event.kills;
             for (const Message& message : said) {
-                EXPECT_FALSE(!outcome.achieved && claimsSuccess(message.text))
+                EXPECT_FALSE(!done && claimsSuccess(message.text))
                     << "a failed command said: " << message.text;
+                EXPECT_TRUE(!event.unplugged || message.text.find(away) != npos) << message.text;
                 told = told || inWords(s, message.text);
             }
             EXPECT_TRUE(told) << "the command did not do its work and did not say so plainly";
         } else {
-            EXPECT_TRUE(outcome.achieved) << "nothing failed, yet the command did not do its work";
+            EXPECT_TRUE(done) << "nothing failed, yet the command did not do its work";
             EXPECT_EQ(start.catalogue.size(), event.thenRestoreAll ? 0 : s.expectedEntries());
             EXPECT_TRUE(event.startAway || start.ui.messages.empty()) << "the next start spoke";
         }
         ASSERT_FALSE(HasFailure())
-            << "stopping at the first step that failed; the command said "
-            << ::testing::PrintToString(outcome.messages) << " and the next start "
+            << "the command said " << ::testing::PrintToString(said) << "; the next start "
             << ::testing::PrintToString(start.ui.messages);
-        if (!event.stepped || !outcome.happened) {
+        if (!event.stepped || !happened) {
             break;
         }
     }
-    EXPECT_GE(happened, event.kills ? 5 : event.stepped ? 1 : 0) << "the event never happened";
+    EXPECT_GE(times, event.kills ? 5 : event.stepped ? 1 : 0) << "the event never happened";
 }
 
 std::vector<Case> table() {
@@ -573,8 +556,7 @@ TEST(StrayTemporariesTest, onlyUnfinishedFilesOfVantorysOwnAreDeletedAtStart) {
     for (const auto& [path, isStray] : files) {
         writeFile(path, "half");
     }
-    // A link and a folder under a temporary name are not files being written.
-    const std::string link = store + ".102.txt.vantory-l1n2k3";
+    const std::string link = store + ".102.txt.vantory-l1n2k3";  // links, folders: not files
     fs::create_symlink(scenario.catalogue.at(0).path, link);
     ASSERT_TRUE(fs::create_directory(store + ".103.txt.vantory-f0ld3r"));
 
