@@ -453,6 +453,14 @@ bool inWords(const Scenario& s, const std::string& text) {
         [&](const std::string& words) { return text.find(words) != npos; });
 }
 
+// A failed case prints as its name.
+void PrintTo(const CommandCase& command, std::ostream* out) {
+    *out << command.name;
+}
+void PrintTo(const Event& event, std::ostream* out) {
+    *out << event.name;
+}
+
 using Case = std::tuple<CommandCase, Event>;
 
 class CrashTest : public ::testing::TestWithParam<Case> {};
