@@ -11,20 +11,20 @@ using test::Texts;
 namespace fs = std::filesystem;
 using RestoreTest = test::CommandTest;
 
-// Restored entries leave, the rest are renumbered; a sealed entry's stored copy stays behind
-// under the first free number unless a renumbered file takes its place.
+// Restored entries leave, the rest are renumbered, and nothing of a restored entry stays in
+// storage.
 TEST_F(RestoreTest, restoresAndRenumbers) {
     struct Case {
         std::vector<bool> sealed;
         std::vector<size_t> selection;  // empty: Restore All
         std::set<std::string> folder;
-        std::vector<int> storedAt;  // the entry whose stored file sits at each position, or -1
+        std::vector<size_t> storedAt;  // the entry whose stored file sits at each position
     };
     const Case cases[] = {
         {{false, false, false}, {0}, {"100.dat", "101.dat"}, {1, 2}},
         {{true, false, true, true}, {0, 2}, {"100.dat", "101.dat"}, {1, 3}},
-        {{false, true, true}, {1, 2}, {"100.dat", "101.dat"}, {0, 2}},
-        {{false, true, false}, {}, {"101.dat"}, {-1, 1}},
+        {{false, true, true}, {1, 2}, {"100.dat"}, {0}},
+        {{false, true, false}, {}, {}, {}},
         {{}, {}, {}, {}},
     };
     for (const Case& c : cases) {
@@ -59,12 +59,9 @@ TEST_F(RestoreTest, restoresAndRenumbers) {
         }
         EXPECT_EQ(storageFolder(), c.folder);
         for (size_t p = 0; p < c.storedAt.size(); ++p) {
-            if (c.storedAt[p] >= 0) {
-                EXPECT_EQ(storedFile(p), stored[c.storedAt[p]]) << p;
-                EXPECT_EQ(platform::getAttributes(StoredPath(state, p)),
-                          p < left.size() ? platform::kStoredAttributes : platform::kNormal)
-                    << p;
-            }
+            EXPECT_EQ(storedFile(p), stored[c.storedAt[p]]) << p;
+            EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), platform::kStoredAttributes)
+                << p;
         }
         EXPECT_EQ(window->catalogue().entries(), left);
         EXPECT_EQ(saved(), left);
@@ -115,12 +112,10 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     const std::vector<CatalogueEntry> left{entries[1], entries[2], entries[3]};
     EXPECT_EQ(window->catalogue().entries(), left);
     EXPECT_EQ(saved(), left);
-    // The sealed copy of the last entry, restored, stays under the first free number.
-    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat", "102.dat", "103.dat"}));
-    for (size_t p = 0; p < 4; ++p) {
+    EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat", "102.dat"}));
+    for (size_t p = 0; p < 3; ++p) {
         EXPECT_EQ(storedFile(p), stored[p + 1]) << p;
-        EXPECT_EQ(platform::getAttributes(StoredPath(state, p)) == platform::kStoredAttributes,
-                  p < 3);
+        EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), platform::kStoredAttributes);
     }
 
     const std::string text = onlyMessage();
@@ -131,6 +126,42 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     // The two left behind are selected, ready for another try.
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 1}));
     expectIdle();
+}
+
+// A file found at an entry's path is never replaced: the same content counts as restored,
+// other content gets the hidden file beside it, under the next free "(restored)" name.
+TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
+    for (const bool sealed : {false, true}) {
+        SCOPED_TRACE(sealed);
+        TearDown();
+        entries.clear();
+        stored.clear();
+        fs::remove_all(dir / "home");
+        ui.messages.clear();
+        const std::string same = hide("same.txt", "kept as it is", sealed);
+        const std::string edited = hide("notes.txt", "as hidden", sealed);
+        const std::string twice = hide("plan", "as hidden too", sealed);
+        test::writeFile(same, "kept as it is");
+        test::writeFile(edited, "edited since");
+        test::writeFile(twice, "newer");
+        test::writeFile(twice + " (restored)", "older");
+        open();
+        click("cmdRestore");
+
+        EXPECT_EQ(readFile(same), "kept as it is");
+        EXPECT_EQ(readFile(edited), "edited since");
+        EXPECT_EQ(readFile(dir / "home/notes (restored).txt"), "as hidden");
+        EXPECT_EQ(readFile(twice + " (restored)"), "older");
+        EXPECT_EQ(readFile(twice + " (restored 2)"), "as hidden too");
+        EXPECT_FALSE(fs::exists(dir / "home/same (restored).txt"));
+        EXPECT_TRUE(saved().empty());
+        EXPECT_TRUE(storageFolder().empty());
+        const std::string text = onlyMessage();
+        EXPECT_TRUE(contains(text, edited + "  restored as  " + dir / "home/notes (restored).txt"))
+            << text;
+        EXPECT_TRUE(contains(text, twice + "  restored as  " + twice + " (restored 2)")) << text;
+        EXPECT_FALSE(contains(text, same)) << text;
+    }
 }
 
 }  // namespace

@@ -60,40 +60,70 @@ std::optional<std::string> prepareFolder(const std::string& path, bool& created)
     return std::nullopt;
 }
 
-// Brings the file of the entry at `position` back to its recorded path. Returns why it did
-// not come back, or nothing; the stored copy is then as it was.
-std::optional<std::string> restoreEntry(CommandContext& context, size_t position) {
+// `<name> (restored).<ext>` beside `path`, then `(restored 2)` and so on for `n` = 2, 3, ...
+std::string besideName(const std::string& path, int n) {
+    const std::string name = platform::baseName(path);
+    const size_t dot = name.find_last_of('.');
+    const size_t stem = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    const std::string mark = n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")";
+    return path.substr(0, path.size() - name.size()) + name.substr(0, stem) + mark +
+           name.substr(stem);
+}
+
+// Names tried beside a file before the restore gives up on it.
+constexpr int kBesideNames = 100;
+
+struct Restored {
+    std::optional<std::string> problem = {};  // why the file did not come back
+    std::string beside = {};                  // where it came back instead of its own path
+    bool alreadyThere = false;                // its path holds the same content: nothing written
+};
+
+// Brings the file of the entry at `position` back to its recorded path. A file found there
+// is never replaced: when it holds the entry's content the entry counts as restored, else the
+// content goes beside it. When the file does not come back the stored copy is as it was.
+Restored restoreEntry(CommandContext& context, size_t position) {
     const CatalogueEntry entry = context.catalogue.at(position);
     const std::string stored = StoredPath(context.state, position);
     if (!platform::pathExists(stored)) {
-        return "its stored copy " + stored + " is missing";
+        return {.problem = "its stored copy " + stored + " is missing"};
     }
     bool created = false;
     if (auto problem = prepareFolder(entry.path, created)) {
-        return problem;
+        return {.problem = problem};
     }
-    const Status copied =
-        decryptFileCopy(context.state, context.ui, stored, entry.path, entry.sealed);
+    if (platform::probePath(entry.path).ok()) {
+        Status error;
+        const std::optional<bool> same =
+            storedContentIs(stored, entry.path, entry.sealed, context.state.strPassword, error);
+        if (!same) {
+            return {.problem = "a file stands at its path, and the two could not be compared (" +
+                               error.message() + ")"};
+        }
+        if (*same) {
+            return {.alreadyThere = true};
+        }
+    }
+    std::string target = entry.path;
+    Status copied;
+    for (int n = 1; n <= kBesideNames; ++n) {
+        copied = decryptFileCopy(context.state, context.ui, stored, target, entry.sealed,
+                                 platform::Existing::kKeep);
+        if (copied.error != EEXIST) {
+            break;
+        }
+        target = besideName(entry.path, n);
+    }
     if (copied.ok()) {
-        return std::nullopt;
+        return {.beside = target == entry.path ? std::string() : target};
     }
     if (created) {
         std::error_code ignored;
         // Only if empty.
         std::filesystem::remove(platform::fsPath(platform::parentFolder(entry.path)), ignored);
     }
-    return copied.message();
+    return {.problem = copied.message()};
 }
-
-// What becomes of the stored copy that a sealed entry leaves behind when it is restored.
-enum class Leftovers {
-    // As if the entries had left one at a time, each followed by a renumbering of the later
-    // stored files: every copy is replaced by the next file moving down, except that of the
-    // last entry, which ends under the first number after the remaining entries.
-    kAsOneByOne,
-    // Each copy stays under its number, unless a remaining entry's file takes it.
-    kInPlace,
-};
 
 struct Finished {
     RestoreOutcome outcome;
@@ -101,9 +131,11 @@ struct Finished {
 };
 
 // The restored entries leave the catalogue and the stored files of the others are renumbered,
-// in one journalled pass that also rewrites the settings file.
+// in one journalled pass that also rewrites the settings file. What restored entries leave in
+// storage (a sealed copy, a plain file whose content was already back) is deleted: before the
+// save where a remaining entry's number would take it for its own file, else after it.
 Finished finishRestore(CommandContext& context, const std::vector<bool>& restored,
-                       const std::vector<Failure>& failures, Leftovers leftovers) {
+                       const std::vector<Failure>& failures) {
     ProgramState& state = context.state;
     const Catalogue& catalogue = context.catalogue;
     const size_t count = catalogue.size();
@@ -126,35 +158,18 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     for (const PlannedMove& move : plan.moves) {
         taken.insert(move.to);
     }
-    if (leftovers == Leftovers::kAsOneByOne && count > 0 && restored[count - 1] &&
-        catalogue.at(count - 1).sealed && count - 1 != remaining &&
-        platform::pathExists(StoredPath(state, count - 1))) {
-        plan.moves.push_back({StoredPath(state, count - 1), StoredPath(state, remaining)});
-        taken.insert(StoredPath(state, remaining));
-    }
-    std::vector<std::string> removeBefore;
-    std::vector<std::string> removeAfter;
     for (size_t r = 0; r < count; ++r) {
-        if (!restored[r] || !catalogue.at(r).sealed) {
-            continue;
-        }
-        if (leftovers == Leftovers::kAsOneByOne && r == count - 1) {
-            continue;  // the last entry's copy: moved to, or already under, the first free number
-        }
         const std::string copy = StoredPath(state, r);
-        if (taken.count(copy) != 0 || !platform::pathExists(copy)) {
+        if (!restored[r] || taken.count(copy) != 0 || !platform::pathExists(copy)) {
             continue;
         }
         if (r < remaining) {
             // No file moves onto it: its remaining entry has no stored file. The copy must
             // not pass for that entry's file, even after a crash.
-            removeBefore.push_back(copy);
-        } else if (leftovers == Leftovers::kAsOneByOne) {
-            removeAfter.push_back(copy);
+            (void)RemoveFile(copy, context.ui);
+        } else {
+            plan.removals.push_back(copy);
         }
-    }
-    for (const std::string& copy : removeBefore) {
-        (void)RemoveFile(copy, context.ui);
     }
 
     Finished finished;
@@ -187,9 +202,6 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     }
 
     context.catalogue = plan.catalogue;
-    for (const std::string& copy : removeAfter) {
-        (void)RemoveFile(copy, context.ui);
-    }
     size_t failure = 0;
     for (size_t n = 0; n < remaining; ++n) {
         while (failure < failures.size() && failures[failure].position < kept[n]) {
@@ -202,8 +214,25 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     return finished;
 }
 
+struct RestoredBeside {
+    std::string path;    // where the file was hidden from, which another file now holds
+    std::string beside;  // where it came back
+};
+
 void tell(UiServices& ui, const std::vector<Failure>& failures,
-          const std::optional<std::string>& problem) {
+          const std::vector<RestoredBeside>& besides, const std::optional<std::string>& problem) {
+    if (!besides.empty()) {
+        std::string text =
+            besides.size() == 1
+                ? "Another file now stands where this file was hidden from, so it was restored "
+                  "beside it; nothing was replaced:\r\n"
+                : "Other files now stand where these files were hidden from, so each was "
+                  "restored beside it; nothing was replaced:\r\n";
+        for (const RestoredBeside& pair : besides) {
+            text += "\r\n" + pair.path + "  restored as  " + pair.beside;
+        }
+        ui.messageBox(text, UiServices::kInformation, kRestoreTitle);
+    }
     if (!failures.empty()) {
         std::string text = failures.size() == 1
                                ? "This file could not be put back and is still hidden:\r\n"
@@ -219,14 +248,15 @@ void tell(UiServices& ui, const std::vector<Failure>& failures,
 }
 
 // Restores the chosen entries in catalogue order, counting every entry examined.
-RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
-                       Leftovers leftovers, bool busyPerEntry, const ListChanged& listChanged) {
+RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen, bool busyPerEntry,
+                       const ListChanged& listChanged) {
     ProgramState& state = context.state;
     const size_t count = context.catalogue.size();
     state.intProgress = 1;
     state.intProgressTotal = counter(count);
     std::vector<bool> restored(count, false);
     std::vector<Failure> failures;
+    std::vector<RestoredBeside> besides;
     for (size_t p = 0; p < count; ++p) {
         state.intProgress = counter(p + 1);
         if (!chosen[p]) {
@@ -235,13 +265,17 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         if (busyPerEntry) {
             context.busy.OpRunning(true);
         }
-        if (auto problem = restoreEntry(context, p)) {
-            failures.push_back({p, context.catalogue.at(p).path, *problem});
-        } else {
-            restored[p] = true;
+        const Restored done = restoreEntry(context, p);
+        if (done.problem) {
+            failures.push_back({p, context.catalogue.at(p).path, *done.problem});
+            continue;
+        }
+        restored[p] = true;
+        if (!done.beside.empty()) {
+            besides.push_back({context.catalogue.at(p).path, done.beside});
         }
     }
-    Finished finished = finishRestore(context, restored, failures, leftovers);
+    Finished finished = finishRestore(context, restored, failures);
     // The renumbering counts its moves; the command ends with the entries it examined.
     state.intProgress = counter(count + 1);
     state.intProgressTotal = counter(count);
@@ -250,7 +284,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     if (listChanged) {
         listChanged(finished.outcome);
     }
-    tell(context.ui, failures, finished.problem);
+    tell(context.ui, failures, besides, finished.problem);
     return finished.outcome;
 }
 
@@ -269,13 +303,12 @@ RestoreOutcome RestoreSelected(CommandContext& context, int current,
             chosen[position] = true;
         }
     }
-    return restore(context, chosen, Leftovers::kAsOneByOne, true, listChanged);
+    return restore(context, chosen, true, listChanged);
 }
 
 RestoreOutcome RestoreAll(CommandContext& context, const ListChanged& listChanged) {
     context.busy.OpRunning(true);
-    return restore(context, std::vector<bool>(context.catalogue.size(), true), Leftovers::kInPlace,
-                   false, listChanged);
+    return restore(context, std::vector<bool>(context.catalogue.size(), true), false, listChanged);
 }
 
 }  // namespace vantory

@@ -3,13 +3,19 @@
 // Restore Selected File(s) and Restore All Files: hidden files go back to the paths they were
 // hidden from, and their entries leave the catalogue.
 //
+// A restore never replaces a file. When a file already stands at an entry's path and holds
+// the entry's content, the entry counts as restored without writing anything; when its
+// content differs, the hidden file comes back beside it as `<name> (restored).<ext>` (then
+// `(restored 2)`, ...), and one message lists each such pair.
+//
 // Both work in two passes. First every chosen entry's file is brought back; an entry whose
 // file does not come back (its folder is gone, the destination refuses the file, the stored
 // copy is missing or unreadable) stays in the catalogue with its stored copy untouched. Then
 // the entries that came back leave the catalogue and the stored files of the remaining ones
 // are renumbered, all in one journalled pass, so that a crash at any point never separates
 // an entry from its stored file. The end result is that of removing the restored entries one
-// by one, renumbering the later stored files after each.
+// by one, renumbering the later stored files after each; no stored file of a restored entry
+// is left behind.
 
 #include <functional>
 #include <string>

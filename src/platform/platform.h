@@ -67,6 +67,10 @@ Status setAttributes(const std::string& path, int attributes);
 // A regular file that is neither hidden nor system.
 bool fileExists(const std::string& path);
 
+// What a rename, move or copy does with a file already at its destination: replace it, or
+// fail with EEXIST and leave both files as they are.
+enum class Existing { kReplace, kKeep };
+
 // Deletes a file, whatever its read-only attribute (as unlink(2) does); EISDIR for a folder.
 // On Windows a file that another program holds open gives EBUSY.
 Status removeFile(const std::string& path);
@@ -100,10 +104,12 @@ std::string baseName(const std::string& path);
 
 // A file written whole: the content goes to a new, private temporary file beside the target
 // (created exclusively) and replaces the target only in commit(), after it is flushed to
-// disk. Destroying an uncommitted AtomicFile removes the temporary file.
+// disk. Destroying an uncommitted AtomicFile removes the temporary file. With
+// Existing::kKeep, commit() fails with EEXIST when something is at the target by then.
 class AtomicFile {
   public:
-    explicit AtomicFile(std::string target, FileMode mode = 0600);
+    explicit AtomicFile(std::string target, FileMode mode = 0600,
+                        Existing existing = Existing::kReplace);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -126,6 +132,7 @@ class AtomicFile {
   private:
     std::string target_;
     FileMode mode_;
+    Existing existing_;
     std::string temporaryPath_;
     NativeFile fd_ = kNoFile;
     Status failure_;         // the first write error; commit() reports it
@@ -161,7 +168,8 @@ Status makeFolders(const std::string& path, FileMode mode = 0700);
 // beside `to`, given the permission bits, the attributes and the times of `from`, flushed to
 // disk, and only then renamed over `to`. Missing folders above `to` are created (0700). A
 // failure leaves `to` as it was.
-Status copyFile(const std::string& from, const std::string& to);
+Status copyFile(const std::string& from, const std::string& to,
+                Existing existing = Existing::kReplace);
 
 // Moves `from` to `to`, replacing an existing `to` and creating missing folders above it
 // (0700). Within one file system this is rename(2). Across file systems a regular file is
@@ -170,6 +178,8 @@ Status copyFile(const std::string& from, const std::string& to);
 // failure leaves `from` in place; should `from` refuse removal after a complete copy, the
 // copy is removed again (unless it replaced an earlier `to`) and the error is returned.
 Status movePath(const std::string& from, const std::string& to);
+// The same, except that an existing `to` is kept and the move fails with EEXIST.
+Status movePathKeeping(const std::string& from, const std::string& to);
 
 // A regular file read from its start to its end in large pieces.
 class InputFile {

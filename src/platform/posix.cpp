@@ -173,14 +173,54 @@ Status removeFile(const std::string& path) {
     return Status::success();
 }
 
-Status renamePath(const std::string& from, const std::string& to) {
+namespace {
+
+// rename(2) that fails with EEXIST instead of replacing: renameat2 where the file system
+// offers it, else a hard link (which never replaces) and the removal of the old name. Where
+// neither is possible (FAT), the destination is looked at first, which leaves a moment's race.
+int renameKeeping(const char* from, const char* to) {
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return -1;
+    }
+#endif
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
+        return -1;
+    }
+    struct stat st {};
+    if (::lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+int renameAs(const std::string& from, const std::string& to, Existing existing) {
+    return existing == Existing::kKeep ? renameKeeping(from.c_str(), to.c_str())
+                                       : ::rename(from.c_str(), to.c_str());
+}
+
+Status renameExisting(const std::string& from, const std::string& to, Existing existing) {
     if (const int fault = injectedFault(Operation::kRename, from, to)) {
         return Status{fault};
     }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (renameAs(from, to, existing) != 0) {
         return Status::fromErrno();
     }
     return Status::success();
+}
+
+}  // namespace
+
+Status renamePath(const std::string& from, const std::string& to) {
+    return renameExisting(from, to, Existing::kReplace);
 }
 
 void syncFolder(const std::string& folder) {
@@ -231,8 +271,8 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
     return std::string(name.data());
 }
 
-AtomicFile::AtomicFile(std::string target, FileMode mode)
-    : target_(std::move(target)), mode_(mode) {}
+AtomicFile::AtomicFile(std::string target, FileMode mode, Existing existing)
+    : target_(std::move(target)), mode_(mode), existing_(existing) {}
 
 AtomicFile::~AtomicFile() {
     discard();
@@ -307,7 +347,7 @@ Status AtomicFile::commit() {
     if (rc != 0) {
         return failure_ = Status::fromErrno();
     }
-    if (Status s = renamePath(temporaryPath_, target_); !s.ok()) {
+    if (Status s = renameExisting(temporaryPath_, target_, existing_); !s.ok()) {
         return failure_ = s;
     }
     temporaryPath_.clear();
@@ -546,7 +586,7 @@ void adviseHugePages(void* start, size_t size) {
 #endif
 }
 
-Status copyFile(const std::string& from, const std::string& to) {
+Status copyFile(const std::string& from, const std::string& to, Existing existing) {
     InputFile in;
     if (Status s = in.open(from); !s.ok()) {
         return s;
@@ -558,7 +598,7 @@ Status copyFile(const std::string& from, const std::string& to) {
     if (Status s = makeFolders(parentFolder(to)); !s.ok()) {
         return s;
     }
-    AtomicFile out(to);
+    AtomicFile out(to, 0600, existing);
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
@@ -582,7 +622,9 @@ Status copyFile(const std::string& from, const std::string& to) {
     return out.commit();
 }
 
-Status movePath(const std::string& from, const std::string& to) {
+namespace {
+
+Status moveExisting(const std::string& from, const std::string& to, Existing existing) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) {
         return Status::fromErrno();
@@ -595,7 +637,7 @@ Status movePath(const std::string& from, const std::string& to) {
     if (const int fault = injectedFault(Operation::kRename, from, to)) {
         return Status{fault};
     }
-    if (::rename(from.c_str(), to.c_str()) == 0) {
+    if (renameAs(from, to, existing) == 0) {
         syncFolder(toFolder);
         if (fromFolder != toFolder) {
             syncFolder(fromFolder);
@@ -615,7 +657,7 @@ Status movePath(const std::string& from, const std::string& to) {
         return Status::fromErrno();
     }
     const bool replacing = pathExists(to);
-    if (Status s = copyFile(from, to); !s.ok()) {
+    if (Status s = copyFile(from, to, existing); !s.ok()) {
         return s;
     }
     Status removed = Status{injectedFault(Operation::kRemove, from)};
@@ -632,6 +674,16 @@ Status movePath(const std::string& from, const std::string& to) {
     }
     syncFolder(fromFolder);
     return Status::success();
+}
+
+}  // namespace
+
+Status movePath(const std::string& from, const std::string& to) {
+    return moveExisting(from, to, Existing::kReplace);
+}
+
+Status movePathKeeping(const std::string& from, const std::string& to) {
+    return moveExisting(from, to, Existing::kKeep);
 }
 
 }  // namespace vantory::platform

@@ -310,6 +310,13 @@ BOOL moveReplacing(const std::wstring& from, const std::wstring& to) {
     return FALSE;
 }
 
+// MoveFileEx without replacing: an existing destination fails it with ERROR_ALREADY_EXISTS.
+BOOL moveAs(const std::wstring& from, const std::wstring& to, Existing existing) {
+    return existing == Existing::kKeep
+               ? ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)
+               : moveReplacing(from, to);
+}
+
 // DeleteFile that also deletes a read-only file, as unlink(2) does.
 BOOL deleteAnyFile(const std::wstring& path) {
     if (::DeleteFileW(path.c_str())) {
@@ -503,7 +510,9 @@ Status removeFile(const std::string& path) {
     return Status::success();
 }
 
-Status renamePath(const std::string& from, const std::string& to) {
+namespace {
+
+Status renameExisting(const std::string& from, const std::string& to, Existing existing) {
     if (const int fault = injectedFault(Operation::kRename, from, to)) {
         return Status{fault};
     }
@@ -517,7 +526,7 @@ Status renamePath(const std::string& from, const std::string& to) {
         return detail::attributesOf(*wideFrom) != kNoAttributes ? Status::success()
                                                                 : lastError(from);
     }
-    if (!moveReplacing(*wideFrom, *wideTo)) {
+    if (!moveAs(*wideFrom, *wideTo, existing)) {
         const Status failed = lastError(from);
         if (failed.error == EACCES && isDirectory(detail::attributesOf(*wideTo)) &&
             !isDirectory(detail::attributesOf(*wideFrom))) {
@@ -526,6 +535,12 @@ Status renamePath(const std::string& from, const std::string& to) {
         return failed;
     }
     return Status::success();
+}
+
+}  // namespace
+
+Status renamePath(const std::string& from, const std::string& to) {
+    return renameExisting(from, to, Existing::kReplace);
 }
 
 void syncFolder(const std::string&) {
@@ -566,8 +581,8 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
     return created;
 }
 
-AtomicFile::AtomicFile(std::string target, FileMode mode)
-    : target_(std::move(target)), mode_(mode) {}
+AtomicFile::AtomicFile(std::string target, FileMode mode, Existing existing)
+    : target_(std::move(target)), mode_(mode), existing_(existing) {}
 
 AtomicFile::~AtomicFile() {
     discard();
@@ -631,7 +646,7 @@ Status AtomicFile::commit() {
     if (!closed) {
         return failure_ = Status{detail::errnoFor(::GetLastError())};
     }
-    if (Status s = renamePath(temporaryPath_, target_); !s.ok()) {
+    if (Status s = renameExisting(temporaryPath_, target_, existing_); !s.ok()) {
         return failure_ = s;
     }
     temporaryPath_.clear();
@@ -874,7 +889,7 @@ Status copyMetadata(const WIN32_FILE_ATTRIBUTE_DATA& info, const AtomicFile& out
 
 }  // namespace
 
-Status copyFile(const std::string& from, const std::string& to) {
+Status copyFile(const std::string& from, const std::string& to, Existing existing) {
     InputFile in;
     if (Status s = in.open(from); !s.ok()) {
         return s;
@@ -887,7 +902,7 @@ Status copyFile(const std::string& from, const std::string& to) {
     if (Status s = makeFolders(parentFolder(to)); !s.ok()) {
         return s;
     }
-    AtomicFile out(to);
+    AtomicFile out(to, 0600, existing);
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
@@ -912,7 +927,9 @@ Status copyFile(const std::string& from, const std::string& to) {
     return out.commit();
 }
 
-Status movePath(const std::string& from, const std::string& to) {
+namespace {
+
+Status moveExisting(const std::string& from, const std::string& to, Existing existing) {
     const auto wideFrom = nativePath(from);
     const auto wideTo = nativePath(to);
     if (!wideFrom || !wideTo) {
@@ -932,7 +949,7 @@ Status movePath(const std::string& from, const std::string& to) {
     if (*wideFrom == *wideTo) {
         return Status::success();
     }
-    if (moveReplacing(*wideFrom, *wideTo)) {
+    if (moveAs(*wideFrom, *wideTo, existing)) {
         return Status::success();
     }
     if (::GetLastError() != ERROR_NOT_SAME_DEVICE) {
@@ -950,7 +967,7 @@ Status movePath(const std::string& from, const std::string& to) {
     }
     ::CloseHandle(probe);
     const bool replacing = pathExists(to);
-    if (Status s = copyFile(from, to); !s.ok()) {
+    if (Status s = copyFile(from, to, existing); !s.ok()) {
         return s;
     }
     Status removed = Status{injectedFault(Operation::kRemove, from)};
@@ -966,6 +983,16 @@ Status movePath(const std::string& from, const std::string& to) {
         return removed;
     }
     return Status::success();
+}
+
+}  // namespace
+
+Status movePath(const std::string& from, const std::string& to) {
+    return moveExisting(from, to, Existing::kReplace);
+}
+
+Status movePathKeeping(const std::string& from, const std::string& to) {
+    return moveExisting(from, to, Existing::kKeep);
 }
 
 }  // namespace vantory::platform

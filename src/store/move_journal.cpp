@@ -68,6 +68,9 @@ Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices&
     for (const CatalogueEntry& entry : plan.catalogue.entries()) {
         add(record('E', (entry.sealed ? "1" : "0") + entry.path));
     }
+    for (const std::string& path : plan.removals) {
+        add(record('R', path));
+    }
     return platform::writeFileAtomically(JournalPath(state), text);
 }
 
@@ -106,6 +109,8 @@ std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
             plan.moves.push_back({parts[0], parts[1]});
         } else if (record[0] == 'E' && !body.empty()) {
             plan.catalogue.append({std::string(body.substr(1)), body[0] == '1'});
+        } else if (record[0] == 'R' && !body.empty()) {
+            plan.removals.emplace_back(body);
         } else {
             return std::nullopt;
         }
@@ -205,6 +210,13 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
             removeJournal(state, progress);
         }
         return {saved, std::nullopt};
+    }
+    // A copy that refuses to go stays behind unlisted; it never holds the only copy of a file.
+    for (const std::string& path : plan.removals) {
+        (void)platform::removeFile(path);
+    }
+    if (!plan.removals.empty()) {
+        platform::syncFolder(platform::parentFolder(plan.removals.front()));
     }
     removeJournal(state, progress);
     return {};

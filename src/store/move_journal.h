@@ -33,6 +33,10 @@ struct MovePlan {
     std::string storageDir;
     std::string extension;
     Catalogue catalogue;
+    // Stored files deleted once the settings file is saved: Vantory's own copies that the new
+    // list no longer needs (the sealed copy of a restored file). A crash before they are all
+    // gone deletes the rest at the next start.
+    std::vector<std::string> removals;
 };
 
 // Moves one file, replacing the destination. Renumbering inside the storage folder uses a
@@ -48,9 +52,9 @@ struct MoveOutcome {
 std::string JournalPath(const ProgramState& state);
 
 // Carries out the plan. Advances intProgress per move (intProgressTotal = number of moves) and
-// ticks the slow-run pacer. On success the state's settings take the plan's values and the
-// settings file is rewritten. When a move fails every earlier move is undone, the state and
-// the settings file stay as they were, and failedMove names the move.
+// ticks the slow-run pacer. On success the state's settings take the plan's values, the
+// settings file is rewritten and the removals are made. When a move fails every earlier move is
+// undone, the state and the settings file stay as they were, and failedMove names the move.
 MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,
                           UiServices& ui);
 

@@ -182,6 +182,17 @@ class UnsealTransform final : public Transform {
 };
 static_assert(StoredFileUnsealer::kMaxFinishOutput <= kMaxFinishOutput);
 
+// The content as it is, for comparing a plain stored file.
+class SameTransform final : public Transform {
+  public:
+    size_t maxOutput(size_t n) const override { return n; }
+    size_t update(const uint8_t* data, size_t n, uint8_t* out) override {
+        std::memcpy(out, data, n);
+        return n;
+    }
+    size_t finish(uint8_t*) override { return 0; }
+};
+
 // Unseals under one key and seals under another; the content in between stays in a buffer
 // of one piece.
 class ResealTransform final : public Transform {
@@ -312,7 +323,8 @@ class PieceWriter {
 };
 
 Status transformFile(const std::string& source, const std::string& target, int attributes,
-                     Transform& transform) {
+                     Transform& transform,
+                     platform::Existing existing = platform::Existing::kReplace) {
     platform::InputFile in;
     if (Status s = in.open(source); !s.ok()) {
         return s;
@@ -320,7 +332,7 @@ Status transformFile(const std::string& source, const std::string& target, int a
     if (Status s = platform::makeFolders(platform::parentFolder(target)); !s.ok()) {
         return s;
     }
-    platform::AtomicFile out(target);
+    platform::AtomicFile out(target, 0600, existing);
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
@@ -355,7 +367,48 @@ Status transformFile(const std::string& source, const std::string& target, int a
     return out.commit();
 }
 
+// Whether `file` holds what `transform` makes of `source`, byte for byte, streamed; the
+// error when either cannot be read.
+std::optional<bool> contentMatches(const std::string& source, const std::string& file,
+                                   Transform& transform, Status& error) {
+    platform::InputFile in;
+    platform::InputFile other;
+    if (!(error = in.open(source)).ok() || !(error = other.open(file)).ok()) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> input(kPiece);
+    std::vector<uint8_t> made(std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
+    std::vector<uint8_t> found(made.size() + 1);
+    for (bool end = false; !end;) {
+        size_t got = 0;
+        if (!(error = in.read(input.data(), input.size(), got)).ok()) {
+            return std::nullopt;
+        }
+        end = got == 0;
+        const size_t n =
+            end ? transform.finish(made.data()) : transform.update(input.data(), got, made.data());
+        size_t seen = 0;
+        if (!(error = other.read(found.data(), n + (end ? 1 : 0), seen)).ok()) {
+            return std::nullopt;
+        }
+        if (seen != n || std::memcmp(made.data(), found.data(), n) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+std::optional<bool> storedContentIs(const std::string& stored, const std::string& file, bool sealed,
+                                    std::string_view key, Status& error) {
+    if (sealed) {
+        UnsealTransform transform(key, nullptr);
+        return contentMatches(stored, file, transform, error);
+    }
+    SameTransform transform;
+    return contentMatches(stored, file, transform, error);
+}
 
 Status sealFile(const std::string& source, const std::string& target, std::string_view key,
                 Pacer* pacer, int attributes) {
@@ -364,9 +417,9 @@ Status sealFile(const std::string& source, const std::string& target, std::strin
 }
 
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
-                  Pacer* pacer, int attributes) {
+                  Pacer* pacer, int attributes, platform::Existing existing) {
     UnsealTransform transform(key, pacer);
-    return transformFile(source, target, attributes, transform);
+    return transformFile(source, target, attributes, transform, existing);
 }
 
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
@@ -394,7 +447,8 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 }
 
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
-                       const std::string& strEndFile, bool bolDecryptFile) {
+                       const std::string& strEndFile, bool bolDecryptFile,
+                       platform::Existing existing) {
     const std::optional<int> attributes = platform::getAttributes(strInitFile);
     if (!attributes) {
         const Status probe = platform::probePath(strInitFile);
@@ -408,9 +462,13 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
     Status result;
     if (bolDecryptFile) {
         SlowRunPacer pacer(state, ui);
-        result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer.get());
+        result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer.get(),
+                            platform::kNormal, existing);
     } else {
-        result = ShellFileOp(strInitFile, strEndFile, kShellMove, ui);
+        WaitCursor cursor(ui);
+        result = existing == platform::Existing::kKeep
+                     ? platform::movePathKeeping(strInitFile, strEndFile)
+                     : platform::movePath(strInitFile, strEndFile);
     }
     if (!result.ok() && *attributes != platform::kNormal) {
         (void)platform::setAttributes(strInitFile, *attributes);

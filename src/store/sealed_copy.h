@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -92,9 +93,11 @@ class StoredFileUnsealer {
 Status sealFile(const std::string& source, const std::string& target, std::string_view key,
                 Pacer* pacer = nullptr, int attributes = platform::kStoredAttributes);
 
-// Unseals the stored file `source` into `target` (0600, `attributes`), likewise.
+// Unseals the stored file `source` into `target` (0600, `attributes`), likewise; with
+// Existing::kKeep an existing `target` is kept and the unsealing fails with EEXIST.
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
-                  Pacer* pacer = nullptr, int attributes = platform::kNormal);
+                  Pacer* pacer = nullptr, int attributes = platform::kNormal,
+                  platform::Existing existing = platform::Existing::kReplace);
 
 // Re-keys a sealed stored file in one pass: unseals `source` under `oldKey` and seals the
 // content under `newKey` into `target`, which may be `source` itself. Nothing else is written
@@ -102,6 +105,11 @@ Status unsealFile(const std::string& source, const std::string& target, std::str
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
                   std::string_view newKey, Pacer* pacer = nullptr,
                   int attributes = platform::kStoredAttributes);
+
+// Whether `file` holds the content of the stored file `stored` (sealed under `key`, or
+// plain), byte for byte; nullopt, with `error`, when either cannot be read.
+std::optional<bool> storedContentIs(const std::string& stored, const std::string& file, bool sealed,
+                                    std::string_view key, Status& error);
 
 // Stores `strInitFile` as `strEndFile` under the password of `state`. Sealed
 // (bolEncryptFile): the sealed content is written to `strEndFile` and `strInitFile` stays as
@@ -115,8 +123,10 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 // Brings the stored file `strInitFile` back as `strEndFile`. Its attributes are cleared first.
 // Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (0600, no
 // attributes) and the stored file stays where it is. Plain: the stored file is moved there.
-// On failure the stored file keeps its attributes and an earlier destination is kept.
+// On failure the stored file keeps its attributes and an earlier destination is kept. With
+// Existing::kKeep a file already at `strEndFile` is never replaced: that gives EEXIST.
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
-                       const std::string& strEndFile, bool bolDecryptFile);
+                       const std::string& strEndFile, bool bolDecryptFile,
+                       platform::Existing existing = platform::Existing::kReplace);
 
 }  // namespace vantory
