@@ -1,6 +1,7 @@
 #include "main/run_command.h"
 
 #include "command_fixture.h"
+#include "store/open_copies.h"
 
 namespace vantory {
 namespace {
@@ -22,6 +23,11 @@ class RunTest : public test::CommandTest {
     void expectIdle() {
         settle();
         CommandTest::expectIdle();
+    }
+    // The program ends while a file is open.
+    void close() {
+        TearDown();
+        state.bolTempFileOpen = state.bolBusy = false;
     }
 };
 
@@ -78,7 +84,9 @@ TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
     EXPECT_EQ(state.intProgressTotal, 1);
 }
 
-TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
+// A plain file that cannot go back keeps the window waiting; a plaintext copy that cannot be
+// deleted ends the wait but stays recorded, and no command that would leave it behind runs.
+TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndNothingLeavesItBehind) {
     hide("a.txt", "plain content", false);
     hide("b.txt", "sealed content", true);
     open();
@@ -86,20 +94,17 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     press();
     fs::create_directories(StoredPath(state, 0) + "/in-the-way");
     press();
-
     EXPECT_EQ(readFile(temp("txt")), "plain content");
     EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("txt")));
-    expectIdle();
-
-    // Running the sealed entry, whose temporary name is the same, puts the plain file back
-    // first instead of deleting it.
+    EXPECT_TRUE(state.bolTempFileOpen);
+    expectControls(true);
     fs::remove_all(StoredPath(state, 0));
-    window->setSelection({1});
     press();
     EXPECT_EQ(readFile(StoredPath(state, 0)), "plain content");
-    EXPECT_EQ(readFile(temp("txt")), "sealed content");
+    expectIdle();
 
-    // A temporary file that cannot be removed is named, and the stored file stays.
+    window->setSelection({1});
+    press();
     fs::remove(temp("txt"));
     fs::create_directories(temp("txt") + "/in-the-way");
     ui.messages.clear();
@@ -108,6 +113,13 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
     expectIdle();
+    for (const char* command : {"cmdRestore", "cmdSetStorDir", "cmdSetExten", "cmdChangePass"}) {
+        ui.messages.clear();
+        click(command);
+        EXPECT_TRUE(contains(onlyMessage(), temp("txt") + "  (" + entries[1].path + ")"))
+            << command;
+    }
+    EXPECT_EQ(saved(), entries);
 
     // A stored file gone behind the program's back: said so, and no waiting state.
     fs::remove_all(temp("txt"));
@@ -119,17 +131,29 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndTheWaitEnds) {
     expectIdle();
 }
 
-// What a program that ended while entries were open left under the temporary names (which end
-// in the last three characters of the path, a separator made '_'): a plain entry's stored file
-// goes back, a sealed entry's copy is deleted, and a file two plain entries without stored
-// files could own is kept aside. Each is said.
+// Vantory closed while entries were open: the next start moves a plain entry's file back
+// (and keeps it, listed, while it cannot), deletes a sealed entry's copy, and keeps aside an
+// unrecorded file that two plain entries without stored files could own. Each is said.
 TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     hide("letter.html", "plain letter", false);
     hide("x/ab", "sealed photo", true);
     hide("x/one.doc", "first", false);
     hide("y/two.doc", "second", false);
-    ASSERT_TRUE(platform::renamePath(StoredPath(state, 0), temp("tml")).ok());
-    ASSERT_TRUE(decryptFileCopy(state, ui, StoredPath(state, 1), temp("_ab"), true).ok());
+    open();
+    window->setSelection({0});
+    press();
+    close();
+    fs::create_directories(StoredPath(state, 0) + "/in-the-way");
+    ui.messages.clear();
+    open();
+    EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("tml")));
+    EXPECT_EQ(listedPaths().size(), 4u);
+    window->setSelection({1});
+    press();  // runs, and leaves the plain file alone
+    EXPECT_EQ(readFile(temp("_ab")), "sealed photo");
+    EXPECT_EQ(readFile(temp("tml")), "plain letter");
+    close();
+    fs::remove_all(StoredPath(state, 0));
     ASSERT_TRUE(platform::renamePath(StoredPath(state, 2), temp("doc")).ok());
     ASSERT_TRUE(platform::removeFile(StoredPath(state, 3)).ok());
     ui.messages.clear();
@@ -141,6 +165,7 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     EXPECT_EQ(readFile(StoredPath(state, 0)), "plain letter");
     EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
     EXPECT_EQ(readFile(kept), "first");
+    EXPECT_FALSE(fs::exists(OpenCopiesPath(state)));
     ASSERT_EQ(ui.messages.size(), 4u);  // the last one: the store check drops the two .doc entries
     const Texts says{entries[0].path + " was open. Its stored file has been put back",
                      entries[1].path + " was open. The copy that was open, " + temp("_ab") +

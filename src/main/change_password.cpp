@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "main/run_command.h"
 #include "platform/fs_path.h"
 #include "store/move_journal.h"
 #include "store/sealed_copy.h"
@@ -366,6 +367,9 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
 
 void ChangePassCommand(CommandContext& context) {
     UiServices& ui = context.ui;
+    if (RefuseWhileCopiesOpen(context, "Change Password")) {
+        return;
+    }
     const std::string first = ui.inputBox("Enter the new password: ", "Enter new password");
     const std::string second = ui.inputBox("Confirm the new password: ", "Confirm Password");
     if (first != second) {

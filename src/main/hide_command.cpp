@@ -7,6 +7,7 @@
 
 #include "platform/fs_path.h"
 #include "store/file_services.h"
+#include "store/hide_record.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -126,10 +127,25 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
     };
 
+    const size_t firstNew = catalogue.size();
+    // Sealed copies are listed in one save at the end; until then the record tells a start
+    // after a crash that they are Vantory's own.
+    if (sealed) {
+        if (Status s =
+                WriteHideRecord(state, {state.strStorageDir, state.strExtension, firstNew, paths});
+            !s.ok()) {
+            for (const std::string& path : paths) {
+                report.notHidden.push_back({path, "the list of hidden files could not be written"});
+            }
+            report.saveFailure = s;
+            tellUser(context, report);
+            return report;
+        }
+    }
+
     context.busy.OpRunning(true);
     state.intProgressTotal = progressValue(paths.size());
     state.intProgress = 1;
-    const size_t firstNew = catalogue.size();
 
     for (size_t i = 0; i < paths.size(); ++i) {
         state.intProgress = progressValue(i + 1);
@@ -226,6 +242,11 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
                          report.notHidden.end());
             report.hidden = 0;
         }
+    }
+    if (sealed) {
+        // Every copy is listed now, or taken back. Should the record stay, the next start
+        // finds nothing of it to take back and removes it.
+        (void)RemoveHideRecord(state);
     }
 
     if (listChanged) {

@@ -12,7 +12,10 @@
 #include "main/run_command.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
+#include "store/file_services.h"
+#include "store/hide_record.h"
 #include "store/move_journal.h"
+#include "store/sealed_copy.h"
 
 namespace vantory {
 
@@ -47,8 +50,66 @@ void FinishInterruptedMoves(CommandContext& context) {
         UiServices::kExclamation, "Interrupted operation");
 }
 
+void FinishInterruptedHide(CommandContext& context) {
+    const ProgramState& state = context.state;
+    bool readable = true;
+    const std::optional<HideRecord> record = ReadHideRecord(state, readable);
+    if (!record) {
+        return;  // none, or one that cannot be read: then nothing is guessed
+    }
+    std::vector<std::string> takenBack;  // the picked files whose copies were deleted
+    std::vector<std::string> strangers;  // unlisted stored files that match no picked file
+    if (record->storageDir == state.strStorageDir && record->extension == state.strExtension) {
+        std::vector<bool> matched(record->picked.size(), false);
+        const size_t end = record->firstPosition + record->picked.size();
+        for (size_t p = std::max(record->firstPosition, context.catalogue.size()); p < end; ++p) {
+            const std::string copy = StoredPath(state, p);
+            if (!platform::pathExists(copy)) {
+                continue;
+            }
+            bool ours = false;
+            for (size_t i = 0; i < record->picked.size() && !ours; ++i) {
+                Status error;
+                ours = !matched[i] && platform::isRegularFile(record->picked[i]) &&
+                       storedContentIs(copy, record->picked[i], true, state.strPassword, error)
+                           .value_or(false);
+                if (ours && RemoveFile(copy, context.ui).ok()) {
+                    matched[i] = true;
+                    takenBack.push_back(record->picked[i]);
+                }
+            }
+            if (!ours) {
+                strangers.push_back(copy);
+            }
+        }
+    }
+    (void)RemoveHideRecord(state);
+    if (!takenBack.empty()) {
+        std::string text =
+            "Vantory was stopped while it was hiding files, before it could list them.  The "
+            "copies it had made are deleted; each of these files is where it was and is not "
+            "hidden:";
+        for (const std::string& path : takenBack) {
+            text += "\r\n" + path;
+        }
+        context.ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+    }
+    if (!strangers.empty()) {
+        std::string text =
+            "Vantory was stopped while it was hiding files.  These files in the storage folder "
+            "match none of the files being hidden (each has changed or moved since), so they "
+            "are kept as they are; move them out of the storage folder before hiding more "
+            "files:";
+        for (const std::string& path : strangers) {
+            text += "\r\n" + path;
+        }
+        context.ui.messageBox(text, UiServices::kExclamation, "Interrupted operation");
+    }
+}
+
 bool FinishPendingWork(CommandContext& context) {
     using Result = PendingPasswordChange::Result;
+    FinishInterruptedHide(context);
     const std::string journal = JournalPath(context.state);
     const std::string record = PasswordChangeRecordPath(context.state);
     if (!platform::pathExists(journal) && !platform::pathExists(record)) {
@@ -178,6 +239,7 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
 void RecoverInterruptedWork(CommandContext& context) {
     FinishInterruptedMoves(context);
     FinishInterruptedPasswordChange(context);
+    FinishInterruptedHide(context);
     RecoverTemporaryFiles(context);
     (void)RemoveStrayTemporaries(context);
 }

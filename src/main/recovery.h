@@ -16,6 +16,11 @@ void RecoverInterruptedWork(CommandContext& context);
 // Completes a journal of stored-file moves (renumbering, new storage folder or extension).
 void FinishInterruptedMoves(CommandContext& context);
 
+// Takes back what a sealed hide stopped by a crash left in storage unlisted: each copy
+// whose content is that of a picked file still in its place is deleted. Any other file under
+// those stored names is kept, and named in a message.
+void FinishInterruptedHide(CommandContext& context);
+
 // Before a command that works on the stored files or the list. A command that a failing disk
 // stopped half way may have left work recorded for the next start: stored files half
 // renumbered or moved, or half of them sealed under a new password. Building on that could

@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 
+#include "main/run_command.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/file_services.h"
@@ -60,19 +61,6 @@ std::optional<std::string> prepareFolder(const std::string& path, bool& created)
     return std::nullopt;
 }
 
-// `<name> (restored).<ext>` beside `path`, then `(restored 2)` and so on for `n` = 2, 3, ...
-std::string besideName(const std::string& path, int n) {
-    const std::string name = platform::baseName(path);
-    const size_t dot = name.find_last_of('.');
-    const size_t stem = dot == std::string::npos || dot == 0 ? name.size() : dot;
-    const std::string mark = n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")";
-    return path.substr(0, path.size() - name.size()) + name.substr(0, stem) + mark +
-           name.substr(stem);
-}
-
-// Names tried beside a file before the restore gives up on it.
-constexpr int kBesideNames = 100;
-
 struct Restored {
     std::optional<std::string> problem = {};  // why the file did not come back
     std::string beside = {};                  // where it came back instead of its own path
@@ -112,7 +100,7 @@ Restored restoreEntry(CommandContext& context, size_t position) {
         if (copied.error != EEXIST) {
             break;
         }
-        target = besideName(entry.path, n);
+        target = RestoredBesideName(entry.path, n);
     }
     if (copied.ok()) {
         return {.beside = target == entry.path ? std::string() : target};
@@ -250,6 +238,10 @@ void tell(UiServices& ui, const std::vector<Failure>& failures,
 // Restores the chosen entries in catalogue order, counting every entry examined.
 RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen, bool busyPerEntry,
                        const ListChanged& listChanged) {
+    if (RefuseWhileCopiesOpen(context, kRestoreTitle)) {
+        context.busy.OpRunning(false);
+        return {};
+    }
     ProgramState& state = context.state;
     const size_t count = context.catalogue.size();
     state.intProgress = 1;
@@ -289,6 +281,15 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
 }
 
 }  // namespace
+
+std::string RestoredBesideName(const std::string& path, int n) {
+    const std::string name = platform::baseName(path);
+    const size_t dot = name.find_last_of('.');
+    const size_t stem = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    const std::string mark = n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")";
+    return path.substr(0, path.size() - name.size()) + name.substr(0, stem) + mark +
+           name.substr(stem);
+}
 
 RestoreOutcome RestoreSelected(CommandContext& context, int current,
                                const std::vector<size_t>& selected,

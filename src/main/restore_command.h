@@ -43,6 +43,11 @@ RestoreOutcome RestoreSelected(CommandContext& context, int current,
                                const std::vector<size_t>& selected,
                                const ListChanged& listChanged = {});
 
+// `<name> (restored).<ext>` beside `path` for n = 1, then `<name> (restored n).<ext>`.
+std::string RestoredBesideName(const std::string& path, int n);
+// Names tried beside a file before a restore gives up on it.
+inline constexpr int kBesideNames = 100;
+
 // cmdRestore_Click: restores every entry, as above.
 RestoreOutcome RestoreAll(CommandContext& context, const ListChanged& listChanged = {});
 

@@ -1,5 +1,6 @@
 #include "main/run_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <thread>
@@ -7,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "store/file_services.h"
+#include "store/open_copies.h"
 #include "store/sealed_copy.h"
 #include "store/stored_name.h"
 
@@ -40,7 +42,119 @@ std::optional<std::string> moveAside(const std::string& path, UiServices& ui) {
     return std::nullopt;
 }
 
+// Takes the copy at `temporaryPath` out of the record of open copies.
+void forgetOpenCopy(const ProgramState& state, const std::string& temporaryPath) {
+    bool readable = true;
+    std::vector<OpenCopy> copies = ReadOpenCopies(state, readable);
+    std::erase_if(copies,
+                  [&](const OpenCopy& copy) { return copy.temporaryPath == temporaryPath; });
+    if (readable) {
+        (void)WriteOpenCopies(state, copies);
+    }
+}
+
+// Deletes a recorded plaintext copy, or moves a plain entry's file back to its stored name.
+// Returns true when nothing is left under the temporary name.
+bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool tell = true) {
+    UiServices& ui = context.ui;
+    const char* title = atStart ? kInterruptedTitle : kRunTitle;
+    if (!platform::pathExists(copy.temporaryPath)) {
+        return true;
+    }
+    if (copy.sealed) {
+        if (Status removed = RemoveFile(copy.temporaryPath, ui); !removed.ok()) {
+            if (tell) {
+                ui.messageBox("The temporary file " + copy.temporaryPath +
+                                  " could not be deleted (" + removed.message() +
+                                  "). It still holds the content of " + copy.entryPath +
+                                  " in the clear. Vantory tries again before its next command and "
+                                  "at its next start; the hidden file itself is safe.",
+                              UiServices::kExclamation, kNotDeletedTitle);
+            }
+            return false;
+        }
+        if (atStart) {
+            ui.messageBox("Vantory was closed while " + copy.entryPath +
+                              " was open. The copy that was open, " + copy.temporaryPath +
+                              ", has been deleted; the hidden file is unchanged.",
+                          UiServices::kInformation, kInterruptedTitle);
+        }
+        return true;
+    }
+    const Status moved = platform::pathExists(copy.storedPath)
+                             ? Status{EEXIST}
+                             : RenameFile(copy.temporaryPath, copy.storedPath, ui);
+    if (!moved.ok()) {
+        if (!tell) {
+            return false;
+        }
+        ui.messageBox("The stored file of " + copy.entryPath + " could not be moved back from " +
+                          copy.temporaryPath + " to " + copy.storedPath + " (" + moved.message() +
+                          "). It is kept as " + copy.temporaryPath +
+                          ", and Vantory tries again before its next command and at its next "
+                          "start.",
+                      UiServices::kExclamation, title);
+        return false;
+    }
+    (void)platform::setAttributes(copy.storedPath, kHiddenAgain);
+    if (atStart) {
+        ui.messageBox("Vantory was closed while " + copy.entryPath +
+                          " was open. Its stored file has been put back in the storage folder.",
+                      UiServices::kInformation, kInterruptedTitle);
+    }
+    return true;
+}
+
 }  // namespace
+
+namespace {
+
+bool resolveAll(CommandContext& context, bool atStart, bool tell) {
+    const ProgramState& state = context.state;
+    bool readable = true;
+    const std::vector<OpenCopy> copies = ReadOpenCopies(state, readable);
+    if (!readable) {
+        if (atStart) {
+            context.ui.messageBox("The record of the files opened with Run Selected File, " +
+                                      OpenCopiesPath(state) +
+                                      ", cannot be read. It is kept, and no file was deleted.",
+                                  UiServices::kExclamation, kInterruptedTitle);
+        }
+        return true;
+    }
+    std::vector<OpenCopy> left;
+    for (const OpenCopy& copy : copies) {
+        if (!resolve(context, copy, atStart, tell)) {
+            left.push_back(copy);
+        }
+    }
+    if (left != copies) {
+        (void)WriteOpenCopies(state, left);
+    }
+    return left.empty();
+}
+
+}  // namespace
+
+bool ResolveOpenCopies(CommandContext& context, bool atStart) {
+    return resolveAll(context, atStart, true);
+}
+
+bool RefuseWhileCopiesOpen(CommandContext& context, const std::string& title) {
+    if (!platform::pathExists(OpenCopiesPath(context.state)) || resolveAll(context, false, false)) {
+        return false;
+    }
+    bool readable = true;
+    std::string text =
+        "Vantory did nothing: a file opened with Run Selected File is still in the storage "
+        "folder, and this command would leave it behind.  Close the program that uses it, "
+        "then choose the command again:";
+    for (const OpenCopy& copy : ReadOpenCopies(context.state, readable)) {
+        text += "\r\n" + copy.temporaryPath + "  (" + copy.entryPath + ")";
+    }
+    context.ui.messageBox(text, UiServices::kExclamation, title);
+    return true;
+}
 
 bool ClearTemporaryName(CommandContext& context, const std::string& temporaryPath, bool atStart) {
     const ProgramState& state = context.state;
@@ -53,72 +167,42 @@ bool ClearTemporaryName(CommandContext& context, const std::string& temporaryPat
         return false;  // not a file any run of ours leaves: not touched
     }
 
-    // Plain entries whose stored file may be this file, and a sealed entry it may be a copy of.
+    // Plain entries whose stored file may be this file.
     std::vector<size_t> owners;
-    std::optional<size_t> sealedOwner;
     for (size_t p = 0; p < context.catalogue.size(); ++p) {
         const CatalogueEntry& entry = context.catalogue.at(p);
-        if (TempName(state, entry.path) != temporaryPath) {
-            continue;
-        }
-        const bool stored = platform::pathExists(StoredPath(state, p));
-        if (!entry.sealed && !stored) {
+        if (!entry.sealed && TempName(state, entry.path) == temporaryPath &&
+            !platform::pathExists(StoredPath(state, p))) {
             owners.push_back(p);
-        } else if (entry.sealed && stored && !sealedOwner) {
-            sealedOwner = p;
         }
     }
-
     if (owners.size() == 1) {
         const size_t owner = owners.front();
-        const std::string stored = StoredPath(state, owner);
-        const std::string& path = context.catalogue.at(owner).path;
-        if (Status moved = RenameFile(temporaryPath, stored, ui); !moved.ok()) {
-            ui.messageBox("The stored file of " + path + " could not be moved back from " +
-                              temporaryPath + " to " + stored + " (" + moved.message() +
-                              "). It is kept as " + temporaryPath + ".",
-                          UiServices::kExclamation, atStart ? kInterruptedTitle : kRunTitle);
-            return false;
-        }
-        (void)platform::setAttributes(stored, kHiddenAgain);
-        if (atStart) {
-            ui.messageBox("Vantory was closed while " + path +
-                              " was open. Its stored file has been put back in the storage "
-                              "folder.",
-                          UiServices::kInformation, kInterruptedTitle);
-        }
-        return true;
+        return resolve(
+            context,
+            {temporaryPath, StoredPath(state, owner), context.catalogue.at(owner).path, false},
+            atStart);
     }
 
-    if (owners.empty() && (!atStart || sealedOwner)) {
-        if (Status removed = RemoveFile(temporaryPath, ui); !removed.ok()) {
-            ui.messageBox("The temporary file " + temporaryPath + " could not be deleted (" +
-                              removed.message() + "). It is still in the storage folder.",
-                          UiServices::kExclamation, atStart ? kInterruptedTitle : kRunTitle);
-            return false;
-        }
-        if (atStart) {
-            ui.messageBox("Vantory was closed while " + context.catalogue.at(*sealedOwner).path +
-                              " was open. The copy that was open, " + temporaryPath +
-                              ", has been deleted; the hidden file is unchanged.",
-                          UiServices::kInformation, kInterruptedTitle);
-        }
-        return true;
-    }
-
-    // Several plain entries may own it, or none does: keep it out of every later removal.
+    // Nothing says whose it is: kept out of the way of later runs, never deleted.
     const std::optional<std::string> aside = moveAside(temporaryPath, ui);
     ui.messageBox("Vantory found " + temporaryPath +
                       ", left from a hidden file that was open when Vantory was closed or that "
                       "could not be hidden again, and cannot tell which hidden file it belongs "
                       "to. It has been kept" +
-                      (aside ? " as " + *aside : std::string(" where it is")) + ".",
+                      (aside ? " as " + *aside : std::string(" where it is")) +
+                      ". It may hold a hidden file's content in the clear.",
                   UiServices::kExclamation, atStart ? kInterruptedTitle : kRunTitle);
     return aside.has_value();
 }
 
 void RecoverTemporaryFiles(CommandContext& context) {
+    (void)ResolveOpenCopies(context, true);
+    bool readable = true;
     std::set<std::string> seen;
+    for (const OpenCopy& copy : ReadOpenCopies(context.state, readable)) {
+        seen.insert(copy.temporaryPath);  // reported already
+    }
     for (size_t p = 0; p < context.catalogue.size(); ++p) {
         const std::string temporaryPath = TempName(context.state, context.catalogue.at(p).path);
         if (seen.insert(temporaryPath).second && platform::pathExists(temporaryPath)) {
@@ -159,9 +243,25 @@ void RunCommand::runPhase(size_t position) {
     state.intProgressTotal = 1;
     context_.busy.OpRunning(true);
 
-    // A file left under the temporary name goes first, unless it is a hidden file's only copy.
-    if (!ClearTemporaryName(context_, temporaryPath_, false)) {
+    // Copies of earlier runs that are gone or back leave the record; one still under this
+    // name, or a file nobody recorded there, must not be lost under the new copy.
+    (void)ResolveOpenCopies(context_, false);
+    bool readable = true;
+    std::vector<OpenCopy> copies = ReadOpenCopies(state, readable);
+    const bool nameTaken = std::any_of(copies.begin(), copies.end(), [&](const OpenCopy& copy) {
+        return copy.temporaryPath == temporaryPath_;
+    });
+    if (!readable || nameTaken || !ClearTemporaryName(context_, temporaryPath_, false)) {
         context_.busy.OpRunning(false);
+        return;
+    }
+    copies.push_back({temporaryPath_, storedPath_, path_, sealed_});
+    if (Status recorded = WriteOpenCopies(state, copies); !recorded.ok()) {
+        context_.busy.OpRunning(false);
+        ui.messageBox(path_ + " could not be opened: the record of open files, " +
+                          OpenCopiesPath(state) + ", could not be written (" + recorded.message() +
+                          ").",
+                      UiServices::kExclamation, kRunTitle);
         return;
     }
     const std::optional<int> attributes = platform::getAttributes(storedPath_);
@@ -171,6 +271,7 @@ void RunCommand::runPhase(size_t position) {
     const Status opened = sealed_ ? decryptFileCopy(state, ui, storedPath_, temporaryPath_, true)
                                   : RenameFile(storedPath_, temporaryPath_, ui);
     if (!opened.ok()) {
+        forgetOpenCopy(state, temporaryPath_);
         if (attributes && platform::pathExists(storedPath_)) {
             (void)platform::setAttributes(storedPath_, *attributes);
         }
@@ -228,20 +329,30 @@ void RunCommand::deletePhase() {
     if (!done.ok() && sealed_) {
         ui.messageBox("The temporary file " + temporaryPath_ + " could not be deleted (" +
                           done.message() + "). It still holds the content of " + path_ +
-                          " in the clear: delete it yourself once no program uses it. The "
-                          "hidden file itself is safe.",
+                          " in the clear: delete it yourself once no program uses it, or "
+                          "Vantory deletes it before its next command and at its next start. "
+                          "The hidden file itself is safe.",
                       UiServices::kExclamation, kNotDeletedTitle);
     } else if (!done.ok()) {
+        // The file itself is under the temporary name: the window waits on for another try.
+        setCaption_(kDeleteTemporaryCaption);
+        deleting_ = false;
+        context_.busy.OpRunning(false);
+        context_.busy.OpRunning(true);
         ui.messageBox(path_ + " could not be moved back from " + temporaryPath_ + " (" +
                           done.message() +
-                          "). It is kept there, and Vantory moves it back to its stored name at "
-                          "its next start.",
+                          "). It is kept there: press the button again once no program uses "
+                          "it. Should Vantory be closed first, it moves the file back at its "
+                          "next start.",
                       UiServices::kExclamation, kNotDeletedTitle);
+        return;
     } else if (gone) {
+        forgetOpenCopy(state, temporaryPath_);
         ui.messageBox("The temporary file " + temporaryPath_ + " is no longer there, so " + path_ +
                           " could not be hidden again: it has no stored file.",
                       UiServices::kExclamation, kNotDeletedTitle);
     } else {
+        forgetOpenCopy(state, temporaryPath_);
         ui.messageBox("Temporary file deleted", UiServices::kInformation, "File deleted");
     }
 

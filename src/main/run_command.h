@@ -7,7 +7,9 @@
 // entry's stored file is itself renamed. The desktop's default application opens it, and the
 // window waits with only the run button (now "Delete Temporary File") and the tab strip in
 // reach. The next press removes the unsealed file, or renames the plain file back to its
-// stored name, and hides the stored file again.
+// stored name, and hides the stored file again. A plain file that cannot be moved back keeps
+// the window waiting for another press. Every file put under a temporary name is recorded
+// (store/open_copies.h) before it is made and until it is gone.
 
 #include <chrono>
 #include <functional>
@@ -59,19 +61,27 @@ class RunCommand {
     std::string temporaryPath_;
 };
 
-// Clears a name under which an earlier run left a file in the storage folder (its second
-// press never came, or could not move the file). If the file is the stored file of exactly
-// one plain entry whose stored file is missing (same temporary name), it goes back to that
-// stored name. If no plain entry is missing its file, it is a leftover copy and is removed,
-// at start only when it is the unsealed copy of a sealed entry whose stored file is there.
-// Any other file is moved aside to a name of its own in the storage folder, so that nothing
-// removes it later, and the user is told where it is. Never removes the only copy of a
-// hidden file. Returns true when nothing is left under the name.
+// Deals with the copies that the record of open copies names: a plaintext copy is deleted,
+// a plain entry's file is moved back to its stored name (never deleted); each one that stays
+// is reported and stays recorded. `atStart` also reports what was done. Returns true when
+// none is left.
+bool ResolveOpenCopies(CommandContext& context, bool atStart);
+
+// For the commands that would leave a recorded copy behind (the restores, a new storage
+// folder or extension, a change of password): tries to resolve the recorded copies, and when
+// one stays shows why the command does nothing, under `title`, and returns true.
+bool RefuseWhileCopiesOpen(CommandContext& context, const std::string& title);
+
+// Clears a name under which a file stands that no record explains (left by an earlier
+// version). If it may be the stored file of exactly one plain entry whose stored file is
+// missing (same temporary name), it goes back to that stored name. Any other file is moved
+// aside to a name of its own in the storage folder, so that nothing removes it later, and
+// the user is told where it is. Never deletes. Returns true when nothing is left under the
+// name.
 bool ClearTemporaryName(CommandContext& context, const std::string& temporaryPath, bool atStart);
 
-// At start, before the store check: deals as above with the leftover temporary file of every
-// catalogue entry. An unsealed copy of a sealed entry whose stored file is still there is
-// removed; a plain entry's own file is moved back to its stored name.
+// At start, before the store check: resolves the recorded copies, then clears as above the
+// temporary name of every catalogue entry where an unrecorded file stands.
 void RecoverTemporaryFiles(CommandContext& context);
 
 }  // namespace vantory

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "main/run_command.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/settings_file.h"
@@ -122,6 +123,9 @@ void removeFolders(const std::vector<std::string>& folders) {
 }  // namespace
 
 bool SetExtensionCommand(CommandContext& context) {
+    if (RefuseWhileCopiesOpen(context, "Set Encrypted File Extension")) {
+        return false;
+    }
     context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
     const std::string extension = context.ui.inputBox(kExtensionPrompt, "Enter new extension");
     return ChangeExtension(context, extension, platform::renamePath);
@@ -170,6 +174,9 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
 }
 
 bool SetStorageDirCommand(CommandContext& context) {
+    if (RefuseWhileCopiesOpen(context, "Set Storage Folder")) {
+        return false;
+    }
     context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
     const std::string folder = context.ui.inputBox(kFolderPrompt, "Enter new directory");
     return ChangeStorageDir(context, folder, platform::movePath);

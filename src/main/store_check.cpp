@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 
 #include "cipher/cipher.h"
+#include "main/restore_command.h"
 #include "store/file_services.h"
+#include "store/open_copies.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 
@@ -29,6 +32,31 @@ bool ownNumber(const std::string& line, size_t position, std::string& number) {
         return false;
     }
     return std::stoul(number) == position + 100;
+}
+
+// Whether the hidden file is back at its path, or beside it under a restored name.
+bool backInPlace(const std::string& path) {
+    if (platform::pathExists(path)) {
+        return true;
+    }
+    for (int n = 1; n <= kBesideNames; ++n) {
+        if (platform::pathExists(RestoredBesideName(path, n))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Entries whose file Run Selected File holds under a temporary name: not missing.
+std::set<std::string> openPlainEntries(const ProgramState& state) {
+    bool readable = true;
+    std::set<std::string> paths;
+    for (const OpenCopy& copy : ReadOpenCopies(state, readable)) {
+        if (!copy.sealed && platform::pathExists(copy.temporaryPath)) {
+            paths.insert(copy.entryPath);
+        }
+    }
+    return paths;
 }
 
 }  // namespace
@@ -95,6 +123,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     // Scan the catalogue lines, one per entry. A line that does not say what its entry says
     // (the file changed since it was read) is left as it is.
     std::vector<size_t> missing;
+    const std::set<std::string> open = openPlainEntries(state);
     {
         SlowRunPacer pacer(state, ui);
         size_t position = 0;
@@ -118,14 +147,16 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
             // Only an entry with nothing at all under its stored name has lost its file;
             // anything else there (a file whose attributes would not clear, a folder) is
             // kept, as the renumbering would otherwise move another file over it.
-            if (!FileExists(stored) && !platform::pathExists(stored)) {
+            if (!FileExists(stored) && !platform::pathExists(stored) &&
+                open.count(catalogue.at(entry).path) == 0) {
                 missing.push_back(entry);
             }
         }
     }
 
     context.busy.OpRunning(true);
-    std::vector<std::string> lost;
+    std::vector<std::string> lost;     // really gone
+    std::vector<std::string> inPlace;  // at their paths: restored, or never moved away
     Status failure;
     if (!missing.empty()) {
         MovePlan plan;
@@ -148,7 +179,8 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
         const MoveOutcome outcome = CarryOutMoves(state, plan, move ? move : shellMove, ui);
         if (outcome.status.ok()) {
             for (const size_t position : missing) {
-                lost.push_back(catalogue.at(position).path);
+                const std::string& path = catalogue.at(position).path;
+                (backInPlace(path) ? inPlace : lost).push_back(path);
             }
             catalogue = plan.catalogue;
         } else {
@@ -166,9 +198,18 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     }
     context.busy.OpRunning(false);
 
+    if (!inPlace.empty()) {
+        std::string text =
+            "These files have no stored copy, but they are in their places (put back, or never "
+            "moved away, before Vantory was stopped), so they left the list of hidden files:";
+        for (const std::string& path : inPlace) {
+            text += "\r\n" + path;
+        }
+        ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+    }
     if (!lost.empty()) {
         ui.messageBox(DeletedFromStorageText(lost), UiServices::kExclamation, kErrorTitle);
-    } else if (!missing.empty()) {
+    } else if (!missing.empty() && inPlace.empty()) {
         std::string text = "The stored files of these hidden files are missing:";
         for (const size_t position : missing) {
             text += "\r\n" + catalogue.at(position).path;
