@@ -1,6 +1,7 @@
 #include "main/run_command.h"
 
 #include "command_fixture.h"
+#include "platform/fault_injection.h"
 #include "store/open_copies.h"
 
 namespace vantory {
@@ -143,7 +144,10 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     window->setSelection({0});
     press();
     close();
-    fs::create_directories(StoredPath(state, 0) + "/in-the-way");
+    // The application still holds the file: it cannot be moved back at the next start.
+    platform::setFaultHook([](platform::Operation op, std::string_view from, auto) {
+        return op == platform::Operation::kRename && from.ends_with("tempFile.tml") ? EBUSY : 0;
+    });
     ui.messages.clear();
     open();
     EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("tml")));
@@ -152,8 +156,8 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     press();  // runs, and leaves the plain file alone
     EXPECT_EQ(readFile(temp("_ab")), "sealed photo");
     EXPECT_EQ(readFile(temp("tml")), "plain letter");
+    platform::setFaultHook({});
     close();
-    fs::remove_all(StoredPath(state, 0));
     ASSERT_TRUE(platform::renamePath(StoredPath(state, 2), temp("doc")).ok());
     ASSERT_TRUE(platform::removeFile(StoredPath(state, 3)).ok());
     ui.messages.clear();
