@@ -59,7 +59,8 @@ bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool t
     UiServices& ui = context.ui;
     const char* title = atStart ? kInterruptedTitle : kRunTitle;
     if (!platform::pathExists(copy.temporaryPath)) {
-        return true;
+        // Without its folder (a drive not connected) nothing is known of the file yet.
+        return platform::isFolder(platform::parentFolder(copy.temporaryPath));
     }
     if (copy.sealed) {
         if (Status removed = RemoveFile(copy.temporaryPath, ui); !removed.ok()) {
