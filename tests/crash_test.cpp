@@ -101,6 +101,9 @@ struct Scenario {
     std::vector<size_t> selected;
     std::string newValue;  // the new password, extension or storage folder
     std::string doomed;    // what someone else deletes as the command starts
+    // Entries whose path another file has taken since they were hidden, with their content:
+    // restored, it comes back beside that file.
+    std::map<std::string, std::string> displaced;
 };
 
 // The storage folder goes as a drive unplugged; back, it takes in what was put in its place.
@@ -171,8 +174,17 @@ void expectNothingLost(const Scenario& s, const Start& start) {
         const std::string clear = entry.sealed ? scratch / "unsealed" : stored;
         const bool open = !entry.sealed || unsealFile(stored, clear, start.state.strPassword).ok();
         EXPECT_EQ(platform::getAttributes(stored), platform::kStoredAttributes) << stored;
-        EXPECT_TRUE(open && platform::readWholeFile(clear) == s.files.at(entry.path))
+        const auto displaced = s.displaced.find(entry.path);
+        EXPECT_TRUE(open && platform::readWholeFile(clear) == (displaced != s.displaced.end()
+                                                                   ? displaced->second
+                                                                   : s.files.at(entry.path)))
             << "the stored file " << stored << " does not give back " << entry.path;
+    }
+    for (const auto& [path, content] : s.displaced) {
+        const std::string beside = RestoredBesideName(path, 1);
+        EXPECT_TRUE(seen.count(path) != 0 || platform::readWholeFile(beside) == content)
+            << path << " is neither listed nor restored beside the file now in its place";
+        copies.insert({beside, path});
     }
     for (const auto& [path, content] : s.files) {
         const bool there = platform::pathExists(path);
@@ -194,8 +206,23 @@ void expectNothingLost(const Scenario& s, const Start& start) {
                              copies.count({path, original}) == 0)
                     << "the content of " << original << " is left in the clear as " << path;
             }
+            for (const auto& [original, bytes] : s.displaced) {
+                EXPECT_FALSE(content == bytes && copies.count({path, original}) == 0)
+                    << "the content of " << original << " is left in the clear as " << path;
+            }
         }
     }
+}
+
+// Nothing left in storage stops the next sealed hide.
+void expectHidingWorks(Scenario& s, Start& start) {
+    const std::string next = s.addFile("hidden next", 500);
+    start.state.bolEncrypt = true;
+    CommandContext context{start.state, start.ui, start.catalogue, start.busy};
+    const HideReport report = HideSelection(context, {next});
+    EXPECT_EQ(report.hidden, 1u) << "a later hide does not work: "
+                                 << ::testing::PrintToString(start.ui.messages);
+    s.files.erase(next);
 }
 
 // A long command as its click handler runs it; its dialogs answer with toHide and newValue.
@@ -218,7 +245,10 @@ bool achieved(const CommandCase& command, const Scenario& s, const ProgramState&
         std::ranges::all_of(s.toHide, [&](const auto& p) { return listed(catalogue, p); });
     const bool restored = std::ranges::none_of(s.selected, [&](size_t p) {
         const std::string& path = s.catalogue.at(p).path;
-        return listed(catalogue, path) || platform::readWholeFile(path) != s.files.at(path);
+        const bool displaced = s.displaced.count(path) != 0;
+        return listed(catalogue, path) || platform::readWholeFile(path) != s.files.at(path) ||
+               (displaced &&
+                platform::readWholeFile(RestoredBesideName(path, 1)) != s.displaced.at(path));
     });
     Catalogue loaded;
     FakeUiServices ui;
@@ -276,6 +306,20 @@ std::vector<CommandCase> longCommands() {
              s.selected = {0, 1, 2, 3, 4, 5, 6};
          },
          [](CommandContext& c) { (void)RestoreAll(c); }, false},
+        {"restore_all_onto_files_in_their_places",
+         [](Scenario& s) {
+             // The sealed entries' originals stayed; the plain ones' paths have newer files.
+             for (size_t p = 0; p < s.catalogue.size(); ++p) {
+                 const std::string& path = s.catalogue.at(p).path;
+                 if (!s.catalogue.at(p).sealed) {
+                     s.displaced[path] = s.files[path];
+                     s.files[path] = "newer " + path;
+                 }
+                 writeFile(path, s.files[path]);
+             }
+             s.selected = {0, 1, 2, 3, 4};
+         },
+         [](CommandContext& c) { (void)RestoreAll(c); }, false},
         {"change_of_password", [](Scenario& s) { s.newValue = "new secret"; },
          [](CommandContext& c) { ChangePassCommand(c); }, true, &ProgramState::strPassword},
         {"storage_folder_move", [](Scenario& s) { s.newValue = s.root / "new store/"; }, move, true,
@@ -330,8 +374,7 @@ struct Event {
     bool thenRestoreAll = false;  // restore all follows in the same session
 };
 
-// No restore all after Run Selected File: a copy it could not delete would then be the user's.
-std::vector<Event> events(bool thenRestoreAll) {
+std::vector<Event> events() {
     std::vector<Event> list = {
         {"full_disk", true,  // from the step-th allocation on
          [](const Scenario&, int step, Operation op, auto, auto) {
@@ -374,7 +417,7 @@ std::vector<Event> events(bool thenRestoreAll) {
                             return refused && op != Operation::kRead ? error : 0;
                         }});
     }
-    for (size_t i = 0, n = thenRestoreAll ? list.size() : 0; i < n; ++i) {
+    for (size_t i = 0, n = list.size(); i < n; ++i) {
         list.push_back(list[i]);
         list.back().name += "_then_restore_all";
         list.back().thenRestoreAll = true;
@@ -481,7 +524,7 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             Start{};
             ASSERT_NO_FATAL_FAILURE(plugStorageBackIn(s));
         }
-        const Start start;
+        Start start;
         expectNothingLost(s, start);
         if (happened) {
             ++times;
@@ -514,6 +557,7 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             EXPECT_EQ(start.catalogue.size(), event.thenRestoreAll ? 0 : s.expectedEntries());
             EXPECT_TRUE(event.startAway || start.ui.messages.empty()) << "the next start spoke";
         }
+        expectHidingWorks(s, start);
         ASSERT_FALSE(HasFailure())
             << "the command said " << ::testing::PrintToString(said) << "; the next start "
             << ::testing::PrintToString(start.ui.messages);
@@ -527,7 +571,7 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
 std::vector<Case> table() {
     std::vector<Case> cases;
     for (const CommandCase& command : longCommands()) {
-        for (const Event& event : events(!command.name.starts_with("run_"))) {
+        for (const Event& event : events()) {
             cases.emplace_back(command, event);
         }
     }

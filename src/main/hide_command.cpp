@@ -8,6 +8,7 @@
 #include "platform/fs_path.h"
 #include "store/file_services.h"
 #include "store/hide_record.h"
+#include "store/leftover_copies.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -127,6 +128,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
     };
 
+    DeleteLeftoverCopies(state, catalogue);  // they would stand under the names needed now
     const size_t firstNew = catalogue.size();
     // Sealed copies are listed in one save at the end; until then the record tells a start
     // after a crash that they are Vantory's own.

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "store/file_services.h"
 #include "store/hide_record.h"
+#include "store/leftover_copies.h"
 #include "store/move_journal.h"
 #include "store/sealed_copy.h"
 
@@ -56,6 +57,9 @@ void FinishInterruptedHide(CommandContext& context) {
     const std::optional<HideRecord> record = ReadHideRecord(state, readable);
     if (!record) {
         return;  // none, or one that cannot be read: then nothing is guessed
+    }
+    if (!platform::isFolder(state.strStorageDir)) {
+        return;  // its copies are away with the folder: kept for a start that finds them
     }
     std::vector<std::string> takenBack;  // the picked files whose copies were deleted
     std::vector<std::string> strangers;  // unlisted stored files that match no picked file
@@ -240,6 +244,7 @@ void RecoverInterruptedWork(CommandContext& context) {
     FinishInterruptedMoves(context);
     FinishInterruptedPasswordChange(context);
     FinishInterruptedHide(context);
+    DeleteLeftoverCopies(context.state, context.catalogue);
     RecoverTemporaryFiles(context);
     (void)RemoveStrayTemporaries(context);
 }

@@ -6,6 +6,7 @@
 
 #include "cipher/cipher.h"
 #include "platform/progress_file.h"
+#include "store/leftover_copies.h"
 
 namespace vantory {
 
@@ -211,13 +212,7 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
         }
         return {saved, std::nullopt};
     }
-    // A copy that refuses to go stays behind unlisted; it never holds the only copy of a file.
-    for (const std::string& path : plan.removals) {
-        (void)platform::removeFile(path);
-    }
-    if (!plan.removals.empty()) {
-        platform::syncFolder(platform::parentFolder(plan.removals.front()));
-    }
+    DeleteOwnCopies(state, plan.removals);
     removeJournal(state, progress);
     return {};
 }
