@@ -125,6 +125,10 @@ std::optional<ProgramState> savedSettings(const ProgramState& state) {
     return ReadSettings(saved, ui).ok() ? std::optional(saved) : std::nullopt;
 }
 
+bool readOnly(Operation op) {
+    return op == Operation::kRead || op == Operation::kReadPiece;
+}
+
 bool listed(const Catalogue& catalogue, const std::string& path) {
     return std::ranges::any_of(catalogue.entries(), [&](const auto& e) { return e.path == path; });
 }
@@ -371,7 +375,7 @@ std::vector<Event> events(bool thenRestoreAll) {
                             const std::string in =
                                 (settings ? s.state.strSystemDir : s.storageFolder()) + '/';
                             const bool refused = path.starts_with(in) || to.starts_with(in);
-                            return refused && op != Operation::kRead ? error : 0;
+                            return refused && !readOnly(op) ? error : 0;
                         }});
     }
     for (size_t i = 0, n = thenRestoreAll ? list.size() : 0; i < n; ++i) {
@@ -408,7 +412,7 @@ Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, 
     ui.inputAnswers = {s.newValue, s.newValue};
     const platform::FaultHook hook = [&](Operation op, auto path, auto other) {
         // A read changes nothing: a kill there is a kill after the last change.
-        if (event.kills && op != Operation::kRead && ++seen == step) {
+        if (event.kills && !readOnly(op) && ++seen == step) {
             ::kill(::getpid(), SIGKILL);
         }
         const int error = event.hook ? event.hook(s, step, op, path, other) : 0;
