@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cipher/cipher.h"
 #include "main/change_password.h"
 #include "main/hide_command.h"
 #include "main/recovery.h"
@@ -332,6 +333,7 @@ struct Event {
     bool realFullDisk = false;    // at most kFullDiskLimit bytes in any file the command writes
     bool startAway = false;       // the first start after it finds no storage folder
     bool thenRestoreAll = false;  // restore all follows in the same session
+    bool readPartWay = false;     // the first entry's stored file, larger than a piece, fails
 };
 
 // No restore all after Run Selected File: a copy it could not delete would then be the user's.
@@ -383,6 +385,21 @@ std::vector<Event> events(bool thenRestoreAll) {
         list.back().name += "_then_restore_all";
         list.back().thenRestoreAll = true;
     }
+    list.push_back(
+        {.name = "read_error_part_way",
+         .hook =
+             [](const Scenario& s, int, Operation op, auto path, auto) {
+                 const bool stored = path == StoredPath(s.state, 0);
+                 return op == Operation::kReadPiece && stored && ++seen == 2 ? EIO : 0;
+             },
+         .before =
+             [](Scenario& s) {
+                 const std::string first = s.addFile("docs/entry 0.odt", 5 * kSealedCopyPiece / 2);
+                 const std::string stored = StoredPath(s.state, 0);
+                 EXPECT_TRUE(encryptFileCopy(s.state, s.setupUi, first, stored, true).ok());
+                 EXPECT_EQ(::unlink(first.c_str()), 0);
+             },
+         .readPartWay = true});
     list.push_back({.name = "real_full_disk", .realFullDisk = true});
     list.push_back({.name = "killed", .stepped = true, .kills = true});
     list.push_back(list.back());
@@ -491,6 +508,15 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             ++times;
             if (command.setting == &ProgramState::strPassword && !event.startAway) {
                 changeOfPasswordIsTold(s, start);
+            }
+            if (event.readPartWay) {  // the file is named and as it was; nothing is left to clear
+                const std::string first = s.catalogue.at(0).path, stored = StoredPath(s.state, 0);
+                EXPECT_TRUE(start.ui.messages.empty()) << "the next start had work left";
+                EXPECT_TRUE(std::ranges::any_of(said, [&](const Message& m) {
+                    return m.text.find(first) != npos || m.text.find(stored) != npos;
+                })) << "no message names it";
+                const std::string sealed = Seal(s.files.at(first), kOldPassword) + "\r\n";
+                EXPECT_TRUE(platform::readWholeFile(stored) == sealed) << stored << " changed";
             }
             if (event.realFullDisk) {  // the one message names the file too large, left as it was
                 ASSERT_EQ(said.size(), 1u);
