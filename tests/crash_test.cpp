@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cipher/cipher.h"
 #include "main/change_password.h"
 #include "main/hide_command.h"
 #include "main/recovery.h"
@@ -126,6 +127,10 @@ std::optional<ProgramState> savedSettings(const ProgramState& state) {
     saved.strSystemDir = state.strSystemDir;
     FakeUiServices ui;
     return ReadSettings(saved, ui).ok() ? std::optional(saved) : std::nullopt;
+}
+
+bool readOnly(Operation op) {
+    return op == Operation::kRead || op == Operation::kReadPiece;
 }
 
 bool listed(const Catalogue& catalogue, const std::string& path) {
@@ -372,6 +377,7 @@ struct Event {
     bool realFullDisk = false;    // at most kFullDiskLimit bytes in any file the command writes
     bool startAway = false;       // the first start after it finds no storage folder
     bool thenRestoreAll = false;  // restore all follows in the same session
+    bool readPartWay = false;     // the first entry's stored file, larger than a piece, fails
 };
 
 std::vector<Event> events() {
@@ -414,7 +420,7 @@ std::vector<Event> events() {
                             const std::string in =
                                 (settings ? s.state.strSystemDir : s.storageFolder()) + '/';
                             const bool refused = path.starts_with(in) || to.starts_with(in);
-                            return refused && op != Operation::kRead ? error : 0;
+                            return refused && !readOnly(op) ? error : 0;
                         }});
     }
     for (size_t i = 0, n = list.size(); i < n; ++i) {
@@ -422,6 +428,21 @@ std::vector<Event> events() {
         list.back().name += "_then_restore_all";
         list.back().thenRestoreAll = true;
     }
+    list.push_back(
+        {.name = "read_error_part_way",
+         .hook =
+             [](const Scenario& s, int, Operation op, auto path, auto) {
+                 const bool stored = path == StoredPath(s.state, 0);
+                 return op == Operation::kReadPiece && stored && ++seen == 2 ? EIO : 0;
+             },
+         .before =
+             [](Scenario& s) {
+                 const std::string first = s.addFile("docs/entry 0.odt", 5 * kSealedCopyPiece / 2);
+                 const std::string stored = StoredPath(s.state, 0);
+                 EXPECT_TRUE(encryptFileCopy(s.state, s.setupUi, first, stored, true).ok());
+                 EXPECT_EQ(::unlink(first.c_str()), 0);
+             },
+         .readPartWay = true});
     list.push_back({.name = "real_full_disk", .realFullDisk = true});
     list.push_back({.name = "killed", .stepped = true, .kills = true});
     list.push_back(list.back());
@@ -451,7 +472,7 @@ Outcome runCommand(Scenario& s, const CommandCase& command, const Event& event, 
     ui.inputAnswers = {s.newValue, s.newValue};
     const platform::FaultHook hook = [&](Operation op, auto path, auto other) {
         // A read changes nothing: a kill there is a kill after the last change.
-        if (event.kills && op != Operation::kRead && ++seen == step) {
+        if (event.kills && !readOnly(op) && ++seen == step) {
             ::kill(::getpid(), SIGKILL);
         }
         const int error = event.hook ? event.hook(s, step, op, path, other) : 0;
@@ -530,6 +551,15 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
             ++times;
             if (command.setting == &ProgramState::strPassword && !event.startAway) {
                 changeOfPasswordIsTold(s, start);
+            }
+            if (event.readPartWay) {  // the file is named and as it was; nothing is left to clear
+                const std::string first = s.catalogue.at(0).path, stored = StoredPath(s.state, 0);
+                EXPECT_TRUE(start.ui.messages.empty()) << "the next start had work left";
+                EXPECT_TRUE(std::ranges::any_of(said, [&](const Message& m) {
+                    return m.text.find(first) != npos || m.text.find(stored) != npos;
+                })) << "no message names it";
+                const std::string sealed = Seal(s.files.at(first), kOldPassword) + "\r\n";
+                EXPECT_TRUE(platform::readWholeFile(stored) == sealed) << stored << " changed";
             }
             if (event.realFullDisk) {  // the one message names the file too large, left as it was
                 ASSERT_EQ(said.size(), 1u);

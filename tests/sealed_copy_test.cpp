@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <set>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -134,6 +136,19 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
         writeFile(path, "earlier");
         ASSERT_TRUE(platform::setAttributes(path, platform::kStoredAttributes).ok());
     };
+    // Every file made is flushed before it is renamed into place; the committing thread does both.
+    std::set<std::string, std::less<>> flushed;
+    size_t renamed = 0;
+    platform::setFaultHook([&](platform::Operation op, std::string_view path, std::string_view) {
+        if (op == platform::Operation::kFlush) {
+            flushed.emplace(path);
+        } else if (op == platform::Operation::kRename && path.find(".vantory-") != path.npos) {
+            ++renamed;
+            EXPECT_TRUE(flushed.contains(path)) << path << " was renamed before it was flushed";
+        }
+        return 0;
+    });
+    const std::shared_ptr<void> unhook(nullptr, [](void*) { platform::setFaultHook({}); });
     for (const std::string& content : contents) {
         SCOPED_TRACE(content.size());
         f.state.bolSlowRun = &content == &contents.back();
@@ -157,6 +172,7 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
         EXPECT_TRUE(holds(restored, content, 0));
         EXPECT_EQ(f.ui.yields > 0, f.state.bolSlowRun) << "yielding with slow run alone";
         EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
+        ASSERT_TRUE(platform::copyFile(restored, restored + ".copy").ok());
 
         // Plain: the file itself goes into storage and back.
         earlier(stored);
@@ -170,6 +186,7 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     }
     EXPECT_EQ(namesIn(f.state.strStorageDir), std::set<std::string>{})
         << "no temporary file is left in storage";
+    EXPECT_EQ(renamed, 5 * contents.size());
 }
 
 // Whatever fails, on a full disk too (a write past the limit fails with EFBIG), the source and

@@ -1,10 +1,10 @@
 #pragma once
 
-// A seam for tests: every platform operation that changes something on disk, and every open
-// of a file for reading, first asks a process-wide hook whether to go ahead. The hook may fail the
-// operation with an errno of its choice (a full disk, a read-only folder) or end the process there
-// (a crash). With no hook set, which is always the case in the program, the question costs one
-// relaxed load.
+// A seam for tests: every platform operation that changes something on disk, every open of a
+// file for reading and every piece read from one first asks a process-wide hook whether to go
+// ahead. The hook may fail the operation with an errno of its choice (a full disk, a read-only
+// folder) or end the process there (a crash). With no hook set, which is always the case in the
+// program, the question costs one relaxed load.
 
 #include <atomic>
 #include <functional>
@@ -23,6 +23,7 @@ enum class Operation {
     kAttributes,  // attributes, permission bits or times changed
     kProgress,    // a progress file's count changed and flushed
     kRead,        // a file opened for reading; changes nothing
+    kReadPiece,   // a piece read from an open file; changes nothing
 };
 
 // Returns 0 to let the operation go ahead, or the errno it is to fail with. It is called from

@@ -202,6 +202,7 @@ class InputFile {
 
   private:
     NativeFile fd_ = kNoFile;
+    std::string path_;      // as opened, for the fault hook
     uint64_t read_ = 0;     // bytes read
     uint64_t dropped_ = 0;  // the page cache has been dropped up to here
 };

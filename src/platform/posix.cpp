@@ -280,7 +280,16 @@ AtomicFile::~AtomicFile() {
 
 namespace {
 constexpr size_t kTemporaryNameRoom = 200;  // of NAME_MAX (255): "." and ".vantory-XXXXXX"
+
+// Flushes a finished file to disk. The fault point and the flush belong together: tests that
+// find the kFlush before the rename of a temporary file count on the flush being there too.
+Status flushToDisk(int fd, const std::string& path) {
+    if (const int fault = injectedFault(Operation::kFlush, path)) {
+        return Status{fault};
+    }
+    return ::fsync(fd) == 0 ? Status::success() : Status::fromErrno();
 }
+}  // namespace
 
 Status AtomicFile::open() {
     const std::string folder = parentFolder(target_);
@@ -336,11 +345,8 @@ Status AtomicFile::commit() {
     if (fd_ < 0) {
         return Status{EBADF};
     }
-    if (const int fault = injectedFault(Operation::kFlush, temporaryPath_)) {
-        return failure_ = Status{fault};
-    }
-    if (::fsync(fd_) != 0) {
-        return failure_ = Status::fromErrno();
+    if (Status s = flushToDisk(fd_, temporaryPath_); !s.ok()) {
+        return failure_ = s;
     }
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -486,6 +492,7 @@ Status makeFolders(const std::string& path, FileMode mode) {
 
 Status InputFile::open(const std::string& path) {
     close();
+    path_ = path;
     if (const int fault = injectedFault(Operation::kRead, path)) {
         return Status{fault};
     }
@@ -508,6 +515,9 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
     got = 0;
     if (fd_ < 0) {
         return Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kReadPiece, path_)) {
+        return Status{fault};
     }
     char* p = static_cast<char*>(buffer);
     while (got < size) {

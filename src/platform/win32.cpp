@@ -590,7 +590,17 @@ AtomicFile::~AtomicFile() {
 
 namespace {
 constexpr size_t kTemporaryNameRoom = 200;  // of 255: "." and ".vantory-XXXXXX"
+
+// Flushes a finished file to disk. The fault point and the flush belong together: tests that
+// find the kFlush before the rename of a temporary file count on the flush being there too.
+Status flushToDisk(HANDLE file, const std::string& path) {
+    if (const int fault = injectedFault(Operation::kFlush, path)) {
+        return Status{fault};
+    }
+    return ::FlushFileBuffers(file) ? Status::success()
+                                    : Status{detail::errnoFor(::GetLastError())};
 }
+}  // namespace
 
 Status AtomicFile::open() {
     const std::string folder = parentFolder(target_);
@@ -635,11 +645,8 @@ Status AtomicFile::commit() {
     if (fd_ == kNoFile) {
         return Status{EBADF};
     }
-    if (const int fault = injectedFault(Operation::kFlush, temporaryPath_)) {
-        return failure_ = Status{fault};
-    }
-    if (!::FlushFileBuffers(fd_)) {
-        return failure_ = Status{detail::errnoFor(::GetLastError())};
+    if (Status s = flushToDisk(fd_, temporaryPath_); !s.ok()) {
+        return failure_ = s;
     }
     const BOOL closed = ::CloseHandle(fd_);
     fd_ = kNoFile;
@@ -801,6 +808,7 @@ Status makeFolders(const std::string& path, FileMode mode) {
 
 Status InputFile::open(const std::string& path) {
     close();
+    path_ = path;
     if (const int fault = injectedFault(Operation::kRead, path)) {
         return Status{fault};
     }
@@ -827,6 +835,9 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
     got = 0;
     if (fd_ == kNoFile) {
         return Status{EBADF};
+    }
+    if (const int fault = injectedFault(Operation::kReadPiece, path_)) {
+        return Status{fault};
     }
     char* p = static_cast<char*>(buffer);
     constexpr size_t kMostAtOnce = size_t{1} << 30;
