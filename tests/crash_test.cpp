@@ -517,6 +517,49 @@ bool inWords(const Scenario& s, const std::string& text) {
         [&](const std::string& words) { return text.find(words) != npos; });
 }
 
+// What a command that did not do its work said, in words of its kind: each picked file left
+// out is named as not hidden, each chosen entry still hidden and not in its place as still
+// hidden.
+void expectToldPlainly(const Scenario& s, const Start& start, const std::vector<Message>& said,
+                       bool restoredAfter) {
+    std::string all;
+    for (const Message& message : said) {
+        all += message.text + "\n";
+    }
+    const auto names = [&](const std::string& path, std::initializer_list<const char*> words) {
+        return all.find(path) != npos &&
+               std::ranges::any_of(words, [&](const char* w) { return all.find(w) != npos; });
+    };
+    const bool noneHidden = all.find("no file was hidden") != npos;
+    for (const std::string& path : s.toHide) {
+        EXPECT_TRUE(restoredAfter || listed(start.catalogue, path) || noneHidden ||
+                    names(path, {"not hidden"}))
+            << path << " was not hidden, and no message says so";
+    }
+    for (const size_t p : s.selected) {
+        const std::string& path = s.catalogue.at(p).path;
+        EXPECT_TRUE(!listed(start.catalogue, path) || platform::pathExists(path) ||
+                    names(path, {"still hidden"}) || all.find("no stored file has been") != npos)
+            << path << " is still hidden, and no message says so";
+    }
+}
+
+// "Deleted from storage", from the command or the next start, names only lost files.
+void expectNoFalseLoss(const Scenario& s, const Start& start, const std::vector<Message>& said) {
+    std::vector<Message> every = said;
+    every.insert(every.end(), start.ui.messages.begin(), start.ui.messages.end());
+    for (const Message& message : every) {
+        if (message.text.find("deleted from storage") == npos) {
+            continue;
+        }
+        for (const auto& [path, content] : s.files) {
+            EXPECT_FALSE(message.text.find(" " + path + " ") != npos && s.lost.count(path) == 0 &&
+                         platform::readWholeFile(path) == content)
+                << path << " is in its place, yet said to be deleted from storage";
+        }
+    }
+}
+
 // A failed case prints as its name.
 void PrintTo(const CommandCase& command, std::ostream* out) {
     *out << command.name;
@@ -547,6 +590,7 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
         }
         Start start;
         expectNothingLost(s, start);
+        expectNoFalseLoss(s, start, said);
         if (happened) {
             ++times;
             if (command.setting == &ProgramState::strPassword && !event.startAway) {
@@ -582,6 +626,9 @@ TEST_P(CrashTest, losesNothingAndSaysWhatWasNotDone) {
                 told = told || inWords(s, message.text);
             }
             EXPECT_TRUE(told) << "the command did not do its work and did not say so plainly";
+            if (!done && !event.kills) {
+                expectToldPlainly(s, start, said, event.thenRestoreAll);
+            }
         } else {
             EXPECT_TRUE(done) << "nothing failed, yet the command did not do its work";
             EXPECT_EQ(start.catalogue.size(), event.thenRestoreAll ? 0 : s.expectedEntries());
