@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of the real program on a virtual X display, driven with xdotool: a first start
-# with FILE, hides from the dialog, sealed and handed over, a filtered restore, the idle lock, then
-# the disk. Usage: tests/e2e/run_e2e.sh [build folder]. Exits 0 on success, 1 on failure (keeping
+# with FILE, hides from the dialog, sealed and handed over, a filtered restore, an edited original
+# and Restore All, a hide again, Run Selected File, the idle lock, then the disk. Usage: tests/e2e/run_e2e.sh [build folder]. Exits 0 on success, 1 on failure (keeping
 # the work folder it names, with a screenshot), 77 when a tool is missing.
 set -euo pipefail
 
@@ -207,6 +207,29 @@ xdotool type --delay 20 NOTES-20
 xdotool mousemove --window "$main" 60 30 click 1
 xdotool key alt+s
 hidden_with 6 '&& [ -f "$plain_file" ]'
+
+step=edit-then-restore-all
+# A sealed entry's original stayed and is edited on; restored, neither copy is lost.
+printf 'edited since it was hidden\n' >>"$sealed_file"
+cp "$sealed_file" "$originals/edited"
+press alt+m
+xdotool mousemove --window "$main" 273 10 click 1   # the filter's clear button
+xdotool mousemove --window "$main" 530 74 click 1   # Restore All Files
+answer '^Restore$' ""  # names the file restored beside the edited one
+hidden_with 3 '&& [ -f "$first_file" ]'
+
+step=hide-again
+press alt+h
+answer '^Add File$' "$handed_file"
+hidden_with 4
+
+step=run-selected-file
+xdotool mousemove --window "$main" 60 30 click 1
+press alt+r
+wait_until "the open copy" test -f "$store/tempFile.dat"
+cmp -s "$store/tempFile.dat" "$originals/handed" || fail "the open copy is not the hidden file"
+xdotool mousemove --window "$main" 438 202 click 1  # Delete Temporary File
+answer '^File deleted$' ""
 close_program
 
 step=idle-lock
@@ -221,7 +244,7 @@ close_program
 step=check
 holds() { # file
     local name
-    for name in plain sealed first handed; do
+    for name in plain sealed first handed edited; do
         ! cmp -s "$1" "$originals/$name" || { echo "$name" && return; }
     done
     [ "$1" != "$work/unsealed" ] && "$check" unseal "$1" "$work/unsealed" kumquat 2>/dev/null &&
@@ -235,17 +258,14 @@ done >"$work/disk.txt"
 diff -u - "$work/disk.txt" >&2 <<EOF || fail "the disk does not hold what was expected"
 files/handed-over.dat 0 handed
 files/notes-2024.txt 0 plain
-files/photo-archive.bin 0 sealed
-home/from-the-command-line.txt none other
-config/vantory/100.txt 7 first
-config/vantory/101.txt 7 sealed sealed
-config/vantory/102.txt 7 sealed handed
+files/photo-archive (restored).bin 0 sealed
+files/photo-archive.bin 0 edited
+home/from-the-command-line.txt 0 first
+config/vantory/100.txt 7 sealed handed
 config/vantory/regInfo.lst 0 other
 config/vantory/vantory.lock 0 other
 password kumquat
 storage $store/
 extension txt
-line 0|100|$first_file
-line 1|101|$sealed_file
-line 1|102|$handed_file
+line 1|100|$handed_file
 EOF
