@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 
 #include "platform/fs_path.h"
@@ -89,6 +91,32 @@ TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     const std::string longest = dir / std::string(255, 'n');
     ASSERT_TRUE(platform::writeFileAtomically(longest, "content").ok());
     EXPECT_EQ(platform::readWholeFile(longest), "content");
+}
+
+// Told to keep an existing destination, a file written whole, a copy and a move (within one
+// file system and across two) fail with EEXIST and leave both files as they were.
+TEST(Platform, keepingTheDestinationNeverReplacesIt) {
+    TempFolder dir;
+    // Another file system where there is one at hand.
+    TempFolder other{std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : dir.path()};
+    for (const std::string& to : {dir / "to", other / "to"}) {
+        SCOPED_TRACE(to);
+        const std::string from = dir / "from";
+        writeFile(from, "new");
+        writeFile(to, "mine");
+        platform::AtomicFile file(to, 0600, platform::Existing::kKeep);
+        ASSERT_TRUE(file.open().ok());
+        ASSERT_TRUE(file.write("new").ok());
+        EXPECT_EQ(file.commit().error, EEXIST);
+        EXPECT_EQ(platform::copyFile(from, to, platform::Existing::kKeep).error, EEXIST);
+        EXPECT_EQ(platform::movePathKeeping(from, to).error, EEXIST);
+        EXPECT_EQ(readFile(from), "new");
+        EXPECT_EQ(readFile(to), "mine");
+        ASSERT_TRUE(platform::removeFile(to).ok());
+        EXPECT_TRUE(platform::movePathKeeping(from, to).ok());
+        EXPECT_EQ(readFile(to), "new");
+        EXPECT_FALSE(platform::pathExists(from));
+    }
 }
 
 // The settings folder follows XDG_CONFIG_HOME; the instance lock in a folder is held once.

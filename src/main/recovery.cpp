@@ -174,6 +174,22 @@ bool writtenInStorage(const std::string& target) {
 // A temporary file's name of the target itself: ".<target>", shortened like AtomicFile does.
 constexpr size_t kTemporaryNameRoom = 200;
 
+// The name a restore beside a newer file came from: "a (restored 2).txt" is "a.txt".
+std::string withoutRestoredMark(const std::string& name) {
+    constexpr std::string_view kMark = " (restored";
+    const size_t mark = name.rfind(kMark);
+    const size_t close = mark == std::string::npos ? mark : name.find(')', mark);
+    if (close == std::string::npos) {
+        return name;
+    }
+    const std::string number = name.substr(mark + kMark.size(), close - mark - kMark.size());
+    if (!number.empty() && (number.size() < 2 || number[0] != ' ' ||
+                            number.find_first_not_of("0123456789", 1) != std::string::npos)) {
+        return name;
+    }
+    return name.substr(0, mark) + name.substr(close + 1);
+}
+
 }  // namespace
 
 std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
@@ -189,7 +205,7 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
     }
     for (const auto& [folder, names] : restored) {
         folders[folder] = [&names = names](const std::string& target) {
-            return names.count(target) != 0;
+            return names.count(target) != 0 || names.count(withoutRestoredMark(target)) != 0;
         };
     }
     std::string storage = state.strStorageDir;

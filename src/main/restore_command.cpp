@@ -80,27 +80,29 @@ Restored restoreEntry(CommandContext& context, size_t position) {
     if (auto problem = prepareFolder(entry.path, created)) {
         return {.problem = problem};
     }
-    if (platform::probePath(entry.path).ok()) {
-        Status error;
-        const std::optional<bool> same =
-            storedContentIs(stored, entry.path, entry.sealed, context.state.strPassword, error);
-        if (!same) {
-            return {.problem = "a file stands at its path, and the two could not be compared (" +
-                               error.message() + ")"};
+    // The first free name, found by trying, so that a file that arrives meanwhile is kept
+    // too. A name that already holds the content (restored there before) ends the search.
+    std::string target;
+    Status copied{EEXIST};
+    for (int n = 0; n <= kBesideNames && copied.error == EEXIST; ++n) {
+        target = n == 0 ? entry.path : RestoredBesideName(entry.path, n);
+        if (platform::probePath(target).ok()) {
+            Status error;
+            const std::optional<bool> same =
+                storedContentIs(stored, target, entry.sealed, context.state.strPassword, error);
+            if (!same && n == 0) {
+                return {.problem =
+                            "a file stands at its path, and the two could not be "
+                            "compared (" +
+                            error.message() + ")"};
+            }
+            if (same.value_or(false)) {
+                return {.alreadyThere = true};
+            }
+            continue;
         }
-        if (*same) {
-            return {.alreadyThere = true};
-        }
-    }
-    std::string target = entry.path;
-    Status copied;
-    for (int n = 1; n <= kBesideNames; ++n) {
         copied = decryptFileCopy(context.state, context.ui, stored, target, entry.sealed,
                                  platform::Existing::kKeep);
-        if (copied.error != EEXIST) {
-            break;
-        }
-        target = RestoredBesideName(entry.path, n);
     }
     if (copied.ok()) {
         return {.beside = target == entry.path ? std::string() : target};

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end test of the real program on a virtual X display, driven with xdotool: a first start
 # with FILE, hides from the dialog, sealed and handed over, a filtered restore, an edited original
-# and Restore All, a hide again, Run Selected File, the idle lock, then the disk. Usage: tests/e2e/run_e2e.sh [build folder]. Exits 0 on success, 1 on failure (keeping
+# and Restore All, a hide again, Run Selected File, a new password and storage folder, the idle
+# lock, then the disk. Usage: tests/e2e/run_e2e.sh [build folder]. Exits 0 on success, 1 on failure (keeping
 # the work folder it names, with a screenshot), 77 when a tool is missing.
 set -euo pipefail
 
@@ -41,6 +42,7 @@ config=$work/config        # XDG_CONFIG_HOME; the settings and storage folder is
 store=$config/vantory
 files=$work/files          # the user's files
 originals=$work/originals  # copies of their bytes, to compare with
+moved=$work/moved          # the storage folder set at the end
 mkdir -p "$config" "$work/home" "$work/runtime" "$files" "$originals"
 chmod 700 "$work/runtime"
 
@@ -120,7 +122,8 @@ answer() { # name pattern, text
 }
 
 # Gives the password to the window named by the pattern and waits for the main window.
-log_in() { answer "$1" kumquat && main=$(window '^Corvantis Vantory v1\.0$'); }
+password=kumquat
+log_in() { answer "$1" "$password" && main=$(window '^Corvantis Vantory v1\.0$'); }
 
 # Keys pressed in the main window.
 press() { activate "$main" && xdotool key "$@"; }
@@ -230,6 +233,20 @@ wait_until "the open copy" test -f "$store/tempFile.dat"
 cmp -s "$store/tempFile.dat" "$originals/handed" || fail "the open copy is not the hidden file"
 xdotool mousemove --window "$main" 438 202 click 1  # Delete Temporary File
 answer '^File deleted$' ""
+
+step=change-password
+xdotool mousemove --window "$main" 502 20 click 1  # the Access and Security Control tab
+press alt+p
+answer '^Enter new password$' lychee
+answer '^Confirm Password$' lychee
+answer '^Password changed$' ""
+password=lychee
+
+step=move-storage
+press alt+f
+answer '^Enter new directory$' "$moved/"
+answer '^Storage directory set$' ""
+[ -f "$moved/100.txt" ] && [ ! -e "$store/100.txt" ] || fail "the stored file did not move"
 close_program
 
 step=idle-lock
@@ -247,25 +264,25 @@ holds() { # file
     for name in plain sealed first handed edited; do
         ! cmp -s "$1" "$originals/$name" || { echo "$name" && return; }
     done
-    [ "$1" != "$work/unsealed" ] && "$check" unseal "$1" "$work/unsealed" kumquat 2>/dev/null &&
+    [ "$1" != "$work/unsealed" ] && "$check" unseal "$1" "$work/unsealed" "$password" 2>/dev/null &&
         name=$(holds "$work/unsealed") && [ "$name" != other ] && echo "sealed $name" || echo other
 }
 shopt -s dotglob
-for path in "$files"/* "$first_file" "$store"/*; do
+for path in "$files"/* "$first_file" "$store"/* "$moved"/*; do
     echo "${path#"$work"/} $("$check" attributes "$path") $(holds "$path")"
 done >"$work/disk.txt"
-"$check" settings "$store" kumquat >>"$work/disk.txt" || fail "regInfo.lst cannot be read"
+"$check" settings "$store" "$password" >>"$work/disk.txt" || fail "regInfo.lst cannot be read"
 diff -u - "$work/disk.txt" >&2 <<EOF || fail "the disk does not hold what was expected"
 files/handed-over.dat 0 handed
 files/notes-2024.txt 0 plain
 files/photo-archive (restored).bin 0 sealed
 files/photo-archive.bin 0 edited
 home/from-the-command-line.txt 0 first
-config/vantory/100.txt 7 sealed handed
 config/vantory/regInfo.lst 0 other
 config/vantory/vantory.lock 0 other
-password kumquat
-storage $store/
+moved/100.txt 7 sealed handed
+password lychee
+storage $moved/
 extension txt
 line 1|100|$handed_file
 EOF
