@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "store/catalogue.h"
 #include "store/program_state.h"
 #include "ui/ui_services.h"
@@ -22,5 +25,13 @@ struct CommandContext {
     Catalogue& catalogue;
     BusyState& busy;
 };
+
+// A message's text: `heading`, then each path on a line of its own.
+inline std::string WithPaths(std::string heading, const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        heading += "\r\n" + path;
+    }
+    return heading;
+}
 
 }  // namespace vantory

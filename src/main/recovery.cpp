@@ -89,25 +89,23 @@ void FinishInterruptedHide(CommandContext& context) {
     }
     (void)RemoveHideRecord(state);
     if (!takenBack.empty()) {
-        std::string text =
-            "Vantory was stopped while it was hiding files, before it could list them.  The "
-            "copies it had made are deleted; each of these files is where it was and is not "
-            "hidden:";
-        for (const std::string& path : takenBack) {
-            text += "\r\n" + path;
-        }
-        context.ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+        context.ui.messageBox(
+            WithPaths(
+                "Vantory was stopped while it was hiding files, before it could list them.  The "
+                "copies it had made are deleted; each of these files is where it was and is not "
+                "hidden:",
+                takenBack),
+            UiServices::kInformation, "Interrupted operation");
     }
     if (!strangers.empty()) {
-        std::string text =
-            "Vantory was stopped while it was hiding files.  These files in the storage folder "
-            "match none of the files being hidden (each has changed or moved since), so they "
-            "are kept as they are; move them out of the storage folder before hiding more "
-            "files:";
-        for (const std::string& path : strangers) {
-            text += "\r\n" + path;
-        }
-        context.ui.messageBox(text, UiServices::kExclamation, "Interrupted operation");
+        context.ui.messageBox(
+            WithPaths(
+                "Vantory was stopped while it was hiding files.  These files in the storage folder "
+                "match none of the files being hidden (each has changed or moved since), so they "
+                "are kept as they are; move them out of the storage folder before hiding more "
+                "files:",
+                strangers),
+            UiServices::kExclamation, "Interrupted operation");
     }
 }
 
@@ -245,13 +243,12 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
         }
     }
     if (!removed.empty()) {
-        std::string text =
-            "Vantory was stopped while it was writing a file. The unfinished copies it left "
-            "have been deleted; no hidden file was affected:";
-        for (const std::string& path : removed) {
-            text += "\r\n" + path;
-        }
-        context.ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+        context.ui.messageBox(
+            WithPaths(
+                "Vantory was stopped while it was writing a file. The unfinished copies it left "
+                "have been deleted; no hidden file was affected:",
+                removed),
+            UiServices::kInformation, "Interrupted operation");
     }
     return removed;
 }

@@ -202,10 +202,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
         std::string text =
             "These files have no stored copy, but they are in their places (put back, or never "
             "moved away, before Vantory was stopped), so they left the list of hidden files:";
-        for (const std::string& path : inPlace) {
-            text += "\r\n" + path;
-        }
-        ui.messageBox(text, UiServices::kInformation, "Interrupted operation");
+        ui.messageBox(WithPaths(text, inPlace), UiServices::kInformation, "Interrupted operation");
     }
     if (!lost.empty()) {
         ui.messageBox(DeletedFromStorageText(lost), UiServices::kExclamation, kErrorTitle);

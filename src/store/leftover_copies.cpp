@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "cipher/cipher.h"
-#include "store/settings_file.h"
+#include "store/sealed_record.h"
 #include "store/stored_name.h"
 
 namespace vantory {
@@ -14,33 +13,18 @@ namespace {
 constexpr std::string_view kHeader = "vantory leftovers 1";
 
 std::vector<std::string> readRecord(const ProgramState& state) {
-    const auto content = platform::readWholeFile(LeftoverCopiesPath(state));
-    std::vector<std::string> paths;
-    if (!content) {
-        return paths;
-    }
-    const std::vector<std::string> lines = SplitLines(*content);
-    if (lines.empty() || Unseal(lines[0], state.strPassword) != kHeader) {
-        return paths;  // not ours to act on
-    }
-    for (size_t i = 1; i < lines.size(); ++i) {
-        paths.push_back(Unseal(lines[i], state.strPassword));
-    }
-    return paths;
+    bool readable = true;
+    // One that cannot be read is not acted on.
+    return ReadSealedRecord(LeftoverCopiesPath(state), kHeader, state.strPassword, readable)
+        .value_or(std::vector<std::string>());
 }
 
 void writeRecord(const ProgramState& state, const std::vector<std::string>& paths) {
     if (paths.empty()) {
-        if (platform::removeFile(LeftoverCopiesPath(state)).ok()) {
-            platform::syncFolder(state.strSystemDir);
-        }
-        return;
+        (void)RemoveSealedRecord(LeftoverCopiesPath(state));
+    } else {
+        (void)WriteSealedRecord(LeftoverCopiesPath(state), kHeader, paths, state.strPassword);
     }
-    std::string text = Seal(kHeader, state.strPassword) + "\r\n";
-    for (const std::string& path : paths) {
-        text += Seal(path, state.strPassword) + "\r\n";
-    }
-    (void)platform::writeFileAtomically(LeftoverCopiesPath(state), text);
 }
 
 // Deletes the file; true once it is known to be gone.

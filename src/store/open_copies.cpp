@@ -1,9 +1,6 @@
 #include "store/open_copies.h"
 
-#include <cerrno>
-
-#include "cipher/cipher.h"
-#include "store/settings_file.h"
+#include "store/sealed_record.h"
 
 namespace vantory {
 
@@ -18,49 +15,34 @@ std::string OpenCopiesPath(const ProgramState& state) {
 
 platform::Status WriteOpenCopies(const ProgramState& state, const std::vector<OpenCopy>& copies) {
     if (copies.empty()) {
-        const platform::Status removed = platform::removeFile(OpenCopiesPath(state));
-        if (removed.ok()) {
-            platform::syncFolder(state.strSystemDir);
-        }
-        return removed.error == ENOENT ? platform::Status::success() : removed;
+        return RemoveSealedRecord(OpenCopiesPath(state));
     }
-    std::string text;
-    const auto add = [&](std::string_view line) {
-        text += Seal(line, state.strPassword);
-        text += "\r\n";
-    };
-    add(kHeader);
+    std::vector<std::string> lines;
     for (const OpenCopy& copy : copies) {
-        add(copy.temporaryPath);
-        add(copy.storedPath);
-        add(copy.entryPath);
-        add(copy.sealed ? "1" : "0");
+        lines.insert(lines.end(), {copy.temporaryPath, copy.storedPath, copy.entryPath,
+                                   copy.sealed ? "1" : "0"});
     }
-    return platform::writeFileAtomically(OpenCopiesPath(state), text);
+    return WriteSealedRecord(OpenCopiesPath(state), kHeader, lines, state.strPassword);
 }
 
 std::vector<OpenCopy> ReadOpenCopies(const ProgramState& state, bool& readable) {
-    platform::Status status;
-    const auto content = platform::readWholeFile(OpenCopiesPath(state), &status);
-    readable = content.has_value() || status.error == ENOENT;
-    if (!content) {
-        return {};
-    }
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(*content)) {
-        lines.push_back(Unseal(line, state.strPassword));
-    }
-    if (lines.empty() || lines[0] != kHeader || (lines.size() - 1) % kLinesPerCopy != 0) {
-        readable = false;
-        return {};
-    }
+    const auto lines =
+        ReadSealedRecord(OpenCopiesPath(state), kHeader, state.strPassword, readable);
     std::vector<OpenCopy> copies;
-    for (size_t i = 1; i < lines.size(); i += kLinesPerCopy) {
-        if (lines[i + 3] != "0" && lines[i + 3] != "1") {
+    if (!lines) {
+        return copies;
+    }
+    if (lines->size() % kLinesPerCopy != 0) {
+        readable = false;
+        return copies;
+    }
+    for (size_t i = 0; i < lines->size(); i += kLinesPerCopy) {
+        const std::string& sealed = (*lines)[i + 3];
+        if (sealed != "0" && sealed != "1") {
             readable = false;
             return {};
         }
-        copies.push_back({lines[i], lines[i + 1], lines[i + 2], lines[i + 3] == "1"});
+        copies.push_back({(*lines)[i], (*lines)[i + 1], (*lines)[i + 2], sealed == "1"});
     }
     return copies;
 }
