@@ -64,7 +64,6 @@ std::optional<std::string> prepareFolder(const std::string& path, bool& created)
 struct Restored {
     std::optional<std::string> problem = {};  // why the file did not come back
     std::string beside = {};                  // where it came back instead of its own path
-    bool alreadyThere = false;                // its path holds the same content: nothing written
 };
 
 // Brings the file of the entry at `position` back to its recorded path. A file found there
@@ -97,7 +96,7 @@ Restored restoreEntry(CommandContext& context, size_t position) {
                             error.message() + ")"};
             }
             if (same.value_or(false)) {
-                return {.alreadyThere = true};
+                return {};  // the content is back already: nothing is written
             }
             continue;
         }
