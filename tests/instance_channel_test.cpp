@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLocalSocket>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTest>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "store/settings_file.h"
 #include "support/temp_folder.h"
@@ -41,17 +47,28 @@ std::pair<int, QString> runProgram(const std::string& configHome, const QStringL
             QString::fromLocal8Bit(program.readAll())};
 }
 
+// Sets an environment variable for the life of the object (both ends of the channel read it).
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name), old_(qgetenv(name)) {
+        qputenv(name, QByteArray::fromStdString(value));
+    }
+    ~ScopedVariable() { old_.isNull() ? qunsetenv(name_) : qputenv(name_, old_); }
+
+  private:
+    const char* name_;
+    QByteArray old_;
+};
+
+const std::string kLongFolder = "/" + std::string(120, 'n');  // too long for a socket beside it
+
 TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNothing) {
     // A settings folder short enough for the socket to sit beside the lock, and one too long.
-    for (const std::string& nested : {std::string(), "/" + std::string(120, 'n')}) {
+    for (const std::string& nested : {std::string(), kLongFolder}) {
         SCOPED_TRACE(nested.size());
         test::TempFolder dir;
         ASSERT_TRUE(platform::makeFolder(dir / "runtime").ok());
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir / "runtime"));  // both ends
-        const auto restore = qScopeGuard([&] {
-            runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
-        });
+        const ScopedVariable runtime("XDG_RUNTIME_DIR", dir / "runtime");
         ASSERT_TRUE(platform::makeFolders(dir / "files/sub").ok());
         test::writeFile(dir / "files/sub/a b.txt", "a");
         const std::string config = dir / ("config" + nested);
@@ -75,10 +92,135 @@ TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNot
         std::vector<std::vector<std::string>> received;
         running.instanceServer()->setReceiver(
             [&](const std::vector<std::string>& paths) { received.push_back(paths); });
+        (void)QTest::qWaitFor([&] { return !received.empty(); }, 5000);
         const std::string a = dir / "files/sub/a b.txt";
         EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{a, a}}));
         EXPECT_EQ(test::namesIn(settings), before) << "the second start wrote nothing there";
         EXPECT_FALSE(platform::pathExists(settings + "/" + kSettingsFileName));
+    }
+}
+
+// Without a folder of the user's alone for the socket, hand-over is off at both ends, and a
+// second start says why. The socket is made only in one: the runtime folder, else a folder
+// of ours in the temporary folder.
+TEST(InstanceChannelTest, theSocketIsMadeOnlyInAPrivateFolder) {
+    test::TempFolder dir;
+    ASSERT_TRUE(platform::makeFolder(dir / "open").ok());
+    ::chmod((dir / "open").c_str(), 0755);
+    ASSERT_TRUE(platform::makeFolder(dir / "tmp").ok());
+    const std::string settings = dir / ("config" + kLongFolder + "/vantory");
+    ASSERT_TRUE(platform::makeFolders(settings).ok());
+    const std::string own = dir / ("tmp/vantory-" + std::to_string(::geteuid()));
+    const ScopedVariable runtime("XDG_RUNTIME_DIR", dir / "open");
+    const ScopedVariable temporary("TMPDIR", dir / "tmp");
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        std::string folder;  // where the socket is made; "" for nowhere
+    };
+    const Case cases[] = {
+        {"our own folder, made private", [] {}, own},
+        {"our own folder, found private", [] {}, own},
+        {"our own folder, open to others", [&] { ::chmod(own.c_str(), 0755); }, ""},
+        {"a link to a private folder",
+         [&] {
+             std::filesystem::remove_all(own);
+             std::filesystem::create_directory_symlink(dir / "tmp", own);
+         },
+         ""},
+        {"the runtime folder, private",
+         [&] {
+             ASSERT_TRUE(platform::makeFolder(dir / "runtime").ok());
+             qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir / "runtime"));
+         },
+         dir / "runtime"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setup();
+        InstanceServer server;
+        EXPECT_EQ(server.listen(settings), !c.folder.empty()) << server.errorString().toStdString();
+        std::string error;
+        const std::string name = InstanceChannelName(settings, &error).toStdString();
+        EXPECT_EQ(name.empty() ? "" : platform::parentFolder(name), c.folder);
+        if (c.folder.empty()) {
+            EXPECT_FALSE(HandOverToRunningCopy(settings, {"/a"}, error));
+            EXPECT_TRUE(
+                error.starts_with("Vantory is running, but files cannot be handed to it: "
+                                  "no private folder for its socket ("))
+                << error;
+            EXPECT_TRUE(test::namesIn(dir / "open").empty());
+        }
+    }
+}
+
+// A start hands the running copy a list of 100,000 paths, and the copy gets it whole. What
+// is not a whole message of a start is refused as soon as that is known (a header claiming
+// more than a command line, before the rest is sent), and a start that gives up before
+// saying "take" has handed over nothing.
+TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHandsOver) {
+    test::TempFolder dir;
+    const std::string settings = dir / "settings";
+    ASSERT_TRUE(platform::makeFolder(settings).ok());
+    InstanceServer server;
+    ASSERT_TRUE(server.listen(settings));
+    std::vector<std::vector<std::string>> received;
+    server.setReceiver([&](const std::vector<std::string>& paths) { received.push_back(paths); });
+
+    std::vector<std::string> flood;
+    for (int i = 0; i < 100000; ++i) {
+        flood.push_back(dir / ("files/" + std::to_string(i) + " with a space.txt"));
+    }
+    std::atomic<int> handedOver = -1;
+    std::string error;
+    std::thread start([&] { handedOver = HandOverToRunningCopy(settings, flood, error); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return handedOver >= 0; }, 60000));
+    start.join();
+    EXPECT_EQ(handedOver, 1) << error;
+    // The start has said "take"; the copy reads that word as soon as its loop runs.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !received.empty(); }, 5000));
+    EXPECT_TRUE(received[0] == flood);
+    received.clear();
+    EXPECT_FALSE(HandOverToRunningCopy(settings, {std::string(kLongestHandOver, 'x')}, error));
+    EXPECT_NE(error.find("too many to hand to it at once"), std::string::npos) << error;
+
+    const QByteArray whole = HandOverMessage({"/a"});
+    QByteArray tooLong = whole.left(16);
+    tooLong[11] = 1;  // 2^32 + 8 bytes to follow
+    QByteArray countTooLarge = whole;
+    countTooLarge[19] = 2;
+    struct Case {
+        const char* name;
+        QByteArray sent;
+        bool answered;
+        bool take;  // say "take" after the answer
+    };
+    const Case cases[] = {
+        {"a header claiming too much", tooLong, false, false},
+        {"more paths than the body holds", countTooLarge, false, false},
+        {"the answer not taken up", whole, true, false},
+        {"taken", whole, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QLocalSocket socket;
+        socket.connectToServer(server.name());
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write(c.sent);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return socket.bytesAvailable() > 0 ||
+                       socket.state() != QLocalSocket::ConnectedState;
+            },
+            10000));
+        EXPECT_EQ(socket.readAll(), c.answered ? QByteArray("k") : QByteArray());
+        if (c.take) {
+            socket.write("t");
+        }
+        socket.disconnectFromServer();
+        c.take ? (void)QTest::qWaitFor([&] { return !received.empty(); }, 5000) : QTest::qWait(100);
+        EXPECT_EQ(received, (std::vector<std::vector<std::string>>(c.take ? 1 : 0, {"/a"})));
+        received.clear();
     }
 }
 

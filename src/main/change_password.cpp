@@ -25,6 +25,7 @@ constexpr std::string_view kHeader = "vantory password change 1";
 constexpr std::string_view kInfix = ".vantory-rekey-";
 constexpr char kSeparator = '\0';
 
+constexpr const char* kCancelled = "The password was not changed";
 constexpr const char* kMismatch =
     "The two passwords entered are not the same.  The password was not changed";
 
@@ -370,15 +371,23 @@ void ChangePassCommand(CommandContext& context) {
     if (RefuseWhileCopiesOpen(context, "Change Password")) {
         return;
     }
-    const std::string first = ui.inputBox("Enter the new password: ", "Enter new password");
-    const std::string second = ui.inputBox("Confirm the new password: ", "Confirm Password");
-    if (first != second) {
+    // Cancel in either box is no answer at all, not a request for the empty password, which
+    // is set only when it is typed (as nothing) twice.
+    const std::optional<std::string> first =
+        ui.inputBox("Enter the new password: ", "Enter new password");
+    const std::optional<std::string> second =
+        first ? ui.inputBox("Confirm the new password: ", "Confirm Password") : std::nullopt;
+    if (!first || !second) {
+        ui.messageBox(kCancelled, UiServices::kInformation, "Password not changed");
+        return;
+    }
+    if (*first != *second) {
         ui.messageBox(kMismatch, UiServices::kInformation, "Error");
         return;
     }
 
     context.busy.OpRunning(true);
-    const ChangePassOutcome outcome = ChangePass(context, first);
+    const ChangePassOutcome outcome = ChangePass(context, *first);
     context.busy.OpRunning(false);
 
     const std::string reason = " (" + outcome.status.message() + ")";
