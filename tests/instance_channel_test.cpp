@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QTest>
 #include <filesystem>
-#include <functional>
 #include <set>
 
 #include "store/settings_file.h"
@@ -106,51 +105,36 @@ TEST(InstanceChannelTest, theSocketIsMadeOnlyInAPrivateFolder) {
     test::TempFolder dir;
     ASSERT_TRUE(platform::makeFolder(dir / "open").ok());
     ::chmod((dir / "open").c_str(), 0755);
-    ASSERT_TRUE(platform::makeFolder(dir / "tmp").ok());
     const std::string settings = dir / ("config" + kLongFolder + "/vantory");
-    ASSERT_TRUE(platform::makeFolders(settings).ok());
-    const std::string own = dir / ("tmp/vantory-" + std::to_string(::geteuid()));
+    ASSERT_TRUE(platform::makeFolders(settings).ok() && platform::makeFolder(dir / "tmp").ok());
     const ScopedVariable runtime("XDG_RUNTIME_DIR", dir / "open");
     const ScopedVariable temporary("TMPDIR", dir / "tmp");
-    struct Case {
-        const char* name;
-        std::function<void()> setup;
-        std::string folder;  // where the socket is made; "" for nowhere
-    };
-    const Case cases[] = {
-        {"our own folder, made private", [] {}, own},
-        {"our own folder, found private", [] {}, own},
-        {"our own folder, open to others", [&] { ::chmod(own.c_str(), 0755); }, ""},
-        {"a link to a private folder",
-         [&] {
-             std::filesystem::remove_all(own);
-             std::filesystem::create_directory_symlink(dir / "tmp", own);
-         },
-         ""},
-        {"the runtime folder, private",
-         [&] {
-             ASSERT_TRUE(platform::makeFolder(dir / "runtime").ok());
-             qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir / "runtime"));
-         },
-         dir / "runtime"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.setup();
+    // Where the socket is made, or why it is not.
+    const auto madeIn = [&] {
         InstanceServer server;
-        EXPECT_EQ(server.listen(settings), !c.folder.empty()) << server.errorString().toStdString();
-        std::string error;
-        const std::string name = InstanceChannelName(settings, &error).toStdString();
-        EXPECT_EQ(name.empty() ? "" : platform::parentFolder(name), c.folder);
-        if (c.folder.empty()) {
-            EXPECT_FALSE(HandOverToRunningCopy(settings, {"/a"}, error));
-            EXPECT_TRUE(
-                error.starts_with("Vantory is running, but files cannot be handed to it: "
-                                  "no private folder for its socket ("))
-                << error;
-            EXPECT_TRUE(test::namesIn(dir / "open").empty());
-        }
-    }
+        std::string why;
+        const std::string name = InstanceChannelName(settings, &why).toStdString();
+        EXPECT_EQ(server.listen(settings), !name.empty()) << server.errorString().toStdString();
+        return name.empty() ? why : platform::parentFolder(name);
+    };
+    const std::string own = dir / ("tmp/vantory-" + std::to_string(::geteuid()));
+    EXPECT_EQ(madeIn(), own);  // made
+    EXPECT_EQ(madeIn(), own);  // found
+    ::chmod(own.c_str(), 0755);
+    EXPECT_NE(madeIn().find(own + " is open to other users"), std::string::npos);
+    std::filesystem::remove_all(own);
+    std::filesystem::create_directory_symlink(dir / "tmp", own);
+    EXPECT_NE(madeIn().find(own + " is not a folder"), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(HandOverToRunningCopy(settings, {"/a"}, error));
+    EXPECT_TRUE(
+        error.starts_with("Vantory is running, but files cannot be handed to it: no "
+                          "private folder for its socket ("))
+        << error;
+    EXPECT_TRUE(test::namesIn(dir / "open").empty());
+    ASSERT_TRUE(platform::makeFolder(dir / "runtime").ok());
+    const ScopedVariable privateRuntime("XDG_RUNTIME_DIR", dir / "runtime");
+    EXPECT_EQ(madeIn(), dir / "runtime");
 }
 
 // The running copy takes a list of 100,000 paths that arrives in small pieces, each read
@@ -175,8 +159,7 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
     for (int i = 0; i < 100000; ++i) {
         flood.push_back(dir / ("files/" + std::to_string(i) + " with a space.txt"));
     }
-    const std::vector<std::string> one{"/a"};
-    const QByteArray whole = HandOverMessage(one);
+    const QByteArray whole = HandOverMessage({"/a"});
     QByteArray tooLong = whole.left(16);
     tooLong[11] = 1;  // 2^32 + 8 bytes to follow
     QByteArray countTooLarge = whole;
@@ -185,15 +168,13 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
         const char* name;
         QByteArray sent;
         bool answered;
-        bool take;  // say "take" after the answer
-        std::vector<std::string> paths;
+        std::vector<std::string> taken;  // "take" is said after the answer when not empty
     };
     const Case cases[] = {
-        {"100,000 paths", HandOverMessage(flood), true, true, flood},
-        {"a header claiming too much", tooLong, false, false, {}},
-        {"more paths than the body holds", countTooLarge, false, false, {}},
-        {"the answer not taken up", whole, true, false, {}},
-        {"taken", whole, true, true, one},
+        {"100,000 paths", HandOverMessage(flood), true, flood},
+        {"a header claiming too much", tooLong, false, {}},
+        {"more paths than the body holds", countTooLarge, false, {}},
+        {"the answer not taken up", whole, true, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,12 +194,10 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
             },
             static_cast<int>(startGivesUp.remainingTime())));
         EXPECT_EQ(socket.readAll(), c.answered ? QByteArray("k") : QByteArray());
-        if (c.take) {
-            socket.write("t");
-        }
+        socket.write(c.taken.empty() ? "" : "t");
         socket.disconnectFromServer();
-        c.take ? (void)QTest::qWaitFor([&] { return !received.empty(); }, 5000) : QTest::qWait(100);
-        EXPECT_TRUE(received == (c.take ? Lists{c.paths} : Lists{})) << received.size();
+        (void)QTest::qWaitFor([&] { return !received.empty(); }, c.taken.empty() ? 100 : 5000);
+        EXPECT_TRUE(received == (c.taken.empty() ? Lists{} : Lists{c.taken})) << received.size();
         received.clear();
     }
 }
