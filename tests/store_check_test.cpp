@@ -117,7 +117,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         if (c.missing.empty()) {
             EXPECT_TRUE(ui.messages.empty());
             EXPECT_EQ(test::readFile(SettingsPath(state)), settings);
-            EXPECT_NE(inode(SettingsPath(state)), settingsInode) << "rewritten";
+            EXPECT_EQ(inode(SettingsPath(state)), settingsInode) << "nothing changed: not written";
         } else {
             EXPECT_EQ(onlyMessage(), expected + "was deleted from storage.");
         }

@@ -33,12 +33,8 @@ constexpr const char* kMismatch =
 // content starts differently, except where it is too short to differ at all.
 constexpr size_t kHeadSize = 64;
 
-struct Rename {
-    std::string from;  // the re-sealed new file
-    std::string to;    // the stored file it replaces
-    // The first bytes of `from`; absent in records written before they were kept.
-    std::optional<std::string> head;
-};
+using Rename = PasswordChangeRecord::Rename;
+using ChangeRecord = PasswordChangeRecord;
 
 std::optional<std::string> fileHead(const std::string& path, size_t size) {
     platform::InputFile file;
@@ -54,19 +50,9 @@ std::optional<std::string> fileHead(const std::string& path, size_t size) {
     return head;
 }
 
-// What the record beside regInfo.lst holds. Its lines are sealed with the settings key, like
-// the settings lines: the record must be readable whichever password the user logs in with.
-struct ChangeRecord {
-    bool committed = false;
-    // Preparing: the storage folder and the names of the stored files being re-keyed.
-    std::string storageDir;
-    std::vector<std::string> names;
-    // Committed: the new password and the renames still to make.
-    std::string password;
-    std::vector<Rename> renames;
-};
+}  // namespace
 
-std::string encode(const ChangeRecord& record) {
+std::string EncodePasswordChangeRecord(const ChangeRecord& record) {
     std::string text;
     const auto add = [&text](std::string_view line) {
         text += Seal(line, SettingsKey);
@@ -91,7 +77,7 @@ std::string encode(const ChangeRecord& record) {
     return text;
 }
 
-std::optional<ChangeRecord> decode(std::string_view content) {
+std::optional<ChangeRecord> DecodePasswordChangeRecord(std::string_view content) {
     const std::vector<std::string> lines = SplitLines(content);
     if (lines.size() < 2 || Unseal(lines[0], SettingsKey) != kHeader) {
         return std::nullopt;
@@ -125,8 +111,11 @@ std::optional<ChangeRecord> decode(std::string_view content) {
     return record;
 }
 
+namespace {
+
 Status writeRecord(const ProgramState& state, const ChangeRecord& record) {
-    return platform::writeFileAtomically(PasswordChangeRecordPath(state), encode(record));
+    return platform::writeFileAtomically(PasswordChangeRecordPath(state),
+                                         EncodePasswordChangeRecord(record));
 }
 
 void removeRecord(const ProgramState& state) {
@@ -436,7 +425,7 @@ PendingPasswordChange CompletePasswordChange(CommandContext& context) {
     }
     const auto content = platform::readWholeFile(path);
     const std::optional<ChangeRecord> record =
-        content ? decode(*content) : std::optional<ChangeRecord>();
+        content ? DecodePasswordChangeRecord(*content) : std::optional<ChangeRecord>();
     PendingPasswordChange change;
     if (!record) {
         change.result = Result::kUnreadable;
