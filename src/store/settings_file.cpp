@@ -35,20 +35,8 @@ bool isEntryOf(std::string_view line, size_t position) {
 }  // namespace
 
 bool IsStorageFolderPath(std::string_view folder) {
-    if (folder.empty() || !platform::isSeparator(folder.back())) {
-        return false;
-    }
-#if defined(_WIN32)
-    // "C:\..." or "\\server\share\...".
-    const bool drive =
-        folder.size() >= 3 && folder[1] == ':' && platform::isSeparator(folder[2]) &&
-        ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
-    const bool share = folder.size() >= 3 && platform::isSeparator(folder[0]) &&
-                       platform::isSeparator(folder[1]) && !platform::isSeparator(folder[2]);
-    return drive || share;
-#else
-    return folder[0] == '/';
-#endif
+    return !folder.empty() && platform::isSeparator(folder.back()) &&
+           platform::isAbsolutePath(std::string(folder));
 }
 
 std::string SettingsFileProblem(const Status& status) {
