@@ -1,7 +1,9 @@
 #include "store/sealed_copy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -15,6 +17,7 @@
 #include "cipher/cipher.h"
 #include "cipher/kernels.h"
 #include "store/file_services.h"
+#include "store/parallel.h"
 
 namespace vantory {
 
@@ -518,6 +521,74 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
         (void)platform::setAttributes(strInitFile, *attributes);
     }
     return result;
+}
+
+CopyBatch::CopyBatch(const ProgramState& state, UiServices& ui) : state_(state), ui_(ui) {}
+
+CopyBatch::~CopyBatch() = default;
+
+Status CopyBatch::add(const std::string& source, const std::string& target, int attributes,
+                      platform::Existing existing, bool sealing) {
+    auto out = std::make_unique<platform::AtomicFile>(target, 0600, existing);
+    SlowRunPacer pacer(state_, ui_);
+    Status written;
+    if (sealing) {
+        SealTransform transform(state_.strPassword, pacer.get());
+        written = transformToTemporary(source, target, *out, attributes, transform);
+    } else {
+        UnsealTransform transform(state_.strPassword, pacer.get());
+        written = transformToTemporary(source, target, *out, attributes, transform);
+    }
+    if (!written.ok()) {
+        return written;  // the temporary file goes with `out`
+    }
+    out->writeBehind();  // so that the flush at the commit finds it on its way to the disk
+    bytes_ += platform::fileSize(out->temporaryPath()).value_or(0);
+    files_.push_back(std::move(out));
+    folders_.push_back(platform::parentFolder(target));
+    return Status::success();
+}
+
+Status CopyBatch::seal(const std::string& source, const std::string& target) {
+    return add(source, target, platform::kStoredAttributes, platform::Existing::kReplace, true);
+}
+
+Status CopyBatch::unseal(const std::string& source, const std::string& target) {
+    return add(source, target, platform::kNormal, platform::Existing::kKeep, false);
+}
+
+std::vector<Status> CopyBatch::commit(Pacer* pacer) {
+    const size_t n = files_.size();
+    // Flushed at once (ForEachAtOnce): one after the other, each would wait for a journal
+    // commit of its own.
+    std::vector<Status> flushes(n);
+    ForEachAtOnce(
+        n, [&](size_t i) { flushes[i] = files_[i]->flush(); }, pacer);
+    // Committed in order up to the first that failed.
+    size_t flushed = 0;
+    while (flushed < n && flushes[flushed].ok()) {
+        ++flushed;
+    }
+    const Status failure = flushed < n ? flushes[flushed] : Status::success();
+    std::vector<Status> results(n);
+    Status stop;  // what stops the commit
+    std::vector<std::string> synced;
+    for (size_t i = 0; i < n; ++i) {
+        if (stop.ok()) {
+            stop = i < flushed ? files_[i]->commit(false) : failure;
+        }
+        results[i] = stop;
+        if (stop.ok() && std::find(synced.begin(), synced.end(), folders_[i]) == synced.end()) {
+            synced.push_back(folders_[i]);
+        }
+    }
+    for (const std::string& folder : synced) {
+        platform::syncFolder(folder);
+    }
+    files_.clear();  // removes the temporary files of those not committed
+    folders_.clear();
+    bytes_ = 0;
+    return results;
 }
 
 }  // namespace vantory
