@@ -3,7 +3,8 @@
 // Makes BENCH_SMALL_FILES files (default 900, the list's limit) of BENCH_SMALL_KIB KiB each
 // (default 64) in a new folder under TMPDIR (default /tmp), then BENCH_SMALL_RUNS times
 // (default 3):
-//   copy         each file copied into a new folder and flushed (fsync), then the folder
+//   copy         each file copied into a new folder and flushed (fsync), then the folder;
+//                and all copied, then the file system flushed once (syncfs), as cp and sync
 //   hide sealed  HideSelection with encrypt-when-hiding on, Slow Run on, then off
 //   restore all  RestoreAll of those entries, the originals having been deleted first
 //   hide plain   HideSelection with it off (the files move into storage), then RestoreAll
@@ -13,8 +14,10 @@
 // waited for a turn (from the command's start to its first yield, between two yields, from
 // the last one to its end). "peak" is the child's peak resident memory (ru_maxrss). Every
 // restore is checked against the copy, byte for byte. Prints the median of the runs:
-//   copy + fsync: <s> s
-//   <command>: <s> s, <ratio>x copy[, <ratio>x plain hide], peak <MiB> MiB, longest gap <ms> ms
+//   copy + fsync: <s> s ...
+//   copy + one sync: <s> s ...
+//   <command>: <s> s, <ratio>x copy, <ratio>x copy + one sync[, <ratio>x plain hide],
+//              peak <MiB> MiB, longest gap <ms> ms
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -123,8 +126,9 @@ bool writeWhole(int fd, const char* data, size_t n) {
     return true;
 }
 
-// Copies each file into `folder`, flushing each, then the folder.
-Timing copyFiles(const std::vector<std::string>& files, const std::string& folder) {
+// Copies each file into `folder`, flushing each (`each`), then the folder; or copies them all
+// and flushes the file system once, as cp and sync do.
+Timing copyFiles(const std::vector<std::string>& files, const std::string& folder, bool each) {
     const auto start = Clock::now();
     std::vector<char> buffer(size_t{1} << 20);
     bool ok = true;
@@ -136,12 +140,12 @@ Timing copyFiles(const std::vector<std::string>& files, const std::string& folde
         while (in >= 0 && out >= 0 && (got = ::read(in, buffer.data(), buffer.size())) > 0) {
             ok = ok && writeWhole(out, buffer.data(), static_cast<size_t>(got));
         }
-        ok = ok && in >= 0 && out >= 0 && got == 0 && ::fsync(out) == 0;
+        ok = ok && in >= 0 && out >= 0 && got == 0 && (!each || ::fsync(out) == 0);
         ::close(in);
         ::close(out);
     }
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ok = ok && dir >= 0 && ::fsync(dir) == 0;
+    ok = ok && dir >= 0 && (each ? ::fsync(dir) : ::syncfs(dir)) == 0;
     ::close(dir);
     return {ok, std::chrono::duration<double>(Clock::now() - start).count(), 0};
 }
@@ -273,7 +277,7 @@ int main() {
                            [](const std::string& f) { return vantory::FileExists(f); });
     };
     const std::string copies = folder + "/copies";
-    Series copy{"copy + fsync", {}};
+    Series copy{"copy + fsync", {}}, copySync{"copy + one sync", {}};
     Series sealedHide[2] = {{"hide sealed, Slow Run on", {}}, {"hide sealed, Slow Run off", {}}};
     Series sealedRestore[2] = {{"restore all sealed, Slow Run on", {}},
                                {"restore all sealed, Slow Run off", {}}};
@@ -281,7 +285,10 @@ int main() {
     bool same = true;
     for (uint64_t run = 0; run < runs && same; ++run) {
         fs::create_directories(copies);
-        copy.runs.push_back(runInChild([&] { return copyFiles(files, copies); }));
+        copySync.runs.push_back(runInChild([&] { return copyFiles(files, copies, false); }));
+        fs::remove_all(copies);
+        fs::create_directories(copies);
+        copy.runs.push_back(runInChild([&] { return copyFiles(files, copies, true); }));
         for (int slow = 0; slow < 2; ++slow) {
             const bool slowRun = slow == 0;
             sealedHide[slow].runs.push_back(
@@ -301,11 +308,14 @@ int main() {
     }
 
     const double base = copy.seconds();
-    std::printf("%s: %.3f s\n", copy.name.c_str(), base);
-    bool ok = copy.ok();
+    std::printf("%s: %.3f s (each file flushed)\n", copy.name.c_str(), base);
+    std::printf("%s: %.3f s (the file system flushed once at the end)\n", copySync.name.c_str(),
+                copySync.seconds());
+    bool ok = copy.ok() && copySync.ok();
     const auto print = [&](const Series& series, const Series* plain) {
-        std::printf("%s: %.3f s, %.2fx copy", series.name.c_str(), series.seconds(),
-                    series.seconds() / base);
+        std::printf("%s: %.3f s, %.2fx copy, %.2fx copy + one sync", series.name.c_str(),
+                    series.seconds(), series.seconds() / base,
+                    series.seconds() / copySync.seconds());
         if (plain != nullptr) {
             std::printf(", %.2fx plain hide", series.seconds() / plain->seconds());
         }

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -45,10 +44,6 @@ using Message = FakeUiServices::Message;
 constexpr auto npos = std::string::npos;
 
 constexpr const char* kOldPassword = "old secret";
-
-// Sealing's buffers of a few MiB stay in the heap: mapping them afresh costs page faults.
-const bool buffersInTheHeap =
-    ::mallopt(M_MMAP_THRESHOLD, 64 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1;
 
 // In memory flushes cost nothing, and a killed process leaves the same files anywhere.
 const std::string kBase =
@@ -326,6 +321,17 @@ std::vector<CommandCase> longCommands() {
              s.selected = {0, 1, 2, 3, 4};
          },
          [](CommandContext& c) { (void)RestoreAll(c); }, false},
+        // Both in one session, each committing its files in a batch.
+        {"restore_all_then_hide_sealed",
+         [](Scenario& s) {
+             hideCase("", true).setup(s);
+             s.selected = {0, 1, 2, 3, 4};
+         },
+         [](CommandContext& c) {
+             (void)RestoreAll(c);
+             (void)AddFiles(c);
+         },
+         false},
         {"change_of_password", [](Scenario& s) { s.newValue = "new secret"; },
          [](CommandContext& c) { ChangePassCommand(c); }, true, &ProgramState::strPassword},
         {"storage_folder_move", [](Scenario& s) { s.newValue = s.root / "new store/"; }, move, true,

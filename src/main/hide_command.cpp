@@ -103,6 +103,7 @@ void tellUser(const CommandContext& context, const HideReport& report) {
 // syncs; `folders` gets them.
 Status moveIntoStorage(CommandContext& context, const std::string& path, const std::string& target,
                        std::vector<std::string>& folders) {
+    WaitCursor cursor(context.ui);  // as the shell's move shows it
     Status moved = platform::renamePath(path, target);
     if (moved.error == EXDEV || moved.error == ENOENT) {
         // Across file systems, or into a storage folder still to be made.
