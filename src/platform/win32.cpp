@@ -689,7 +689,7 @@ void AtomicFile::discard() {
     }
     if (!temporaryPath_.empty() && injectedFault(Operation::kRemove, temporaryPath_) == 0) {
         if (const auto wide = nativePath(temporaryPath_)) {
-            ::DeleteFileW(wide->c_str());
+            deleteAnyFile(*wide);  // it may have its attributes already, read-only among them
         }
         temporaryPath_.clear();
     }
