@@ -22,8 +22,8 @@ constexpr const char* kMessageTitle = "Hide File(s)";
 // A message lists this many files by name and counts the rest.
 constexpr size_t kMessageListLimit = 20;
 // Sealed copies are committed together once this many files or bytes are waiting.
-constexpr size_t kBatchFiles = 64;
-constexpr uint64_t kBatchBytes = uint64_t{32} << 20;
+constexpr size_t kBatchFiles = 256;
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t progressValue(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));

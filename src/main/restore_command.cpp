@@ -22,8 +22,8 @@ namespace {
 
 constexpr const char* kRestoreTitle = "Restore";
 // Unsealed files are committed together once this many files or bytes are waiting.
-constexpr size_t kBatchFiles = 64;
-constexpr uint64_t kBatchBytes = uint64_t{32} << 20;
+constexpr size_t kBatchFiles = 256;
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t counter(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
