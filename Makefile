@@ -91,8 +91,9 @@ fuzz: deps
 bench: deps
 	cmake --preset release
 	cmake --build --preset release
-	./build/release/bench/vantory_bench
+	./build/release/bench/vantory_small_files_bench
 	./build/release/bench/vantory_file_bench
+	./build/release/bench/vantory_bench
 
 # `make install` puts the program, its icons, desktop entry and AppStream metadata under
 # PREFIX (default /usr/local), below DESTDIR when given; through sudo when not writable.

@@ -225,5 +225,60 @@ TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
     EXPECT_EQ(namesIn(f.dir.path()), before);
 }
 
+// A batch commits its files in order up to the first that fails, on its flush or its rename
+// (an unsealed file never replaces one): that one and the later ones are not committed, leave
+// no temporary file, and what stood under their names stays.
+TEST(CopyBatch, commitsInOrderUpToTheFirstFailure) {
+    for (const bool sealing : {true, false}) {
+        SCOPED_TRACE(sealing ? "sealed, the third flush fails" : "unsealed, the third is taken");
+        Fixture f;
+        const std::string out = f.dir / "out/";
+        std::vector<std::string> sources, targets;
+        for (int i = 0; i < 4; ++i) {
+            sources.push_back(f.dir / ("source " + std::to_string(i)));
+            targets.push_back(out + std::to_string(100 + i) + ".txt");
+            writeFile(sources.back(), randomBytes(1000 + 500 * i, i));
+            if (!sealing) {
+                ASSERT_TRUE(sealFile(sources.back(), sources.back(), kPassword).ok());
+            }
+        }
+        if (!sealing) {
+            ASSERT_TRUE(platform::makeFolder(out).ok());
+            writeFile(targets[2], "taken");
+        }
+        platform::setFaultHook([&](platform::Operation op, std::string_view path, auto) {
+            return sealing && op == platform::Operation::kFlush && path.find(".102.") != path.npos
+                       ? EIO
+                       : 0;
+        });
+        const std::shared_ptr<void> unhook(nullptr, [](void*) { platform::setFaultHook({}); });
+        CopyBatch batch(f.state, f.ui);
+        for (size_t i = 0; i < 4; ++i) {
+            ASSERT_TRUE((sealing ? batch.seal(sources[i], targets[i])
+                                 : batch.unseal(sources[i], targets[i]))
+                            .ok());
+        }
+        EXPECT_EQ(namesIn(out).size(), sealing ? 4u : 5u) << "only temporary files until commit";
+        std::vector<int> errors;
+        for (const Status& status : batch.commit()) {
+            errors.push_back(status.error);
+        }
+        const int error = sealing ? EIO : EEXIST;
+        EXPECT_EQ(errors, (std::vector<int>{0, 0, error, error}));
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string content = readFile(sources[i]);
+            EXPECT_EQ(readFile(targets[i]),
+                      sealing ? Seal(content, kPassword) + "\r\n"
+                              : Unseal(content.substr(0, content.size() - 2), kPassword));
+            EXPECT_EQ(platform::getAttributes(targets[i]),
+                      sealing ? platform::kStoredAttributes : 0);
+        }
+        const std::set<std::string> left = namesIn(out);
+        EXPECT_EQ(left.size(), sealing ? 2u : 3u);
+        EXPECT_TRUE(left.count("100.txt") == 1 && left.count("101.txt") == 1);
+        EXPECT_TRUE(sealing || readFile(targets[2]) == "taken");
+    }
+}
+
 }  // namespace
 }  // namespace vantory

@@ -21,6 +21,9 @@ constexpr const char* kDialogTitle = "Add File";
 constexpr const char* kMessageTitle = "Hide File(s)";
 // A message lists this many files by name and counts the rest.
 constexpr size_t kMessageListLimit = 20;
+// Sealed copies are committed together once this many files or bytes are waiting.
+constexpr size_t kBatchFiles = 256;
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t progressValue(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
@@ -96,6 +99,92 @@ void tellUser(const CommandContext& context, const HideReport& report) {
     context.ui.messageBox(text, UiServices::kExclamation, kMessageTitle);
 }
 
+// Moves a file into storage. Within one file system it is a rename, whose folders the caller
+// syncs; `folders` gets them.
+Status moveIntoStorage(CommandContext& context, const std::string& path, const std::string& target,
+                       std::vector<std::string>& folders) {
+    WaitCursor cursor(context.ui);  // as the shell's move shows it
+    Status moved = platform::renamePath(path, target);
+    if (moved.error == EXDEV || moved.error == ENOENT) {
+        // Across file systems, or into a storage folder still to be made.
+        return encryptFileCopy(context.state, context.ui, path, target, false);
+    }
+    if (!moved.ok()) {
+        return moved;
+    }
+    for (const std::string& folder :
+         {platform::parentFolder(target), platform::parentFolder(path)}) {
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+        }
+    }
+    // Stored now; should the attributes refuse to change, it is stored all the same.
+    (void)platform::setAttributes(target, platform::kStoredAttributes);
+    return Status::success();
+}
+
+// The plain files of `pending` move into storage as the next entries. Their entries are
+// saved first, so that a crash cannot leave a file there unlisted; a crash before a move
+// leaves an entry without its stored file, which the store check at the next start drops,
+// with the file still in its place. A move that fails takes its entry and the later ones
+// off the list again; the later files are then tried once more.
+void movePending(CommandContext& context, std::vector<std::string>& pending, HideReport& report,
+                 Pacer& between) {
+    ProgramState& state = context.state;
+    Catalogue& catalogue = context.catalogue;
+    const auto noteSaveFailure = [&report](const Status& status) {
+        if (report.saveFailure.ok()) {
+            report.saveFailure = status;
+        }
+    };
+    while (!pending.empty()) {
+        const size_t first = catalogue.size();
+        for (const std::string& path : pending) {
+            catalogue.append({path, false});
+        }
+        const int16_t progress = state.intProgress;
+        const Status saved = saveList(state, catalogue, context.ui);
+        state.intProgress = progress;
+        if (!saved.ok()) {
+            noteSaveFailure(saved);
+            for (const std::string& path : pending) {
+                catalogue.removeAt(first);
+                report.notHidden.push_back({path, "the list of hidden files could not be written"});
+            }
+            break;
+        }
+        std::vector<std::string> folders;
+        size_t moved = 0;
+        Status failure;
+        for (; moved < pending.size(); ++moved) {
+            tick(&between);
+            failure =
+                moveIntoStorage(context, pending[moved], StoredPath(state, first + moved), folders);
+            if (!failure.ok()) {
+                break;
+            }
+        }
+        for (const std::string& folder : folders) {
+            platform::syncFolder(folder);
+        }
+        report.hidden += moved;
+        if (moved == pending.size()) {
+            break;
+        }
+        while (catalogue.size() > first + moved) {
+            catalogue.removeAt(catalogue.size() - 1);
+        }
+        report.notHidden.push_back(
+            {pending[moved], failureText("it could not be moved into storage", failure)});
+        if (Status undone = saveList(state, catalogue, context.ui); !undone.ok()) {
+            noteSaveFailure(undone);
+        }
+        state.intProgress = progress;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(moved) + 1);
+    }
+    pending.clear();
+}
+
 }  // namespace
 
 HideReport AddFiles(CommandContext& context, const std::function<void()>& listChanged) {
@@ -128,6 +217,9 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
     };
 
+    // The window is served between files whatever Slow Run says; with it on, sealing serves it
+    // within a file too.
+    Pacer between([&ui] { ui.yield(); });
     DeleteLeftoverCopies(state, catalogue);  // they would stand under the names needed now
     const size_t firstNew = catalogue.size();
     // Sealed copies are listed in one save at the end; until then the record tells a start
@@ -149,11 +241,42 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
     state.intProgressTotal = progressValue(paths.size());
     state.intProgress = 1;
 
+    // Files are hidden in batches. Sealed copies are made durable together (CopyBatch) and
+    // become entries once committed. Plain files are listed together, then moved one by one,
+    // and their folders synced once. A file not hidden is told only after the batch before
+    // it is done, so that the report keeps the selection's order.
+    CopyBatch batch(state, ui);
+    std::vector<std::string> pending;
+    const auto commitPending = [&] {
+        if (!sealed) {
+            movePending(context, pending, report, between);
+            return;
+        }
+        const std::vector<Status> results = batch.commit(&between);
+        for (size_t k = 0; k < pending.size(); ++k) {
+            if (results[k].ok()) {
+                catalogue.append({pending[k], true});
+                ++report.hidden;
+            } else {
+                report.notHidden.push_back(
+                    {pending[k], failureText("it could not be stored", results[k])});
+            }
+        }
+        pending.clear();
+    };
+    const auto notHidden = [&](NotHidden file) {
+        commitPending();
+        report.notHidden.push_back(std::move(file));
+    };
+
     for (size_t i = 0; i < paths.size(); ++i) {
         state.intProgress = progressValue(i + 1);
+        tick(&between);
         const std::string& path = paths[i];
+        const size_t position = catalogue.size() + pending.size();
 
-        if (catalogue.size() >= kMaxCatalogueEntries) {
+        if (position >= kMaxCatalogueEntries) {
+            commitPending();
             const std::string reason = "the list of hidden files is full; it holds at most " +
                                        std::to_string(kMaxCatalogueEntries) + " files";
             for (size_t rest = i; rest < paths.size(); ++rest) {
@@ -163,29 +286,27 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
         if (!FileExists(path)) {
             // The selection stops here, and the files after this one stay where they are.
-            report.notHidden.push_back({path, whyNotFound(path)});
+            notHidden({path, whyNotFound(path)});
             for (size_t rest = i + 1; rest < paths.size(); ++rest) {
                 report.notHidden.push_back({paths[rest], "the selection stopped at " + path});
             }
             break;
         }
-        if (isProgramFile(state, catalogue.size(), path)) {
-            report.notHidden.push_back({path, "it is one of Vantory's own files"});
+        if (isProgramFile(state, position, path)) {
+            notHidden({path, "it is one of Vantory's own files"});
             continue;
         }
 
-        const size_t position = catalogue.size();
         const std::string target = StoredPath(state, position);
         // Whatever already stands under the stored name is not one of the hidden files (the
         // user's own file in a folder chosen for storage, a copy left by an interrupted hide):
         // replacing it could lose it, and keeping it would pass it off as this file. Every
         // later file of the selection would need the same name.
         if (platform::probePath(target).ok()) {
-            report.notHidden.push_back(
-                {path, "the storage folder already holds a file named " +
-                           StoredName(position, state.strExtension) +
-                           " that Vantory does not list; move or rename that file, then hide "
-                           "this one again"});
+            notHidden({path, "the storage folder already holds a file named " +
+                                 StoredName(position, state.strExtension) +
+                                 " that Vantory does not list; move or rename that file, then hide "
+                                 "this one again"});
             for (size_t rest = i + 1; rest < paths.size(); ++rest) {
                 report.notHidden.push_back({paths[rest], "the selection stopped at " + path});
             }
@@ -193,41 +314,24 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
         if (sealed) {
             // The original stays in place, so the entry can wait for the one save at the end.
-            if (Status s = encryptFileCopy(state, ui, path, target, true); !s.ok()) {
-                report.notHidden.push_back({path, failureText("it could not be stored", s)});
+            if (Status s = batch.seal(path, target); !s.ok()) {
+                notHidden({path, failureText("it could not be stored", s)});
                 continue;
             }
-            catalogue.append({path, true});
-            ++report.hidden;
+            pending.push_back(path);
+            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes) {
+                commitPending();
+            }
             continue;
         }
 
-        // The file itself is about to move into storage: its entry is saved first, so that a
-        // crash cannot leave it there unlisted. A crash before the move leaves the entry
-        // without its stored file, which the store check at the next start drops, with the
-        // file still in its place.
-        catalogue.append({path, false});
-        const Status saved = saveList(state, catalogue, ui);
-        state.intProgress = progressValue(i + 1);
-        if (!saved.ok()) {
-            catalogue.removeAt(position);
-            noteSaveFailure(saved);
-            report.notHidden.push_back({path, "the list of hidden files could not be written"});
-            continue;
+        pending.push_back(path);
+        if (pending.size() >= kBatchFiles) {
+            commitPending();
         }
-        if (Status s = encryptFileCopy(state, ui, path, target, false); !s.ok()) {
-            catalogue.removeAt(position);
-            report.notHidden.push_back(
-                {path, failureText("it could not be moved into storage", s)});
-            if (Status undone = saveList(state, catalogue, ui); !undone.ok()) {
-                noteSaveFailure(undone);
-            }
-            state.intProgress = progressValue(i + 1);
-            continue;
-        }
-        ++report.hidden;
     }
 
+    commitPending();
     if (sealed && report.hidden > 0) {
         if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
             // Unlisted sealed copies would only take room: the originals are all still in

@@ -38,9 +38,12 @@ HideReport AddFiles(CommandContext& context, const std::function<void()>& listCh
 // - an entry is added only when its file was stored; a file that could not be stored is
 //   left where it was and the rest of the selection goes on;
 // - the catalogue never grows past kMaxCatalogueEntries;
-// - a plain hide (the file itself moves into storage) saves its entry before the move and
-//   takes it back when the move fails, so a crash at any point leaves the file either in its
-//   place or listed; sealed hides leave the originals in place and save once at the end.
+// - files are hidden in batches (up to 256 files or 64 MiB). A plain hide (the file itself
+//   moves into storage) saves the batch's entries before its moves and takes an entry back,
+//   with those after it, when its move fails (the later files are tried again), so a crash
+//   at any point leaves each file either in its place or listed. A sealed hide leaves the
+//   originals in place: a batch's copies are flushed together, an entry is added once its
+//   copy is committed, and the list is saved once at the end.
 // The files not hidden, and a settings file that could not be written, are told in one
 // message after the busy state has ended. An empty selection does nothing.
 HideReport HideSelection(CommandContext& context, const std::vector<std::string>& paths,

@@ -21,6 +21,9 @@ namespace vantory {
 namespace {
 
 constexpr const char* kRestoreTitle = "Restore";
+// Unsealed files are committed together once this many files or bytes are waiting.
+constexpr size_t kBatchFiles = 256;
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t counter(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
@@ -64,12 +67,14 @@ std::optional<std::string> prepareFolder(const std::string& path, bool& created)
 struct Restored {
     std::optional<std::string> problem = {};  // why the file did not come back
     std::string beside = {};                  // where it came back instead of its own path
+    bool batched = false;                     // it comes back when the batch is committed
 };
 
 // Brings the file of the entry at `position` back to its recorded path. A file found there
 // is never replaced: when it holds the entry's content the entry counts as restored, else the
-// content goes beside it. When the file does not come back the stored copy is as it was.
-Restored restoreEntry(CommandContext& context, size_t position) {
+// content goes beside it. When the file does not come back the stored copy is as it was. A
+// sealed entry's file is unsealed into `batch`, to come back when it is committed.
+Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch) {
     const CatalogueEntry entry = context.catalogue.at(position);
     const std::string stored = StoredPath(context.state, position);
     if (!platform::pathExists(stored)) {
@@ -100,11 +105,12 @@ Restored restoreEntry(CommandContext& context, size_t position) {
             }
             continue;
         }
-        copied = decryptFileCopy(context.state, context.ui, stored, target, entry.sealed,
-                                 platform::Existing::kKeep);
+        copied = entry.sealed ? batch.unseal(stored, target)
+                              : decryptFileCopy(context.state, context.ui, stored, target, false,
+                                                platform::Existing::kKeep);
     }
     if (copied.ok()) {
-        return {.beside = target == entry.path ? std::string() : target};
+        return {.beside = target == entry.path ? std::string() : target, .batched = entry.sealed};
     }
     if (created) {
         std::error_code ignored;
@@ -248,26 +254,57 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     state.intProgress = 1;
     state.intProgressTotal = counter(count);
     std::vector<bool> restored(count, false);
-    std::vector<Failure> failures;
+    std::vector<Failure> failures;  // ascending positions
     std::vector<RestoredBeside> besides;
+    const auto done = [&](size_t p, const Restored& result) {
+        if (result.problem) {
+            failures.push_back({p, context.catalogue.at(p).path, *result.problem});
+            return;
+        }
+        restored[p] = true;
+        if (!result.beside.empty()) {
+            besides.push_back({context.catalogue.at(p).path, result.beside});
+        }
+    };
+    // Unsealed files are made durable in batches; a failure is noted only once the batch
+    // before it is committed, so that the failures stay in catalogue order.
+    Pacer between([&context] { context.ui.yield(); });  // whatever Slow Run says
+    CopyBatch batch(state, context.ui);
+    std::vector<std::pair<size_t, Restored>> pending;
+    const auto commitPending = [&] {
+        const std::vector<Status> results = batch.commit(&between);
+        for (size_t k = 0; k < pending.size(); ++k) {
+            auto& [p, result] = pending[k];
+            if (!results[k].ok()) {
+                result = {.problem = results[k].message()};
+            }
+            done(p, result);
+        }
+        pending.clear();
+    };
     for (size_t p = 0; p < count; ++p) {
         state.intProgress = counter(p + 1);
+        tick(&between);
         if (!chosen[p]) {
             continue;
         }
         if (busyPerEntry) {
             context.busy.OpRunning(true);
         }
-        const Restored done = restoreEntry(context, p);
-        if (done.problem) {
-            failures.push_back({p, context.catalogue.at(p).path, *done.problem});
+        const Restored result = restoreEntry(context, p, batch);
+        if (result.batched) {
+            pending.emplace_back(p, result);
+            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes) {
+                commitPending();
+            }
             continue;
         }
-        restored[p] = true;
-        if (!done.beside.empty()) {
-            besides.push_back({context.catalogue.at(p).path, done.beside});
+        if (result.problem) {
+            commitPending();
         }
+        done(p, result);
     }
+    commitPending();
     Finished finished = finishRestore(context, restored, failures);
     // The renumbering counts its moves; the command ends with the entries it examined.
     state.intProgress = counter(count + 1);

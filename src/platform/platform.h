@@ -129,7 +129,14 @@ class AtomicFile {
     Status open();
     Status write(const void* data, size_t size);
     Status write(std::string_view data) { return write(data.data(), data.size()); }
-    Status commit();  // flush, rename over the target, sync the folder
+    // Flush (unless flush() has), rename over the target, then sync the folder unless the
+    // caller does that itself, once for several files (syncFolder).
+    Status commit(bool syncTheFolder = true);
+    // Flushes the content to disk ahead of commit(). Files flushed one after the other, then
+    // committed and their folder synced once, cost the disk much less than a commit each.
+    // Only the content and the size are flushed: the attributes, which the store check sets
+    // again at every start, are left to the system.
+    Status flush();
     // Asks the system to start writing to disk what was written so far, without waiting for
     // it, so that the flush in commit() has less left to do. It also lets the system drop from
     // its page cache what is already on disk: a large file then passes through a few
@@ -150,6 +157,7 @@ class AtomicFile {
     Status failure_;         // the first write error; commit() reports it
     uint64_t written_ = 0;   // bytes written to the temporary file
     uint64_t dropFrom_ = 0;  // the page cache before this offset has been dropped
+    bool flushed_ = false;   // by flush()
 };
 
 // The name of the target whose AtomicFile temporary file is called `name` (a bare name,

@@ -398,14 +398,31 @@ Status AtomicFile::write(const void* data, size_t size) {
     return Status::success();
 }
 
-Status AtomicFile::commit() {
+Status AtomicFile::flush() {
     if (!failure_.ok()) {
         return failure_;
     }
     if (fd_ < 0) {
         return Status{EBADF};
     }
-    if (Status s = flushToDisk(fd_, temporaryPath_); !s.ok()) {
+    if (const int fault = injectedFault(Operation::kFlush, temporaryPath_)) {
+        return failure_ = Status{fault};
+    }
+    if (::fdatasync(fd_) != 0) {
+        return failure_ = Status::fromErrno();
+    }
+    flushed_ = true;
+    return Status::success();
+}
+
+Status AtomicFile::commit(bool syncTheFolder) {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ < 0) {
+        return Status{EBADF};
+    }
+    if (Status s = flushed_ ? Status::success() : flushToDisk(fd_, temporaryPath_); !s.ok()) {
         return failure_ = s;
     }
     const int rc = ::close(fd_);
@@ -417,7 +434,9 @@ Status AtomicFile::commit() {
         return failure_ = s;
     }
     temporaryPath_.clear();
-    syncFolder(parentFolder(target_));
+    if (syncTheFolder) {
+        syncFolder(parentFolder(target_));
+    }
     return Status::success();
 }
 

@@ -656,7 +656,7 @@ Status AtomicFile::write(const void* data, size_t size) {
     return Status::success();
 }
 
-Status AtomicFile::commit() {
+Status AtomicFile::flush() {
     if (!failure_.ok()) {
         return failure_;
     }
@@ -664,6 +664,20 @@ Status AtomicFile::commit() {
         return Status{EBADF};
     }
     if (Status s = flushToDisk(fd_, temporaryPath_); !s.ok()) {
+        return failure_ = s;
+    }
+    flushed_ = true;
+    return Status::success();
+}
+
+Status AtomicFile::commit(bool syncTheFolder) {
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (fd_ == kNoFile) {
+        return Status{EBADF};
+    }
+    if (Status s = flushed_ ? Status::success() : flushToDisk(fd_, temporaryPath_); !s.ok()) {
         return failure_ = s;
     }
     const BOOL closed = ::CloseHandle(fd_);
@@ -675,7 +689,9 @@ Status AtomicFile::commit() {
         return failure_ = s;
     }
     temporaryPath_.clear();
-    syncFolder(parentFolder(target_));
+    if (syncTheFolder) {
+        syncFolder(parentFolder(target_));
+    }
     return Status::success();
 }
 
@@ -691,7 +707,7 @@ void AtomicFile::discard() {
     }
     if (!temporaryPath_.empty() && injectedFault(Operation::kRemove, temporaryPath_) == 0) {
         if (const auto wide = nativePath(temporaryPath_)) {
-            ::DeleteFileW(wide->c_str());
+            deleteAnyFile(*wide);  // it may have its attributes already, read-only among them
         }
         temporaryPath_.clear();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "store/parallel.h"
 #include "store/sealed_record.h"
 #include "store/stored_name.h"
 
@@ -40,11 +41,15 @@ std::string LeftoverCopiesPath(const ProgramState& state) {
     return state.strSystemDir + platform::kSeparator + "regInfo.leftovers";
 }
 
-void DeleteOwnCopies(const ProgramState& state, const std::vector<std::string>& paths) {
+void DeleteOwnCopies(const ProgramState& state, const std::vector<std::string>& paths,
+                     Pacer* pacer) {
+    std::vector<char> gone(paths.size());
+    ForEachAtOnce(
+        paths.size(), [&](size_t i) { gone[i] = deleted(paths[i]); }, pacer);
     std::vector<std::string> left;
-    for (const std::string& path : paths) {
-        if (!deleted(path)) {
-            left.push_back(path);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!gone[i]) {
+            left.push_back(paths[i]);
         }
     }
     if (!paths.empty()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cipher/pacer.h"
 #include "store/catalogue.h"
 #include "store/program_state.h"
 
@@ -15,8 +16,10 @@ namespace vantory {
 
 std::string LeftoverCopiesPath(const ProgramState& state);
 
-// Deletes each of `paths`; those that stay are added to the record.
-void DeleteOwnCopies(const ProgramState& state, const std::vector<std::string>& paths);
+// Deletes each of `paths`, a few at once, ticking `pacer` meanwhile; those that stay are
+// added to the record.
+void DeleteOwnCopies(const ProgramState& state, const std::vector<std::string>& paths,
+                     Pacer* pacer = nullptr);
 
 // Deletes the recorded copies that are still there. A path that is now the stored file of an
 // entry of `catalogue` is only taken off the record.

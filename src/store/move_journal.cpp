@@ -226,7 +226,8 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
         }
         return {saved, std::nullopt};
     }
-    DeleteOwnCopies(state, plan.removals);
+    Pacer between([&ui] { ui.yield(); });  // whatever Slow Run says: there may be many
+    DeleteOwnCopies(state, plan.removals, &between);
     removeJournal(state, progress);
     return {};
 }

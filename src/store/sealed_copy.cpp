@@ -1,10 +1,13 @@
 #include "store/sealed_copy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -14,6 +17,7 @@
 #include "cipher/cipher.h"
 #include "cipher/kernels.h"
 #include "store/file_services.h"
+#include "store/parallel.h"
 
 namespace vantory {
 
@@ -198,17 +202,23 @@ class SameTransform final : public Transform {
 class ResealTransform final : public Transform {
   public:
     ResealTransform(std::string_view oldKey, std::string_view newKey, Pacer* pacer)
-        : unsealer_(oldKey, pacer),
-          sealer_(newKey, pacer),
-          middle_(StoredFileUnsealer::maxOutput(kPiece) + StoredFileUnsealer::kMaxFinishOutput) {}
+        : unsealer_(oldKey, pacer), sealer_(newKey, pacer) {}
     size_t maxOutput(size_t n) const override {
         return Sealer::maxOutput(StoredFileUnsealer::maxOutput(n));
     }
     size_t update(const uint8_t* data, size_t n, uint8_t* out) override {
+        // As large as the largest piece seen, so that a small file needs little.
+        if (middle_.size() <
+            StoredFileUnsealer::maxOutput(n) + StoredFileUnsealer::kMaxFinishOutput) {
+            middle_.resize(StoredFileUnsealer::maxOutput(n) + StoredFileUnsealer::kMaxFinishOutput);
+        }
         const size_t plain = unsealer_.update(data, n, middle_.data());
         return sealer_.update(middle_.data(), plain, out);
     }
     size_t finish(uint8_t* out) override {
+        if (middle_.size() < StoredFileUnsealer::kMaxFinishOutput) {
+            middle_.resize(StoredFileUnsealer::kMaxFinishOutput);
+        }
         const size_t plain = unsealer_.finish(middle_.data());
         size_t n = sealer_.update(middle_.data(), plain, out);
         n += sealer_.finish(out + n);
@@ -232,9 +242,9 @@ static_assert(Sealer::maxOutput(StoredFileUnsealer::kMaxFinishOutput) + Sealer::
 // go round between the two threads; the first write error stops the writing and is kept.
 class PieceWriter {
   public:
-    PieceWriter(platform::AtomicFile& file, size_t capacity)
-        : file_(file), buffers_(kBuffers, std::vector<uint8_t>(capacity)) {
+    PieceWriter(platform::AtomicFile& file, size_t capacity) : file_(file) {
         for (size_t i = 0; i < kBuffers; ++i) {
+            buffers_[i] = std::make_unique_for_overwrite<uint8_t[]>(capacity);
             free_.push_back(i);
         }
         thread_ = std::thread([this] { run(); });
@@ -259,7 +269,7 @@ class PieceWriter {
         }
         taken_ = free_.front();
         free_.pop_front();
-        return buffers_[taken_].data();
+        return buffers_[taken_].get();
     }
     // Queues the first n bytes of the buffer last taken.
     void submit(size_t n) {
@@ -293,7 +303,7 @@ class PieceWriter {
             Status written;
             if (failure_.ok()) {
                 lock.unlock();
-                written = file_.write(buffers_[index].data(), n);
+                written = file_.write(buffers_[index].get(), n);
                 pending_ += n;
                 if (written.ok() && pending_ >= kWritebackStep) {
                     file_.writeBehind();
@@ -310,7 +320,7 @@ class PieceWriter {
     }
 
     platform::AtomicFile& file_;
-    std::vector<std::vector<uint8_t>> buffers_;
+    std::unique_ptr<uint8_t[]> buffers_[kBuffers];
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<size_t> free_;
@@ -322,9 +332,54 @@ class PieceWriter {
     std::thread thread_;
 };
 
-Status transformFile(const std::string& source, const std::string& target, int attributes,
-                     Transform& transform,
-                     platform::Existing existing = platform::Existing::kReplace) {
+// The size of the pieces `source` is read in: for a file smaller than a piece, its whole size
+// and one more byte (a multiple of 3 and of 4), so that it is read in one go into a buffer
+// of its own size.
+size_t pieceFor(const std::string& source) {
+    const std::optional<uint64_t> size = platform::fileSize(source);
+    return size && *size < kPiece ? static_cast<size_t>(*size / 12 + 1) * 12 : kPiece;
+}
+
+// Streams `in` through `transform` into `out`: a file that fits in one piece in one write,
+// a larger one through a PieceWriter.
+Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile& out,
+                     Transform& transform) {
+    const auto input = std::make_unique_for_overwrite<uint8_t[]>(piece);
+    size_t got = 0;
+    if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+        return s;
+    }
+    in.dropRead();      // each file is read once; keep the page cache for the rest
+    if (got < piece) {  // the whole file
+        const auto output =
+            std::make_unique_for_overwrite<uint8_t[]>(transform.maxOutput(got) + kMaxFinishOutput);
+        size_t n = transform.update(input.get(), got, output.get());
+        n += transform.finish(output.get() + n);
+        return out.write(output.get(), n);
+    }
+    PieceWriter writer(out, std::max(transform.maxOutput(piece), kMaxFinishOutput));
+    for (bool end = false; !end;) {
+        uint8_t* output = writer.take();
+        if (output == nullptr) {
+            break;  // drain() reports the error
+        }
+        end = got == 0;
+        writer.submit(end ? transform.finish(output) : transform.update(input.get(), got, output));
+        if (!end) {
+            if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+                return s;
+            }
+            in.dropRead();
+        }
+    }
+    return writer.drain();
+}
+
+// Writes what `transform` makes of `source` into the temporary file of `out`, whose target is
+// `target`, creating the missing folders above it; the file gets `attributes`. Committing it
+// is left to the caller.
+Status transformToTemporary(const std::string& source, const std::string& target,
+                            platform::AtomicFile& out, int attributes, Transform& transform) {
     platform::InputFile in;
     if (Status s = in.open(source); !s.ok()) {
         return s;
@@ -332,30 +387,12 @@ Status transformFile(const std::string& source, const std::string& target, int a
     if (Status s = platform::makeFolders(platform::parentFolder(target)); !s.ok()) {
         return s;
     }
-    platform::AtomicFile out(target, 0600, existing);
+    const size_t piece = pieceFor(source);
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
-    {
-        std::vector<uint8_t> input(kPiece);
-        PieceWriter writer(out, std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
-        for (bool end = false; !end;) {
-            size_t got = 0;
-            if (Status s = in.read(input.data(), input.size(), got); !s.ok()) {
-                return s;
-            }
-            in.dropRead();  // each file is read once; keep the page cache for the rest
-            uint8_t* output = writer.take();
-            if (output == nullptr) {
-                break;  // drain() reports the error
-            }
-            end = got == 0;
-            writer.submit(end ? transform.finish(output)
-                              : transform.update(input.data(), got, output));
-        }
-        if (Status s = writer.drain(); !s.ok()) {
-            return s;
-        }
+    if (Status s = transformInto(in, piece, out, transform); !s.ok()) {
+        return s;
     }
     // Windows refuses to replace a file that is open, and the source may be the target.
     in.close();
@@ -363,6 +400,16 @@ Status transformFile(const std::string& source, const std::string& target, int a
         if (Status s = platform::setAttributes(out.temporaryPath(), attributes); !s.ok()) {
             return s;
         }
+    }
+    return Status::success();
+}
+
+Status transformFile(const std::string& source, const std::string& target, int attributes,
+                     Transform& transform,
+                     platform::Existing existing = platform::Existing::kReplace) {
+    platform::AtomicFile out(target, 0600, existing);
+    if (Status s = transformToTemporary(source, target, out, attributes, transform); !s.ok()) {
+        return s;
     }
     return out.commit();
 }
@@ -376,8 +423,8 @@ std::optional<bool> contentMatches(const std::string& source, const std::string&
     if (!(error = in.open(source)).ok() || !(error = other.open(file)).ok()) {
         return std::nullopt;
     }
-    std::vector<uint8_t> input(kPiece);
-    std::vector<uint8_t> made(std::max(transform.maxOutput(kPiece), kMaxFinishOutput));
+    std::vector<uint8_t> input(pieceFor(source));
+    std::vector<uint8_t> made(std::max(transform.maxOutput(input.size()), kMaxFinishOutput));
     std::vector<uint8_t> found(made.size() + 1);
     for (bool end = false; !end;) {
         size_t got = 0;
@@ -474,6 +521,74 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
         (void)platform::setAttributes(strInitFile, *attributes);
     }
     return result;
+}
+
+CopyBatch::CopyBatch(const ProgramState& state, UiServices& ui) : state_(state), ui_(ui) {}
+
+CopyBatch::~CopyBatch() = default;
+
+Status CopyBatch::add(const std::string& source, const std::string& target, int attributes,
+                      platform::Existing existing, bool sealing) {
+    auto out = std::make_unique<platform::AtomicFile>(target, 0600, existing);
+    SlowRunPacer pacer(state_, ui_);
+    Status written;
+    if (sealing) {
+        SealTransform transform(state_.strPassword, pacer.get());
+        written = transformToTemporary(source, target, *out, attributes, transform);
+    } else {
+        UnsealTransform transform(state_.strPassword, pacer.get());
+        written = transformToTemporary(source, target, *out, attributes, transform);
+    }
+    if (!written.ok()) {
+        return written;  // the temporary file goes with `out`
+    }
+    out->writeBehind();  // so that the flush at the commit finds it on its way to the disk
+    bytes_ += platform::fileSize(out->temporaryPath()).value_or(0);
+    files_.push_back(std::move(out));
+    folders_.push_back(platform::parentFolder(target));
+    return Status::success();
+}
+
+Status CopyBatch::seal(const std::string& source, const std::string& target) {
+    return add(source, target, platform::kStoredAttributes, platform::Existing::kReplace, true);
+}
+
+Status CopyBatch::unseal(const std::string& source, const std::string& target) {
+    return add(source, target, platform::kNormal, platform::Existing::kKeep, false);
+}
+
+std::vector<Status> CopyBatch::commit(Pacer* pacer) {
+    const size_t n = files_.size();
+    // Flushed at once (ForEachAtOnce): one after the other, each would wait for a journal
+    // commit of its own.
+    std::vector<Status> flushes(n);
+    ForEachAtOnce(
+        n, [&](size_t i) { flushes[i] = files_[i]->flush(); }, pacer);
+    // Committed in order up to the first that failed.
+    size_t flushed = 0;
+    while (flushed < n && flushes[flushed].ok()) {
+        ++flushed;
+    }
+    const Status failure = flushed < n ? flushes[flushed] : Status::success();
+    std::vector<Status> results(n);
+    Status stop;  // what stops the commit
+    std::vector<std::string> synced;
+    for (size_t i = 0; i < n; ++i) {
+        if (stop.ok()) {
+            stop = i < flushed ? files_[i]->commit(false) : failure;
+        }
+        results[i] = stop;
+        if (stop.ok() && std::find(synced.begin(), synced.end(), folders_[i]) == synced.end()) {
+            synced.push_back(folders_[i]);
+        }
+    }
+    for (const std::string& folder : synced) {
+        platform::syncFolder(folder);
+    }
+    files_.clear();  // removes the temporary files of those not committed
+    folders_.clear();
+    bytes_ = 0;
+    return results;
 }
 
 }  // namespace vantory

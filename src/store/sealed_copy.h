@@ -13,9 +13,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cipher/pacer.h"
 #include "platform/platform.h"
@@ -128,5 +130,46 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
                        platform::Existing existing = platform::Existing::kReplace);
+
+// Sealed copies written one after another and made durable together. Each seal() or unseal()
+// writes one file whole into a private temporary file beside its target; commit() flushes
+// them all, then renames each over its target in the order they were added and syncs each
+// folder once. Flushing files back to back costs the disk far less than a flush, a rename and
+// a folder sync for each file in turn. Until commit() nothing shows under a target, and a
+// crash leaves only temporary files, which the next start deletes. Destroying a batch that
+// was not committed removes its temporary files.
+class CopyBatch {
+  public:
+    // Seals and unseals under the password of `state`; with slow run on the window system is
+    // served while a file is sealed.
+    CopyBatch(const ProgramState& state, UiServices& ui);
+    ~CopyBatch();
+    CopyBatch(const CopyBatch&) = delete;
+    CopyBatch& operator=(const CopyBatch&) = delete;
+
+    // encryptFileCopy's sealing, up to the commit: `target` will replace an earlier file.
+    Status seal(const std::string& source, const std::string& target);
+    // decryptFileCopy's unsealing (0600, no attributes), up to the commit: `target` will never
+    // replace a file (EEXIST at the commit). The stored file's attributes are left alone.
+    Status unseal(const std::string& source, const std::string& target);
+
+    size_t size() const { return files_.size(); }
+    uint64_t bytes() const { return bytes_; }
+
+    // Flushes and commits the files in the order added, ticking `pacer` after each flush,
+    // and empties the batch. One status per file, in that order: the first file that fails
+    // stops the commit, and it and every later file get its error and are not committed.
+    std::vector<Status> commit(Pacer* pacer = nullptr);
+
+  private:
+    Status add(const std::string& source, const std::string& target, int attributes,
+               platform::Existing existing, bool sealing);
+
+    const ProgramState& state_;
+    UiServices& ui_;
+    std::vector<std::unique_ptr<platform::AtomicFile>> files_;
+    std::vector<std::string> folders_;  // of each file's target
+    uint64_t bytes_ = 0;
+};
 
 }  // namespace vantory
