@@ -11,10 +11,13 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include "command_fixture.h"
 #include "main/change_password.h"
 #include "main/wrapped_text.h"
+#include "platform/fault_injection.h"
 #include "ui/qt_ui_services.h"
 
 namespace vantory {
@@ -428,7 +431,15 @@ TEST_F(MainWindowTest, commandsAndHandedOverListsEndBeforeTheLockFollows) {
         locked.push_back(window->locked());
     };
     ui.fileAnswers = {{home("big.txt"), home("missing.txt")}};
+    // Reading big.txt takes long enough for the window to be served while it is hidden.
+    platform::setFaultHook([](platform::Operation op, std::string_view path, auto) {
+        if (op == platform::Operation::kReadPiece && path.find("big.txt") != path.npos) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    });
     click("cmdAddFile");
+    platform::setFaultHook({});
     EXPECT_EQ(locked, (std::vector<bool>{false, false}));
     EXPECT_EQ(listed(), (Names{"a.txt", "b.txt", "big.txt"}));
     flush();
