@@ -135,6 +135,9 @@ hidden_with() {
     local lines=$1
     shift
     wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
+    # The command serves the window while it works, so its busy window may still be on its
+    # way to the screen: keys pressed before the command ends would be ignored.
+    sleep 0.3
     wait_until "the end of the command" hidden '^Program is busy'
 }
 
