@@ -118,8 +118,11 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             EXPECT_TRUE(ui.messages.empty());
             EXPECT_EQ(test::readFile(SettingsPath(state)), settings);
             EXPECT_NE(inode(SettingsPath(state)), settingsInode) << "rewritten";
-        } else {
-            EXPECT_EQ(onlyMessage(), expected + "was deleted from storage.");
+        } else {  // a folder under a stored name is named first
+            ASSERT_EQ(ui.messages.size(), c.folderAt != 0 ? 2u : 1u);
+            EXPECT_EQ(ui.messages.back().text, expected + "was deleted from storage.");
+            const std::string folder = StoredPath(state, c.folderAt) + " is a folder)";
+            EXPECT_EQ(ui.messages[0].text.find(folder) != std::string::npos, c.folderAt != 0);
         }
         EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
         EXPECT_EQ(window->currentPosition(), 0);
