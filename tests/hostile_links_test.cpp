@@ -1,5 +1,5 @@
-// Links where files are expected: one picked for hiding, one under a stored name. No command
-// reads or changes what a link points to, and the entry stays listed with the reason in words.
+// Links where files are expected, and the mode of a file hidden plain: no command reads or
+// changes what a link points to, its entry stays listed, and the reason is given in words.
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -11,109 +11,72 @@ namespace vantory {
 namespace {
 
 namespace fs = std::filesystem;
-using test::readFile;
+constexpr auto npos = std::string::npos;
 
-class HostileLinkTest : public test::CommandTest,
-                        public ::testing::WithParamInterface<std::tuple<size_t, bool>> {
-  public:
-    // Made public for the rows.
-    using CommandTest::click;
-    using CommandTest::file;
-    using CommandTest::state;
-    using CommandTest::ui;
-    using CommandTest::window;
-};
+class HostileTest : public test::CommandTest,
+                    public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
 
-struct Row {
-    const char* name;
-    bool storedIsLink;  // entry 0's stored name holds a link to the outside file
-    std::function<void(HostileLinkTest&)> act;
-    std::string says;  // a part of a message
-};
-
-const std::string kNotStored = "is a symbolic link, not a file Vantory stored";
-
-const Row kRows[] = {
-    {"pickedForHiding", false, nullptr, "it is a symbolic link"},
-    {"startCheck", true, [](HostileLinkTest&) {}, "/100.dat is a symbolic link)"},
-    {"restore", true, [](HostileLinkTest& t) { t.click("cmdRestore"); }, kNotStored},
-    {"run", true,
-     [](HostileLinkTest& t) {
-         t.window->setSelection({0});
-         t.click("cmdShell");
-     },
-     kNotStored},
-    {"changePassword", true,
-     [](HostileLinkTest& t) {
-         t.ui.inputAnswers = {"new", "new"};
-         t.click("cmdChangePass");
-     },
-     ""},  // a plain entry is not re-sealed; a sealed one names the link
-    // Not a link: a file hidden and restored keeps its mode, and is private while stored.
-    {"modesAfterARoundTrip", false,
-     [](HostileLinkTest& t) {
-         const bool sealed = std::get<1>(t.GetParam());
-         const std::string path = t.file("shared.txt", "content");
-         ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
-         t.ui.fileAnswers.push_back({path});
-         t.click("cmdAddFile");
-         EXPECT_PERMISSIONS(StoredPath(t.state, 0), 0400u);
-         if (sealed) {
-             EXPECT_PERMISSIONS(path, 0664u);
-             fs::remove(path);
-         }
-         t.click("cmdRestore");
-         EXPECT_EQ(readFile(path), "content");
-         EXPECT_PERMISSIONS(path, sealed ? 0600u : 0664u);
-     },
-     ""},
-};
-
-TEST_P(HostileLinkTest, nothingOutsideStorageIsReadOrChanged) {
-    const auto [index, sealed] = GetParam();
-    const Row& row = kRows[index];
-    const std::string outside = dir / "elsewhere";
+TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
+    const auto [row, sealed] = GetParam();
+    const std::string name = row, outside = dir / "elsewhere", link = dir / "home/link";
     test::writeFile(outside, "not hidden");
     ASSERT_EQ(::chmod(outside.c_str(), 0644), 0);
-    const std::string link = dir / "home/link";
-    fs::create_directories(dir / "home");
+    const std::string mine = file("mine", "content");
+    ASSERT_EQ(::chmod(mine.c_str(), 0664), 0);
     fs::create_symlink(outside, link);
-    std::string says = row.says;
-    if (row.storedIsLink) {
-        hide("mine", "my content", sealed);
+    const bool storedIsLink = name != "pickedForHiding" && name != "modesAfterARoundTrip";
+    if (storedIsLink) {  // entry 0's stored name holds a link to the outside file
+        hide("mine", "content", sealed);
         ASSERT_TRUE(platform::removeFile(StoredPath(state, 0)).ok());
         fs::create_symlink(outside, StoredPath(state, 0));
-        if (says.empty()) {
-            says = sealed ? kNotStored : "Password changed";
-        }
     }
     open();
     window->findChild<QCheckBox*>("chkEncrypt")->setChecked(sealed);
-    if (row.act) {
-        if (index != 1) {
-            ui.messages.clear();  // the start's report of the link
-        }
-        row.act(*this);
+    std::string says = "is a symbolic link, not a file Vantory stored";
+    if (name == "startCheck") {
+        says = "/100.dat is a symbolic link)";
     } else {
+        ui.messages.clear();
+    }
+    if (name == "pickedForHiding") {
         ui.fileAnswers.push_back({link});
         click("cmdAddFile");
+        says = "it is a symbolic link";
+    } else if (name == "restore") {
+        click("cmdRestore");
+    } else if (name == "run") {
+        window->setSelection({0});
+        click("cmdShell");
+    } else if (name == "changePassword") {
+        ui.inputAnswers = {"new", "new"};
+        click("cmdChangePass");
+        says = sealed ? says : "Password changed";  // a plain entry is not re-sealed
+    } else if (name == "modesAfterARoundTrip") {
+        ui.fileAnswers.push_back({mine});
+        click("cmdAddFile");
+        EXPECT_PERMISSIONS(StoredPath(state, 0), 0400u);
+        if (sealed) {
+            fs::remove(mine);
+        }
+        click("cmdRestore");
+        EXPECT_EQ(test::readFile(mine), "content");
+        EXPECT_PERMISSIONS(mine, sealed ? 0600u : 0664u);
+        says = "";
     }
 
     std::string all;
     for (const auto& message : ui.messages) {
         all += message.text + "\n";
     }
-    EXPECT_NE(all.find(says), std::string::npos) << all;
-    EXPECT_EQ(readFile(outside), "not hidden");
+    EXPECT_NE(all.find(says), npos) << all;
+    EXPECT_EQ(test::readFile(outside), "not hidden");
     EXPECT_PERMISSIONS(outside, 0644u);
     EXPECT_LT(::getxattr(outside.c_str(), "user.vantory.attributes", nullptr, 0), 0);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(window->catalogue().entries(), entries);
     EXPECT_EQ(saved(), entries);
-    if (row.storedIsLink) {
-        if (says.find("symbolic link") != std::string::npos) {
-            EXPECT_NE(all.find(entries[0].path), std::string::npos) << all;
-        }
+    if (storedIsLink) {
+        EXPECT_TRUE(says.find("link") == npos || all.find(entries[0].path) != npos) << all;
         EXPECT_TRUE(fs::is_symlink(StoredPath(state, 0)));
         EXPECT_FALSE(fs::exists(fs::symlink_status(entries[0].path)));
         EXPECT_FALSE(fs::exists(fs::symlink_status(TempName(state, entries[0].path))));
@@ -124,11 +87,13 @@ TEST_P(HostileLinkTest, nothingOutsideStorageIsReadOrChanged) {
     expectIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HostileLinkTest,
-                         ::testing::Combine(::testing::Range<size_t>(0, std::size(kRows)),
+INSTANTIATE_TEST_SUITE_P(Rows, HostileTest,
+                         ::testing::Combine(::testing::Values("pickedForHiding", "startCheck",
+                                                              "restore", "run", "changePassword",
+                                                              "modesAfterARoundTrip"),
                                             ::testing::Bool()),
                          [](const auto& info) {
-                             return std::string(kRows[std::get<0>(info.param)].name) +
+                             return std::string(std::get<0>(info.param)) +
                                     (std::get<1>(info.param) ? "Sealed" : "Plain");
                          });
 
