@@ -6,6 +6,7 @@
 #include <QCheckBox>
 
 #include "command_fixture.h"
+#include "main/restore_command.h"
 
 namespace vantory {
 namespace {
@@ -24,11 +25,15 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
     const std::string mine = file("mine", "content");
     ASSERT_EQ(::chmod(mine.c_str(), 0664), 0);
     fs::create_symlink(outside, link);
-    const bool storedIsLink = name != "pickedForHiding" && name != "modesAfterARoundTrip";
+    const bool storedIsLink = name != "pickedForHiding" && name != "linkAtTheOriginalPath" &&
+                              name != "modesAfterARoundTrip";
     if (storedIsLink) {  // entry 0's stored name holds a link to the outside file
         hide("mine", "content", sealed);
         ASSERT_TRUE(platform::removeFile(StoredPath(state, 0)).ok());
         fs::create_symlink(outside, StoredPath(state, 0));
+    } else if (name == "linkAtTheOriginalPath") {
+        hide("mine", "content", sealed);
+        fs::create_symlink(outside, mine);
     }
     open();
     window->findChild<QCheckBox*>("chkEncrypt")->setChecked(sealed);
@@ -51,6 +56,12 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
         ui.inputAnswers = {"new", "new"};
         click("cmdChangePass");
         says = sealed ? says : "Password changed";  // a plain entry is not re-sealed
+    } else if (name == "linkAtTheOriginalPath") {   // never compared through: kept, and beside it
+        click("cmdRestore");
+        EXPECT_EQ(test::readFile(RestoredBesideName(mine, 1)), "content");
+        EXPECT_TRUE(fs::is_symlink(mine));
+        entries.clear();
+        says = "restored beside it";
     } else if (name == "modesAfterARoundTrip") {
         ui.fileAnswers.push_back({mine});
         click("cmdAddFile");
@@ -90,6 +101,7 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
 INSTANTIATE_TEST_SUITE_P(Rows, HostileTest,
                          ::testing::Combine(::testing::Values("pickedForHiding", "startCheck",
                                                               "restore", "run", "changePassword",
+                                                              "linkAtTheOriginalPath",
                                                               "modesAfterARoundTrip"),
                                             ::testing::Bool()),
                          [](const auto& info) {
