@@ -322,8 +322,6 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
                 // Nothing to re-key; the store check deals with the missing file.
             } else if (!there.ok()) {
                 return abandon(there, i, stored);
-            } else if (!platform::isRegularFile(stored)) {
-                return abandon(Status{EINVAL}, i, stored);  // never read through a link
             } else {
                 Status s;
                 const auto fresh = platform::createUniqueFile(stored + std::string(kInfix), &s);

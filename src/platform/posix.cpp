@@ -19,7 +19,6 @@ namespace vantory::platform {
 namespace {
 
 constexpr const char* kAttributeName = "user.vantory.attributes";
-constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // The unit in which the page cache is dropped: a part of a page is never dropped.
 const uint64_t kPageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 
@@ -206,7 +205,8 @@ Status setAttributes(const std::string& path, int attributes) {
     if (recorded.mode) {
         original = *recorded.mode;
     } else if (recorded.attributes != 0 || attributes == 0) {
-        // Earlier versions took every write bit away; the owner's comes back.
+        // Nothing recorded (by an earlier version, which took every write bit away, or where
+        // the file system keeps no extended attributes): the owner's write bit comes back.
         original = now | S_IWUSR;
     }
     mode_t wanted = original;
