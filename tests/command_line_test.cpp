@@ -35,6 +35,8 @@ TEST(CommandLineTest, readsOptionsAndMakesFilesAbsolute) {
          ""},
         {{a, "-h"}, Action::kHelp, {}, ""},
         {{"-v"}, Action::kVersion, {}, ""},
+        {{"--salvage"}, Action::kSalvage, {}, ""},
+        {{"--salvage", a}, Action::kInvalid, {}, "--salvage takes no FILE"},
         {{"--help", "-dash"}, Action::kInvalid, {}, "unknown option '-dash'"},
         {{"--hide"}, Action::kInvalid, {}, "--hide needs at least one FILE"},
         {{a, "missing.txt"}, Action::kInvalid, {}, "missing.txt: no such file"},

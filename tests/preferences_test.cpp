@@ -21,6 +21,12 @@ TEST(PreferencesTest, idleMinutesAreReadWrittenAndOtherLinesKept) {
             << text;
         EXPECT_EQ(problem.empty(), minutes >= 0) << text;
     }
+    Preferences preferences;
+    EXPECT_EQ(ParsePreferences("idle-lock-minutes=x\nidle-lock-minutes=3\nidle-lock-minutes=-2\n",
+                               preferences),
+              "the lines \"idle-lock-minutes=x\" and \"idle-lock-minutes=-2\" do not give a number "
+              "of minutes from 0 to 999");
+    EXPECT_EQ(preferences.idleLockMinutes, 3);
 
     test::TempFolder dir;
     const std::string path = dir / kPreferencesFileName;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <tuple>
 
@@ -42,6 +43,7 @@ TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
         Seal("0|105|/x", "kumquat") + "\r\n",
         Seal("x|101|/x", "kumquat") + "\r\n",
         "0|101|/plain text\r\n",
+        "",  // no other line: the last one lacks its CR LF, so the file was cut there
     };
     for (const std::string& line : damaged) {
         SCOPED_TRACE(line);
@@ -54,6 +56,39 @@ TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
     Catalogue loaded;
     ASSERT_TRUE(loadList(state, loaded, ui).ok());
     EXPECT_EQ(loaded.entries(), (std::vector<CatalogueEntry>{{"/a", true}, {"/b", false}}));
+}
+
+// Settings that would send hides astray, or a file too large to be a settings file, are
+// refused; an empty password and extension, which earlier versions wrote, are not.
+TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
+    const auto line = [](const std::string& text) { return Seal(text, SettingsKey) + "\r\n"; };
+    const std::string folder = state.strStorageDir;
+    const std::pair<std::string, int> cases[] = {
+        {"\r\n\r\n\r\n", kDamagedSettings},
+        {line("pw") + line("store/") + line("txt"), kDamagedSettings},
+        {line("pw") + line(folder.substr(0, folder.size() - 1)) + line("txt"), kDamagedSettings},
+        {line("pw") + line(folder) + Seal("txt", SettingsKey), kDamagedSettings},
+        {line("") + line(folder) + line(""), 0},
+    };
+    for (const auto& [content, error] : cases) {
+        SCOPED_TRACE(content);
+        writeFile(SettingsPath(state), content);
+        ProgramState read;
+        read.strSystemDir = state.strSystemDir;
+        EXPECT_EQ(ReadSettings(read, ui).error, error);
+        EXPECT_EQ(read.strStorageDir, error == 0 ? folder : "");
+    }
+    std::filesystem::resize_file(SettingsPath(state), kMaxSettingsFileSize + 1);
+    int pieces = 0;
+    platform::setFaultHook([&pieces](platform::Operation operation, auto, auto) {
+        pieces += operation == platform::Operation::kReadPiece;
+        return 0;
+    });
+    Catalogue catalogue;
+    EXPECT_EQ(ReadSettings(state, ui).error, EFBIG);
+    EXPECT_EQ(loadList(state, catalogue, ui).error, EFBIG);
+    platform::setFaultHook({});
+    EXPECT_EQ(pieces, 0) << "refused before it is read";
 }
 
 // No catalogue adds no line; more entries than the layout holds are refused.
@@ -121,7 +156,14 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     writeFile(SettingsPath(state), known);
     ProgramState read;
     read.strSystemDir = state.strSystemDir;
+#if defined(_WIN32)
     ASSERT_TRUE(ReadSettings(read, ui).ok());
+#else
+    // Here "C:\\..." is no absolute folder: hides would land in the working folder.
+    ASSERT_EQ(ReadSettings(read, ui).error, kDamagedSettings);
+    std::tie(read.strPassword, read.strStorageDir, read.strExtension) =
+        std::tie(state.strPassword, state.strStorageDir, state.strExtension);
+#endif
     EXPECT_EQ(std::tie(read.strPassword, read.strStorageDir, read.strExtension),
               std::tie(state.strPassword, state.strStorageDir, state.strExtension));
     Catalogue loaded;

@@ -6,10 +6,12 @@
 
 #include "access/startup.h"
 #include "cipher/cipher.h"
+#include "main/store_check.h"
 #include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -105,6 +107,61 @@ TEST_F(StartupTest, aSettingsFileThatCannotBeUsedIsReportedInWordsAndNothingIsWr
             second.messages[0].text,
             AllOf(HasSubstr(path), HasSubstr(c.words), Not(HasSubstr(std::strerror(EILSEQ))),
                   Not(HasSubstr("kumquat"))));  // no factory password
+    }
+}
+
+// A settings file cut at any byte: the start either refuses it, writing nothing, or (cut at a
+// line end) loads exactly the whole entries it holds, and its store check leaves it unchanged.
+TEST_F(StartupTest, aSettingsFileCutAnywhereIsRefusedOrLoadsItsWholeEntries) {
+    ASSERT_NO_FATAL_FAILURE(settleUser(dir, state));
+    Catalogue catalogue;
+    for (const char* path : {"/home/u/a.txt", "/home/u/b|c.doc", "/x"}) {
+        catalogue.append({path, catalogue.size() != 1});
+        writeFile(StoredPath(state, catalogue.size() - 1), "stored");
+    }
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    const std::string full = readFile(settingsFile);
+    std::vector<size_t> lineEnds;
+    for (size_t at = full.find("\r\n"); at != std::string::npos; at = full.find("\r\n", at + 1)) {
+        lineEnds.push_back(at + 2);
+    }
+    for (size_t cut = 0; cut <= full.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        const std::string content = full.substr(0, cut);
+        writeFile(settingsFile, content);
+        int changes = 0;
+        platform::setFaultHook(
+            [&](platform::Operation operation, std::string_view path, std::string_view other) {
+                const bool read = operation == platform::Operation::kRead ||
+                                  operation == platform::Operation::kReadPiece;
+                changes += !read && (path.find(configDir) == 0 || other.find(configDir) == 0);
+                return 0;
+            });
+        const auto end = std::find(lineEnds.begin(), lineEnds.end(), cut);
+        const size_t whole = end == lineEnds.end() ? 0 : end - lineEnds.begin() + 1;
+        ProgramState started;
+        test::FakeUiServices quiet;
+        const StartOutcome outcome = PrepareStart(started, quiet);
+        Catalogue loaded;
+        if (outcome == StartOutcome::kReady && loadList(started, loaded, quiet).ok()) {
+            test::FakeBusy busy;
+            CommandContext context{started, quiet, loaded, busy};
+            EXPECT_TRUE(ErrorRemoveFiles(context).empty());
+        }
+        platform::setFaultHook({});
+        EXPECT_EQ(changes, 0);
+        EXPECT_EQ(readFile(settingsFile), content);
+        if (whole < 3) {
+            EXPECT_EQ(outcome, StartOutcome::kSettingsUnusable);
+            ASSERT_EQ(quiet.messages.size(), 1u);
+            EXPECT_THAT(quiet.messages[0].text, testing::HasSubstr("vantory --salvage"));
+            continue;
+        }
+        EXPECT_EQ(outcome, StartOutcome::kReady);
+        EXPECT_EQ(loaded.entries(), std::vector<CatalogueEntry>(catalogue.entries().begin(),
+                                                                catalogue.entries().begin() +
+                                                                    static_cast<long>(whole - 3)));
+        EXPECT_TRUE(quiet.messages.empty());
     }
 }
 

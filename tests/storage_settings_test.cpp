@@ -76,7 +76,8 @@ TEST_F(StorageSettingsTest, aNewExtensionRenamesEveryStoredFile) {
     expectStoredAt(dir / "store/", "d.at");
 }
 
-// A refused answer changes nothing: no file, no setting, no busy state. A file of the user's
+// A refused answer, or Cancel, changes nothing: no file, no setting, no busy state; Cancel says
+// nothing either. A file of the user's
 // already under one of the new names is neither replaced nor taken for a stored file.
 TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
     hide(2);
@@ -89,12 +90,14 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
         "Please make the last character a '/' for a folder.  Storage directory not changed";
     struct Case {
         bool folder;
-        std::string answer;
-        std::string words;  // what the message says
+        std::optional<std::string> answer;  // nullopt: Cancel
+        std::string words;                  // what the message says
     };
     const Case cases[] = {
         {false, ".dat", "Please do not include the '.'.  Storage extension not changed"},
         {false, "", ""},
+        {false, std::nullopt, ""},
+        {true, std::nullopt, ""},
         {false, "txt", ""},
         {false, "a/b", ""},
         {false, "dat", "101.dat"},
@@ -105,14 +108,18 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
         {true, dir / "other/", "100.txt"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("answer '" + c.answer + "'");
+        SCOPED_TRACE("answer '" + c.answer.value_or("Cancel") + "'");
         ui.inputAnswers = {c.answer};
         EXPECT_FALSE(c.folder ? SetStorageDirCommand(context) : SetExtensionCommand(context));
-        const std::string text = onlyMessage();
-        EXPECT_NE(text.find(c.words), std::string::npos) << text;
-        EXPECT_TRUE(text.ends_with(c.folder ? "Storage directory not changed"
-                                            : "Storage extension not changed"))
-            << text;
+        if (!c.answer) {
+            EXPECT_TRUE(ui.messages.empty());
+        } else {
+            const std::string text = onlyMessage();
+            EXPECT_NE(text.find(c.words), std::string::npos) << text;
+            EXPECT_TRUE(text.ends_with(c.folder ? "Storage directory not changed"
+                                                : "Storage extension not changed"))
+                << text;
+        }
         EXPECT_TRUE(busy.calls.empty());
         EXPECT_EQ(state.strExtension, "txt");
         EXPECT_EQ(state.strStorageDir, dir / "store/");

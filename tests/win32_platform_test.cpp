@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "main/storage_settings.h"
 #include "platform/fault_injection.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+#include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "support/test_store.h"
 
 namespace vantory {
 namespace {
@@ -156,6 +161,40 @@ TEST(Win32Platform, pathsSplitAtEitherSeparator) {
     for (const auto& [path, parent] : cases) {
         EXPECT_EQ(platform::parentFolder(path), parent) << path;
     }
+    // Paths from the root of a drive or a share, and those that depend on the current drive
+    // or folder, or name no share.
+    for (const char* path : {"C:\\", "d:/x/", "\\\\srv\\share", "//srv/share/x\\"}) {
+        EXPECT_TRUE(platform::isAbsolutePath(path)) << path;
+    }
+    for (const char* path : {"", "C:", "C:x\\", "\\x\\", "/x/", "1:\\", "\\\\srv", "\\\\srv\\",
+                             "\\\\\\share\\", "x\\"}) {
+        EXPECT_FALSE(platform::isAbsolutePath(path)) << path;
+    }
+}
+
+// Set Storage Folder takes a folder named the Windows way, and refuses one that is not from
+// the root of a drive or share, does not end in a separator, or is on a drive not there.
+TEST(Win32Platform, theStorageFolderIsNamedTheWindowsWay) {
+    TempFolder dir;
+    ProgramState state;
+    ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
+    writeFile(StoredPath(state, 0), "stored");
+    Catalogue catalogue;
+    catalogue.append({dir / "original.txt", true});
+    test::FakeUiServices ui;
+    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    test::FakeBusy busy;
+    CommandContext context{state, ui, catalogue, busy};
+    const std::string relative = dir.path().substr(2) + "\\moved\\";  // without its drive
+    for (const std::string& folder :
+         {dir / "moved", relative, std::string("Q:\\no\\where\\"), dir / "moved\\"}) {
+        ui.messages.clear();
+        ui.inputAnswers = {folder};
+        EXPECT_EQ(SetStorageDirCommand(context), folder == dir / "moved\\") << folder;
+        EXPECT_EQ(ui.messages.size(), 1u);
+    }
+    EXPECT_EQ(state.strStorageDir, dir / "moved\\");
+    EXPECT_EQ(readFile(dir / "moved\\100.dat"), "stored");
 }
 
 // The errno values the core tests for, from Windows' errors.

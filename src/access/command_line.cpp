@@ -54,6 +54,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                              const std::string& workingFolder) {
     CommandLine line;
     bool hideGiven = false;
+    bool salvageGiven = false;
     bool optionsEnded = false;
     std::vector<std::string> named;
     for (const std::string& argument : arguments) {
@@ -65,6 +66,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
             hideGiven = true;
         } else if (argument == "-h" || argument == "--help") {
             line.action = CommandLine::Action::kHelp;
+        } else if (argument == "--salvage") {
+            salvageGiven = true;
         } else if (argument == "-v" || argument == "--version") {
             if (line.action != CommandLine::Action::kHelp) {
                 line.action = CommandLine::Action::kVersion;
@@ -74,6 +77,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
         }
     }
     if (line.action != CommandLine::Action::kStart) {
+        return line;
+    }
+    if (salvageGiven) {
+        if (hideGiven || !named.empty()) {
+            return invalid("--salvage takes no FILE");
+        }
+        line.action = CommandLine::Action::kSalvage;
         return line;
     }
     if (hideGiven && named.empty()) {
@@ -98,6 +108,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
 
 std::string UsageText() {
     return "Usage: vantory [--hide] [FILE...]\n"
+           "       vantory --salvage\n"
            "Hides files behind an access password.\n"
            "\n"
            "Vantory starts and asks for its password; then it hides each FILE as Hide File(s)\n"
@@ -107,6 +118,10 @@ std::string UsageText() {
            "\n"
            "Options:\n"
            "  --hide FILE...  hide the files (the same as naming them alone)\n"
+           "  --salvage       when the settings file is damaged: keep it as regInfo.lst.damaged,\n"
+           "                  write a new one listing every entry that can still be read, and\n"
+           "                  put the stored files of the others into a \"recovered\" folder\n"
+           "                  beside the storage folder (unsealed where they are sealed)\n"
            "  -h, --help      print this help and exit\n"
            "  -v, --version   print the version and exit\n"
            "  --              every argument after this one is a FILE\n";

@@ -1,6 +1,6 @@
 #pragma once
 
-// The program's command line: `vantory [--hide] [FILE...]`, `--help`, `--version`.
+// The program's command line: `vantory [--hide] [FILE...]`, `--salvage`, `--help`, `--version`.
 // Arguments are byte strings, like every path in the program.
 
 #include <string>
@@ -13,6 +13,7 @@ struct CommandLine {
         kStart,    // start as usual, then hide `files` (none: just start)
         kHelp,     // print UsageText() and end
         kVersion,  // print the version and end
+        kSalvage,  // salvage a damaged settings file without the windows, print what was done
         kInvalid,  // print `error` and end with kBadArgumentsExit
     };
     Action action = Action::kStart;

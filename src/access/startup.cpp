@@ -15,13 +15,22 @@ void useFactorySettings(ProgramState& state) {
 }  // namespace
 
 void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Status& status) {
-    ui.messageBox("Vantory cannot use its settings file " + SettingsPath(state) + ": " +
-                      SettingsFileProblem(status) +
-                      ".\r\nThe file is left as it is, and no hidden file has been touched.  "
-                      "Vantory closes now.  Once the file can be read again, start Vantory "
-                      "again; to start afresh instead, move the file elsewhere (the files in "
-                      "the storage folder stay where they are).",
-                  UiServices::kExclamation, "Settings file");
+    std::string text = "Vantory cannot use its settings file " + SettingsPath(state) + ": " +
+                       SettingsFileProblem(status) +
+                       ".\r\nThe file is left as it is, and no hidden file has been touched.  "
+                       "Vantory closes now.  ";
+    if (IsSettingsDamage(status)) {
+        text +=
+            "To get back to the hidden files, run \"vantory --salvage\": it keeps this file as "
+            "regInfo.lst.damaged, writes a new one that lists every entry it can still read, and "
+            "puts the stored files of the entries it cannot read into a \"recovered\" folder "
+            "beside the storage folder.";
+    } else {
+        text +=
+            "Once the file can be read again, start Vantory again; to start afresh instead, move "
+            "the file elsewhere (the files in the storage folder stay where they are).";
+    }
+    ui.messageBox(text, UiServices::kExclamation, "Settings file");
 }
 
 StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {

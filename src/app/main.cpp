@@ -9,11 +9,32 @@
 #include "access/command_line.h"
 #include "access/login_window.h"
 #include "main/main_window.h"
+#include "main/salvage.h"
+#include "platform/platform.h"
 #include "ui/qt_ui_services.h"
+#include "ui/silent_ui_services.h"
 
 namespace {
 
 constexpr const char* kHandOverTitle = "Hide with Vantory";
+
+// The salvage runs without windows; it holds the single-instance lock, so no Vantory starts
+// while it works.
+struct SalvageUi : vantory::SilentUiServices {
+    bool previousInstanceRunning(const std::string& folder) override {
+        return vantory::platform::lockInstance(folder) != vantory::platform::LockResult::kAcquired;
+    }
+};
+
+int salvage() {
+    vantory::ProgramState state;
+    SalvageUi ui;
+    const vantory::SalvageResult result = vantory::SalvageSettings(state, ui);
+    for (const std::string& line : result.lines) {
+        std::printf("%s\n", line.c_str());
+    }
+    return result.ok ? 0 : 1;
+}
 
 // The command line is read before Qt starts: --help and --version need no display, and a
 // bad command line ends before anything is touched.
@@ -30,6 +51,8 @@ int runCommandLine(const vantory::CommandLine& line) {
             std::fprintf(stderr, "vantory: %s\nTry 'vantory --help' for more information.\n",
                          line.error.c_str());
             return vantory::kBadArgumentsExit;
+        case Action::kSalvage:
+            return salvage();
         case Action::kStart:
             break;
     }

@@ -26,6 +26,7 @@ constexpr std::string_view kHeader = "vantory password change 1";
 constexpr std::string_view kInfix = ".vantory-rekey-";
 constexpr char kSeparator = '\0';
 
+constexpr const char* kCancelled = "The password was not changed";
 constexpr const char* kMismatch =
     "The two passwords entered are not the same.  The password was not changed";
 
@@ -33,12 +34,8 @@ constexpr const char* kMismatch =
 // content starts differently, except where it is too short to differ at all.
 constexpr size_t kHeadSize = 64;
 
-struct Rename {
-    std::string from;  // the re-sealed new file
-    std::string to;    // the stored file it replaces
-    // The first bytes of `from`; absent in records written before they were kept.
-    std::optional<std::string> head;
-};
+using Rename = PasswordChangeRecord::Rename;
+using ChangeRecord = PasswordChangeRecord;
 
 std::optional<std::string> fileHead(const std::string& path, size_t size) {
     platform::InputFile file;
@@ -54,19 +51,9 @@ std::optional<std::string> fileHead(const std::string& path, size_t size) {
     return head;
 }
 
-// What the record beside regInfo.lst holds. Its lines are sealed with the settings key, like
-// the settings lines: the record must be readable whichever password the user logs in with.
-struct ChangeRecord {
-    bool committed = false;
-    // Preparing: the storage folder and the names of the stored files being re-keyed.
-    std::string storageDir;
-    std::vector<std::string> names;
-    // Committed: the new password and the renames still to make.
-    std::string password;
-    std::vector<Rename> renames;
-};
+}  // namespace
 
-std::string encode(const ChangeRecord& record) {
+std::string EncodePasswordChangeRecord(const ChangeRecord& record) {
     std::string text;
     const auto add = [&text](std::string_view line) {
         text += Seal(line, SettingsKey);
@@ -91,7 +78,7 @@ std::string encode(const ChangeRecord& record) {
     return text;
 }
 
-std::optional<ChangeRecord> decode(std::string_view content) {
+std::optional<ChangeRecord> DecodePasswordChangeRecord(std::string_view content) {
     const std::vector<std::string> lines = SplitLines(content);
     if (lines.size() < 2 || Unseal(lines[0], SettingsKey) != kHeader) {
         return std::nullopt;
@@ -125,8 +112,11 @@ std::optional<ChangeRecord> decode(std::string_view content) {
     return record;
 }
 
+namespace {
+
 Status writeRecord(const ProgramState& state, const ChangeRecord& record) {
-    return platform::writeFileAtomically(PasswordChangeRecordPath(state), encode(record));
+    return platform::writeFileAtomically(PasswordChangeRecordPath(state),
+                                         EncodePasswordChangeRecord(record));
 }
 
 void removeRecord(const ProgramState& state) {
@@ -371,15 +361,23 @@ void ChangePassCommand(CommandContext& context) {
     if (RefuseWhileCopiesOpen(context, "Change Password")) {
         return;
     }
-    const std::string first = ui.inputBox("Enter the new password: ", "Enter new password");
-    const std::string second = ui.inputBox("Confirm the new password: ", "Confirm Password");
-    if (first != second) {
+    // Cancel in either box is no answer at all, not a request for the empty password, which
+    // is set only when it is typed (as nothing) twice.
+    const std::optional<std::string> first =
+        ui.inputBox("Enter the new password: ", "Enter new password");
+    const std::optional<std::string> second =
+        first ? ui.inputBox("Confirm the new password: ", "Confirm Password") : std::nullopt;
+    if (!first || !second) {
+        ui.messageBox(kCancelled, UiServices::kInformation, "Password not changed");
+        return;
+    }
+    if (*first != *second) {
         ui.messageBox(kMismatch, UiServices::kInformation, "Error");
         return;
     }
 
     context.busy.OpRunning(true);
-    const ChangePassOutcome outcome = ChangePass(context, first);
+    const ChangePassOutcome outcome = ChangePass(context, *first);
     context.busy.OpRunning(false);
 
     const std::string reason = " (" + outcome.status.message() + ")";
@@ -433,7 +431,7 @@ PendingPasswordChange CompletePasswordChange(CommandContext& context) {
     }
     const auto content = platform::readWholeFile(path);
     const std::optional<ChangeRecord> record =
-        content ? decode(*content) : std::optional<ChangeRecord>();
+        content ? DecodePasswordChangeRecord(*content) : std::optional<ChangeRecord>();
     PendingPasswordChange change;
     if (!record) {
         change.result = Result::kUnreadable;

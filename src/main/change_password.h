@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "main/command_context.h"
 #include "platform/platform.h"
@@ -56,6 +58,32 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
 
 // The record of a change in progress, beside regInfo.lst.
 std::string PasswordChangeRecordPath(const ProgramState& state);
+
+// What the record holds. Its lines are sealed with the settings key, like the settings lines:
+// the record must be readable whichever password the user logs in with.
+struct PasswordChangeRecord {
+    struct Rename {
+        std::string from;  // the re-sealed new file
+        std::string to;    // the stored file it replaces
+        // The first bytes of `from`; absent in records written before they were kept.
+        std::optional<std::string> head;
+
+        bool operator==(const Rename&) const = default;
+    };
+    bool committed = false;
+    // Preparing: the storage folder and the names of the stored files being re-keyed.
+    std::string storageDir;
+    std::vector<std::string> names;
+    // Committed: the new password and the renames still to make.
+    std::string password;
+    std::vector<Rename> renames;
+
+    bool operator==(const PasswordChangeRecord&) const = default;
+};
+
+// The record's text, and back: nullopt for a text that is not such a record.
+std::string EncodePasswordChangeRecord(const PasswordChangeRecord& record);
+std::optional<PasswordChangeRecord> DecodePasswordChangeRecord(std::string_view content);
 
 // What CompletePasswordChange did with the record of a change.
 struct PendingPasswordChange {

@@ -19,8 +19,22 @@ namespace {
 
 constexpr const char* kExtensionPrompt =
     "Enter the new storage extension without the '.'(Ex: 'txt' or 'dat'): ";
+#if defined(_WIN32)
+constexpr const char* kFolderPrompt =
+    "Enter the new storage directory (make sure the last character is '\\'): ";
+constexpr const char* kNoClosingSeparator =
+    "Please make the last character a '\\' for a folder.  Storage directory not changed";
+constexpr const char* kNotAbsolute =
+    "Please enter a full path that starts with a drive (C:\\) or a share (\\\\server\\share\\)";
+constexpr const char* kSeparatorInExtension = "Please do not include a '\\' or '/'";
+#else
 constexpr const char* kFolderPrompt =
     "Enter the new storage directory (make sure the last character is '/'): ";
+constexpr const char* kNoClosingSeparator =
+    "Please make the last character a '/' for a folder.  Storage directory not changed";
+constexpr const char* kNotAbsolute = "Please enter a full path that starts with '/'";
+constexpr const char* kSeparatorInExtension = "Please do not include a '/'";
+#endif
 constexpr const char* kExtensionKept = ".  Storage extension not changed";
 constexpr const char* kFolderKept = ".  Storage directory not changed";
 
@@ -98,13 +112,18 @@ std::string failureText(const ProgramState& state, const MovePlan& plan, const M
            " was not changed.";
 }
 
-// The folders of `folder` and above that do not exist yet, deepest first.
+// The folders of `folder` and above that do not exist yet, deepest first. A root is its own
+// parent ("/", "C:\\", a drive that is not there): the walk ends there.
 std::vector<std::string> missingFolders(const std::string& folder) {
     std::vector<std::string> missing;
     for (std::string path = withoutClosingSeparators(folder);
-         !path.empty() && path != "/" && !platform::pathExists(path);
-         path = platform::parentFolder(path)) {
-        missing.push_back(path);
+         !path.empty() && !platform::pathExists(path);) {
+        std::string parent = platform::parentFolder(path);
+        if (parent.size() >= path.size()) {
+            break;
+        }
+        missing.push_back(std::move(path));
+        path = std::move(parent);
     }
     return missing;
 }
@@ -127,8 +146,10 @@ bool SetExtensionCommand(CommandContext& context) {
         return false;
     }
     context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
-    const std::string extension = context.ui.inputBox(kExtensionPrompt, "Enter new extension");
-    return ChangeExtension(context, extension, platform::renamePath);
+    const std::optional<std::string> extension =
+        context.ui.inputBox(kExtensionPrompt, "Enter new extension");
+    // Cancel: nothing is changed, and nothing needs saying.
+    return extension && ChangeExtension(context, *extension, platform::renamePath);
 }
 
 bool ChangeExtension(CommandContext& context, const std::string& extension,
@@ -143,8 +164,8 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
         say(ui, "Please do not include the '.'.  Storage extension not changed");
         return false;
     }
-    if (extension.find('/') != std::string::npos) {
-        say(ui, std::string("Please do not include a '/'") + kExtensionKept);
+    if (std::any_of(extension.begin(), extension.end(), platform::isSeparator)) {
+        say(ui, std::string(kSeparatorInExtension) + kExtensionKept);
         return false;
     }
     if (extension == state.strExtension) {
@@ -178,21 +199,21 @@ bool SetStorageDirCommand(CommandContext& context) {
         return false;
     }
     context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
-    const std::string folder = context.ui.inputBox(kFolderPrompt, "Enter new directory");
-    return ChangeStorageDir(context, folder, platform::movePath);
+    const std::optional<std::string> folder =
+        context.ui.inputBox(kFolderPrompt, "Enter new directory");
+    return folder && ChangeStorageDir(context, *folder, platform::movePath);
 }
 
 bool ChangeStorageDir(CommandContext& context, const std::string& folder,
                       const MoveFunction& move) {
     ProgramState& state = context.state;
     UiServices& ui = context.ui;
-    if (folder.empty() || folder.back() != '/') {
-        say(ui,
-            "Please make the last character a '/' for a folder.  Storage directory not changed");
+    if (folder.empty() || !platform::isSeparator(folder.back())) {
+        say(ui, kNoClosingSeparator);
         return false;
     }
-    if (folder[0] != '/') {
-        say(ui, std::string("Please enter a full path that starts with '/'") + kFolderKept);
+    if (!platform::isAbsolutePath(folder)) {
+        say(ui, std::string(kNotAbsolute) + kFolderKept);
         return false;
     }
     if (folder == state.strStorageDir) {

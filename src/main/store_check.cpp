@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <set>
+#include <tuple>
 
 #include "cipher/cipher.h"
 #include "main/restore_command.h"
@@ -57,6 +58,28 @@ std::set<std::string> openPlainEntries(const ProgramState& state) {
         }
     }
     return paths;
+}
+
+// Whether the settings file's `content` says just what `state` and `catalogue` say, so that
+// saving them would change nothing.
+bool fileHolds(std::string_view content, const ProgramState& state, const Catalogue& catalogue,
+               Pacer* pacer) {
+    bool cut = false;
+    const std::vector<std::string_view> lines = SettingsFileLines(content, cut);
+    ProgramState read = state;
+    if (cut || lines.size() != 3 + catalogue.size() ||
+        !SettingsFromLines(lines, cut, read, pacer).ok() ||
+        std::tie(read.strPassword, read.strStorageDir, read.strExtension) !=
+            std::tie(state.strPassword, state.strStorageDir, state.strExtension)) {
+        return false;
+    }
+    for (size_t position = 0; position < catalogue.size(); ++position) {
+        if (CatalogueEntryOf(lines[3 + position], position, state.strPassword, pacer) !=
+            catalogue.at(position)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -189,7 +212,9 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
         }
     }
     HideFiles(context);
-    if (missing.empty()) {
+    // A start that changed nothing leaves the file as it is.
+    SlowRunPacer pacer(state, ui);
+    if (missing.empty() && !fileHolds(*content, state, catalogue, pacer.get())) {
         if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
             failure = saved;
         }

@@ -110,6 +110,18 @@ constexpr bool isSeparator(char c) {
 std::string parentFolder(const std::string& path);
 std::string baseName(const std::string& path);
 
+// Whether `path` starts at the root of a file system: "/..." on POSIX systems; on Windows a
+// drive's root ("C:\\...") or a share ("\\\\server\\share", then the end or a separator), with
+// either separator. "C:x", "\\x" and "\\\\server" alone lead nowhere fixed and are not.
+bool isAbsolutePath(const std::string& path);
+
+// A folder for this user's local sockets that no one else can reach: $XDG_RUNTIME_DIR when it
+// is a folder (not a link) owned by the user without access for group or others; else
+// <temporary folder>/vantory-<user id>, made 0700 when missing and checked the same way.
+// nullopt, with the reason in `why`, when neither is such a folder. On Windows, whose local
+// sockets are named pipes and live in no folder, always nullopt.
+std::optional<std::string> privateRuntimeFolder(std::string* why = nullptr);
+
 // A file written whole: the content goes to a new, private temporary file beside the target
 // (created exclusively) and replaces the target only in commit(), after it is flushed to
 // disk. Destroying an uncommitted AtomicFile removes the temporary file. With

@@ -355,6 +355,66 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool isAbsolutePath(const std::string& path) {
+    return !path.empty() && path[0] == '/';
+}
+
+namespace {
+
+// Why the folder at `path` is not this user's alone, or "" when it is.
+std::string whyNotPrivate(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        const Status missing = Status::fromErrno();
+        return path + ": " + missing.message();
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return path + " is not a folder";
+    }
+    if (st.st_uid != ::geteuid()) {
+        return path + " belongs to another user";
+    }
+    if ((st.st_mode & 077) != 0) {
+        return path + " is open to other users";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> privateRuntimeFolder(std::string* why) {
+    std::string reasons;
+    const char* given = std::getenv("XDG_RUNTIME_DIR");
+    std::string runtime = given != nullptr ? given : "";
+    while (runtime.size() > 1 && runtime.back() == '/') {
+        runtime.pop_back();  // lstat would follow a link named with a closing '/'
+    }
+    if (isAbsolutePath(runtime)) {
+        const std::string problem = whyNotPrivate(runtime);
+        if (problem.empty()) {
+            return runtime;
+        }
+        reasons = problem + "; ";
+    }
+    const char* temporary = std::getenv("TMPDIR");
+    const std::string base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
+    const std::string own = (base.size() > 1 && base.back() == '/' ? base : base + "/") +
+                            "vantory-" + std::to_string(::geteuid());
+    // Made 0700 when missing; whatever is there already must pass the check.
+    if (::mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) {
+        const Status made = Status::fromErrno();
+        reasons += own + " cannot be made: " + made.message();
+    } else if (const std::string problem = whyNotPrivate(own); !problem.empty()) {
+        reasons += problem;
+    } else {
+        return own;
+    }
+    if (why != nullptr) {
+        *why = reasons;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status) {
     std::vector<char> name(prefix.begin(), prefix.end());
     for (char c : std::string_view("XXXXXX")) {

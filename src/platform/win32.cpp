@@ -353,12 +353,6 @@ std::optional<std::string> environment(const wchar_t* name) {
     return detail::narrow(value);
 }
 
-bool isAbsolute(const std::string& path) {
-    const bool drive = path.size() >= 3 && path[1] == ':' && isSeparator(path[2]);
-    const bool unc = path.size() >= 3 && isSeparator(path[0]) && isSeparator(path[1]);
-    return drive || unc;
-}
-
 // Where a folder (or a drive or share) begins: "C:\", "\\server\share\", "\"; 0 for none.
 size_t rootLength(const std::string& path) {
     if (path.size() >= 3 && path[1] == ':' && isSeparator(path[2])) {
@@ -382,7 +376,7 @@ Status Status::fromErrno() {
 
 std::string settingsFolder() {
     std::string base;
-    if (const auto config = environment(L"XDG_CONFIG_HOME"); config && isAbsolute(*config)) {
+    if (const auto config = environment(L"XDG_CONFIG_HOME"); config && isAbsolutePath(*config)) {
         base = *config;
     } else {
         PWSTR known = nullptr;
@@ -577,6 +571,30 @@ std::string parentFolder(const std::string& path) {
 std::string baseName(const std::string& path) {
     const auto last = path.find_last_of("/\\");
     return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+bool isAbsolutePath(const std::string& path) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (path.size() >= 3 && letter(path[0]) && path[1] == ':' && isSeparator(path[2])) {
+        return true;
+    }
+    // \\server\share: two separators, then a server and a share name, neither empty.
+    if (path.size() < 2 || !isSeparator(path[0]) || !isSeparator(path[1])) {
+        return false;
+    }
+    const size_t server = path.find_first_of("/\\", 2);
+    if (server == std::string::npos || server == 2) {
+        return false;
+    }
+    const size_t share = path.find_first_of("/\\", server + 1);
+    return (share == std::string::npos ? path.size() : share) > server + 1;
+}
+
+std::optional<std::string> privateRuntimeFolder(std::string* why) {
+    if (why != nullptr) {
+        *why = "local sockets on Windows are named pipes, which need no folder";
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status) {

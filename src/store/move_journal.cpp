@@ -53,12 +53,13 @@ std::string record(char kind, std::string_view text) {
     return line;
 }
 
+}  // namespace
+
 // One sealed line per record: the header, the settings, each move, each catalogue entry.
-Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices& ui) {
-    SlowRunPacer pacer(state, ui);
+std::string EncodeJournal(const MovePlan& plan, std::string_view password, Pacer* pacer) {
     std::string text;
     const auto add = [&](const std::string& line) {
-        text += Seal(line, state.strPassword, pacer.get());
+        text += Seal(line, password, pacer);
         text += "\r\n";
     };
     add(std::string(kHeader));
@@ -72,23 +73,19 @@ Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices&
     for (const std::string& path : plan.removals) {
         add(record('R', path));
     }
-    return platform::writeFileAtomically(JournalPath(state), text);
+    return text;
 }
 
-std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
-    const auto content = platform::readWholeFile(JournalPath(state));
-    if (!content) {
-        return std::nullopt;
-    }
-    SlowRunPacer pacer(state, ui);
-    const std::vector<std::string> lines = SplitLines(*content);
-    if (lines.empty() || Unseal(lines[0], state.strPassword, pacer.get()) != kHeader) {
+std::optional<MovePlan> DecodeJournal(std::string_view content, std::string_view password,
+                                      Pacer* pacer) {
+    const std::vector<std::string> lines = SplitLines(content);
+    if (lines.empty() || Unseal(lines[0], password, pacer) != kHeader) {
         return std::nullopt;
     }
     MovePlan plan;
     bool haveSettings = false;
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::string record = Unseal(lines[i], state.strPassword, pacer.get());
+        const std::string record = Unseal(lines[i], password, pacer);
         if (record.empty()) {
             return std::nullopt;
         }
@@ -120,6 +117,23 @@ std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
         return std::nullopt;
     }
     return plan;
+}
+
+namespace {
+
+Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices& ui) {
+    SlowRunPacer pacer(state, ui);
+    return platform::writeFileAtomically(JournalPath(state),
+                                         EncodeJournal(plan, state.strPassword, pacer.get()));
+}
+
+std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
+    const auto content = platform::readWholeFile(JournalPath(state));
+    if (!content) {
+        return std::nullopt;
+    }
+    SlowRunPacer pacer(state, ui);
+    return DecodeJournal(*content, state.strPassword, pacer.get());
 }
 
 // The count goes only once its plan has gone: a plan found without its count at the next

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/catalogue.h"
@@ -37,6 +38,8 @@ struct MovePlan {
     // list no longer needs (the sealed copy of a restored file). A crash before they are all
     // gone deletes the rest at the next start.
     std::vector<std::string> removals;
+
+    bool operator==(const MovePlan&) const = default;
 };
 
 // Moves one file, replacing the destination. Renumbering inside the storage folder uses a
@@ -50,6 +53,13 @@ struct MoveOutcome {
 };
 
 std::string JournalPath(const ProgramState& state);
+
+// The journal's text: one line sealed with `password` per record (a header, the settings,
+// each move, each catalogue entry, each removal). DecodeJournal gives nullopt for a text that
+// is not such a journal: nothing in it is guessed.
+std::string EncodeJournal(const MovePlan& plan, std::string_view password, Pacer* pacer = nullptr);
+std::optional<MovePlan> DecodeJournal(std::string_view content, std::string_view password,
+                                      Pacer* pacer = nullptr);
 
 // Carries out the plan. Advances intProgress per move (intProgressTotal = number of moves) and
 // ticks the slow-run pacer. On success the state's settings take the plan's values, the

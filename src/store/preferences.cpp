@@ -42,7 +42,7 @@ std::string PreferencesPath(const ProgramState& state) {
 }
 
 std::string ParsePreferences(std::string_view text, Preferences& preferences) {
-    std::string problem;
+    std::vector<std::string> bad;
     for (const std::string& line : SplitLines(text)) {
         if (nameOf(line) != kIdleLockName) {
             continue;
@@ -53,13 +53,20 @@ std::string ParsePreferences(std::string_view text, Preferences& preferences) {
             std::from_chars(value.data(), value.data() + value.size(), minutes);
         if (error != std::errc() || end != value.data() + value.size() || minutes < 0 ||
             minutes > kMaxIdleLockMinutes) {
-            problem = "the line \"" + line + "\" does not give a number of minutes from 0 to " +
-                      std::to_string(kMaxIdleLockMinutes);
+            bad.push_back("\"" + line + "\"");
             continue;
         }
         preferences.idleLockMinutes = minutes;
     }
-    return problem;
+    if (bad.empty()) {
+        return {};
+    }
+    std::string problem = bad.size() == 1 ? "the line " : "the lines ";
+    for (size_t i = 0; i < bad.size(); ++i) {
+        problem += (i == 0 ? "" : i + 1 == bad.size() ? " and " : ", ") + bad[i];
+    }
+    return problem + (bad.size() == 1 ? " does" : " do") +
+           " not give a number of minutes from 0 to " + std::to_string(kMaxIdleLockMinutes);
 }
 
 std::string FormatPreferences(const Preferences& preferences, std::string_view previous) {

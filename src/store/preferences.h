@@ -23,7 +23,7 @@ struct Preferences {
 std::string PreferencesPath(const ProgramState& state);
 
 // The preferences in `text`; what is missing keeps its default. Returns what could not be
-// used ("" when all could), naming the line.
+// used ("" when all could), naming every line that could not.
 std::string ParsePreferences(std::string_view text, Preferences& preferences);
 
 // `preferences` written over the lines of `previous`: known lines get their new values, the

@@ -34,10 +34,31 @@ bool isEntryOf(std::string_view line, size_t position) {
 
 }  // namespace
 
+bool IsStorageFolderPath(std::string_view folder) {
+    if (folder.empty() || !platform::isSeparator(folder.back())) {
+        return false;
+    }
+#if defined(_WIN32)
+    // "C:\..." or "\\server\share\...".
+    const bool drive =
+        folder.size() >= 3 && folder[1] == ':' && platform::isSeparator(folder[2]) &&
+        ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
+    const bool share = folder.size() >= 3 && platform::isSeparator(folder[0]) &&
+                       platform::isSeparator(folder[1]) && !platform::isSeparator(folder[2]);
+    return drive || share;
+#else
+    return folder[0] == '/';
+#endif
+}
+
 std::string SettingsFileProblem(const Status& status) {
     if (status.error == kDamagedSettings) {
         return "it is damaged: it does not hold Vantory's settings and list of hidden files as "
                "Vantory writes them";
+    }
+    if (status.error == EFBIG) {
+        return "it is damaged: it is larger than any settings file Vantory writes (" +
+               std::to_string(kMaxSettingsFileSize) + " bytes)";
     }
     return "it cannot be read (" + status.message() + ")";
 }
@@ -82,21 +103,108 @@ Status WriteFactorySettings(const ProgramState& state, UiServices& ui) {
     return platform::writeFileAtomically(SettingsPath(state), settingsLines(state, pacer.get()));
 }
 
+std::vector<std::string_view> SettingsFileLines(std::string_view content, bool& cut) {
+    cut =
+        !content.empty() && (content.size() < 2 || content.substr(content.size() - 2) != kLineEnd);
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            end = content.size();
+        }
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+        if (end < content.size() && content[end] == '\r' && start < content.size() &&
+            content[start] == '\n') {
+            ++start;
+        }
+    }
+    while (lines.size() > 3 && lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
+}
+
+Status SettingsFromLines(const std::vector<std::string_view>& lines, bool cut, ProgramState& state,
+                         Pacer* pacer) {
+    // A cut in the third line leaves a shorter extension that still looks whole.
+    if (lines.size() < 3 || (cut && lines.size() == 3) ||
+        !std::all_of(lines.begin(), lines.begin() + 3, isSealedText)) {
+        return Status{kDamagedSettings};
+    }
+    std::string storageDir = Unseal(lines[1], SettingsKey, pacer);
+    // Without an absolute storage folder a hide would move files into whatever folder
+    // Vantory was started from.
+    if (!IsStorageFolderPath(storageDir)) {
+        return Status{kDamagedSettings};
+    }
+    state.strPassword = Unseal(lines[0], SettingsKey, pacer);
+    state.strStorageDir = std::move(storageDir);
+    state.strExtension = Unseal(lines[2], SettingsKey, pacer);
+    return Status::success();
+}
+
+std::optional<CatalogueEntry> CatalogueEntryOf(std::string_view line, size_t position,
+                                               std::string_view password, Pacer* pacer) {
+    if (!isSealedText(line)) {
+        return std::nullopt;
+    }
+    const std::string unsealed = Unseal(line, password, pacer);
+    if (!isEntryOf(unsealed, position)) {
+        return std::nullopt;
+    }
+    return CatalogueEntry{unsealed.substr(6), unsealed[0] == '1'};
+}
+
+std::optional<std::string> ReadSettingsFile(const std::string& path, Status& status,
+                                            bool keepStart) {
+    if (const auto size = platform::fileSize(path);
+        !keepStart && size && *size > kMaxSettingsFileSize) {
+        status = Status{EFBIG};
+        return std::nullopt;
+    }
+    platform::InputFile file;
+    if (status = file.open(path); !status.ok()) {
+        return std::nullopt;
+    }
+    std::string content;
+    constexpr size_t kPiece = 65536;
+    for (;;) {
+        const size_t had = content.size();
+        content.resize(had + kPiece);
+        size_t got = 0;
+        if (status = file.read(content.data() + had, kPiece, got); !status.ok()) {
+            return std::nullopt;
+        }
+        content.resize(had + got);
+        if (content.size() > kMaxSettingsFileSize) {
+            status = Status{EFBIG};
+            if (!keepStart) {
+                return std::nullopt;
+            }
+            content.resize(kMaxSettingsFileSize);
+            return content;
+        }
+        if (got < kPiece) {
+            return content;
+        }
+    }
+}
+
 Status ReadSettings(ProgramState& state, UiServices& ui) {
     Status status;
-    const auto content = platform::readWholeFile(SettingsPath(state), &status);
+    const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
         return status;
     }
-    const std::vector<std::string> lines = SplitLines(*content);
-    if (lines.size() < 3 || !std::all_of(lines.begin(), lines.begin() + 3, isSealedText)) {
+    bool cut = false;
+    const std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
+    if (cut) {
         return Status{kDamagedSettings};
     }
     SlowRunPacer pacer(state, ui);
-    state.strPassword = Unseal(lines[0], SettingsKey, pacer.get());
-    state.strStorageDir = Unseal(lines[1], SettingsKey, pacer.get());
-    state.strExtension = Unseal(lines[2], SettingsKey, pacer.get());
-    return Status::success();
+    return SettingsFromLines(lines, cut, state, pacer.get());
 }
 
 std::string CatalogueLine(size_t position, const CatalogueEntry& entry) {
@@ -122,22 +230,25 @@ Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui)
 
 Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui) {
     Status status;
-    const auto content = platform::readWholeFile(SettingsPath(state), &status);
+    const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
         return status;
     }
-    std::vector<std::string> lines = SplitLines(*content);
-    while (lines.size() > 3 && lines.back().empty()) {
-        lines.pop_back();
+    bool cut = false;
+    const std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
+    // A cut line unseals to a shorter path, which a restore would write the file to.
+    if (cut || lines.size() < 3 || lines.size() - 3 > kMaxCatalogueEntries) {
+        return Status{kDamagedSettings};
     }
     SlowRunPacer pacer(state, ui);
     std::vector<CatalogueEntry> entries;
     for (size_t i = 3; i < lines.size(); ++i) {
-        const std::string line = Unseal(lines[i], state.strPassword, pacer.get());
-        if (!isSealedText(lines[i]) || !isEntryOf(line, entries.size())) {
+        std::optional<CatalogueEntry> entry =
+            CatalogueEntryOf(lines[i], entries.size(), state.strPassword, pacer.get());
+        if (!entry) {
             return Status{kDamagedSettings};
         }
-        entries.push_back({line.substr(6), line[0] == '1'});
+        entries.push_back(std::move(*entry));
     }
     for (CatalogueEntry& entry : entries) {
         catalogue.append(std::move(entry));

@@ -3,6 +3,7 @@
 // The channel through which a second start of Vantory hands the files named on its command
 // line to the copy already running: a local socket beside the single-instance lock.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -16,8 +17,16 @@ namespace vantory {
 
 // The socket of the copy whose settings live in `settingsFolder`: "vantory.socket" in that
 // folder, or, when that path is too long for a socket's address (about 107 bytes), a name
-// made from a hash of the folder in the user's runtime folder.
-QString InstanceChannelName(const std::string& settingsFolder);
+// made from a hash of the folder in the user's private runtime folder. Empty, with the reason
+// in `why`, when there is no such folder (or its name is too long too): hand-over is off then.
+QString InstanceChannelName(const std::string& settingsFolder, std::string* why = nullptr);
+
+// The longest list of paths, in bytes of its message, that a start hands over.
+inline constexpr qint64 kLongestHandOver = 16 * 1024 * 1024;
+
+// The message that hands `paths` over: a header with the length of what follows, then each
+// path with its length.
+QByteArray HandOverMessage(const std::vector<std::string>& paths);
 
 // The running copy's end: takes whole lists of paths from any number of later starts and
 // answers each once it has it. Lists that arrive before anyone receives them are kept.
@@ -39,16 +48,20 @@ class InstanceServer : public QObject {
     void setReceiver(Receiver receiver);
 
   private:
+    struct Incoming;
     void takeConnection();
-    void readFrom(QLocalSocket* socket);
+    void readFrom(QLocalSocket* socket, Incoming& incoming);
+    void deliver(std::vector<std::string> paths);
 
     QLocalServer* server_;
+    QString error_;
     Receiver receiver_;
     std::vector<std::vector<std::string>> kept_;
 };
 
 // Hands `paths` to the copy running for `settingsFolder` and waits for its answer. False,
-// with `error` saying what happened, when no copy answers within a few seconds.
+// with `error` saying what happened, when no copy answers within a few seconds; the running
+// copy then takes none of them.
 bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<std::string>& paths,
                            std::string& error);
 

@@ -64,11 +64,12 @@ void QtUiServices::messageBox(const std::string& text, int style, const std::str
     box.exec();
 }
 
-std::string QtUiServices::inputBox(const std::string& prompt, const std::string& title) {
+std::optional<std::string> QtUiServices::inputBox(const std::string& prompt,
+                                                  const std::string& title) {
     bool ok = false;
     const QString text = QInputDialog::getText(dialogParent(), toQString(title), toQString(prompt),
                                                QLineEdit::Normal, QString(), &ok);
-    return ok ? fromQString(text) : std::string();
+    return ok ? std::optional<std::string>(fromQString(text)) : std::nullopt;
 }
 
 std::vector<std::string> QtUiServices::openFiles(const std::string& title, bool multiple) {

@@ -14,7 +14,8 @@ class QtUiServices : public UiServices {
   public:
     // Dialogs are centred over the program's active window.
     void messageBox(const std::string& text, int style, const std::string& title = {}) override;
-    std::string inputBox(const std::string& prompt, const std::string& title) override;
+    std::optional<std::string> inputBox(const std::string& prompt,
+                                        const std::string& title) override;
     std::vector<std::string> openFiles(const std::string& title, bool multiple) override;
     void yield() override;
     void setWaitCursor(bool on) override;

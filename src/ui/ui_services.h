@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,10 @@ class UiServices {
 
     // Shows a message and waits until the user closes it. A line break is "\r\n".
     virtual void messageBox(const std::string& text, int style, const std::string& title = {}) = 0;
-    // Asks for one line of text, shown in clear; Cancel gives the empty text.
-    virtual std::string inputBox(const std::string& prompt, const std::string& title) = 0;
+    // Asks for one line of text, shown in clear; nullopt on Cancel, so that it is never taken
+    // for an empty answer.
+    virtual std::optional<std::string> inputBox(const std::string& prompt,
+                                                const std::string& title) = 0;
     // The file-open dialog for existing files; the chosen full paths, none on Cancel.
     virtual std::vector<std::string> openFiles(const std::string& title, bool multiple) = 0;
     // Lets the window system handle what is waiting, then returns.

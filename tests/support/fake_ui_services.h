@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,9 @@ class FakeUiServices : public UiServices {
     };
 
     std::vector<Message> messages;
-    std::deque<std::string> inputAnswers;              // next inputBox answers; "" when empty
-    std::vector<std::string> inputPrompts;             // "prompt / title", in order
-    std::deque<std::vector<std::string>> fileAnswers;  // next openFiles answers
+    std::deque<std::optional<std::string>> inputAnswers;  // next inputBox answers; Cancel after
+    std::vector<std::string> inputPrompts;                // "prompt / title", in order
+    std::deque<std::vector<std::string>> fileAnswers;     // next openFiles answers
     std::vector<std::string> openedWithApplication;
     bool anotherInstance = false;
     int yields = 0;
@@ -36,7 +37,8 @@ class FakeUiServices : public UiServices {
             onMessage(messages.back());
         }
     }
-    std::string inputBox(const std::string& prompt, const std::string& title) override {
+    std::optional<std::string> inputBox(const std::string& prompt,
+                                        const std::string& title) override {
         inputPrompts.push_back(prompt + " / " + title);
         return next(inputAnswers);
     }
