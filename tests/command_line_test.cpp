@@ -1,6 +1,7 @@
 #include "access/command_line.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "support/temp_folder.h"
@@ -17,6 +18,7 @@ TEST(CommandLineTest, readsOptionsAndMakesFilesAbsolute) {
     ASSERT_TRUE(platform::makeFolder(dir / "sub").ok());
     test::writeFile(dir / "sub/b \xe9.txt", "b");
     const std::string a = dir / "a.txt";
+    ASSERT_EQ(::symlink(a.c_str(), (dir / "link").c_str()), 0);
     const std::string b = dir / "sub/b \xe9.txt";
     struct Case {
         std::vector<std::string> arguments;
@@ -39,6 +41,7 @@ TEST(CommandLineTest, readsOptionsAndMakesFilesAbsolute) {
         {{"--hide"}, Action::kInvalid, {}, "--hide needs at least one FILE"},
         {{a, "missing.txt"}, Action::kInvalid, {}, "missing.txt: no such file"},
         {{"sub"}, Action::kInvalid, {}, "sub: is a folder"},
+        {{"link"}, Action::kInvalid, {}, "link: is a symbolic link"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));

@@ -13,6 +13,8 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #endif
 
 namespace vantory {
@@ -71,6 +73,47 @@ TEST(Platform, attributesHideFilesFromTheExistenceTest) {
     EXPECT_FALSE(platform::fileExists(dir / "a*"));
     EXPECT_FALSE(platform::fileExists(dir / "a?"));
 }
+
+#if !defined(_WIN32)
+// Attributes make a file private, and clearing them gives back the bits it had (a file stored
+// by an earlier version, its attributes recorded alone, gets the owner's write bit back). A
+// link is never followed: neither its target's attributes nor its content are reached.
+TEST(Platform, attributesKeepTheModeAndNeverFollowALink) {
+    TempFolder dir;
+    const std::string file = dir / "file", link = dir / "link";
+    const struct {
+        unsigned mode;
+        const char* recorded;                  // as an earlier version left it, or nullptr
+        unsigned stored, hiddenOnly, cleared;  // at attributes 7, at 6, at 0
+    } cases[] = {{0664, nullptr, 0400, 0600, 0664},
+                 {04711, nullptr, 0500, 0700, 04711},
+                 {0444, nullptr, 0400, 0600, 0444},
+                 {0444, "7", 0400, 0600, 0644}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        writeFile(file, "x");
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        if (c.recorded != nullptr) {
+            ASSERT_EQ(::setxattr(file.c_str(), "user.vantory.attributes", c.recorded, 1, 0), 0);
+        }
+        for (const int attributes : {7, 7, 6, 7}) {
+            ASSERT_TRUE(platform::setAttributes(file, attributes).ok());
+            EXPECT_EQ(platform::getAttributes(file), attributes);
+            EXPECT_PERMISSIONS(file, attributes == 7 ? c.stored : c.hiddenOnly);
+        }
+        ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+        EXPECT_FALSE(platform::isRegularFile(link) || platform::fileExists(link));
+        EXPECT_EQ(platform::getAttributes(link), std::nullopt);
+        EXPECT_EQ(platform::setAttributes(link, 0).error, ELOOP);
+        platform::InputFile in;
+        EXPECT_EQ(in.open(link).error, ELOOP);
+        ASSERT_TRUE(platform::removeFile(link).ok());
+        ASSERT_TRUE(platform::setAttributes(file, 0).ok());
+        EXPECT_PERMISSIONS(file, c.cleared);
+        ASSERT_TRUE(platform::removeFile(file).ok());
+    }
+}
+#endif
 
 TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     TempFolder dir;

@@ -173,5 +173,26 @@ TEST_F(StartupTest, settingsFolderThatCannotBeWrittenIsReportedWithThePath) {
     EXPECT_EQ(state.strPassword, "kumquat");
 }
 
+#if !defined(_WIN32)
+// A settings folder open to others is made private, or the start says why it is not.
+TEST_F(StartupTest, aSettingsFolderOpenToOthersIsMadePrivate) {
+    ASSERT_TRUE(platform::makeFolders(configDir, 0755).ok());
+    platform::setFaultHook([](platform::Operation op, auto, auto) {
+        return op == platform::Operation::kAttributes ? EPERM : 0;
+    });
+    (void)PrepareStart(state, ui);
+    platform::setFaultHook({});
+    EXPECT_PERMISSIONS(configDir, 0755u);
+    EXPECT_THAT(ui.messages.at(0).text, testing::HasSubstr(configDir +
+                                                           " is open to other users, "
+                                                           "and Vantory could not make it "
+                                                           "private (" +
+                                                           std::strerror(EPERM)));
+    EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kReady);
+    EXPECT_PERMISSIONS(configDir, 0700u);
+    EXPECT_EQ(ui.messages.size(), 2u) << "the folder, and the factory settings";
+}
+#endif
+
 }  // namespace
 }  // namespace vantory

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "cipher/cipher.h"
 #include "command_fixture.h"
@@ -37,7 +38,8 @@ class StoreCheckTest : public test::CommandTest {
 
 // Entries whose stored files are missing are dropped and the later files move up; those before
 // the first missing one stay where they are. Something else under a stored name is not a loss,
-// and no file moves over it. Stored files whose attributes were taken off are hidden again.
+// and no file moves over it, but it is named. Stored files whose attributes were taken off are
+// hidden again, and one an earlier version left readable by others becomes private.
 // Without entries, nothing is touched: not a stray file under the first stored name, nor the
 // settings file.
 TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
@@ -57,7 +59,10 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             test::writeFile(StoredPath(state, 0), "stray");
         } else {
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), platform::kNormal).ok());
-            ASSERT_TRUE(platform::setAttributes(StoredPath(state, 1), platform::kReadOnly).ok());
+            // As an earlier version left it: attributes 7 recorded alone, readable by others.
+            ASSERT_EQ(::chmod(StoredPath(state, 1).c_str(), 0444), 0);
+            ASSERT_EQ(
+                ::setxattr(StoredPath(state, 1).c_str(), "user.vantory.attributes", "7", 1, 0), 0);
         }
         std::string expected = "Error!  The file(s) ";
         for (const size_t m : c.missing) {
@@ -104,6 +109,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             }
             EXPECT_EQ(test::readFile(StoredPath(state, p)), content(c.kept[p])) << p;
             EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes) << p;
+            EXPECT_PERMISSIONS(StoredPath(state, p), 0400u);
         }
         for (size_t p = c.kept.size(); p < c.count; ++p) {
             EXPECT_FALSE(platform::pathExists(StoredPath(state, p))) << p;
@@ -118,8 +124,11 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             EXPECT_TRUE(ui.messages.empty());
             EXPECT_EQ(test::readFile(SettingsPath(state)), settings);
             EXPECT_EQ(inode(SettingsPath(state)), settingsInode) << "nothing changed: not written";
-        } else {
-            EXPECT_EQ(onlyMessage(), expected + "was deleted from storage.");
+        } else {  // a folder under a stored name is named first
+            ASSERT_EQ(ui.messages.size(), c.folderAt != 0 ? 2u : 1u);
+            EXPECT_EQ(ui.messages.back().text, expected + "was deleted from storage.");
+            const std::string folder = StoredPath(state, c.folderAt) + " is a folder)";
+            EXPECT_EQ(ui.messages[0].text.find(folder) != std::string::npos, c.folderAt != 0);
         }
         EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
         EXPECT_EQ(window->currentPosition(), 0);

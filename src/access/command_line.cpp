@@ -21,6 +21,9 @@ std::string whyNotAFile(const std::string& path) {
     if (!platform::pathExists(path)) {
         return "no such file";
     }
+    if (platform::isSymbolicLink(path)) {
+        return "is a symbolic link; give the file it points to";
+    }
     if (platform::isFolder(path)) {
         return "is a folder; only files can be hidden";
     }

@@ -34,9 +34,19 @@ void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const S
 }
 
 StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
-    (void)GetSysDir(state);  // a folder that cannot be made shows up as a file that cannot be
+    // A folder that cannot be made shows up as a file that cannot be.
+    const Status folder = GetSysDir(state);
     if (ui.previousInstanceRunning(state.strSystemDir)) {
         return StartOutcome::kAnotherInstance;
+    }
+    if (!folder.ok() && platform::isFolder(state.strSystemDir)) {
+        ui.messageBox("The settings folder " + state.strSystemDir +
+                          " is open to other users, and Vantory could not make it private (" +
+                          folder.message() +
+                          ").  Vantory goes on; to keep others out of it, "
+                          "make it yours alone (chmod 700 " +
+                          state.strSystemDir + ").",
+                      UiServices::kExclamation, "Settings folder");
     }
     // Anything at all under the settings file's name is read rather than written over.
     bool factoryWritten = false;

@@ -11,6 +11,7 @@
 #include "cipher/cipher.h"
 #include "main/run_command.h"
 #include "platform/fs_path.h"
+#include "store/file_services.h"
 #include "store/move_journal.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
@@ -397,9 +398,14 @@ void ChangePassCommand(CommandContext& context) {
     }
     std::string text = "The password was not changed: ";
     if (outcome.failedPosition) {
+        const std::string what = NotAFile(outcome.failedPath);
         text += "the stored file " + outcome.failedPath + " of " +
                 context.catalogue.at(*outcome.failedPosition).path + " could not be re-sealed" +
-                reason + ".  Every file is still sealed under the old password.";
+                (what.empty() ? reason
+                              : " (it is " + what +
+                                    ", not a file Vantory stored; it was left "
+                                    "as it is)") +
+                ".  Every file is still sealed under the old password.";
     } else if (outcome.status.error == EBUSY) {
         text += "an earlier operation is not finished yet (" + outcome.failedPath +
                 ").  Vantory finishes it before its next command, or at its next start.";

@@ -60,6 +60,9 @@ std::string whyNotFound(const std::string& path) {
     if (!platform::pathExists(path)) {
         return "it is no longer there";
     }
+    if (platform::isSymbolicLink(path)) {
+        return "it is a symbolic link; pick the file it points to";
+    }
     if (platform::isFolder(path)) {
         return "it is a folder";
     }

@@ -77,8 +77,8 @@ struct Restored {
 Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch) {
     const CatalogueEntry entry = context.catalogue.at(position);
     const std::string stored = StoredPath(context.state, position);
-    if (!platform::pathExists(stored)) {
-        return {.problem = "its stored copy " + stored + " is missing"};
+    if (std::string problem = StoredFileProblem(stored); !problem.empty()) {
+        return {.problem = problem};
     }
     bool created = false;
     if (auto problem = prepareFolder(entry.path, created)) {
@@ -90,6 +90,9 @@ Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch
     Status copied{EEXIST};
     for (int n = 0; n <= kBesideNames && copied.error == EEXIST; ++n) {
         target = n == 0 ? entry.path : RestoredBesideName(entry.path, n);
+        if (platform::isSymbolicLink(target)) {
+            continue;  // never compared through: its target is not the user's file here
+        }
         if (platform::probePath(target).ok()) {
             Status error;
             const std::optional<bool> same =

@@ -240,6 +240,12 @@ void RunCommand::runPhase(size_t position) {
     storedPath_ = StoredPath(state, position);
     temporaryPath_ = TempName(state, entry.path);
 
+    // Whatever else stands under the stored name is neither opened nor moved.
+    if (const std::string what = NotAFile(storedPath_); !what.empty()) {
+        ui.messageBox(path_ + " could not be opened: " + StoredFileProblem(storedPath_) + ".",
+                      UiServices::kExclamation, kRunTitle);
+        return;
+    }
     state.intProgress = 1;
     state.intProgressTotal = 1;
     context_.busy.OpRunning(true);

@@ -100,9 +100,10 @@ void HideFiles(CommandContext& context) {
     for (size_t position = 0; position < n; ++position) {
         state.intProgress = progressValue(position + 1);
         tick(pacer.get());
+        // Set even where they are set already: a file stored by an earlier version may still
+        // be readable by others. Nothing but a regular file is touched.
         const std::string path = StoredPath(state, position);
-        if (platform::isRegularFile(path) &&
-            platform::getAttributes(path) != platform::kStoredAttributes) {
+        if (platform::isRegularFile(path)) {
             (void)platform::setAttributes(path, platform::kStoredAttributes);
         }
     }
@@ -146,6 +147,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     // Scan the catalogue lines, one per entry. A line that does not say what its entry says
     // (the file changed since it was read) is left as it is.
     std::vector<size_t> missing;
+    std::vector<std::string> strange;  // entries whose stored name holds no regular file
     const std::set<std::string> open = openPlainEntries(state);
     {
         SlowRunPacer pacer(state, ui);
@@ -162,17 +164,16 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
                 continue;  // not what this entry should say: it is left as it is
             }
             const std::string stored = state.strStorageDir + number + "." + state.strExtension;
-            // Visible again, so the existence test sees it and the renumbering can move it.
-            if (const auto attributes = platform::getAttributes(stored);
-                attributes && *attributes != platform::kNormal) {
-                (void)platform::setAttributes(stored, platform::kNormal);
-            }
             // Only an entry with nothing at all under its stored name has lost its file;
-            // anything else there (a file whose attributes would not clear, a folder) is
-            // kept, as the renumbering would otherwise move another file over it.
-            if (!FileExists(stored) && !platform::pathExists(stored) &&
-                open.count(catalogue.at(entry).path) == 0) {
+            // anything else there (a folder, a link) is kept, as the renumbering would
+            // otherwise move another file over it. A stored file keeps its attributes: the
+            // renumbering moves it as it is, and it never lies open to others meanwhile.
+            const bool present = platform::pathExists(stored);
+            if (!present && open.count(catalogue.at(entry).path) == 0) {
                 missing.push_back(entry);
+            } else if (present && !platform::isRegularFile(stored)) {
+                strange.push_back(catalogue.at(entry).path + "  (" + stored + " is " +
+                                  NotAFile(stored) + ")");
             }
         }
     }
@@ -223,6 +224,14 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     }
     context.busy.OpRunning(false);
 
+    if (!strange.empty()) {
+        ui.messageBox(WithPaths("These hidden files stay in the list, but what stands under "
+                                "their stored names is not a file Vantory stored, so they "
+                                "cannot be restored or opened until it is moved away and the "
+                                "stored file is put back; nothing was read or changed there:",
+                                strange),
+                      UiServices::kExclamation, kErrorTitle);
+    }
     if (!inPlace.empty()) {
         std::string text =
             "These files have no stored copy, but they are in their places (put back, or never "

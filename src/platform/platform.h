@@ -51,18 +51,26 @@ std::string settingsFolder();
 Status ensureFolder(const std::string& path, FileMode mode = 0700);
 Status makeFolder(const std::string& path, FileMode mode = 0700);
 
+// A regular file itself: a symbolic link is none, whatever it points to.
 bool isRegularFile(const std::string& path);
 bool isFolder(const std::string& path);
 bool pathExists(const std::string& path);  // anything at all, without following a last link
 std::optional<uint64_t> fileSize(const std::string& path);
 
-// Attributes 0..7, or nullopt when the file cannot be seen. On Windows they are the file's
-// own attributes (setting them keeps the others, such as archive). Elsewhere the value lives
-// in an extended attribute so it follows the file through renames; read-only also shows in
-// the permission bits. Where the file system refuses extended attributes only read-only is
-// kept.
+// Attributes 0..7 of the file itself, or nullopt when it cannot be seen; a symbolic link is
+// never followed (nullopt, and ELOOP from setAttributes). On Windows they are the file's own
+// attributes (setting them keeps the others, such as archive). Elsewhere the value lives in an
+// extended attribute so it follows the file through renames; read-only also shows in the
+// permission bits. A file given any attributes (a stored file) is private to its owner, and
+// clearing them gives back the permission bits it had before, which the extended attribute
+// records too. Where the file system refuses extended attributes only read-only is kept, and
+// clearing gives the owner's bits with write permission.
 std::optional<int> getAttributes(const std::string& path);
 Status setAttributes(const std::string& path, int attributes);
+
+// Takes every permission of group and others off the folder (links followed); nothing on
+// Windows, where a folder is private through its access list.
+Status makePrivateFolder(const std::string& path);
 
 // A regular file that is neither hidden nor system.
 bool fileExists(const std::string& path);
@@ -209,8 +217,8 @@ class InputFile {
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // Opens a regular file for reading (following links): EISDIR for a folder, EINVAL for
-    // other kinds of files.
+    // Opens a regular file for reading, never through a symbolic link: ELOOP for a link,
+    // EISDIR for a folder, EINVAL for other kinds of files.
     Status open(const std::string& path);
     // Reads up to `size` bytes and sets `got`; fewer than `size` only at the end of the file.
     Status read(void* buffer, size_t size, size_t& got);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -18,7 +19,6 @@ namespace vantory::platform {
 namespace {
 
 constexpr const char* kAttributeName = "user.vantory.attributes";
-constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // The unit in which the page cache is dropped: a part of a page is never dropped.
 const uint64_t kPageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 
@@ -78,7 +78,7 @@ Status ensureFolder(const std::string& path, FileMode mode) {
 
 bool isRegularFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool isFolder(const std::string& path) {
@@ -99,18 +99,85 @@ std::optional<uint64_t> fileSize(const std::string& path) {
     return static_cast<uint64_t>(st.st_size);
 }
 
+namespace {
+
+// A file itself, never the target of a link: opened O_PATH, which needs no permission on the
+// file, and reached through /proc/self/fd, which names the opened file whatever its path names
+// by then. Without /proc the path itself is used, once it was seen to be no link.
+class OwnFile {
+  public:
+    OwnFile() = default;
+    OwnFile(const OwnFile&) = delete;
+    OwnFile& operator=(const OwnFile&) = delete;
+    ~OwnFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    // ELOOP for a symbolic link.
+    Status open(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ < 0 || ::fstat(fd_, &st_) != 0) {
+            return Status::fromErrno();
+        }
+        if (S_ISLNK(st_.st_mode)) {
+            return Status{ELOOP};
+        }
+        name_ = "/proc/self/fd/" + std::to_string(fd_);
+        struct stat seen {};
+        if (::stat(name_.c_str(), &seen) != 0 || seen.st_ino != st_.st_ino ||
+            seen.st_dev != st_.st_dev) {
+            name_ = path;
+        }
+        return Status::success();
+    }
+    const char* name() const { return name_.c_str(); }
+    mode_t mode() const { return st_.st_mode & 07777; }
+
+  private:
+    int fd_ = -1;
+    struct stat st_ {};
+    std::string name_;
+};
+
+// The extended attribute holds the attributes in decimal and, once the file is stored, the
+// permission bits it had before in octal: "7 644". Earlier versions wrote the attributes
+// alone, which also reads the value written now.
+struct Recorded {
+    int attributes = 0;
+    std::optional<mode_t> mode;
+    std::string text;  // as found; empty when there is none
+};
+
+Recorded readRecorded(const char* name) {
+    Recorded recorded;
+    char text[24] = {};
+    const ssize_t n = ::getxattr(name, kAttributeName, text, sizeof text - 1);
+    if (n <= 0) {
+        return recorded;
+    }
+    recorded.text.assign(text, static_cast<size_t>(n));
+    recorded.attributes = std::atoi(text) & kStoredAttributes;
+    if (const char* space = std::strchr(text, ' ')) {
+        char* end = nullptr;
+        const unsigned long mode = std::strtoul(space + 1, &end, 8);
+        if (end != space + 1 && mode <= 07777) {
+            recorded.mode = static_cast<mode_t>(mode);
+        }
+    }
+    return recorded;
+}
+
+}  // namespace
+
 std::optional<int> getAttributes(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    OwnFile file;
+    if (!file.open(path).ok()) {
         return std::nullopt;
     }
-    int attributes = 0;
-    char text[8] = {};
-    const ssize_t n = ::getxattr(path.c_str(), kAttributeName, text, sizeof text - 1);
-    if (n > 0) {
-        attributes = std::atoi(text) & kStoredAttributes;
-    }
-    if ((st.st_mode & S_IWUSR) == 0) {
+    int attributes = readRecorded(file.name()).attributes;
+    if ((file.mode() & S_IWUSR) == 0) {
         attributes |= kReadOnly;
     } else {
         attributes &= ~kReadOnly;
@@ -118,41 +185,84 @@ std::optional<int> getAttributes(const std::string& path) {
     return attributes;
 }
 
+// A file given attributes (a stored file) is private: only its owner may read it, and only
+// without read-only may the owner write it. The permission bits it had before are recorded
+// beside the attributes and given back when they are cleared. Where the file system keeps no
+// extended attributes nothing can be recorded: clearing then gives the owner's bits and
+// write permission (0600 for most files), never more than the file had.
 Status setAttributes(const std::string& path, int attributes) {
     if (const int fault = injectedFault(Operation::kAttributes, path)) {
         return Status{fault};
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return Status::fromErrno();
+    OwnFile file;
+    if (Status s = file.open(path); !s.ok()) {
+        return s;
     }
     attributes &= kStoredAttributes;
-    // The write bits must allow changing the extended attribute, so they are set last when
-    // making a file read-only and first when clearing it.
-    if ((attributes & kReadOnly) == 0 && (st.st_mode & S_IWUSR) == 0) {
-        if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+    const mode_t now = file.mode();
+    const Recorded recorded = readRecorded(file.name());
+    mode_t original = now;
+    if (recorded.mode) {
+        original = *recorded.mode;
+    } else if (recorded.attributes != 0 || attributes == 0) {
+        // Nothing recorded (by an earlier version, which took every write bit away, or where
+        // the file system keeps no extended attributes): the owner's write bit comes back.
+        original = now | S_IWUSR;
+    }
+    mode_t wanted = original;
+    std::string text;
+    if (attributes != 0) {
+        wanted = (original & S_IRWXU & ~S_IWUSR) | ((attributes & kReadOnly) != 0 ? 0 : S_IWUSR);
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(original));
+        text = std::to_string(attributes) + " " + octal;
+    }
+    // Changing the extended attribute needs write permission: it is given first and taken
+    // last.
+    if (text != recorded.text) {
+        if ((now & S_IWUSR) == 0 && ::chmod(file.name(), now | S_IWUSR) != 0) {
             return Status::fromErrno();
         }
-    }
-    int rc = 0;
-    if (attributes == 0) {
-        rc = ::removexattr(path.c_str(), kAttributeName);
-        if (rc != 0 && errno == ENODATA) {
-            rc = 0;
+        int rc = 0;
+        if (text.empty()) {
+            rc = ::removexattr(file.name(), kAttributeName);
+            if (rc != 0 && errno == ENODATA) {
+                rc = 0;
+            }
+        } else {
+            rc = ::setxattr(file.name(), kAttributeName, text.data(), text.size(), 0);
         }
-    } else {
-        const std::string text = std::to_string(attributes);
-        rc = ::setxattr(path.c_str(), kAttributeName, text.data(), text.size(), 0);
+        if (rc != 0 && !xattrUnsupported(errno)) {
+            const Status failed = Status::fromErrno();
+            (void)::chmod(file.name(), now);
+            return failed;
+        }
     }
-    if (rc != 0 && !xattrUnsupported(errno)) {
-        return Status::fromErrno();
-    }
-    if ((attributes & kReadOnly) != 0) {
-        if (::chmod(path.c_str(), st.st_mode & 07777 & ~kWriteBits) != 0) {
+    if (wanted != now || text != recorded.text) {
+        if (::chmod(file.name(), wanted) != 0) {
             return Status::fromErrno();
         }
     }
     return Status::success();
+}
+
+Status makePrivateFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Status::fromErrno();
+    }
+    struct stat st {};
+    Status result;
+    if (::fstat(fd, &st) != 0) {
+        result = Status::fromErrno();
+    } else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        result = Status{injectedFault(Operation::kAttributes, path)};
+        if (result.ok() && ::fchmod(fd, st.st_mode & S_IRWXU) != 0) {
+            result = Status::fromErrno();
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
 bool fileExists(const std::string& path) {
@@ -575,7 +685,7 @@ Status InputFile::open(const std::string& path) {
     if (const int fault = injectedFault(Operation::kRead, path)) {
         return Status{fault};
     }
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd_ < 0) {
         return Status::fromErrno();
     }
@@ -681,7 +791,7 @@ Status copyFile(const std::string& from, const std::string& to, Existing existin
         return s;
     }
     struct stat st {};
-    if (::stat(from.c_str(), &st) != 0) {
+    if (::lstat(from.c_str(), &st) != 0) {
         return Status::fromErrno();
     }
     if (Status s = makeFolders(parentFolder(to)); !s.ok()) {

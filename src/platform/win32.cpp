@@ -428,10 +428,19 @@ Status ensureFolder(const std::string& path, FileMode mode) {
     return s.error == EEXIST && isFolder(path) ? Status::success() : s;
 }
 
+namespace {
+// A symbolic link or a junction: a reparse point that names another file.
+bool isLinkAt(const std::string& path, DWORD attributes) {
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           isSymbolicLink(path);
+}
+}  // namespace
+
 bool isRegularFile(const std::string& path) {
     const DWORD attributes = attributesAt(path);
     return attributes != kNoAttributes &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+           !isLinkAt(path, attributes);
 }
 
 bool isFolder(const std::string& path) {
@@ -453,7 +462,7 @@ std::optional<uint64_t> fileSize(const std::string& path) {
 
 std::optional<int> getAttributes(const std::string& path) {
     const DWORD attributes = attributesAt(path);
-    if (attributes == kNoAttributes) {
+    if (attributes == kNoAttributes || isLinkAt(path, attributes)) {
         return std::nullopt;
     }
     return static_cast<int>(attributes & kStoredAttributes);
@@ -471,6 +480,9 @@ Status setAttributes(const std::string& path, int attributes) {
     if (now == kNoAttributes) {
         return lastError(path);
     }
+    if (isLinkAt(path, now)) {
+        return Status{ELOOP};
+    }
     const DWORD wanted =
         (now & kKeptAttributes) | static_cast<DWORD>(attributes & kStoredAttributes);
     if (!setRawAttributes(*wide, wanted)) {
@@ -483,7 +495,12 @@ bool fileExists(const std::string& path) {
     const DWORD attributes = attributesAt(path);
     return attributes != kNoAttributes &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_HIDDEN |
-                          FILE_ATTRIBUTE_SYSTEM)) == 0;
+                          FILE_ATTRIBUTE_SYSTEM)) == 0 &&
+           !isLinkAt(path, attributes);
+}
+
+Status makePrivateFolder(const std::string&) {
+    return Status::success();
 }
 
 Status removeFile(const std::string& path) {
@@ -850,8 +867,22 @@ Status InputFile::open(const std::string& path) {
     if (!wide) {
         return notUtf8();
     }
-    const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // The reparse point itself is opened, so that a link is seen instead of followed; any other
+    // kind (a file kept in the cloud) is opened again as usual.
+    HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (h != INVALID_HANDLE_VALUE &&
+        ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        ::CloseHandle(h);
+        if (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+            tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
+            return Status{ELOOP};
+        }
+        h = ::CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
     if (h == INVALID_HANDLE_VALUE) {
         const Status failed = lastError(path);
         return failed.error == EACCES && isDirectory(detail::attributesOf(*wide)) ? Status{EISDIR}

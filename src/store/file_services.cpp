@@ -41,6 +41,28 @@ std::optional<int> ownAttributes(const std::string& path) {
 
 }  // namespace
 
+std::string NotAFile(const std::string& path) {
+    if (!platform::pathExists(path) || platform::isRegularFile(path)) {
+        return {};
+    }
+    if (platform::isSymbolicLink(path)) {
+        return "a symbolic link";
+    }
+    return platform::isFolder(path) ? "a folder" : "something other than a file";
+}
+
+std::string StoredFileProblem(const std::string& stored) {
+    if (!platform::pathExists(stored)) {
+        return "its stored copy " + stored + " is missing";
+    }
+    const std::string what = NotAFile(stored);
+    if (what.empty()) {
+        return {};
+    }
+    return "its stored copy " + stored + " is " + what +
+           ", not a file Vantory stored; it was left as it is";
+}
+
 Status RemoveFile(const std::string& path, UiServices& ui, std::chrono::milliseconds limit) {
     Status probe = platform::probePath(path);
     if (nothingThere(probe)) {

@@ -14,6 +14,14 @@ namespace vantory {
 
 using platform::Status;
 
+// What stands at `path` when it is there but is no regular file: "a symbolic link", "a
+// folder", "something other than a file". "" for a regular file and for nothing at all.
+std::string NotAFile(const std::string& path);
+
+// Why a stored file cannot be used, in words, when its stored name holds no regular file
+// (it is missing, or something that Vantory never stored stands there); "" when it can.
+std::string StoredFileProblem(const std::string& stored);
+
 // How long RemoveFile keeps trying to delete a file that refuses.
 inline constexpr std::chrono::milliseconds kRemoveFileLimit{3000};
 

@@ -496,10 +496,20 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
                        platform::Existing existing) {
+    // Only a regular file is a stored file: a link is neither read nor moved, nor are its
+    // target's attributes changed.
+    if (!platform::isRegularFile(strInitFile)) {
+        const Status probe = platform::probePath(strInitFile);
+        if (!probe.ok()) {
+            return probe;
+        }
+        return Status{platform::isSymbolicLink(strInitFile) ? ELOOP
+                      : platform::isFolder(strInitFile)     ? EISDIR
+                                                            : EINVAL};
+    }
     const std::optional<int> attributes = platform::getAttributes(strInitFile);
     if (!attributes) {
-        const Status probe = platform::probePath(strInitFile);
-        return probe.ok() ? Status{ENOENT} : probe;  // ENOENT also for a dangling link
+        return Status{ENOENT};
     }
     if (*attributes != platform::kNormal) {
         if (Status s = platform::setAttributes(strInitFile, platform::kNormal); !s.ok()) {

@@ -65,7 +65,10 @@ std::string SettingsPath(const ProgramState& state) {
 
 Status GetSysDir(ProgramState& state) {
     state.strSystemDir = platform::settingsFolder();
-    return platform::ensureFolder(state.strSystemDir, 0700);
+    if (Status s = platform::ensureFolder(state.strSystemDir, 0700); !s.ok()) {
+        return s;
+    }
+    return platform::makePrivateFolder(state.strSystemDir);  // found open to others
 }
 
 Status SetStorageDir(ProgramState& state, const std::string& folder) {

@@ -77,7 +77,9 @@ inline bool IsSettingsDamage(const Status& status) {
 
 std::string SettingsPath(const ProgramState& state);
 
-// Fills strSystemDir with the settings folder, creating it (0700) when missing.
+// Fills strSystemDir with the settings folder, creating it (0700) when missing and taking the
+// permissions of group and others off it when it is found open to them. A failure to do that
+// is returned with the folder in place.
 Status GetSysDir(ProgramState& state);
 
 // Sets strStorageDir to `folder` (ending in '/'), then makes sure the folder can be used:
