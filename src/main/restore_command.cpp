@@ -73,8 +73,11 @@ struct Restored {
 // Brings the file of the entry at `position` back to its recorded path. A file found there
 // is never replaced: when it holds the entry's content the entry counts as restored, else the
 // content goes beside it. When the file does not come back the stored copy is as it was. A
-// sealed entry's file is unsealed into `batch`, to come back when it is committed.
-Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch) {
+// sealed entry's file is unsealed into `batch`, to come back when it is committed; a plain
+// one is moved, and the folders the move changed go into `unsynced`, to be synced once for
+// all the files before the list forgets their entries.
+Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch,
+                      std::vector<std::string>& unsynced) {
     const CatalogueEntry entry = context.catalogue.at(position);
     const std::string stored = StoredPath(context.state, position);
     if (std::string problem = StoredFileProblem(stored); !problem.empty()) {
@@ -110,7 +113,7 @@ Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch
         }
         copied = entry.sealed ? batch.unseal(stored, target)
                               : decryptFileCopy(context.state, context.ui, stored, target, false,
-                                                platform::Existing::kKeep);
+                                                platform::Existing::kKeep, &unsynced);
     }
     if (copied.ok()) {
         return {.beside = target == entry.path ? std::string() : target, .batched = entry.sealed};
@@ -273,6 +276,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     // before it is committed, so that the failures stay in catalogue order.
     Pacer between([&context] { context.ui.yield(); });  // whatever Slow Run says
     CopyBatch batch(state, context.ui);
+    std::vector<std::string> unsynced;  // folders of the plain files moved back
     std::vector<std::pair<size_t, Restored>> pending;
     const auto commitPending = [&] {
         const std::vector<Status> results = batch.commit(&between);
@@ -294,7 +298,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         if (busyPerEntry) {
             context.busy.OpRunning(true);
         }
-        const Restored result = restoreEntry(context, p, batch);
+        const Restored result = restoreEntry(context, p, batch, unsynced);
         if (result.batched) {
             pending.emplace_back(p, result);
             if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes) {
@@ -308,6 +312,11 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         done(p, result);
     }
     commitPending();
+    // The moves are made durable before the list forgets their entries.
+    for (const std::string& folder : unsynced) {
+        platform::syncFolder(folder);
+        tick(&between);
+    }
     Finished finished = finishRestore(context, restored, failures);
     // The renumbering counts its moves; the command ends with the entries it examined.
     state.intProgress = counter(count + 1);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantory::platform {
 
@@ -206,8 +207,12 @@ Status copyFile(const std::string& from, const std::string& to,
 // failure leaves `from` in place; should `from` refuse removal after a complete copy, the
 // copy is removed again (unless it replaced an earlier `to`) and the error is returned.
 Status movePath(const std::string& from, const std::string& to);
-// The same, except that an existing `to` is kept and the move fails with EEXIST.
-Status movePathKeeping(const std::string& from, const std::string& to);
+// The same, except that an existing `to` is kept and the move fails with EEXIST. With
+// `unsynced`, the folders of a rename are added to it (once each) instead of being synced
+// now: many moves then cost one sync of each folder, which the caller does (syncFolder)
+// before anything relies on them.
+Status movePathKeeping(const std::string& from, const std::string& to,
+                       std::vector<std::string>* unsynced = nullptr);
 
 // A regular file read from its start to its end in large pieces.
 class InputFile {

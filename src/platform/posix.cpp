@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -823,7 +824,8 @@ Status copyFile(const std::string& from, const std::string& to, Existing existin
 
 namespace {
 
-Status moveExisting(const std::string& from, const std::string& to, Existing existing) {
+Status moveExisting(const std::string& from, const std::string& to, Existing existing,
+                    std::vector<std::string>* unsynced = nullptr) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) {
         return Status::fromErrno();
@@ -837,9 +839,16 @@ Status moveExisting(const std::string& from, const std::string& to, Existing exi
         return Status{fault};
     }
     if (renameAs(from, to, existing) == 0) {
-        syncFolder(toFolder);
+        std::vector<std::string> changed{toFolder};
         if (fromFolder != toFolder) {
-            syncFolder(fromFolder);
+            changed.push_back(fromFolder);
+        }
+        for (const std::string& folder : changed) {
+            if (unsynced == nullptr) {
+                syncFolder(folder);
+            } else if (std::find(unsynced->begin(), unsynced->end(), folder) == unsynced->end()) {
+                unsynced->push_back(folder);
+            }
         }
         return Status::success();
     }
@@ -881,8 +890,9 @@ Status movePath(const std::string& from, const std::string& to) {
     return moveExisting(from, to, Existing::kReplace);
 }
 
-Status movePathKeeping(const std::string& from, const std::string& to) {
-    return moveExisting(from, to, Existing::kKeep);
+Status movePathKeeping(const std::string& from, const std::string& to,
+                       std::vector<std::string>* unsynced) {
+    return moveExisting(from, to, Existing::kKeep, unsynced);
 }
 
 }  // namespace vantory::platform

@@ -1067,7 +1067,9 @@ Status movePath(const std::string& from, const std::string& to) {
     return moveExisting(from, to, Existing::kReplace);
 }
 
-Status movePathKeeping(const std::string& from, const std::string& to) {
+// MoveFileEx writes through, so there is nothing left to sync: `unsynced` stays as it is.
+Status movePathKeeping(const std::string& from, const std::string& to,
+                       std::vector<std::string>* /*unsynced*/) {
     return moveExisting(from, to, Existing::kKeep);
 }
 

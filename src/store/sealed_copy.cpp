@@ -495,7 +495,7 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
-                       platform::Existing existing) {
+                       platform::Existing existing, std::vector<std::string>* unsynced) {
     // Only a regular file is a stored file: a link is neither read nor moved, nor are its
     // target's attributes changed.
     if (!platform::isRegularFile(strInitFile)) {
@@ -524,7 +524,7 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
     } else {
         WaitCursor cursor(ui);
         result = existing == platform::Existing::kKeep
-                     ? platform::movePathKeeping(strInitFile, strEndFile)
+                     ? platform::movePathKeeping(strInitFile, strEndFile, unsynced)
                      : platform::movePath(strInitFile, strEndFile);
     }
     if (!result.ok() && *attributes != platform::kNormal) {

@@ -126,10 +126,13 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 // Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (0600, no
 // attributes) and the stored file stays where it is. Plain: the stored file is moved there.
 // On failure the stored file keeps its attributes and an earlier destination is kept. With
-// Existing::kKeep a file already at `strEndFile` is never replaced: that gives EEXIST.
+// Existing::kKeep a file already at `strEndFile` is never replaced: that gives EEXIST, and
+// the folders of a plain move go into `unsynced` when given, for the caller to sync (see
+// platform::movePathKeeping).
 Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
-                       platform::Existing existing = platform::Existing::kReplace);
+                       platform::Existing existing = platform::Existing::kReplace,
+                       std::vector<std::string>* unsynced = nullptr);
 
 // Sealed copies written one after another and made durable together. Each seal() or unseal()
 // writes one file whole into a private temporary file beside its target; commit() flushes
