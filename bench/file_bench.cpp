@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
@@ -145,11 +146,6 @@ bool sameContent(const std::string& a, const std::string& b) {
     }
 }
 
-uint64_t numberFromEnvironment(const char* name, uint64_t fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr && text[0] != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
-}
-
 // The fastest of several runs, and the highest peak among them.
 void keepBest(Run& best, const Run& run) {
     if (!run.ok) {
@@ -162,20 +158,18 @@ void keepBest(Run& best, const Run& run) {
 
 }  // namespace
 
+using vantory::bench::makeWorkFolder;
+using vantory::bench::numberFromEnvironment;
+
 int main() {
     const uint64_t mib = numberFromEnvironment("BENCH_FILE_MIB", 1024);
     const uint64_t runs = std::max<uint64_t>(1, numberFromEnvironment("BENCH_FILE_RUNS", 3));
     const uint64_t bytes = mib << 20;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/vantory-file-bench-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::optional<std::string> work = makeWorkFolder("vantory-file-bench");
+    if (!work) {
         return 1;
     }
-    const std::string folder = name.data();
+    const std::string folder = *work;
     const std::string source = folder + "/source.bin";
     const std::string copy = folder + "/cp-copy.bin";
     const std::string stored = folder + "/store/100.txt";

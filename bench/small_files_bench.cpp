@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "main/command_context.h"
 #include "main/hide_command.h"
 #include "main/restore_command.h"
@@ -193,11 +194,6 @@ bool sameFiles(const std::vector<std::string>& files, const std::string& copies)
     });
 }
 
-uint64_t numberFromEnvironment(const char* name, uint64_t fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr && text[0] != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
-}
-
 struct Series {
     std::string name;
     std::vector<Run> runs;
@@ -229,20 +225,18 @@ struct Series {
 
 }  // namespace
 
+using vantory::bench::makeWorkFolder;
+using vantory::bench::numberFromEnvironment;
+
 int main() {
     const size_t count = numberFromEnvironment("BENCH_SMALL_FILES", 900);
     const size_t kib = numberFromEnvironment("BENCH_SMALL_KIB", 64);
     const uint64_t runs = std::max<uint64_t>(1, numberFromEnvironment("BENCH_SMALL_RUNS", 3));
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                          "/vantory-small-files-bench-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::optional<std::string> work = makeWorkFolder("vantory-small-files-bench");
+    if (!work) {
         return 1;
     }
-    const std::string folder = name.data();
+    const std::string folder = *work;
     std::printf("small files: %zu x %zu KiB in %s, median of %llu runs\n", count, kib,
                 folder.c_str(), static_cast<unsigned long long>(runs));
     std::fflush(stdout);
