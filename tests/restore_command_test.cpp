@@ -141,6 +141,7 @@ TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
         const std::string same = hide("same.txt", "kept as it is", sealed);
         const std::string edited = hide("notes.txt", "as hidden", sealed);
         const std::string twice = hide("plan", "as hidden too", sealed);
+        hide("notes.txt", "hidden again", sealed);  // a second entry of the same path
         test::writeFile(same, "kept as it is");
         test::writeFile(edited, "edited since");
         test::writeFile(twice, "newer");
@@ -151,6 +152,7 @@ TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
         EXPECT_EQ(readFile(same), "kept as it is");
         EXPECT_EQ(readFile(edited), "edited since");
         EXPECT_EQ(readFile(dir / "home/notes (restored).txt"), "as hidden");
+        EXPECT_EQ(readFile(dir / "home/notes (restored 2).txt"), "hidden again");
         EXPECT_EQ(readFile(twice + " (restored)"), "older");
         EXPECT_EQ(readFile(twice + " (restored 2)"), "as hidden too");
         EXPECT_FALSE(fs::exists(dir / "home/same (restored).txt"));

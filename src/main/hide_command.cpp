@@ -21,9 +21,6 @@ constexpr const char* kDialogTitle = "Add File";
 constexpr const char* kMessageTitle = "Hide File(s)";
 // A message lists this many files by name and counts the rest.
 constexpr size_t kMessageListLimit = 20;
-// Sealed copies are committed together once this many files or bytes are waiting.
-constexpr size_t kBatchFiles = 256;
-constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t progressValue(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
@@ -102,24 +99,13 @@ void tellUser(const CommandContext& context, const HideReport& report) {
     context.ui.messageBox(text, UiServices::kExclamation, kMessageTitle);
 }
 
-// Moves a file into storage. Within one file system it is a rename, whose folders the caller
-// syncs; `folders` gets them.
+// Moves a file into storage, never over a file that came under the stored name since it was
+// checked. The folders a rename changed go into `folders`, which the caller syncs.
 Status moveIntoStorage(CommandContext& context, const std::string& path, const std::string& target,
                        std::vector<std::string>& folders) {
     WaitCursor cursor(context.ui);  // as the shell's move shows it
-    Status moved = platform::renamePath(path, target);
-    if (moved.error == EXDEV || moved.error == ENOENT) {
-        // Across file systems, or into a storage folder still to be made.
-        return encryptFileCopy(context.state, context.ui, path, target, false);
-    }
-    if (!moved.ok()) {
+    if (Status moved = platform::movePathKeeping(path, target, &folders); !moved.ok()) {
         return moved;
-    }
-    for (const std::string& folder :
-         {platform::parentFolder(target), platform::parentFolder(path)}) {
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-            folders.push_back(folder);
-        }
     }
     // Stored now; should the attributes refuse to change, it is stored all the same.
     (void)platform::setAttributes(target, platform::kStoredAttributes);
@@ -322,14 +308,14 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
                 continue;
             }
             pending.push_back(path);
-            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes) {
+            if (batch.full()) {
                 commitPending();
             }
             continue;
         }
 
         pending.push_back(path);
-        if (pending.size() >= kBatchFiles) {
+        if (pending.size() >= CopyBatch::kFullFiles) {
             commitPending();
         }
     }

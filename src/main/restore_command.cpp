@@ -21,9 +21,6 @@ namespace vantory {
 namespace {
 
 constexpr const char* kRestoreTitle = "Restore";
-// Unsealed files are committed together once this many files or bytes are waiting.
-constexpr size_t kBatchFiles = 256;
-constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 
 int16_t counter(size_t n) {
     return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
@@ -95,6 +92,9 @@ Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch
         target = n == 0 ? entry.path : RestoredBesideName(entry.path, n);
         if (platform::isSymbolicLink(target)) {
             continue;  // never compared through: its target is not the user's file here
+        }
+        if (batch.holds(target)) {
+            continue;  // another entry's file is to come back there at the commit
         }
         if (platform::probePath(target).ok()) {
             Status error;
@@ -301,7 +301,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         const Restored result = restoreEntry(context, p, batch, unsynced);
         if (result.batched) {
             pending.emplace_back(p, result);
-            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes) {
+            if (batch.full()) {
                 commitPending();
             }
             continue;

@@ -8,6 +8,7 @@
 #include "main/change_password.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
+#include "store/open_copies.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -229,6 +230,39 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
         report.push_back("It is larger than any settings file Vantory writes; only its first " +
                          std::to_string(kMaxSettingsFileSize) + " bytes were read.");
     }
+    // A plain entry's file that was open with Run Selected File when Vantory closed goes back
+    // under its stored name first, so that the renumbering below carries it with its entry.
+    bool readable = true;
+    const std::vector<OpenCopy> open = ReadOpenCopies(state, readable);
+    if (!readable) {
+        return failed(report, "The record of the files opened with Run Selected File, " +
+                                  OpenCopiesPath(state) +
+                                  ", cannot be read.  Nothing else was changed.");
+    }
+    std::vector<OpenCopy> stillOpen;
+    for (const OpenCopy& copy : open) {
+        if (copy.sealed || !platform::pathExists(copy.temporaryPath)) {
+            stillOpen.push_back(copy);  // a plaintext copy: the next start deletes it
+            continue;
+        }
+        if (Status back = platform::movePathKeeping(copy.temporaryPath, copy.storedPath);
+            !back.ok()) {
+            return failed(report, "The stored file of " + copy.entryPath +
+                                      ", open with Run Selected File, could not be moved back "
+                                      "from " +
+                                      copy.temporaryPath + " to " + copy.storedPath + " (" +
+                                      back.message() + ").  Nothing else was changed.");
+        }
+        (void)platform::setAttributes(copy.storedPath, platform::kStoredAttributes);
+        report.push_back(copy.temporaryPath +
+                         ", open with Run Selected File, is back in storage as " + copy.storedPath +
+                         ".");
+    }
+    if (stillOpen.size() != open.size()) {
+        // Should the record stay as it was, the next start finds those files back already.
+        (void)WriteOpenCopies(state, stillOpen);
+    }
+
     const MoveFunction move = [&ui](const std::string& from, const std::string& to) {
         return ShellFileOp(from, to, kShellMove, ui);
     };

@@ -241,7 +241,18 @@ Status setAttributes(const std::string& path, int attributes) {
     }
     if (wanted != now || text != recorded.text) {
         if (::chmod(file.name(), wanted) != 0) {
-            return Status::fromErrno();
+            // The record goes back as it was, so that the mode to give back is not lost.
+            const Status failed = Status::fromErrno();
+            if (text != recorded.text) {
+                if (recorded.text.empty()) {
+                    (void)::removexattr(file.name(), kAttributeName);
+                } else {
+                    (void)::setxattr(file.name(), kAttributeName, recorded.text.data(),
+                                     recorded.text.size(), 0);
+                }
+            }
+            (void)::chmod(file.name(), now);
+            return failed;
         }
     }
     return Status::success();

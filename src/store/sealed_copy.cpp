@@ -555,7 +555,7 @@ Status CopyBatch::add(const std::string& source, const std::string& target, int 
     out->writeBehind();  // so that the flush at the commit finds it on its way to the disk
     bytes_ += platform::fileSize(out->temporaryPath()).value_or(0);
     files_.push_back(std::move(out));
-    folders_.push_back(platform::parentFolder(target));
+    targets_.push_back(target);
     return Status::success();
 }
 
@@ -588,15 +588,16 @@ std::vector<Status> CopyBatch::commit(Pacer* pacer) {
             stop = i < flushed ? files_[i]->commit(false) : failure;
         }
         results[i] = stop;
-        if (stop.ok() && std::find(synced.begin(), synced.end(), folders_[i]) == synced.end()) {
-            synced.push_back(folders_[i]);
+        const std::string folder = platform::parentFolder(targets_[i]);
+        if (stop.ok() && std::find(synced.begin(), synced.end(), folder) == synced.end()) {
+            synced.push_back(folder);
         }
     }
     for (const std::string& folder : synced) {
         platform::syncFolder(folder);
     }
     files_.clear();  // removes the temporary files of those not committed
-    folders_.clear();
+    targets_.clear();
     bytes_ = 0;
     return results;
 }

@@ -11,6 +11,7 @@
 // one text. Every file written goes to a private temporary file beside its target and
 // replaces the target only once it is complete and flushed to disk.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -143,6 +144,10 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 // was not committed removes its temporary files.
 class CopyBatch {
   public:
+    // How many files, or bytes, one commit should take at most.
+    static constexpr size_t kFullFiles = 256;
+    static constexpr uint64_t kFullBytes = uint64_t{64} << 20;
+
     // Seals and unseals under the password of `state`; with slow run on the window system is
     // served while a file is sealed.
     CopyBatch(const ProgramState& state, UiServices& ui);
@@ -158,6 +163,12 @@ class CopyBatch {
 
     size_t size() const { return files_.size(); }
     uint64_t bytes() const { return bytes_; }
+    // Whether the batch is as large as one commit should be.
+    bool full() const { return files_.size() >= kFullFiles || bytes_ >= kFullBytes; }
+    // Whether a file of the batch is to appear under `target`.
+    bool holds(const std::string& target) const {
+        return std::find(targets_.begin(), targets_.end(), target) != targets_.end();
+    }
 
     // Flushes and commits the files in the order added, ticking `pacer` after each flush,
     // and empties the batch. One status per file, in that order: the first file that fails
@@ -171,7 +182,7 @@ class CopyBatch {
     const ProgramState& state_;
     UiServices& ui_;
     std::vector<std::unique_ptr<platform::AtomicFile>> files_;
-    std::vector<std::string> folders_;  // of each file's target
+    std::vector<std::string> targets_;  // of each file
     uint64_t bytes_ = 0;
 };
 
