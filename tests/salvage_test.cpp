@@ -4,6 +4,7 @@
 
 #include "cipher/cipher.h"
 #include "main/restore_command.h"
+#include "store/open_copies.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -59,6 +60,12 @@ TEST_F(SalvageTest, wholeEntriesStayListedAndTheDamagedOnesFileIsRecovered) {
     damageLine(4, Seal("0|101|/elsewhere", "secret").substr(3));
     const std::string damaged = readFile(SettingsPath(state));
     writeFile(SettingsPath(state) + ".damaged", "an earlier copy");
+    // The plain entry was open with Run Selected File when Vantory closed.
+    const std::string temporary = state.strStorageDir + "tempFile.bin";
+    ASSERT_TRUE(platform::movePath(StoredPath(state, 2), temporary).ok());
+    ASSERT_TRUE(
+        WriteOpenCopies(state, {{temporary, StoredPath(state, 2), catalogue.at(2).path, false}})
+            .ok());
     const SalvageResult result = salvage();
     ASSERT_TRUE(result.ok) << ::testing::PrintToString(result.lines);
     EXPECT_EQ(readFile(SettingsPath(state) + ".damaged"), "an earlier copy");
@@ -72,6 +79,7 @@ TEST_F(SalvageTest, wholeEntriesStayListedAndTheDamagedOnesFileIsRecovered) {
     EXPECT_TRUE(salvage().ok) << "a second run finds nothing to do";
     EXPECT_EQ(readFile(SettingsPath(state)), salvaged);
     EXPECT_FALSE(platform::pathExists(SettingsPath(state) + ".damaged-3"));
+    EXPECT_FALSE(platform::pathExists(temporary));
 
     Catalogue loaded;
     ASSERT_TRUE(loadList(state, loaded, ui).ok());

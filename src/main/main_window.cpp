@@ -756,7 +756,12 @@ void MainWindow::OpRunning(bool running) {
 
     state_.bolBusy = false;
     if (busyWindow_) {
+        // The keyboard comes back here when the busy window had it.
+        const bool hadKeyboard = busyWindow_->isActiveWindow();
         busyWindow_->hide();  // it closes itself at its next tick
+        if (hadKeyboard && isVisible()) {
+            activateWindow();
+        }
     }
     for (QWidget* control : std::initializer_list<QWidget*>{
              txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_,

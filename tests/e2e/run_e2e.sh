@@ -128,17 +128,44 @@ log_in() { answer "$1" "$password" && main=$(window '^Corvantis Vantory v1\.0$')
 # Keys pressed in the main window.
 press() { activate "$main" && xdotool key "$@"; }
 
+# Presses the keys in the main window until a window named by the pattern shows, three
+# times at most: keys that come while a command is still ending are ignored.
+press_for() { # name pattern, keys...
+    local pattern=$1 attempt
+    shift
+    for attempt in 1 2 3; do
+        press "$@"
+        local deadline=$((SECONDS + 5))
+        while [ "$SECONDS" -lt "$deadline" ]; do
+            visible "$pattern" && return
+            sleep 0.1
+        done
+        echo "e2e: step '$step': $* showed no window named $pattern; pressed again" >&2
+    done
+    fail "no window named $pattern after pressing $* three times"
+}
+
 has_lines() { [ -f "$1" ] && [ "$(wc -l <"$1" | tr -d ' ')" = "$2" ]; }
+
+# Whether the program used no processor time for half a second.
+settled() {
+    local before after
+    before=$(cut -d' ' -f14,15 "/proc/$program_pid/stat") || return 1
+    sleep 0.5
+    after=$(cut -d' ' -f14,15 "/proc/$program_pid/stat") || return 1
+    [ "$before" = "$after" ]
+}
 
 # Waits until regInfo.lst has $1 lines (and the rest of the arguments hold) and no hide runs.
 hidden_with() {
     local lines=$1
     shift
     wait_until "regInfo.lst of $lines lines" eval "has_lines \"\$store/regInfo.lst\" $lines $*"
-    # The command serves the window while it works, so its busy window may still be on its
-    # way to the screen: keys pressed before the command ends would be ignored.
-    sleep 0.3
     wait_until "the end of the command" hidden '^Program is busy'
+    # The command serves the window while it works, so its busy window may not have reached
+    # the screen yet: keys pressed before the command ends would be ignored. A program that
+    # has used no processor time for half a second is waiting for input.
+    wait_until "the program to wait for input" settled
 }
 
 # A plain X session without a desktop theme, so that Qt shows its own file dialog.
@@ -191,7 +218,7 @@ log_in '^Default password = "kumquat"$'
 hidden_with 4 '&& [ ! -e "$first_file" ]'
 
 step=hide-plain
-press alt+h
+press_for '^Add File$' alt+h
 answer '^Add File$' "$plain_file"
 hidden_with 5 '&& [ ! -e "$plain_file" ]'
 
@@ -239,14 +266,14 @@ answer '^File deleted$' ""
 
 step=change-password
 xdotool mousemove --window "$main" 502 20 click 1  # the Access and Security Control tab
-press alt+p
+press_for '^Enter new password$' alt+p
 answer '^Enter new password$' lychee
 answer '^Confirm Password$' lychee
 answer '^Password changed$' ""
 password=lychee
 
 step=move-storage
-press alt+f
+press_for '^Enter new directory$' alt+f
 answer '^Enter new directory$' "$moved/"
 answer '^Storage directory set$' ""
 [ -f "$moved/100.txt" ] && [ ! -e "$store/100.txt" ] || fail "the stored file did not move"
