@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 
@@ -434,6 +435,14 @@ bool MainWindow::load() {
     idleTimer_->setSingleShot(true);
     connect(idleTimer_, &QTimer::timeout, this, &MainWindow::idleTimer_Timer);
     QCoreApplication::instance()->installEventFilter(new InputWatch([this] { noteInput(); }, this));
+    // The window manager may hand the keyboard to the busy window after a short command has
+    // hidden it again; the keyboard would then be nowhere until the user left the program.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
+        if (focused != nullptr && busyWindow_ && focused == busyWindow_->windowHandle() &&
+            !busyWindow_->isVisible()) {
+            bringForward();
+        }
+    });
     restartIdleTimer();
     return true;
 }
@@ -756,11 +765,11 @@ void MainWindow::OpRunning(bool running) {
 
     state_.bolBusy = false;
     if (busyWindow_) {
-        // The keyboard comes back here when the busy window had it.
+        // The keyboard goes back to the window in front when the busy window had it.
         const bool hadKeyboard = busyWindow_->isActiveWindow();
         busyWindow_->hide();  // it closes itself at its next tick
-        if (hadKeyboard && isVisible()) {
-            activateWindow();
+        if (hadKeyboard) {
+            bringForward();
         }
     }
     for (QWidget* control : std::initializer_list<QWidget*>{

@@ -128,23 +128,6 @@ log_in() { answer "$1" "$password" && main=$(window '^Corvantis Vantory v1\.0$')
 # Keys pressed in the main window.
 press() { activate "$main" && xdotool key "$@"; }
 
-# Presses the keys in the main window until a window named by the pattern shows, three
-# times at most: keys that come while a command is still ending are ignored.
-press_for() { # name pattern, keys...
-    local pattern=$1 attempt
-    shift
-    for attempt in 1 2 3; do
-        press "$@"
-        local deadline=$((SECONDS + 5))
-        while [ "$SECONDS" -lt "$deadline" ]; do
-            visible "$pattern" && return
-            sleep 0.1
-        done
-        echo "e2e: step '$step': $* showed no window named $pattern; pressed again" >&2
-    done
-    fail "no window named $pattern after pressing $* three times"
-}
-
 has_lines() { [ -f "$1" ] && [ "$(wc -l <"$1" | tr -d ' ')" = "$2" ]; }
 
 # Whether the program used no processor time for half a second.
@@ -218,7 +201,7 @@ log_in '^Default password = "kumquat"$'
 hidden_with 4 '&& [ ! -e "$first_file" ]'
 
 step=hide-plain
-press_for '^Add File$' alt+h
+press alt+h
 answer '^Add File$' "$plain_file"
 hidden_with 5 '&& [ ! -e "$plain_file" ]'
 
@@ -266,14 +249,14 @@ answer '^File deleted$' ""
 
 step=change-password
 xdotool mousemove --window "$main" 502 20 click 1  # the Access and Security Control tab
-press_for '^Enter new password$' alt+p
+press alt+p
 answer '^Enter new password$' lychee
 answer '^Confirm Password$' lychee
 answer '^Password changed$' ""
 password=lychee
 
 step=move-storage
-press_for '^Enter new directory$' alt+f
+press alt+f
 answer '^Enter new directory$' "$moved/"
 answer '^Storage directory set$' ""
 [ -f "$moved/100.txt" ] && [ ! -e "$store/100.txt" ] || fail "the stored file did not move"
