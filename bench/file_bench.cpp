@@ -205,11 +205,11 @@ int main() {
 
             readIntoCache(source);
             keepBest(seal, runInChild([&] {
-                         return vantory::encryptFileCopy(state, ui, source, stored, true).ok();
+                         return vantory::encryptFileCopy(state, source, stored, true).ok();
                      }));
             readIntoCache(stored);
             keepBest(unseal, runInChild([&] {
-                         return vantory::decryptFileCopy(state, ui, stored, restored, true).ok();
+                         return vantory::decryptFileCopy(state, stored, restored, true).ok();
                      }));
             same = seal.ok && unseal.ok && sameContent(source, restored);
             std::error_code ec;

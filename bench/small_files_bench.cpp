@@ -175,7 +175,7 @@ Timing runCommand(vantory::ProgramState state, bool slowRun,
     TimingUi ui;
     NoBusy busy;
     vantory::Catalogue catalogue;
-    if (!vantory::ReadSettings(state, ui).ok() || !vantory::loadList(state, catalogue, ui).ok()) {
+    if (!vantory::ReadSettings(state).ok() || !vantory::loadList(state, catalogue).ok()) {
         return {};
     }
     state.bolSlowRun = slowRun;

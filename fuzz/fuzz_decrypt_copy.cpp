@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.strPassword = std::string(key);
     state.bolSlowRun = size > 2 && (data[2] & 1) != 0;
     fuzz::QuietUi ui;
-    FUZZ_CHECK(decryptFileCopy(state, ui, stored, restored, true).ok());
+    FUZZ_CHECK(decryptFileCopy(state, stored, restored, true).ok());
 
     std::string_view sealed = content;
     if (sealed.ends_with("\r\n")) {

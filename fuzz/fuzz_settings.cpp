@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> lines = SplitLines(content);
     const bool cut = !content.empty() && (size < 2 || content.compare(size - 2, 2, "\r\n") != 0);
-    if (const Status read = ReadSettings(state, ui); !read.ok()) {
+    if (const Status read = ReadSettings(state); !read.ok()) {
         FUZZ_CHECK(read.error == kDamagedSettings);
         FUZZ_CHECK(cut || lines.size() < 3 || !sealedText(lines[0]) || !sealedText(lines[1]) ||
                    !sealedText(lines[2]) || !IsStorageFolderPath(Unseal(lines[1], SettingsKey)));
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lines.pop_back();
     }
     Catalogue catalogue;
-    const Status loaded = loadList(state, catalogue, ui);
+    const Status loaded = loadList(state, catalogue);
     bool wellFormed = true;
     for (size_t line = 3; line < lines.size(); ++line) {
         const std::string unsealed = Unseal(lines[line], state.strPassword);
@@ -93,14 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (catalogue.size() > kMaxCatalogueEntries) {
         return 0;
     }
-    FUZZ_CHECK(saveList(state, catalogue, ui).ok());
+    FUZZ_CHECK(saveList(state, catalogue).ok());
     const auto written = platform::readWholeFile(SettingsPath(state));
     FUZZ_CHECK(written && SplitLines(*written).size() == 3 + catalogue.size());
     const std::vector<std::string> writtenLines = SplitLines(*written);
     FUZZ_CHECK(std::all_of(writtenLines.begin(), writtenLines.end(), sealedText));
     ProgramState saved = stateIn(folder);
-    FUZZ_CHECK(ReadSettings(saved, ui).ok() && sameSettings(saved, state));
+    FUZZ_CHECK(ReadSettings(saved).ok() && sameSettings(saved, state));
     Catalogue reloaded;
-    FUZZ_CHECK(loadList(saved, reloaded, ui).ok() && reloaded == catalogue);
+    FUZZ_CHECK(loadList(saved, reloaded).ok() && reloaded == catalogue);
     return 0;
 }

@@ -44,9 +44,9 @@ class ChangePasswordTest : public ::testing::Test {
             const std::string original = dir / ("original" + std::to_string(i) + ".doc");
             writeFile(original, contents[i]);
             catalogue.append({original, i != 1});
-            ASSERT_TRUE(encryptFileCopy(state, ui, original, StoredPath(state, i), i != 1).ok());
+            ASSERT_TRUE(encryptFileCopy(state, original, StoredPath(state, i), i != 1).ok());
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
     }
 
     // Every sealed stored file there unseals under `password` to its content, plain ones hold
@@ -192,10 +192,10 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         // The next start reads the password named, and ends with every file under the new one.
         ProgramState next;
         ASSERT_TRUE(GetSysDir(next).ok());
-        ASSERT_TRUE(ReadSettings(next, ui).ok());
+        ASSERT_TRUE(ReadSettings(next).ok());
         EXPECT_EQ(next.strPassword, c.named == "old" ? kOld : password);
         Catalogue loaded;
-        ASSERT_TRUE(loadList(next, loaded, ui).ok());
+        ASSERT_TRUE(loadList(next, loaded).ok());
         EXPECT_EQ(loaded, catalogue);
         FakeUiServices nextUi;
         CommandContext nextContext{next, nextUi, loaded, busy};

@@ -62,8 +62,7 @@ class CommandTest : public ::testing::Test {
     // A file hidden as the next entry; a sealed one's original is deleted.
     std::string hide(const std::string& name, const std::string& content, bool sealed) {
         const std::string path = file(name, content);
-        EXPECT_TRUE(
-            encryptFileCopy(state, ui, path, StoredPath(state, entries.size()), sealed).ok());
+        EXPECT_TRUE(encryptFileCopy(state, path, StoredPath(state, entries.size()), sealed).ok());
         if (sealed) {
             fs::remove(path);
         }
@@ -76,7 +75,7 @@ class CommandTest : public ::testing::Test {
         for (const auto& entry : entries) {
             catalogue.append(entry);
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
         start(state);
     }
     virtual void start(ProgramState& programState) {
@@ -100,7 +99,7 @@ class CommandTest : public ::testing::Test {
     }
     std::vector<CatalogueEntry> saved() {
         Catalogue catalogue;
-        EXPECT_TRUE(loadList(state, catalogue, ui).ok());
+        EXPECT_TRUE(loadList(state, catalogue).ok());
         return catalogue.entries();
     }
     Texts listedPaths() const {

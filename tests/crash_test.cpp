@@ -75,11 +75,11 @@ struct Scenario {
     }
     void hide(const std::string& path, bool sealed) {
         const std::string stored = StoredPath(state, catalogue.size());
-        EXPECT_TRUE(encryptFileCopy(state, setupUi, path, stored, sealed).ok());
+        EXPECT_TRUE(encryptFileCopy(state, path, stored, sealed).ok());
         EXPECT_TRUE(!sealed || ::unlink(path.c_str()) == 0);
         catalogue.append({path, sealed});
     }
-    void save() { EXPECT_TRUE(saveList(state, catalogue, setupUi).ok()); }
+    void save() { EXPECT_TRUE(saveList(state, catalogue).ok()); }
     std::string storageFolder() const { return root / "store"; }
     size_t expectedEntries() const {
         return catalogue.size() + toHide.size() - selected.size() - lost.size();
@@ -121,7 +121,7 @@ std::optional<ProgramState> savedSettings(const ProgramState& state) {
     ProgramState saved;
     saved.strSystemDir = state.strSystemDir;
     FakeUiServices ui;
-    return ReadSettings(saved, ui).ok() ? std::optional(saved) : std::nullopt;
+    return ReadSettings(saved).ok() ? std::optional(saved) : std::nullopt;
 }
 
 bool readOnly(Operation op) {
@@ -136,8 +136,8 @@ bool listed(const Catalogue& catalogue, const std::string& path) {
 struct Start {
     Start() {
         EXPECT_TRUE(GetSysDir(state).ok());
-        EXPECT_TRUE(ReadSettings(state, ui).ok()) << "regInfo.lst cannot be read";
-        EXPECT_TRUE(loadList(state, catalogue, ui).ok());
+        EXPECT_TRUE(ReadSettings(state).ok()) << "regInfo.lst cannot be read";
+        EXPECT_TRUE(loadList(state, catalogue).ok());
         loginPassword = state.strPassword;
         passwordRecordFound = platform::pathExists(PasswordChangeRecordPath(state));
         state.bolSlowRun = true;
@@ -222,7 +222,7 @@ void expectListedFilesWhole(const Scenario& s) {
     Catalogue listed;
     FakeUiServices ui;
     if (namesIn(s.state.strSystemDir) != std::set<std::string>{kSettingsFileName} || !saved ||
-        !loadList(*saved, listed, ui).ok()) {
+        !loadList(*saved, listed).ok()) {
         return;
     }
     TempFolder scratch;
@@ -280,7 +280,7 @@ bool achieved(const CommandCase& command, const Scenario& s, const ProgramState&
     Catalogue loaded;
     FakeUiServices ui;
     return hidden && restored && catalogue.size() == s.expectedEntries() && saved &&
-           loadList(*saved, loaded, ui).ok() && loaded == catalogue;
+           loadList(*saved, loaded).ok() && loaded == catalogue;
 }
 
 CommandCase hideCase(const std::string& name, bool sealed) {
@@ -461,21 +461,21 @@ std::vector<Event> events() {
         list.back().name += "_then_restore_all";
         list.back().thenRestoreAll = true;
     }
-    list.push_back(
-        {.name = "read_error_part_way",
-         .hook =
-             [](const Scenario& s, int, Operation op, auto path, auto) {
-                 const bool stored = path == StoredPath(s.state, 0);
-                 return op == Operation::kReadPiece && stored && ++seen == 2 ? EIO : 0;
-             },
-         .before =
-             [](Scenario& s) {
-                 const std::string first = s.addFile("docs/entry 0.odt", 5 * kSealedCopyPiece / 2);
-                 const std::string stored = StoredPath(s.state, 0);
-                 EXPECT_TRUE(encryptFileCopy(s.state, s.setupUi, first, stored, true).ok());
-                 EXPECT_EQ(::unlink(first.c_str()), 0);
-             },
-         .readPartWay = true});
+    list.push_back({.name = "read_error_part_way",
+                    .hook =
+                        [](const Scenario& s, int, Operation op, auto path, auto) {
+                            const bool stored = path == StoredPath(s.state, 0);
+                            return op == Operation::kReadPiece && stored && ++seen == 2 ? EIO : 0;
+                        },
+                    .before =
+                        [](Scenario& s) {
+                            const std::string first =
+                                s.addFile("docs/entry 0.odt", 5 * kSealedCopyPiece / 2);
+                            const std::string stored = StoredPath(s.state, 0);
+                            EXPECT_TRUE(encryptFileCopy(s.state, first, stored, true).ok());
+                            EXPECT_EQ(::unlink(first.c_str()), 0);
+                        },
+                    .readPartWay = true});
     list.push_back({.name = "real_full_disk", .realFullDisk = true});
     list.push_back({.name = "killed", .stepped = true, .kills = true});
     list.push_back(list.back());

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
-#include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
 
 namespace vantory {
@@ -20,14 +19,6 @@ using namespace test;
 
 class FileServicesTest : public ::testing::Test {
   protected:
-    // Records every change of the wait cursor.
-    struct CursorRecordingUi : FakeUiServices {
-        std::vector<bool> cursor;
-        void setWaitCursor(bool on) override {
-            cursor.push_back(on);
-            FakeUiServices::setWaitCursor(on);
-        }
-    };
     // A file with `content`, `attributes` and a modification time of 10^9 seconds.
     void make(const std::string& name, const std::string& content, int attributes = 0) {
         ASSERT_TRUE(platform::makeFolders(platform::parentFolder(dir / name)).ok());
@@ -55,7 +46,8 @@ class FileServicesTest : public ::testing::Test {
     }
 
     TempFolder dir;
-    CursorRecordingUi ui;
+    int yields = 0;
+    Pacer pacer{[this] { ++yields; }, std::chrono::microseconds(0)};
 };
 
 TEST_F(FileServicesTest, removeFileDeletesStoredFilesAndLeavesLinkTargetsAlone) {
@@ -65,16 +57,16 @@ TEST_F(FileServicesTest, removeFileDeletesStoredFilesAndLeavesLinkTargetsAlone) 
     ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
     make("file", "x");
     make("folder/inside", "y");
-    EXPECT_TRUE(RemoveFile(dir / "100.txt", ui).ok());
-    EXPECT_TRUE(RemoveFile(dir / "link", ui).ok());
+    EXPECT_TRUE(RemoveFile(dir / "100.txt", &pacer).ok());
+    EXPECT_TRUE(RemoveFile(dir / "link", &pacer).ok());
     // Where no retry can help, the delete ends at once: nothing there, nothing below a file.
-    EXPECT_TRUE(RemoveFile(dir / "missing", ui).ok());
-    EXPECT_TRUE(RemoveFile(dir / "file/below", ui).ok());
-    EXPECT_EQ(RemoveFile(dir / "folder", ui).error, EISDIR);
+    EXPECT_TRUE(RemoveFile(dir / "missing", &pacer).ok());
+    EXPECT_TRUE(RemoveFile(dir / "file/below", &pacer).ok());
+    EXPECT_EQ(RemoveFile(dir / "folder", &pacer).error, EISDIR);
     EXPECT_EQ(seen({"100.txt", "link", "target", "file", "folder/inside"}),
               "- | - | keep 0 kept | x 0 kept | y 0 kept");
     EXPECT_PERMISSIONS(dir / "target", 0644);
-    EXPECT_EQ(ui.yields, 0) << "a delete that works or cannot work does not wait";
+    EXPECT_EQ(yields, 0) << "a delete that works or cannot work does not wait";
 }
 
 // A delete that keeps failing (a file open elsewhere on Windows, a locked folder) is retried,
@@ -87,54 +79,39 @@ TEST_F(FileServicesTest, removeFileGivesUpOnAFileThatCannotBeDeleted) {
         tries += operation == platform::Operation::kRemove && path == file;
         return operation == platform::Operation::kRemove ? EACCES : 0;
     });
-    const Status removed = RemoveFile(file, ui, std::chrono::milliseconds(300));
+    const Status removed = RemoveFile(file, &pacer, std::chrono::milliseconds(300));
     platform::setFaultHook({});
     EXPECT_EQ(removed.error, EACCES);
     EXPECT_GT(tries, 1);
-    EXPECT_GT(ui.yields, 0);
+    EXPECT_GT(yields, 0);
     EXPECT_EQ(seen({"file"}), "kept 7 kept");
 }
 
-TEST_F(FileServicesTest, renameAndShellOperationsReplaceTheDestinationOrChangeNothing) {
+TEST_F(FileServicesTest, renameAndShellMoveReplaceTheDestinationOrChangeNothing) {
     make("a", "alpha", platform::kStoredAttributes);
     make("b", "old", platform::kStoredAttributes);
-    ASSERT_TRUE(RenameFile(dir / "a", dir / "b", ui).ok());
-    EXPECT_TRUE(RenameFile(dir / "b", dir / "b", ui).ok()) << "a rename onto itself keeps it";
+    ASSERT_TRUE(RenameFile(dir / "a", dir / "b").ok());
+    EXPECT_TRUE(RenameFile(dir / "b", dir / "b").ok()) << "a rename onto itself keeps it";
     EXPECT_EQ(seen({"a", "b"}), "- | alpha 0 kept");
     ASSERT_TRUE(platform::setAttributes(dir / "b", platform::kStoredAttributes).ok());
     // A failure leaves both files as they were: a missing source, a folder that is not empty.
-    EXPECT_EQ(RenameFile(dir / "missing", dir / "b", ui).error, ENOENT);
+    EXPECT_EQ(RenameFile(dir / "missing", dir / "b").error, ENOENT);
     make("folder/x", "x");
-    EXPECT_FALSE(RenameFile(dir / "b", dir / "folder", ui).ok());
+    EXPECT_FALSE(RenameFile(dir / "b", dir / "folder").ok());
     EXPECT_EQ(seen({"b", "folder/x"}), "alpha 7 kept | x 0 kept");
 
-    make("c", "old");
-    EXPECT_TRUE(ShellFileOp(dir / "b", dir / "c", kShellCopy, ui).ok());
-    EXPECT_EQ(seen({"b", "c"}), "alpha 7 kept | alpha 7 kept");
-    EXPECT_TRUE(ShellFileOp(dir / "c", dir / "d", kShellRename, ui).ok());
-    EXPECT_TRUE(ShellFileOp(dir / "d", dir / "new/deeper/e", kShellMove, ui).ok());
-    EXPECT_EQ(seen({"c", "d", "new/deeper/e"}), "- | - | alpha 7 kept");
+    EXPECT_TRUE(ShellFileOp(dir / "b", dir / "new/deeper/e").ok());
+    EXPECT_EQ(seen({"b", "new/deeper/e"}), "- | alpha 7 kept");
     EXPECT_PERMISSIONS(dir / "new", 0700);
     EXPECT_PERMISSIONS(dir / "new/deeper", 0700);
     make("old", "old", platform::kStoredAttributes);
-    EXPECT_TRUE(ShellFileOp(dir / "new/deeper/e", dir / "old", kShellMove, ui).ok());
+    EXPECT_TRUE(ShellFileOp(dir / "new/deeper/e", dir / "old").ok());
     EXPECT_EQ(seen({"new/deeper/e", "old"}), "- | alpha 7 kept");
-    EXPECT_TRUE(ShellFileOp(dir / "old", "", kShellDelete, ui).ok());
-    EXPECT_EQ(ShellFileOp(dir / "old", "", kShellDelete, ui).error, ENOENT);
 
-    EXPECT_EQ(ShellFileOp(dir / "gone", dir / "other", kShellMove, ui).error, ENOENT);
+    EXPECT_EQ(ShellFileOp(dir / "gone", dir / "other").error, ENOENT);
     make("blocker", "");
-    EXPECT_FALSE(ShellFileOp(dir / "b", dir / "blocker/x", kShellMove, ui).ok());
-    for (const int16_t code : {int16_t{-1}, int16_t{4}, int16_t{7}}) {
-        EXPECT_EQ(ShellFileOp(dir / "b", dir / "other", code, ui).error, EINVAL);
-    }
-    EXPECT_EQ(seen({"old", "other", "b"}), "- | - | alpha 7 kept");
-    std::vector<bool> pairs;
-    for (int operation = 0; operation < 11; ++operation) {
-        pairs.insert(pairs.end(), {true, false});
-    }
-    EXPECT_EQ(ui.cursor, pairs) << "each of the 11 shell operations shows the wait cursor";
-    EXPECT_EQ(ui.waitCursorDepth, 0);
+    EXPECT_FALSE(ShellFileOp(dir / "old", dir / "blocker/x").ok());
+    EXPECT_EQ(seen({"old", "other"}), "alpha 7 kept | -");
 }
 
 dev_t deviceOf(const std::string& path) {
@@ -158,14 +135,14 @@ TEST_F(FileServicesTest, shellMoveCrossesFileSystems) {
     ASSERT_TRUE(platform::makeFolders(other.path() + "/store").ok());
     writeFile(target, "old");
 
-    ASSERT_TRUE(ShellFileOp(source, target, kShellMove, ui).ok());
+    ASSERT_TRUE(ShellFileOp(source, target).ok());
     EXPECT_TRUE(seen({source, target}) == "- | " + content + " 6 kept");
     EXPECT_PERMISSIONS(target, 0640);
     EXPECT_EQ(namesIn(other.path() + "/store"), std::set<std::string>{"100.txt"})
         << "no temporary file is left";
     // And back, read-only, into a folder that does not exist yet.
     ASSERT_TRUE(platform::setAttributes(target, platform::kStoredAttributes).ok());
-    ASSERT_TRUE(ShellFileOp(target, dir / "back/file", kShellMove, ui).ok());
+    ASSERT_TRUE(ShellFileOp(target, dir / "back/file").ok());
     EXPECT_TRUE(seen({target, "back/file"}) == "- | " + content + " 7 kept");
 }
 

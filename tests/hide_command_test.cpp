@@ -66,7 +66,7 @@ class HideCaseTest : public HideTest,
             {"a storage folder that is a file",
              [this] {
                  window->catalogue().clear();  // else the storage folder would be missed
-                 ASSERT_TRUE(saveList(state, window->catalogue(), ui).ok());
+                 ASSERT_TRUE(saveList(state, window->catalogue()).ok());
                  fs::remove_all(dir / "store");
                  writeFile(dir / "store", "not a folder");
              },
@@ -154,7 +154,7 @@ TEST_P(HideCaseTest, storesEachFileUnderTheNextNumberOrNamesItWithTheReason) {
         listed.push_back(picked[i]);
         const std::string stored = StoredPath(state, listed.size() - 1);
         if (sealed) {
-            EXPECT_TRUE(decryptFileCopy(state, ui, stored, dir / "out", true).ok());
+            EXPECT_TRUE(decryptFileCopy(state, stored, dir / "out", true).ok());
             EXPECT_EQ(readFile(dir / "out"), before[i]);
             EXPECT_EQ(readFile(picked[i]), before[i]) << "the original stays";
         } else {

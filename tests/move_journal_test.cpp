@@ -20,7 +20,7 @@ TEST(MoveJournal, aPlanThatCannotBeReadIsLeftAlone) {
     writeFile(JournalPath(state), "not a plan\r\n");
     FakeUiServices ui;
     Catalogue loaded;
-    const auto outcome = CompleteInterruptedMoves(state, loaded, platform::renamePath, ui);
+    const auto outcome = CompleteInterruptedMoves(state, loaded, platform::renamePath);
     ASSERT_TRUE(outcome.has_value());
     EXPECT_FALSE(outcome->status.ok());
     EXPECT_EQ(readFile(JournalPath(state)), "not a plan\r\n");

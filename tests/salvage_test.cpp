@@ -25,11 +25,11 @@ class SalvageTest : public ::testing::Test {
         for (size_t p = 0; p < 3; ++p) {
             const std::string path = dir / ("home/" + names[p]);
             writeFile(path, contents[p]);
-            ASSERT_TRUE(encryptFileCopy(state, ui, path, StoredPath(state, p), p != 2).ok());
+            ASSERT_TRUE(encryptFileCopy(state, path, StoredPath(state, p), p != 2).ok());
             ASSERT_TRUE(platform::removeFile(path).ok() || p == 2);
             catalogue.append({path, p != 2});
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
     }
     // The settings file with line `line` (from 0) replaced by `with`.
     void damageLine(size_t line, const std::string& with) {
@@ -82,7 +82,7 @@ TEST_F(SalvageTest, wholeEntriesStayListedAndTheDamagedOnesFileIsRecovered) {
     EXPECT_FALSE(platform::pathExists(temporary));
 
     Catalogue loaded;
-    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    ASSERT_TRUE(loadList(state, loaded).ok());
     EXPECT_EQ(loaded.entries(), (std::vector<CatalogueEntry>{catalogue.at(0), catalogue.at(2)}));
     FakeBusy busy;
     CommandContext context{state, ui, loaded, busy};

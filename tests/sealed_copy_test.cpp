@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "main/command_context.h"
 #include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
@@ -159,7 +160,8 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
         earlier(restored);
 
         // Sealed: the original stays, the stored file is the sealed text and a line end.
-        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, true).ok());
+        WindowPacing pacing(f.state, f.ui);
+        ASSERT_TRUE(encryptFileCopy(f.state, original, stored, true, pacing.slowRun()).ok());
         EXPECT_TRUE(holds(original, content, 0));
         EXPECT_TRUE(holds(stored, Seal(content, kPassword) + "\r\n", platform::kStoredAttributes));
         // Resealed in place under another password, and back.
@@ -168,7 +170,9 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
             holds(stored, Seal(content, "new password") + "\r\n", platform::kStoredAttributes));
         ASSERT_TRUE(resealFile(stored, stored, "new password", kPassword).ok());
 
-        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, restored, true).ok());
+        ASSERT_TRUE(decryptFileCopy(f.state, stored, restored, true, platform::Existing::kReplace,
+                                    nullptr, pacing.slowRun())
+                        .ok());
         EXPECT_TRUE(holds(restored, content, 0));
         EXPECT_EQ(f.ui.yields > 0, f.state.bolSlowRun) << "yielding with slow run alone";
         EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
@@ -176,11 +180,11 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
 
         // Plain: the file itself goes into storage and back.
         earlier(stored);
-        ASSERT_TRUE(encryptFileCopy(f.state, f.ui, original, stored, false).ok());
+        ASSERT_TRUE(encryptFileCopy(f.state, original, stored, false).ok());
         EXPECT_FALSE(platform::pathExists(original));
         EXPECT_TRUE(holds(stored, content, platform::kStoredAttributes));
         earlier(original);
-        ASSERT_TRUE(decryptFileCopy(f.state, f.ui, stored, original, false).ok());
+        ASSERT_TRUE(decryptFileCopy(f.state, stored, original, false).ok());
         EXPECT_FALSE(platform::pathExists(stored));
         EXPECT_TRUE(holds(original, content, 0));
     }
@@ -207,18 +211,16 @@ TEST(SealedCopy, failuresKeepTheSourceAndTheOldDestination) {
     ASSERT_TRUE(sealFile(big, sealed, kPassword).ok());
     const std::set<std::string> before = namesIn(f.dir.path());
     for (const bool seal : {true, false}) {
-        EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "missing", stored, seal).error, ENOENT);
-        EXPECT_EQ(decryptFileCopy(f.state, f.ui, f.dir / "missing", f.dir / "o", seal).error,
-                  ENOENT);
-        EXPECT_FALSE(
-            encryptFileCopy(f.state, f.ui, f.dir / "source", f.dir / "plainfile/x", seal).ok());
-        EXPECT_FALSE(decryptFileCopy(f.state, f.ui, stored, f.dir / "plainfile/x", seal).ok());
+        EXPECT_EQ(encryptFileCopy(f.state, f.dir / "missing", stored, seal).error, ENOENT);
+        EXPECT_EQ(decryptFileCopy(f.state, f.dir / "missing", f.dir / "o", seal).error, ENOENT);
+        EXPECT_FALSE(encryptFileCopy(f.state, f.dir / "source", f.dir / "plainfile/x", seal).ok());
+        EXPECT_FALSE(decryptFileCopy(f.state, stored, f.dir / "plainfile/x", seal).ok());
     }
-    EXPECT_EQ(encryptFileCopy(f.state, f.ui, f.dir / "folder", stored, true).error, EISDIR);
+    EXPECT_EQ(encryptFileCopy(f.state, f.dir / "folder", stored, true).error, EISDIR);
     EXPECT_TRUE(test::onAFullDisk([&] {
         FakeUiServices ui;
-        return encryptFileCopy(f.state, ui, big, stored, true).error == EFBIG &&
-               decryptFileCopy(f.state, ui, sealed, f.dir / "source", true).error == EFBIG;
+        return encryptFileCopy(f.state, big, stored, true).error == EFBIG &&
+               decryptFileCopy(f.state, sealed, f.dir / "source", true).error == EFBIG;
     })) << "both copies should fail with EFBIG";
     EXPECT_EQ((std::vector<std::string>{kept("stored"), kept("source"), kept("sealed").substr(4)}),
               (std::vector<std::string>{"old:7", "mine:0", ":7"}));
@@ -252,7 +254,7 @@ TEST(CopyBatch, commitsInOrderUpToTheFirstFailure) {
                        : 0;
         });
         const std::shared_ptr<void> unhook(nullptr, [](void*) { platform::setFaultHook({}); });
-        CopyBatch batch(f.state, f.ui);
+        CopyBatch batch(f.state);
         for (size_t i = 0; i < 4; ++i) {
             ASSERT_TRUE((sealing ? batch.seal(sources[i], targets[i])
                                  : batch.unseal(sources[i], targets[i]))

@@ -49,12 +49,12 @@ TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
         SCOPED_TRACE(line);
         writeFile(SettingsPath(state), settings + line + last);
         Catalogue loaded;
-        EXPECT_EQ(loadList(state, loaded, ui).error, kDamagedSettings);
+        EXPECT_EQ(loadList(state, loaded).error, kDamagedSettings);
         EXPECT_TRUE(loaded.empty());
     }
     writeFile(SettingsPath(state), settings + last + "\r\n\r\n\r\n");  // blank lines at the end
     Catalogue loaded;
-    ASSERT_TRUE(loadList(state, loaded, ui).ok());
+    ASSERT_TRUE(loadList(state, loaded).ok());
     EXPECT_EQ(loaded.entries(), (std::vector<CatalogueEntry>{{"/a", true}, {"/b", false}}));
 }
 
@@ -75,7 +75,7 @@ TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
         writeFile(SettingsPath(state), content);
         ProgramState read;
         read.strSystemDir = state.strSystemDir;
-        EXPECT_EQ(ReadSettings(read, ui).error, error);
+        EXPECT_EQ(ReadSettings(read).error, error);
         EXPECT_EQ(read.strStorageDir, error == 0 ? folder : "");
     }
     std::filesystem::resize_file(SettingsPath(state), kMaxSettingsFileSize + 1);
@@ -85,8 +85,8 @@ TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
         return 0;
     });
     Catalogue catalogue;
-    EXPECT_EQ(ReadSettings(state, ui).error, EFBIG);
-    EXPECT_EQ(loadList(state, catalogue, ui).error, EFBIG);
+    EXPECT_EQ(ReadSettings(state).error, EFBIG);
+    EXPECT_EQ(loadList(state, catalogue).error, EFBIG);
     platform::setFaultHook({});
     EXPECT_EQ(pieces, 0) << "refused before it is read";
 }
@@ -94,20 +94,20 @@ TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
 // No catalogue adds no line; more entries than the layout holds are refused.
 TEST_F(SettingsFileTest, saveListWritesALineForEachEntryUpToTheLimit) {
     Catalogue catalogue;
-    EXPECT_FALSE(loadList(state, catalogue, ui).ok()) << "no file yet";
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    EXPECT_FALSE(loadList(state, catalogue).ok()) << "no file yet";
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     EXPECT_EQ(fileLines().size(), 3u);
     EXPECT_EQ(state.intProgress, 1);
-    ASSERT_TRUE(loadList(state, catalogue, ui).ok());
+    ASSERT_TRUE(loadList(state, catalogue).ok());
     EXPECT_TRUE(catalogue.empty());
     for (size_t i = 0; i < kMaxCatalogueEntries; ++i) {
         catalogue.append({"/f" + std::to_string(i), false});
     }
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     EXPECT_EQ(Unseal(fileLines().back(), "kumquat"), "0|999|/f899");
     const std::string saved = readFile(SettingsPath(state));
     catalogue.append({"/one too many", false});
-    EXPECT_FALSE(saveList(state, catalogue, ui).ok());
+    EXPECT_FALSE(saveList(state, catalogue).ok());
     EXPECT_EQ(readFile(SettingsPath(state)), saved);
 }
 
@@ -149,7 +149,7 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     state.strStorageDir = "C:\\Users\\u\\Vantory\\";
     for (const bool slowRun : {false, true}) {
         state.bolSlowRun = slowRun;
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
         EXPECT_EQ(readFile(SettingsPath(state)), known) << slowRun;
         EXPECT_EQ(state.intProgress, 4);
     }
@@ -157,22 +157,22 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     ProgramState read;
     read.strSystemDir = state.strSystemDir;
 #if defined(_WIN32)
-    ASSERT_TRUE(ReadSettings(read, ui).ok());
+    ASSERT_TRUE(ReadSettings(read).ok());
 #else
     // Here "C:\\..." is no absolute folder: hides would land in the working folder.
-    ASSERT_EQ(ReadSettings(read, ui).error, kDamagedSettings);
+    ASSERT_EQ(ReadSettings(read).error, kDamagedSettings);
     std::tie(read.strPassword, read.strStorageDir, read.strExtension) =
         std::tie(state.strPassword, state.strStorageDir, state.strExtension);
 #endif
     EXPECT_EQ(std::tie(read.strPassword, read.strStorageDir, read.strExtension),
               std::tie(state.strPassword, state.strStorageDir, state.strExtension));
     Catalogue loaded;
-    ASSERT_TRUE(loadList(read, loaded, ui).ok());
+    ASSERT_TRUE(loadList(read, loaded).ok());
     EXPECT_EQ(loaded, catalogue);
 
     // A new password seals line one and the catalogue anew, and nothing else.
     state.strPassword = "new one";
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     const std::vector<std::string> before = SplitLines(known), after = fileLines();
     ASSERT_EQ(after.size(), 6u);
     for (size_t line = 0; line < 6; ++line) {
@@ -180,7 +180,7 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     }
     // Under the old password the entries do not unseal to entries: taken for damage.
     Catalogue garbled;
-    EXPECT_EQ(loadList(read, garbled, ui).error, kDamagedSettings);
+    EXPECT_EQ(loadList(read, garbled).error, kDamagedSettings);
     EXPECT_TRUE(garbled.empty());
 }
 

@@ -119,7 +119,7 @@ TEST_F(StartupTest, aSettingsFileCutAnywhereIsRefusedOrLoadsItsWholeEntries) {
         catalogue.append({path, catalogue.size() != 1});
         writeFile(StoredPath(state, catalogue.size() - 1), "stored");
     }
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     const std::string full = readFile(settingsFile);
     std::vector<size_t> lineEnds;
     for (size_t at = full.find("\r\n"); at != std::string::npos; at = full.find("\r\n", at + 1)) {
@@ -143,7 +143,7 @@ TEST_F(StartupTest, aSettingsFileCutAnywhereIsRefusedOrLoadsItsWholeEntries) {
         test::FakeUiServices quiet;
         const StartOutcome outcome = PrepareStart(started, quiet);
         Catalogue loaded;
-        if (outcome == StartOutcome::kReady && loadList(started, loaded, quiet).ok()) {
+        if (outcome == StartOutcome::kReady && loadList(started, loaded).ok()) {
             test::FakeBusy busy;
             CommandContext context{started, quiet, loaded, busy};
             EXPECT_TRUE(ErrorRemoveFiles(context).empty());

@@ -26,7 +26,7 @@ class StorageSettingsTest : public ::testing::Test {
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, i), 7).ok());
             catalogue.append({"/home/u/file" + std::to_string(i), i % 2 == 0});
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
     }
 
     // Every stored file is under its name in `folder` with `extension`, content and attributes.
@@ -139,7 +139,7 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
 // Without files one new level is made, not two; with files to move, the moves create every
 // missing level, each private.
 TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     const std::string settings = readFile(SettingsPath(state));
     ui.inputAnswers = {dir / "a/b/"};
     EXPECT_FALSE(SetStorageDirCommand(context));
@@ -156,7 +156,7 @@ TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
     EXPECT_PERMISSIONS(dir / "a", 0700u);
     ProgramState saved;
     saved.strSystemDir = state.strSystemDir;
-    ASSERT_TRUE(ReadSettings(saved, ui).ok());
+    ASSERT_TRUE(ReadSettings(saved).ok());
     EXPECT_EQ(saved.strStorageDir, dir / "a/");
 
     hide(2);

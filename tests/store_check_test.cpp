@@ -32,7 +32,7 @@ class StoreCheckTest : public test::CommandTest {
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, i), kStoredAttributes).ok());
             catalogue.append({original(i), false});
         }
-        ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+        ASSERT_TRUE(saveList(state, catalogue).ok());
     }
 };
 

@@ -182,7 +182,7 @@ TEST(Win32Platform, theStorageFolderIsNamedTheWindowsWay) {
     Catalogue catalogue;
     catalogue.append({dir / "original.txt", true});
     test::FakeUiServices ui;
-    ASSERT_TRUE(saveList(state, catalogue, ui).ok());
+    ASSERT_TRUE(saveList(state, catalogue).ok());
     test::FakeBusy busy;
     CommandContext context{state, ui, catalogue, busy};
     const std::string relative = dir.path().substr(2) + "\\moved\\";  // without its drive

@@ -1,5 +1,6 @@
 #include "access/startup.h"
 
+#include "main/command_context.h"
 #include "store/settings_file.h"
 
 namespace vantory {
@@ -52,7 +53,7 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     bool factoryWritten = false;
     if (!platform::pathExists(SettingsPath(state))) {
         useFactorySettings(state);
-        if (Status s = WriteFactorySettings(state, ui); !s.ok()) {
+        if (Status s = WriteFactorySettings(state); !s.ok()) {
             ui.messageBox("Vantory could not create its settings file " + SettingsPath(state) +
                               " (" + s.message() +
                               ").\r\nThe factory settings are used for now; the password is \"" +
@@ -66,7 +67,7 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
                           "\r\nHidden file extension set to " + state.strExtension,
                       UiServices::kInformation, "Program file not found");
     }
-    if (Status s = ReadSettings(state, ui); !s.ok()) {
+    if (Status s = ReadSettings(state, WindowPacing(state, ui).slowRun()); !s.ok()) {
         ShowUnusableSettingsFile(state, ui, s);
         return StartOutcome::kSettingsUnusable;
     }

@@ -220,7 +220,7 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
     for (const std::string& folder : folders) {
         platform::syncFolder(folder);
     }
-    if (Status s = saveList(state, catalogue, ui); !s.ok()) {
+    if (Status s = saveList(state, catalogue, WindowPacing(state, ui).slowRun()); !s.ok()) {
         fail(s, SettingsPath(state),
              SettingsPath(state) + " could not be written (" + s.message() + ")");
     } else {
@@ -302,7 +302,7 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         removeRecord(state);
         return notChanged(status, position, std::move(path));
     };
-    SlowRunPacer pacer(state, ui);
+    WindowPacing pacing(state, ui);
     state.intProgressTotal = static_cast<int16_t>(catalogue.size());
     for (size_t i = 0; i < catalogue.size(); ++i) {
         state.intProgress = static_cast<int16_t>(i + 1);
@@ -319,7 +319,7 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
                     return abandon(s, i, stored);
                 }
                 renames.push_back({*fresh, stored, {}});
-                s = resealFile(stored, *fresh, old, strNewPass, pacer.get(),
+                s = resealFile(stored, *fresh, old, strNewPass, pacing.slowRun(),
                                platform::kStoredAttributes);
                 if (s.ok()) {
                     renames.back().head = fileHead(*fresh, kHeadSize);

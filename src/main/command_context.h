@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "cipher/pacer.h"
 
 #include "store/catalogue.h"
 #include "store/program_state.h"
@@ -24,6 +27,24 @@ struct CommandContext {
     UiServices& ui;
     Catalogue& catalogue;
     BusyState& busy;
+};
+
+// The window system's turns during a command's store work: the slow-run pacer exists only
+// while Slow Run is on; the other yields whatever Slow Run says.
+class WindowPacing {
+  public:
+    WindowPacing(const ProgramState& state, UiServices& ui) : always_([&ui] { ui.yield(); }) {
+        if (state.bolSlowRun) {
+            slowRun_.emplace([&ui] { ui.yield(); });
+        }
+    }
+    Pacer* slowRun() { return slowRun_ ? &*slowRun_ : nullptr; }
+    Pacer* always() { return &always_; }
+    Pacing both() { return {slowRun(), always()}; }
+
+  private:
+    std::optional<Pacer> slowRun_;
+    Pacer always_;
 };
 
 // A message's text: `heading`, then each path on a line of its own.

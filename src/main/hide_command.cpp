@@ -118,7 +118,7 @@ Status moveIntoStorage(CommandContext& context, const std::string& path, const s
 // with the file still in its place. A move that fails takes its entry and the later ones
 // off the list again; the later files are then tried once more.
 void movePending(CommandContext& context, std::vector<std::string>& pending, HideReport& report,
-                 Pacer& between) {
+                 WindowPacing& pacing) {
     ProgramState& state = context.state;
     Catalogue& catalogue = context.catalogue;
     const auto noteSaveFailure = [&report](const Status& status) {
@@ -132,7 +132,7 @@ void movePending(CommandContext& context, std::vector<std::string>& pending, Hid
             catalogue.append({path, false});
         }
         const int16_t progress = state.intProgress;
-        const Status saved = saveList(state, catalogue, context.ui);
+        const Status saved = saveList(state, catalogue, pacing.slowRun());
         state.intProgress = progress;
         if (!saved.ok()) {
             noteSaveFailure(saved);
@@ -146,7 +146,7 @@ void movePending(CommandContext& context, std::vector<std::string>& pending, Hid
         size_t moved = 0;
         Status failure;
         for (; moved < pending.size(); ++moved) {
-            tick(&between);
+            tick(pacing.always());
             failure =
                 moveIntoStorage(context, pending[moved], StoredPath(state, first + moved), folders);
             if (!failure.ok()) {
@@ -165,7 +165,7 @@ void movePending(CommandContext& context, std::vector<std::string>& pending, Hid
         }
         report.notHidden.push_back(
             {pending[moved], failureText("it could not be moved into storage", failure)});
-        if (Status undone = saveList(state, catalogue, context.ui); !undone.ok()) {
+        if (Status undone = saveList(state, catalogue, pacing.slowRun()); !undone.ok()) {
             noteSaveFailure(undone);
         }
         state.intProgress = progress;
@@ -208,7 +208,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
 
     // The window is served between files whatever Slow Run says; with it on, sealing serves it
     // within a file too.
-    Pacer between([&ui] { ui.yield(); });
+    WindowPacing pacing(state, ui);
     DeleteLeftoverCopies(state, catalogue);  // they would stand under the names needed now
     const size_t firstNew = catalogue.size();
     // Sealed copies are listed in one save at the end; until then the record tells a start
@@ -234,14 +234,14 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
     // become entries once committed. Plain files are listed together, then moved one by one,
     // and their folders synced once. A file not hidden is told only after the batch before
     // it is done, so that the report keeps the selection's order.
-    CopyBatch batch(state, ui);
+    CopyBatch batch(state, pacing.slowRun());
     std::vector<std::string> pending;
     const auto commitPending = [&] {
         if (!sealed) {
-            movePending(context, pending, report, between);
+            movePending(context, pending, report, pacing);
             return;
         }
-        const std::vector<Status> results = batch.commit(&between);
+        const std::vector<Status> results = batch.commit(pacing.always());
         for (size_t k = 0; k < pending.size(); ++k) {
             if (results[k].ok()) {
                 catalogue.append({pending[k], true});
@@ -260,7 +260,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
 
     for (size_t i = 0; i < paths.size(); ++i) {
         state.intProgress = progressValue(i + 1);
-        tick(&between);
+        tick(pacing.always());
         const std::string& path = paths[i];
         const size_t position = catalogue.size() + pending.size();
 
@@ -322,13 +322,13 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
 
     commitPending();
     if (sealed && report.hidden > 0) {
-        if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
+        if (Status saved = saveList(state, catalogue, pacing.slowRun()); !saved.ok()) {
             // Unlisted sealed copies would only take room: the originals are all still in
             // place, so the run is taken back whole.
             noteSaveFailure(saved);
             while (catalogue.size() > firstNew) {
                 const size_t last = catalogue.size() - 1;
-                (void)RemoveFile(StoredPath(state, last), ui);
+                (void)RemoveFile(StoredPath(state, last), pacing.always());
                 report.notHidden.push_back(
                     {catalogue.at(last).path, "the list of hidden files could not be written"});
                 catalogue.removeAt(last);

@@ -38,7 +38,8 @@ std::string movesProblem(const Status& status) {
 
 void FinishInterruptedMoves(CommandContext& context) {
     const auto outcome =
-        CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath, context.ui);
+        CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath,
+                                 WindowPacing(context.state, context.ui).both());
     if (!outcome || outcome->status.ok()) {
         return;
     }
@@ -77,7 +78,7 @@ void FinishInterruptedHide(CommandContext& context) {
                 ours = !matched[i] && platform::isRegularFile(record->picked[i]) &&
                        storedContentIs(copy, record->picked[i], true, state.strPassword, error)
                            .value_or(false);
-                if (ours && RemoveFile(copy, context.ui).ok()) {
+                if (ours && RemoveFile(copy, WindowPacing(state, context.ui).always()).ok()) {
                     matched[i] = true;
                     takenBack.push_back(record->picked[i]);
                 }
@@ -121,7 +122,8 @@ bool FinishPendingWork(CommandContext& context) {
     // busy state keeps the user from starting a command while they run.
     context.busy.OpRunning(true);
     const auto moved =
-        CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath, context.ui);
+        CompleteInterruptedMoves(context.state, context.catalogue, platform::movePath,
+                                 WindowPacing(context.state, context.ui).both());
     const PendingPasswordChange change = CompletePasswordChange(context);
     context.busy.OpRunning(false);
     std::string problem;

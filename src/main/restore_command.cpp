@@ -111,9 +111,13 @@ Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch
             }
             continue;
         }
-        copied = entry.sealed ? batch.unseal(stored, target)
-                              : decryptFileCopy(context.state, context.ui, stored, target, false,
-                                                platform::Existing::kKeep, &unsynced);
+        if (entry.sealed) {
+            copied = batch.unseal(stored, target);
+        } else {
+            WaitCursor cursor(context.ui);  // as the shell's move shows it
+            copied = decryptFileCopy(context.state, stored, target, false,
+                                     platform::Existing::kKeep, &unsynced);
+        }
     }
     if (copied.ok()) {
         return {.beside = target == entry.path ? std::string() : target, .batched = entry.sealed};
@@ -138,6 +142,7 @@ struct Finished {
 Finished finishRestore(CommandContext& context, const std::vector<bool>& restored,
                        const std::vector<Failure>& failures) {
     ProgramState& state = context.state;
+    WindowPacing pacing(state, context.ui);
     const Catalogue& catalogue = context.catalogue;
     const size_t count = catalogue.size();
 
@@ -167,19 +172,19 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
         if (r < remaining) {
             // No file moves onto it: its remaining entry has no stored file. The copy must
             // not pass for that entry's file, even after a crash.
-            (void)RemoveFile(copy, context.ui);
+            (void)RemoveFile(copy, pacing.always());
         } else {
             plan.removals.push_back(copy);
         }
     }
 
     Finished finished;
-    MoveOutcome moved = CarryOutMoves(state, plan, platform::movePath, context.ui);
+    MoveOutcome moved = CarryOutMoves(state, plan, platform::movePath, pacing.both());
     if (!moved.status.ok() && platform::pathExists(JournalPath(state))) {
         // A move could not be undone, so the plan stayed on disk: finish it forwards.
         Catalogue completed;
         const auto again =
-            CompleteInterruptedMoves(state, completed, platform::movePath, context.ui);
+            CompleteInterruptedMoves(state, completed, platform::movePath, pacing.both());
         if (again && again->status.ok()) {
             moved = *again;
         } else {
@@ -274,12 +279,12 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     };
     // Unsealed files are made durable in batches; a failure is noted only once the batch
     // before it is committed, so that the failures stay in catalogue order.
-    Pacer between([&context] { context.ui.yield(); });  // whatever Slow Run says
-    CopyBatch batch(state, context.ui);
+    WindowPacing pacing(state, context.ui);
+    CopyBatch batch(state, pacing.slowRun());
     std::vector<std::string> unsynced;  // folders of the plain files moved back
     std::vector<std::pair<size_t, Restored>> pending;
     const auto commitPending = [&] {
-        const std::vector<Status> results = batch.commit(&between);
+        const std::vector<Status> results = batch.commit(pacing.always());
         for (size_t k = 0; k < pending.size(); ++k) {
             auto& [p, result] = pending[k];
             if (!results[k].ok()) {
@@ -291,7 +296,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     };
     for (size_t p = 0; p < count; ++p) {
         state.intProgress = counter(p + 1);
-        tick(&between);
+        tick(pacing.always());
         if (!chosen[p]) {
             continue;
         }
@@ -315,7 +320,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     // The moves are made durable before the list forgets their entries.
     for (const std::string& folder : unsynced) {
         platform::syncFolder(folder);
-        tick(&between);
+        tick(pacing.always());
     }
     Finished finished = finishRestore(context, restored, failures);
     // The renumbering counts its moves; the command ends with the entries it examined.

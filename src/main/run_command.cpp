@@ -25,7 +25,7 @@ constexpr int kHiddenAgain = platform::kHidden | platform::kSystem;
 constexpr std::chrono::milliseconds kRetryPause{20};
 
 // Moves `path` to a free name beside it ("kept-1-tempFile.txt", ...) and returns that name.
-std::optional<std::string> moveAside(const std::string& path, UiServices& ui) {
+std::optional<std::string> moveAside(const std::string& path) {
     const std::string folder = platform::parentFolder(path);
     const std::string name = platform::baseName(path);
     for (int n = 1; n < 1000; ++n) {
@@ -34,7 +34,7 @@ std::optional<std::string> moveAside(const std::string& path, UiServices& ui) {
         if (platform::pathExists(aside)) {
             continue;
         }
-        if (RenameFile(path, aside, ui).ok()) {
+        if (RenameFile(path, aside).ok()) {
             return aside;
         }
         return std::nullopt;
@@ -63,7 +63,8 @@ bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool t
         return platform::isFolder(platform::parentFolder(copy.temporaryPath));
     }
     if (copy.sealed) {
-        if (Status removed = RemoveFile(copy.temporaryPath, ui); !removed.ok()) {
+        WindowPacing pacing(context.state, ui);
+        if (Status removed = RemoveFile(copy.temporaryPath, pacing.always()); !removed.ok()) {
             if (tell) {
                 ui.messageBox("The temporary file " + copy.temporaryPath +
                                   " could not be deleted (" + removed.message() +
@@ -84,7 +85,7 @@ bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool t
     }
     const Status moved = platform::pathExists(copy.storedPath)
                              ? Status{EEXIST}
-                             : RenameFile(copy.temporaryPath, copy.storedPath, ui);
+                             : RenameFile(copy.temporaryPath, copy.storedPath);
     if (!moved.ok()) {
         if (!tell) {
             return false;
@@ -186,7 +187,7 @@ bool ClearTemporaryName(CommandContext& context, const std::string& temporaryPat
     }
 
     // Nothing says whose it is: kept out of the way of later runs, never deleted.
-    const std::optional<std::string> aside = moveAside(temporaryPath, ui);
+    const std::optional<std::string> aside = moveAside(temporaryPath);
     ui.messageBox("Vantory found " + temporaryPath +
                       ", left from a hidden file that was open when Vantory was closed or that "
                       "could not be hidden again, and cannot tell which hidden file it belongs "
@@ -275,8 +276,11 @@ void RunCommand::runPhase(size_t position) {
     if (attributes) {
         (void)platform::setAttributes(storedPath_, platform::kNormal);
     }
-    const Status opened = sealed_ ? decryptFileCopy(state, ui, storedPath_, temporaryPath_, true)
-                                  : RenameFile(storedPath_, temporaryPath_, ui);
+    WindowPacing pacing(state, ui);
+    const Status opened =
+        sealed_ ? decryptFileCopy(state, storedPath_, temporaryPath_, true,
+                                  platform::Existing::kReplace, nullptr, pacing.slowRun())
+                : RenameFile(storedPath_, temporaryPath_);
     if (!opened.ok()) {
         forgetOpenCopy(state, temporaryPath_);
         if (attributes && platform::pathExists(storedPath_)) {
@@ -312,7 +316,8 @@ void RunCommand::deletePhase() {
     Status done;
     bool gone = false;  // a plain entry's file vanished from under its temporary name
     if (sealed_) {
-        done = RemoveFile(temporaryPath_, ui, waitLimit_);
+        WindowPacing pacing(state, ui);
+        done = RemoveFile(temporaryPath_, pacing.always(), waitLimit_);
     } else {
         const auto deadline = std::chrono::steady_clock::now() + waitLimit_;
         for (;;) {
@@ -321,7 +326,7 @@ void RunCommand::deletePhase() {
                 break;
             }
             ui.yield();
-            done = RenameFile(temporaryPath_, storedPath_, ui);
+            done = RenameFile(temporaryPath_, storedPath_);
             if (done.ok() || std::chrono::steady_clock::now() >= deadline) {
                 break;
             }

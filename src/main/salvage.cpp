@@ -264,14 +264,16 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
     }
 
     const MoveFunction move = [&ui](const std::string& from, const std::string& to) {
-        return ShellFileOp(from, to, kShellMove, ui);
+        WaitCursor cursor(ui);
+        return ShellFileOp(from, to);
     };
+    WindowPacing pacing(state, ui);
     if (platform::pathExists(JournalPath(state))) {
         // An interrupted move of stored files holds the whole list it leads to: finishing it
         // writes a whole settings file, which is salvaged again if need be.
         Catalogue finished;
         const std::optional<MoveOutcome> moves =
-            CompleteInterruptedMoves(state, finished, move, ui);
+            CompleteInterruptedMoves(state, finished, move, pacing.both());
         if (!moves || !moves->status.ok()) {
             return failed(report, "An interrupted move of stored files, recorded in " +
                                       JournalPath(state) + ", could not be finished (" +
@@ -322,7 +324,7 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
     plan.extension = state.strExtension;
     plan.catalogue = catalogue;
     plan.moves = RenumberingMoves(state, kept);
-    const MoveOutcome outcome = CarryOutMoves(state, plan, move, ui);
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, pacing.both());
     if (!outcome.status.ok()) {
         return failed(report,
                       "The new settings file could not be written, or the stored files "

@@ -184,7 +184,7 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
 
     context.busy.OpRunning(true);
     ui.yield();
-    const MoveOutcome outcome = CarryOutMoves(state, plan, move, ui);
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
     context.busy.OpRunning(false);
     if (!outcome.status.ok()) {
         say(ui, failureText(state, plan, outcome, "extension"));
@@ -255,7 +255,7 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
         return false;
     }
 
-    const MoveOutcome outcome = CarryOutMoves(state, plan, move, ui);
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
     if (!outcome.status.ok()) {
         removeFolders(created);
     }

@@ -94,12 +94,12 @@ std::string DeletedFromStorageText(const std::vector<std::string>& paths) {
 
 void HideFiles(CommandContext& context) {
     ProgramState& state = context.state;
-    SlowRunPacer pacer(state, context.ui);
+    WindowPacing pacing(state, context.ui);
     const size_t n = context.catalogue.size();
     state.intProgressTotal = progressValue(n);
     for (size_t position = 0; position < n; ++position) {
         state.intProgress = progressValue(position + 1);
-        tick(pacer.get());
+        tick(pacing.slowRun());
         // Set even where they are set already: a file stored by an earlier version may still
         // be readable by others. Nothing but a regular file is touched.
         const std::string path = StoredPath(state, position);
@@ -150,11 +150,11 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     std::vector<std::string> strange;  // entries whose stored name holds no regular file
     const std::set<std::string> open = openPlainEntries(state);
     {
-        SlowRunPacer pacer(state, ui);
+        WindowPacing pacing(state, ui);
         size_t position = 0;
         for (size_t i = 3; i < lines.size() && position < catalogue.size(); ++i) {
-            tick(pacer.get());
-            const std::string line = Unseal(lines[i], state.strPassword, pacer.get());
+            tick(pacing.slowRun());
+            const std::string line = Unseal(lines[i], state.strPassword, pacing.slowRun());
             if (line.size() < 6) {
                 continue;
             }
@@ -198,9 +198,12 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
         }
         plan.moves = RenumberingMoves(state, kept);
         const MoveFunction shellMove = [&ui](const std::string& from, const std::string& to) {
-            return ShellFileOp(from, to, kShellMove, ui);
+            WaitCursor cursor(ui);
+            return ShellFileOp(from, to);
         };
-        const MoveOutcome outcome = CarryOutMoves(state, plan, move ? move : shellMove, ui);
+        WindowPacing pacing(state, ui);
+        const MoveOutcome outcome =
+            CarryOutMoves(state, plan, move ? move : shellMove, pacing.both());
         if (outcome.status.ok()) {
             for (const size_t position : missing) {
                 const std::string& path = catalogue.at(position).path;
@@ -213,9 +216,9 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     }
     HideFiles(context);
     // A start that changed nothing leaves the file as it is.
-    SlowRunPacer pacer(state, ui);
-    if (missing.empty() && !fileHolds(*content, state, catalogue, pacer.get())) {
-        if (Status saved = saveList(state, catalogue, ui); !saved.ok()) {
+    WindowPacing pacing(state, ui);
+    if (missing.empty() && !fileHolds(*content, state, catalogue, pacing.slowRun())) {
+        if (Status saved = saveList(state, catalogue, pacing.slowRun()); !saved.ok()) {
             failure = saved;
         }
     }

@@ -63,7 +63,7 @@ std::string StoredFileProblem(const std::string& stored) {
            ", not a file Vantory stored; it was left as it is";
 }
 
-Status RemoveFile(const std::string& path, UiServices& ui, std::chrono::milliseconds limit) {
+Status RemoveFile(const std::string& path, Pacer* pacer, std::chrono::milliseconds limit) {
     Status probe = platform::probePath(path);
     if (nothingThere(probe)) {
         return Status::success();
@@ -88,7 +88,7 @@ Status RemoveFile(const std::string& path, UiServices& ui, std::chrono::millisec
             }
             return removed;
         }
-        ui.yield();
+        tick(pacer);
         std::this_thread::sleep_for(kRemovePause);
         probe = platform::probePath(path);
         if (nothingThere(probe)) {
@@ -100,8 +100,7 @@ Status RemoveFile(const std::string& path, UiServices& ui, std::chrono::millisec
     }
 }
 
-Status RenameFile(const std::string& source, const std::string& destination,
-                  [[maybe_unused]] UiServices& ui) {
+Status RenameFile(const std::string& source, const std::string& destination) {
     // rename(2) replaces the destination in the same step, so there is no need to delete it
     // first, and a rename that fails leaves it in place.
     if (Status probe = platform::probePath(source); !probe.ok()) {
@@ -124,29 +123,8 @@ Status RenameFile(const std::string& source, const std::string& destination,
     return Status::success();
 }
 
-Status ShellFileOp(const std::string& source, const std::string& destination, int16_t code,
-                   UiServices& ui) {
-    WaitCursor cursor(ui);
-    switch (code) {
-        case kShellCopy:
-            return platform::copyFile(source, destination);
-        case kShellMove:
-            return platform::movePath(source, destination);
-        case kShellRename: {
-            Status renamed = platform::renamePath(source, destination);
-            if (renamed.ok()) {
-                platform::syncFolder(platform::parentFolder(destination));
-            }
-            return renamed;
-        }
-        case kShellDelete:
-            if (Status probe = platform::probePath(source); !probe.ok()) {
-                return probe;
-            }
-            return RemoveFile(source, ui);
-        default:
-            return Status{EINVAL};
-    }
+Status ShellFileOp(const std::string& source, const std::string& destination) {
+    return platform::movePath(source, destination);
 }
 
 }  // namespace vantory

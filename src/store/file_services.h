@@ -1,14 +1,14 @@
 #pragma once
 
-// The file-system primitives every window uses: a stubborn but bounded delete, a rename that
-// replaces its target, and the shell's file operations (copy, move, rename, delete).
+// The file-system primitives every command uses: a stubborn but bounded delete, a rename that
+// replaces its target, and the shell's move.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "cipher/pacer.h"
 #include "platform/platform.h"
-#include "ui/ui_services.h"
 
 namespace vantory {
 
@@ -26,38 +26,22 @@ std::string StoredFileProblem(const std::string& stored);
 inline constexpr std::chrono::milliseconds kRemoveFileLimit{3000};
 
 // Deletes the file at `path`: its attributes are cleared first, so read-only, hidden and
-// system files go too, then the delete is tried again, with a yield to the window system and
-// a short pause between attempts, until nothing is at the path or `limit` has passed.
+// system files go too, then the delete is tried again, with a tick of `pacer` and a short
+// pause between attempts, until nothing is at the path or `limit` has passed.
 // Succeeds when nothing is at the path (at once for a missing path). Otherwise returns the
 // last error: at once when no retry can help (a folder at the path, a read-only file system,
 // a path that cannot be examined), after `limit` for the rest.
-Status RemoveFile(const std::string& path, UiServices& ui,
+Status RemoveFile(const std::string& path, Pacer* pacer = nullptr,
                   std::chrono::milliseconds limit = kRemoveFileLimit);
 
 // Renames `source` to `destination`, replacing an existing destination (whatever its
 // attributes) in one step, so a failed rename leaves both as they were. The source's
 // attributes are cleared, and the file keeps them cleared under its new name; on failure
 // they are put back. Works within one file system: across file systems it fails with EXDEV.
-Status RenameFile(const std::string& source, const std::string& destination, UiServices& ui);
+Status RenameFile(const std::string& source, const std::string& destination);
 
-// Operation codes of ShellFileOp.
-enum ShellOperation : int16_t {
-    kShellCopy = 0,
-    kShellMove = 1,
-    kShellRename = 2,
-    kShellDelete = 3,
-};
-
-// One file operation, with the wait cursor shown while it runs:
-//   kShellCopy   copies `source` over `destination` (creating missing folders), keeping the
-//                permission bits, attributes and times; the old destination is replaced only
-//                by a complete copy;
-//   kShellMove   moves `source` to `destination` (platform::movePath: replaces, creates
-//                missing folders, works across file systems);
-//   kShellRename renames `source` to `destination` within one file system, replacing it;
-//   kShellDelete deletes `source` whatever its attributes; `destination` is not used.
-// Any other code does nothing and returns EINVAL.
-Status ShellFileOp(const std::string& source, const std::string& destination, int16_t code,
-                   UiServices& ui);
+// The shell's move of `source` to `destination` (platform::movePath: replaces, creates
+// missing folders, works across file systems). The caller shows the wait cursor around it.
+Status ShellFileOp(const std::string& source, const std::string& destination);
 
 }  // namespace vantory

@@ -121,19 +121,17 @@ std::optional<MovePlan> DecodeJournal(std::string_view content, std::string_view
 
 namespace {
 
-Status writeJournal(const ProgramState& state, const MovePlan& plan, UiServices& ui) {
-    SlowRunPacer pacer(state, ui);
+Status writeJournal(const ProgramState& state, const MovePlan& plan, Pacer* pacer) {
     return platform::writeFileAtomically(JournalPath(state),
-                                         EncodeJournal(plan, state.strPassword, pacer.get()));
+                                         EncodeJournal(plan, state.strPassword, pacer));
 }
 
-std::optional<MovePlan> readJournal(const ProgramState& state, UiServices& ui) {
+std::optional<MovePlan> readJournal(const ProgramState& state, Pacer* pacer) {
     const auto content = platform::readWholeFile(JournalPath(state));
     if (!content) {
         return std::nullopt;
     }
-    SlowRunPacer pacer(state, ui);
-    return DecodeJournal(*content, state.strPassword, pacer.get());
+    return DecodeJournal(*content, state.strPassword, pacer);
 }
 
 // The count goes only once its plan has gone: a plan found without its count at the next
@@ -174,12 +172,11 @@ bool undoMoves(const MovePlan& plan, platform::ProgressFile& progress, const Mov
 // file: counted as made, the plan could leave the file unlisted there, or a copy of it beside
 // its new place. The moves then stop and the plan stays on disk.
 MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
-                     const MoveFunction& move, UiServices& ui) {
-    SlowRunPacer pacer(state, ui);
+                     const MoveFunction& move, Pacer* pacer) {
     state.intProgressTotal = static_cast<int16_t>(std::min<size_t>(plan.moves.size(), INT16_MAX));
     for (size_t i = progress.count(); i < plan.moves.size(); ++i) {
         state.intProgress = static_cast<int16_t>(std::min<size_t>(i + 1, INT16_MAX));
-        tick(pacer.get());
+        tick(pacer);
         const PlannedMove& step = plan.moves[i];
         Status status;
         bool moved = false;
@@ -212,12 +209,12 @@ MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::Progre
 }
 
 MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
-                   const MoveFunction& move, UiServices& ui) {
+                   const MoveFunction& move, Pacing pacing) {
     const ProgramState before = state;
     state.strPassword = plan.password;
     state.strStorageDir = plan.storageDir;
     state.strExtension = plan.extension;
-    if (Status saved = saveList(state, plan.catalogue, ui); !saved.ok()) {
+    if (Status saved = saveList(state, plan.catalogue, pacing.slowRun); !saved.ok()) {
         const int16_t progressShown = state.intProgress;
         state = before;
         state.intProgress = progressShown;
@@ -226,8 +223,7 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
         }
         return {saved, std::nullopt};
     }
-    Pacer between([&ui] { ui.yield(); });  // whatever Slow Run says: there may be many
-    DeleteOwnCopies(state, plan.removals, &between);
+    DeleteOwnCopies(state, plan.removals, pacing.always);  // there may be many
     removeJournal(state, progress);
     return {};
 }
@@ -239,8 +235,8 @@ std::string JournalPath(const ProgramState& state) {
 }
 
 MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,
-                          UiServices& ui) {
-    if (Status s = writeJournal(state, plan, ui); !s.ok()) {
+                          Pacing pacing) {
+    if (Status s = writeJournal(state, plan, pacing.slowRun); !s.ok()) {
         return {s, std::nullopt};
     }
     platform::ProgressFile progress(progressPath(state));
@@ -248,21 +244,21 @@ MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveF
         (void)platform::removeFile(JournalPath(state));
         return {s, std::nullopt};
     }
-    MoveOutcome outcome = runMoves(state, plan, progress, move, ui);
+    MoveOutcome outcome = runMoves(state, plan, progress, move, pacing.slowRun);
     if (!outcome.status.ok()) {
         return outcome;
     }
-    return finish(state, plan, progress, move, ui);
+    return finish(state, plan, progress, move, pacing);
 }
 
 std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalogue& catalogue,
-                                                    const MoveFunction& move, UiServices& ui) {
+                                                    const MoveFunction& move, Pacing pacing) {
     platform::ProgressFile progress(progressPath(state));
     if (!platform::pathExists(JournalPath(state))) {
         (void)progress.remove();  // a count left after its plan was removed
         return std::nullopt;
     }
-    const std::optional<MovePlan> plan = readJournal(state, ui);
+    const std::optional<MovePlan> plan = readJournal(state, pacing.slowRun);
     if (!plan) {
         return MoveOutcome{Status{EILSEQ}, std::nullopt};  // left alone: nothing is guessed
     }
@@ -284,9 +280,9 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
     if (!plan->moves.empty() && !anyFound) {
         return MoveOutcome{Status{ENOENT}, std::nullopt};
     }
-    MoveOutcome outcome = runMoves(state, *plan, progress, move, ui);
+    MoveOutcome outcome = runMoves(state, *plan, progress, move, pacing.slowRun);
     if (outcome.status.ok()) {
-        outcome = finish(state, *plan, progress, move, ui);
+        outcome = finish(state, *plan, progress, move, pacing);
     }
     if (outcome.status.ok()) {
         catalogue = plan->catalogue;

@@ -16,7 +16,6 @@
 #include "store/program_state.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
-#include "ui/ui_services.h"
 
 namespace vantory {
 
@@ -62,17 +61,17 @@ std::optional<MovePlan> DecodeJournal(std::string_view content, std::string_view
                                       Pacer* pacer = nullptr);
 
 // Carries out the plan. Advances intProgress per move (intProgressTotal = number of moves) and
-// ticks the slow-run pacer. On success the state's settings take the plan's values, the
+// ticks the pacing's slow-run pacer. On success the state's settings take the plan's values, the
 // settings file is rewritten and the removals are made. When a move fails every earlier move is
 // undone, the state and the settings file stay as they were, and failedMove names the move.
 MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveFunction& move,
-                          UiServices& ui);
+                          Pacing pacing = {});
 
 // At start, after the password is known: completes a plan left by a crash. Returns nullopt
 // when there was none; otherwise the outcome, with `state` and `catalogue` set to what the
 // settings file now holds.
 std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalogue& catalogue,
-                                                    const MoveFunction& move, UiServices& ui);
+                                                    const MoveFunction& move, Pacing pacing = {});
 
 // The renumbering that keeps entry p stored as p + 100 once some entries leave: `kept` holds
 // the old positions that remain, ascending; each one's stored file moves to its new number.

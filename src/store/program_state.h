@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cipher/pacer.h"
-#include "ui/ui_services.h"
 
 namespace vantory {
 
@@ -30,18 +29,12 @@ inline constexpr const char* kFactoryExtension = "txt";
 void SetPassword(ProgramState& state, const std::string& password);
 void SetExtension(ProgramState& state, const std::string& extension);
 
-// A pacer that yields through the window system while slow run is on, and nothing otherwise.
-class SlowRunPacer {
-  public:
-    SlowRunPacer(const ProgramState& state, UiServices& ui) {
-        if (state.bolSlowRun) {
-            pacer_.emplace([&ui] { ui.yield(); });
-        }
-    }
-    Pacer* get() { return pacer_ ? &*pacer_ : nullptr; }
-
-  private:
-    std::optional<Pacer> pacer_;
+// When long work in the store hands control back to the window system: `slowRun` is ticked
+// while text is sealed and is null when Slow Run is off; `always` is ticked in loops that may
+// take long whatever Slow Run says. A null pacer never yields.
+struct Pacing {
+    Pacer* slowRun = nullptr;
+    Pacer* always = nullptr;
 };
 
 }  // namespace vantory

@@ -475,14 +475,13 @@ Status resealFile(const std::string& source, const std::string& target, std::str
     return transformFile(source, target, attributes, transform);
 }
 
-Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
-                       const std::string& strEndFile, bool bolEncryptFile) {
+Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolEncryptFile, Pacer* pacer) {
     if (bolEncryptFile) {
-        SlowRunPacer pacer(state, ui);
-        return sealFile(strInitFile, strEndFile, state.strPassword, pacer.get(),
+        return sealFile(strInitFile, strEndFile, state.strPassword, pacer,
                         platform::kStoredAttributes);
     }
-    if (Status s = ShellFileOp(strInitFile, strEndFile, kShellMove, ui); !s.ok()) {
+    if (Status s = ShellFileOp(strInitFile, strEndFile); !s.ok()) {
         return s;
     }
     // The file is in storage now. Should its attributes refuse to change, it is still stored,
@@ -493,9 +492,10 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
     return Status::success();
 }
 
-Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
-                       platform::Existing existing, std::vector<std::string>* unsynced) {
+                       platform::Existing existing, std::vector<std::string>* unsynced,
+                       Pacer* pacer) {
     // Only a regular file is a stored file: a link is neither read nor moved, nor are its
     // target's attributes changed.
     if (!platform::isRegularFile(strInitFile)) {
@@ -518,11 +518,9 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
     }
     Status result;
     if (bolDecryptFile) {
-        SlowRunPacer pacer(state, ui);
-        result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer.get(),
-                            platform::kNormal, existing);
+        result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer, platform::kNormal,
+                            existing);
     } else {
-        WaitCursor cursor(ui);
         result = existing == platform::Existing::kKeep
                      ? platform::movePathKeeping(strInitFile, strEndFile, unsynced)
                      : platform::movePath(strInitFile, strEndFile);
@@ -533,20 +531,19 @@ Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
     return result;
 }
 
-CopyBatch::CopyBatch(const ProgramState& state, UiServices& ui) : state_(state), ui_(ui) {}
+CopyBatch::CopyBatch(const ProgramState& state, Pacer* pacer) : state_(state), pacer_(pacer) {}
 
 CopyBatch::~CopyBatch() = default;
 
 Status CopyBatch::add(const std::string& source, const std::string& target, int attributes,
                       platform::Existing existing, bool sealing) {
     auto out = std::make_unique<platform::AtomicFile>(target, 0600, existing);
-    SlowRunPacer pacer(state_, ui_);
     Status written;
     if (sealing) {
-        SealTransform transform(state_.strPassword, pacer.get());
+        SealTransform transform(state_.strPassword, pacer_);
         written = transformToTemporary(source, target, *out, attributes, transform);
     } else {
-        UnsealTransform transform(state_.strPassword, pacer.get());
+        UnsealTransform transform(state_.strPassword, pacer_);
         written = transformToTemporary(source, target, *out, attributes, transform);
     }
     if (!written.ok()) {

@@ -23,7 +23,6 @@
 #include "cipher/pacer.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
-#include "ui/ui_services.h"
 
 namespace vantory {
 
@@ -119,9 +118,9 @@ std::optional<bool> storedContentIs(const std::string& stored, const std::string
 // it is. Plain: the file is moved there (ShellFileOp move). Either way the stored file ends
 // with attributes 7 and an earlier file at `strEndFile` is replaced only by a complete new
 // one. On failure nothing is lost: the source stays, and so does an earlier destination.
-// With slow run on, the window system is served while the file is sealed.
-Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
-                       const std::string& strEndFile, bool bolEncryptFile);
+// `pacer` is ticked while the file is sealed.
+Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile,
+                       const std::string& strEndFile, bool bolEncryptFile, Pacer* pacer = nullptr);
 
 // Brings the stored file `strInitFile` back as `strEndFile`. Its attributes are cleared first.
 // Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (0600, no
@@ -129,11 +128,12 @@ Status encryptFileCopy(const ProgramState& state, UiServices& ui, const std::str
 // On failure the stored file keeps its attributes and an earlier destination is kept. With
 // Existing::kKeep a file already at `strEndFile` is never replaced: that gives EEXIST, and
 // the folders of a plain move go into `unsynced` when given, for the caller to sync (see
-// platform::movePathKeeping).
-Status decryptFileCopy(const ProgramState& state, UiServices& ui, const std::string& strInitFile,
+// platform::movePathKeeping). `pacer` is ticked while the file is unsealed; the caller shows
+// the wait cursor around a plain move.
+Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
                        platform::Existing existing = platform::Existing::kReplace,
-                       std::vector<std::string>* unsynced = nullptr);
+                       std::vector<std::string>* unsynced = nullptr, Pacer* pacer = nullptr);
 
 // Sealed copies written one after another and made durable together. Each seal() or unseal()
 // writes one file whole into a private temporary file beside its target; commit() flushes
@@ -148,9 +148,8 @@ class CopyBatch {
     static constexpr size_t kFullFiles = 256;
     static constexpr uint64_t kFullBytes = uint64_t{64} << 20;
 
-    // Seals and unseals under the password of `state`; with slow run on the window system is
-    // served while a file is sealed.
-    CopyBatch(const ProgramState& state, UiServices& ui);
+    // Seals and unseals under the password of `state`, ticking `pacer` while a file is sealed.
+    explicit CopyBatch(const ProgramState& state, Pacer* pacer = nullptr);
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
@@ -180,7 +179,7 @@ class CopyBatch {
                platform::Existing existing, bool sealing);
 
     const ProgramState& state_;
-    UiServices& ui_;
+    Pacer* pacer_;
     std::vector<std::unique_ptr<platform::AtomicFile>> files_;
     std::vector<std::string> targets_;  // of each file
     uint64_t bytes_ = 0;

@@ -86,9 +86,8 @@ Status SetStorageDir(ProgramState& state, const std::string& folder) {
     return platform::makeFolder(path, 0700);
 }
 
-Status WriteFactorySettings(const ProgramState& state, UiServices& ui) {
-    SlowRunPacer pacer(state, ui);
-    return platform::writeFileAtomically(SettingsPath(state), settingsLines(state, pacer.get()));
+Status WriteFactorySettings(const ProgramState& state, Pacer* pacer) {
+    return platform::writeFileAtomically(SettingsPath(state), settingsLines(state, pacer));
 }
 
 std::vector<std::string_view> SettingsFileLines(std::string_view content, bool& cut) {
@@ -180,7 +179,7 @@ std::optional<std::string> ReadSettingsFile(const std::string& path, Status& sta
     }
 }
 
-Status ReadSettings(ProgramState& state, UiServices& ui) {
+Status ReadSettings(ProgramState& state, Pacer* pacer) {
     Status status;
     const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
@@ -191,8 +190,7 @@ Status ReadSettings(ProgramState& state, UiServices& ui) {
     if (cut) {
         return Status{kDamagedSettings};
     }
-    SlowRunPacer pacer(state, ui);
-    return SettingsFromLines(lines, cut, state, pacer.get());
+    return SettingsFromLines(lines, cut, state, pacer);
 }
 
 std::string CatalogueLine(size_t position, const CatalogueEntry& entry) {
@@ -200,23 +198,21 @@ std::string CatalogueLine(size_t position, const CatalogueEntry& entry) {
            entry.path;
 }
 
-Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui) {
+Status saveList(ProgramState& state, const Catalogue& catalogue, Pacer* pacer) {
     state.intProgress = 1;
     if (catalogue.size() > kMaxCatalogueEntries) {
         return Status{EFBIG};
     }
-    SlowRunPacer pacer(state, ui);
-    std::string text = settingsLines(state, pacer.get());
+    std::string text = settingsLines(state, pacer);
     for (; static_cast<size_t>(state.intProgress) <= catalogue.size(); ++state.intProgress) {
         const size_t position = static_cast<size_t>(state.intProgress) - 1;
-        text +=
-            Seal(CatalogueLine(position, catalogue.at(position)), state.strPassword, pacer.get());
+        text += Seal(CatalogueLine(position, catalogue.at(position)), state.strPassword, pacer);
         text += kLineEnd;
     }
     return platform::writeFileAtomically(SettingsPath(state), text);
 }
 
-Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui) {
+Status loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer) {
     Status status;
     const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
@@ -228,11 +224,10 @@ Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui)
     if (cut || lines.size() < 3 || lines.size() - 3 > kMaxCatalogueEntries) {
         return Status{kDamagedSettings};
     }
-    SlowRunPacer pacer(state, ui);
     std::vector<CatalogueEntry> entries;
     for (size_t i = 3; i < lines.size(); ++i) {
         std::optional<CatalogueEntry> entry =
-            CatalogueEntryOf(lines[i], entries.size(), state.strPassword, pacer.get());
+            CatalogueEntryOf(lines[i], entries.size(), state.strPassword, pacer);
         if (!entry) {
             return Status{kDamagedSettings};
         }

@@ -15,7 +15,6 @@
 #include "platform/platform.h"
 #include "store/catalogue.h"
 #include "store/program_state.h"
-#include "ui/ui_services.h"
 
 namespace vantory {
 
@@ -88,23 +87,23 @@ Status GetSysDir(ProgramState& state);
 Status SetStorageDir(ProgramState& state, const std::string& folder);
 
 // Writes the settings file with the three settings lines only.
-Status WriteFactorySettings(const ProgramState& state, UiServices& ui);
+Status WriteFactorySettings(const ProgramState& state, Pacer* pacer = nullptr);
 
 // Reads the three settings lines into the password, storage folder and extension. On
 // failure (kDamagedSettings for a damaged file, EFBIG for one too large) nothing in `state`
 // changes.
-Status ReadSettings(ProgramState& state, UiServices& ui);
+Status ReadSettings(ProgramState& state, Pacer* pacer = nullptr);
 
 // Writes the whole settings file from the state and the catalogue, replacing the old file
 // only once the new one is complete. Leaves intProgress at the entry count + 1. Refuses a
 // catalogue longer than kMaxCatalogueEntries (EFBIG) and writes nothing then.
-Status saveList(ProgramState& state, const Catalogue& catalogue, UiServices& ui);
+Status saveList(ProgramState& state, const Catalogue& catalogue, Pacer* pacer = nullptr);
 
 // Appends the entries of the settings file's catalogue lines to `catalogue`. A missing,
 // unreadable or damaged file (kDamagedSettings: a line that is not the entry of its position,
 // which would shift every later entry onto another entry's stored file, or a file cut short)
 // adds nothing. Empty lines at the end of the file are not entries.
-Status loadList(const ProgramState& state, Catalogue& catalogue, UiServices& ui);
+Status loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer = nullptr);
 
 // The catalogue line of entry `position` before sealing.
 std::string CatalogueLine(size_t position, const CatalogueEntry& entry);

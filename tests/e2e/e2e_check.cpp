@@ -23,7 +23,7 @@ int settings(const std::string& folder, const std::string& password) {
     SilentUiServices ui;
     ProgramState state;
     state.strSystemDir = folder;
-    const platform::Status status = ReadSettings(state, ui);
+    const platform::Status status = ReadSettings(state);
     if (!status.ok()) {
         return fail("settings", status);
     }
