@@ -33,10 +33,10 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
-#include "ui/silent_ui_services.h"
 
 extern char** environ;
 

@@ -36,12 +36,12 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "main/command_context.h"
-#include "main/hide_command.h"
-#include "main/restore_command.h"
+#include "commands/command_context.h"
+#include "commands/hide_command.h"
+#include "commands/restore_command.h"
+#include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/settings_file.h"
-#include "ui/silent_ui_services.h"
 
 namespace {
 

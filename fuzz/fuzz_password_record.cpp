@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "main/change_password.h"
+#include "store/password_change_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vantory;

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/silent_ui_services.h"
+#include "commands/silent_ui_services.h"
 
 namespace vantory::fuzz {
 

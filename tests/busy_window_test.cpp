@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "busy/busy_window.h"
+#include "window/busy_window.h"
 
 namespace vantory {
 namespace {

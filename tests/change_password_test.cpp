@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "main/change_password.h"
-#include "main/recovery.h"
+#include "commands/change_password.h"
+#include "commands/recovery.h"
 #include "platform/fault_injection.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"

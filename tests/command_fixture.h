@@ -14,13 +14,13 @@
 #include <set>
 #include <utility>
 
-#include "main/main_window.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
 #include "support/test_store.h"
+#include "window/main_window.h"
 
 namespace vantory::test {
 

@@ -1,4 +1,4 @@
-#include "access/command_line.h"
+#include "commands/command_line.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include <numeric>
 
 #include "command_fixture.h"
-#include "ui/qt_ui_services.h"
+#include "window/qt_ui_services.h"
 
 namespace vantory {
 namespace {

@@ -6,7 +6,7 @@
 #include <QCheckBox>
 
 #include "command_fixture.h"
-#include "main/restore_command.h"
+#include "commands/restore_command.h"
 
 namespace vantory {
 namespace {

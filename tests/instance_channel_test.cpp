@@ -1,5 +1,5 @@
 // A second start of the program hands its files to this process, which holds the lock.
-#include "ui/instance_channel.h"
+#include "window/instance_channel.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include "store/settings_file.h"
 #include "support/temp_folder.h"
-#include "ui/qt_ui_services.h"
+#include "window/qt_ui_services.h"
 
 namespace vantory {
 namespace {

@@ -6,10 +6,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "access/login_window.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
+#include "window/login_window.h"
 
 namespace vantory {
 namespace {

@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "command_fixture.h"
-#include "main/change_password.h"
-#include "main/wrapped_text.h"
+#include "commands/change_password.h"
 #include "platform/fault_injection.h"
-#include "ui/qt_ui_services.h"
+#include "window/qt_ui_services.h"
+#include "window/wrapped_text.h"
 
 namespace vantory {
 namespace {

@@ -1,4 +1,4 @@
-#include "main/restore_command.h"
+#include "commands/restore_command.h"
 
 #include "command_fixture.h"
 #include "store/move_journal.h"

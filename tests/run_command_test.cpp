@@ -1,4 +1,4 @@
-#include "main/run_command.h"
+#include "commands/run_command.h"
 
 #include "command_fixture.h"
 #include "platform/fault_injection.h"

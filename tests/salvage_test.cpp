@@ -1,9 +1,9 @@
-#include "main/salvage.h"
+#include "commands/salvage.h"
 
 #include <gtest/gtest.h>
 
 #include "cipher/cipher.h"
-#include "main/restore_command.h"
+#include "commands/restore_command.h"
 #include "store/open_copies.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cipher/cipher.h"
-#include "main/command_context.h"
+#include "commands/command_context.h"
 #include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "access/startup.h"
 #include "cipher/cipher.h"
-#include "main/store_check.h"
+#include "commands/startup.h"
+#include "commands/store_check.h"
 #include "platform/fault_injection.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"

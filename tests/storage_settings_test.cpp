@@ -1,4 +1,4 @@
-#include "main/storage_settings.h"
+#include "commands/storage_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "cipher/cipher.h"
 #include "command_fixture.h"
-#include "main/store_check.h"
+#include "commands/store_check.h"
 #include "store/move_journal.h"
 
 namespace vantory {

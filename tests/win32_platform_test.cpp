@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "main/storage_settings.h"
+#include "commands/storage_settings.h"
 #include "platform/fault_injection.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "main/main_window.h"
+#include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/settings_file.h"
-#include "ui/qt_ui_services.h"
-#include "ui/silent_ui_services.h"
+#include "window/main_window.h"
+#include "window/qt_ui_services.h"
 
 namespace {
 

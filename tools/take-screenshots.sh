@@ -49,7 +49,9 @@ export XDG_CONFIG_HOME=$work/config
 
 # shellcheck disable=SC2046
 c++ -std=c++20 -fPIC -O1 -I"$root/src" "$root/tools/screenshot_helper.cpp" \
-    "$build/src/libvantory_gui.a" "$build/src/libvantory_core.a" \
+    "$build/src/libvantory_window.a" "$build/src/libvantory_commands.a" \
+    "$build/src/libvantory_store.a" "$build/src/libvantory_cipher.a" \
+    "$build/src/libvantory_platform.a" \
     $(pkg-config --cflags --libs Qt6Widgets Qt6Network) -o "$work/screenshot_helper"
 "$work/screenshot_helper" prepare
 

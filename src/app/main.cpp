@@ -6,13 +6,13 @@
 #include <system_error>
 #include <vector>
 
-#include "access/command_line.h"
-#include "access/login_window.h"
-#include "main/main_window.h"
-#include "main/salvage.h"
+#include "commands/command_line.h"
+#include "commands/salvage.h"
+#include "commands/silent_ui_services.h"
 #include "platform/platform.h"
-#include "ui/qt_ui_services.h"
-#include "ui/silent_ui_services.h"
+#include "window/login_window.h"
+#include "window/main_window.h"
+#include "window/qt_ui_services.h"
 
 namespace {
 

@@ -10,10 +10,6 @@ namespace vantory {
 
 namespace {
 
-// Work is done in blocks of this many input bytes (a multiple of 3 and of 4) between pacer
-// ticks; small enough to stay in cache, large enough that ticking costs nothing.
-constexpr size_t kBlock = 3 * 4 * 4096;
-
 uint8_t* bytes(std::string& s) {
     return reinterpret_cast<uint8_t*>(s.data());
 }
@@ -52,8 +48,8 @@ void Cipher::SeedFromKey() {
 
 void Cipher::DoXor() {
     uint32_t state = random_.state();
-    for (size_t done = 0; done < text_.size(); done += kBlock) {
-        const size_t n = std::min(kBlock, text_.size() - done);
+    for (size_t done = 0; done < text_.size(); done += kCipherBlock) {
+        const size_t n = std::min(kCipherBlock, text_.size() - done);
         state = kernels::xorKeyStream(state, bytes(text_) + done, n);
         tick(pacer_);
     }
@@ -62,8 +58,8 @@ void Cipher::DoXor() {
 
 void Cipher::Stretch() {
     std::string out(kernels::stretchedSize(text_.size()), '\0');
-    for (size_t done = 0; done < text_.size(); done += kBlock) {
-        const size_t n = std::min(kBlock, text_.size() - done);
+    for (size_t done = 0; done < text_.size(); done += kCipherBlock) {
+        const size_t n = std::min(kCipherBlock, text_.size() - done);
         kernels::stretch(bytes(text_) + done, n, bytes(out) + kernels::stretchedSize(done));
         tick(pacer_);
     }
@@ -74,7 +70,7 @@ void Cipher::Shrink() {
     const size_t m = text_.size();
     std::string out(kernels::shrunkSize(m), ' ');
     const size_t groups = out.size() / 3;
-    constexpr size_t kGroupsPerBlock = kBlock / 4;
+    constexpr size_t kGroupsPerBlock = kCipherBlock / 4;
     for (size_t g = 0; g < groups; g += kGroupsPerBlock) {
         const size_t n = std::min(kGroupsPerBlock, groups - g);
         kernels::shrinkGroups(bytes(text_) + 4 * g, n, bytes(out) + 3 * g);
@@ -98,8 +94,8 @@ std::string Seal(std::string_view text, std::string_view key, Pacer* pacer) {
     uint32_t state = KeyStreamStart(key, pacer);
     std::string sealed = reserved(kernels::stretchedSize(text.size()));
     const auto* in = reinterpret_cast<const uint8_t*>(text.data());
-    for (size_t done = 0; done < text.size(); done += kBlock) {
-        const size_t n = std::min(kBlock, text.size() - done);
+    for (size_t done = 0; done < text.size(); done += kCipherBlock) {
+        const size_t n = std::min(kCipherBlock, text.size() - done);
         sealed.resize(kernels::stretchedSize(done + n));
         state =
             kernels::xorStretch(state, in + done, n, bytes(sealed) + kernels::stretchedSize(done));
@@ -116,7 +112,7 @@ std::string Unseal(std::string_view text, std::string_view key, Pacer* pacer) {
     std::string plain = reserved(kernels::shrunkSize(m));
     const auto* in = reinterpret_cast<const uint8_t*>(text.data());
     const size_t groups = kernels::shrunkSize(m) / 3;
-    constexpr size_t kGroupsPerBlock = kBlock / 3;
+    constexpr size_t kGroupsPerBlock = kCipherBlock / 3;
     for (size_t g = 0; g < groups; g += kGroupsPerBlock) {
         const size_t n = std::min(kGroupsPerBlock, groups - g);
         plain.resize(3 * (g + n));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,6 +9,10 @@
 #include "cipher/runtime_random.h"
 
 namespace vantory {
+
+// Work is done in blocks of this many input bytes (a multiple of 3 and of 4) between pacer
+// ticks; small enough to stay in cache, large enough that ticking costs nothing.
+inline constexpr size_t kCipherBlock = 3 * 4 * 4096;
 
 // The keyed text cipher. Texts are byte strings: every character is one 8-bit code.
 // Sealing XORs the text with a key stream drawn from the runtime generator after seeding it
@@ -21,7 +26,6 @@ class Cipher {
     void KeyString(std::string_view key);
     void Text(std::string text) { text_ = std::move(text); }
     const std::string& Text() const { return text_; }
-    std::string TakeText() { return std::move(text_); }
 
     // XORs every character of the working text with the next key-stream byte.
     void DoXor();

@@ -21,12 +21,6 @@ class RuntimeRandom {
     // rtcRandomize(v): replaces the middle two bytes of the state from v's encoding.
     void randomize(double v);
 
-    // The next key-stream byte: floor(next() * 256), which is simply bits 16..23 of the state.
-    uint8_t nextByte() {
-        state_ = state_ * kMultiplier + kIncrement;
-        return static_cast<uint8_t>(state_ >> 16);
-    }
-
     uint32_t state() const { return state_ & kStateMask; }
     void setState(uint32_t state) { state_ = state; }
 

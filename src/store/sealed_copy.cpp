@@ -14,8 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "cipher/cipher.h"
-#include "cipher/kernels.h"
 #include "store/file_services.h"
 #include "store/parallel.h"
 
@@ -23,122 +21,9 @@ namespace vantory {
 
 namespace {
 
-// Work inside one piece is done in blocks of this many bytes (a multiple of 3 and of 4),
-// small enough to stay in the processor's cache, with a pacer tick after each.
-constexpr size_t kBlock = 3 * 4 * 4096;
-
 constexpr size_t kPiece = kSealedCopyPiece;
 
-constexpr uint8_t kLineEnd[2] = {'\r', '\n'};
-
 }  // namespace
-
-Sealer::Sealer(std::string_view key, Pacer* pacer)
-    : state_(KeyStreamStart(key, pacer)), pacer_(pacer) {}
-
-size_t Sealer::update(const uint8_t* data, size_t n, uint8_t* out) {
-    size_t written = 0;
-    if (carried_ > 0) {
-        while (carried_ < 3 && n > 0) {
-            carry_[carried_++] = *data++;
-            --n;
-        }
-        if (carried_ < 3) {
-            return 0;
-        }
-        state_ = kernels::xorStretch(state_, carry_, 3, out);
-        written = 4;
-        carried_ = 0;
-    }
-    const size_t whole = n - n % 3;
-    for (size_t done = 0; done < whole; done += kBlock) {
-        const size_t m = std::min(kBlock, whole - done);
-        state_ = kernels::xorStretch(state_, data + done, m, out + written);
-        written += m / 3 * 4;
-        tick(pacer_);
-    }
-    carried_ = n - whole;
-    std::memcpy(carry_, data + whole, carried_);
-    return written;
-}
-
-size_t Sealer::finish(uint8_t* out) {
-    const size_t n = carried_;
-    state_ = kernels::xorStretch(state_, carry_, n, out);
-    carried_ = 0;
-    return kernels::stretchedSize(n);
-}
-
-Unsealer::Unsealer(std::string_view key, Pacer* pacer)
-    : state_(KeyStreamStart(key, pacer)), pacer_(pacer) {}
-
-size_t Unsealer::update(const uint8_t* sealed, size_t m, uint8_t* out) {
-    size_t written = 0;
-    if (carried_ > 0) {
-        while (carried_ < 4 && m > 0) {
-            carry_[carried_++] = *sealed++;
-            --m;
-        }
-        if (carried_ < 4) {
-            return 0;
-        }
-        state_ = kernels::shrinkXor(state_, carry_, 1, out);
-        written = 3;
-        carried_ = 0;
-    }
-    const size_t groups = m / 4;
-    constexpr size_t kGroupsPerBlock = kBlock / 4;
-    for (size_t g = 0; g < groups; g += kGroupsPerBlock) {
-        const size_t k = std::min(kGroupsPerBlock, groups - g);
-        state_ = kernels::shrinkXor(state_, sealed + 4 * g, k, out + written);
-        written += 3 * k;
-        tick(pacer_);
-    }
-    carried_ = m - 4 * groups;
-    std::memcpy(carry_, sealed + 4 * groups, carried_);
-    return written;
-}
-
-size_t Unsealer::finish(uint8_t* out) {
-    const size_t n = carried_ <= 1 ? 0 : carried_ - 1;
-    kernels::shrinkTail(carry_, carried_, out);
-    state_ = kernels::xorKeyStream(state_, out, n);
-    carried_ = 0;
-    return n;
-}
-
-size_t StoredFileUnsealer::update(const uint8_t* content, size_t n, uint8_t* out) {
-    // The last two bytes seen are held back until more arrive or the content ends.
-    if (n >= 2) {
-        size_t written = unsealer_.update(held_, heldCount_, out);
-        written += unsealer_.update(content, n - 2, out + written);
-        held_[0] = content[n - 2];
-        held_[1] = content[n - 1];
-        heldCount_ = 2;
-        return written;
-    }
-    if (n == 0) {
-        return 0;
-    }
-    size_t written = 0;
-    if (heldCount_ == 2) {
-        written = unsealer_.update(held_, 1, out);
-        held_[0] = held_[1];
-        heldCount_ = 1;
-    }
-    held_[heldCount_++] = content[0];
-    return written;
-}
-
-size_t StoredFileUnsealer::finish(uint8_t* out) {
-    size_t written = 0;
-    const bool lineEnd = heldCount_ == 2 && held_[0] == kLineEnd[0] && held_[1] == kLineEnd[1];
-    if (!lineEnd) {
-        written = unsealer_.update(held_, heldCount_, out);
-    }
-    heldCount_ = 0;
-    return written + unsealer_.finish(out + written);
-}
 
 namespace {
 
@@ -163,14 +48,14 @@ class SealTransform final : public Transform {
     }
     size_t finish(uint8_t* out) override {
         const size_t n = sealer_.finish(out);
-        std::memcpy(out + n, kLineEnd, sizeof kLineEnd);
-        return n + sizeof kLineEnd;
+        std::memcpy(out + n, kSealedLineEnd, sizeof kSealedLineEnd);
+        return n + sizeof kSealedLineEnd;
     }
 
   private:
     Sealer sealer_;
 };
-static_assert(Sealer::kMaxFinishOutput + sizeof kLineEnd <= kMaxFinishOutput);
+static_assert(Sealer::kMaxFinishOutput + sizeof kSealedLineEnd <= kMaxFinishOutput);
 
 class UnsealTransform final : public Transform {
   public:
@@ -222,8 +107,8 @@ class ResealTransform final : public Transform {
         const size_t plain = unsealer_.finish(middle_.data());
         size_t n = sealer_.update(middle_.data(), plain, out);
         n += sealer_.finish(out + n);
-        std::memcpy(out + n, kLineEnd, sizeof kLineEnd);
-        return n + sizeof kLineEnd;
+        std::memcpy(out + n, kSealedLineEnd, sizeof kSealedLineEnd);
+        return n + sizeof kSealedLineEnd;
     }
 
   private:
@@ -233,7 +118,7 @@ class ResealTransform final : public Transform {
 };
 // The last unsealed bytes (at most five) seal to at most 8 + 3 characters, then the line end.
 static_assert(Sealer::maxOutput(StoredFileUnsealer::kMaxFinishOutput) + Sealer::kMaxFinishOutput +
-                  sizeof kLineEnd <=
+                  sizeof kSealedLineEnd <=
               kMaxFinishOutput);
 
 // Writes pieces to a file on a thread of its own, so that reading and sealing the next piece

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "cipher/cipher.h"
+#include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
-#include "ui/silent_ui_services.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "main/command_context.h"
-#include "ui/ui_services.h"
+#include "commands/command_context.h"
+#include "commands/ui_services.h"
 
 namespace vantory::test {
 

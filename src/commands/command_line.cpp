@@ -1,0 +1,130 @@
+#include "commands/command_line.h"
+
+#include "platform/platform.h"
+
+namespace vantory {
+
+namespace {
+
+CommandLine invalid(std::string error) {
+    CommandLine line;
+    line.action = CommandLine::Action::kInvalid;
+    line.error = std::move(error);
+    return line;
+}
+
+// Why `path` cannot be hidden from the command line, or "" when it can be tried.
+std::string whyNotAFile(const std::string& path) {
+    if (platform::isRegularFile(path)) {
+        return {};
+    }
+    if (!platform::pathExists(path)) {
+        return "no such file";
+    }
+    if (platform::isSymbolicLink(path)) {
+        return "is a symbolic link; give the file it points to";
+    }
+    if (platform::isFolder(path)) {
+        return "is a folder; only files can be hidden";
+    }
+    return "is not a regular file";
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& path, const std::string& workingFolder) {
+    const std::string joined = !path.empty() && path[0] == '/' ? path : workingFolder + "/" + path;
+    std::string result;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        size_t end = joined.find('/', start);
+        if (end == std::string::npos) {
+            end = joined.size();
+        }
+        const std::string part = joined.substr(start, end - start);
+        if (!part.empty() && part != ".") {
+            result += "/" + part;
+        }
+        start = end + 1;
+    }
+    return result.empty() ? "/" : result;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
+                             const std::string& workingFolder) {
+    CommandLine line;
+    bool hideGiven = false;
+    bool salvageGiven = false;
+    bool optionsEnded = false;
+    std::vector<std::string> named;
+    for (const std::string& argument : arguments) {
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            named.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--hide") {
+            hideGiven = true;
+        } else if (argument == "-h" || argument == "--help") {
+            line.action = CommandLine::Action::kHelp;
+        } else if (argument == "--salvage") {
+            salvageGiven = true;
+        } else if (argument == "-v" || argument == "--version") {
+            if (line.action != CommandLine::Action::kHelp) {
+                line.action = CommandLine::Action::kVersion;
+            }
+        } else {
+            return invalid("unknown option '" + argument + "'");
+        }
+    }
+    if (line.action != CommandLine::Action::kStart) {
+        return line;
+    }
+    if (salvageGiven) {
+        if (hideGiven || !named.empty()) {
+            return invalid("--salvage takes no FILE");
+        }
+        line.action = CommandLine::Action::kSalvage;
+        return line;
+    }
+    if (hideGiven && named.empty()) {
+        return invalid("--hide needs at least one FILE");
+    }
+    for (const std::string& file : named) {
+        if (file.empty()) {
+            return invalid("an empty FILE name");
+        }
+        if (file[0] != '/' && workingFolder.empty()) {
+            return invalid(file +
+                           ": the working folder cannot be read, so this path leads nowhere");
+        }
+        const std::string path = AbsolutePath(file, workingFolder);
+        if (const std::string why = whyNotAFile(path); !why.empty()) {
+            return invalid(file + ": " + why);
+        }
+        line.files.push_back(path);
+    }
+    return line;
+}
+
+std::string UsageText() {
+    return "Usage: vantory [--hide] [FILE...]\n"
+           "       vantory --salvage\n"
+           "Hides files behind an access password.\n"
+           "\n"
+           "Vantory starts and asks for its password; then it hides each FILE as Hide File(s)\n"
+           "does: a sealed copy goes into storage when \"Encrypt File(s) When Hiding Them\" is\n"
+           "ticked, otherwise the file itself moves there. When Vantory is running already,\n"
+           "the files are handed to it and hidden there.\n"
+           "\n"
+           "Options:\n"
+           "  --hide FILE...  hide the files (the same as naming them alone)\n"
+           "  --salvage       when the settings file is damaged: keep it as regInfo.lst.damaged,\n"
+           "                  write a new one listing every entry that can still be read, and\n"
+           "                  put the stored files of the others into a \"recovered\" folder\n"
+           "                  beside the storage folder (unsealed where they are sealed)\n"
+           "  -h, --help      print this help and exit\n"
+           "  -v, --version   print the version and exit\n"
+           "  --              every argument after this one is a FILE\n";
+}
+
+}  // namespace vantory

@@ -1,0 +1,370 @@
+#include "commands/restore_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "commands/run_command.h"
+#include "platform/fs_path.h"
+#include "platform/platform.h"
+#include "store/file_services.h"
+#include "store/move_journal.h"
+#include "store/sealed_copy.h"
+#include "store/stored_name.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr const char* kRestoreTitle = "Restore";
+
+int16_t counter(size_t n) {
+    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
+}
+
+struct Failure {
+    size_t position;
+    std::string path;
+    std::string reason;
+};
+
+// Makes sure the folder that `path` goes into is there. A missing folder is made again when
+// the folder above it still exists; `created` tells whether that happened. Returns why the
+// file cannot go there, or nothing.
+std::optional<std::string> prepareFolder(const std::string& path, bool& created) {
+    created = false;
+    const std::string folder = platform::parentFolder(path);
+    if (folder.empty()) {
+        return std::string("the path names no folder");
+    }
+    if (platform::isFolder(folder)) {
+        return std::nullopt;
+    }
+    const Status probe = platform::probePath(folder);
+    if (probe.ok()) {
+        return folder + " is not a folder";
+    }
+    if (probe.error != ENOENT && probe.error != ENOTDIR) {
+        return "its folder " + folder + " cannot be reached: " + probe.message();
+    }
+    if (!platform::isFolder(platform::parentFolder(folder))) {
+        return "its folder " + folder + " no longer exists";
+    }
+    if (Status made = platform::makeFolder(folder); !made.ok()) {
+        return "its folder " + folder + " could not be made again: " + made.message();
+    }
+    created = true;
+    return std::nullopt;
+}
+
+struct Restored {
+    std::optional<std::string> problem = {};  // why the file did not come back
+    std::string beside = {};                  // where it came back instead of its own path
+    bool batched = false;                     // it comes back when the batch is committed
+};
+
+// Brings the file of the entry at `position` back to its recorded path. A file found there
+// is never replaced: when it holds the entry's content the entry counts as restored, else the
+// content goes beside it. When the file does not come back the stored copy is as it was. A
+// sealed entry's file is unsealed into `batch`, to come back when it is committed; a plain
+// one is moved, and the folders the move changed go into `unsynced`, to be synced once for
+// all the files before the list forgets their entries.
+Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch,
+                      std::vector<std::string>& unsynced) {
+    const CatalogueEntry entry = context.catalogue.at(position);
+    const std::string stored = StoredPath(context.state, position);
+    if (std::string problem = StoredFileProblem(stored); !problem.empty()) {
+        return {.problem = problem};
+    }
+    bool created = false;
+    if (auto problem = prepareFolder(entry.path, created)) {
+        return {.problem = problem};
+    }
+    // The first free name, found by trying, so that a file that arrives meanwhile is kept
+    // too. A name that already holds the content (restored there before) ends the search.
+    std::string target;
+    Status copied{EEXIST};
+    for (int n = 0; n <= kBesideNames && copied.error == EEXIST; ++n) {
+        target = n == 0 ? entry.path : RestoredBesideName(entry.path, n);
+        if (platform::isSymbolicLink(target)) {
+            continue;  // never compared through: its target is not the user's file here
+        }
+        if (batch.holds(target)) {
+            continue;  // another entry's file is to come back there at the commit
+        }
+        if (platform::probePath(target).ok()) {
+            Status error;
+            const std::optional<bool> same =
+                storedContentIs(stored, target, entry.sealed, context.state.strPassword, error);
+            if (!same && n == 0) {
+                return {.problem =
+                            "a file stands at its path, and the two could not be "
+                            "compared (" +
+                            error.message() + ")"};
+            }
+            if (same.value_or(false)) {
+                return {};  // the content is back already: nothing is written
+            }
+            continue;
+        }
+        if (entry.sealed) {
+            copied = batch.unseal(stored, target);
+        } else {
+            WaitCursor cursor(context.ui);  // as the shell's move shows it
+            copied = decryptFileCopy(context.state, stored, target, false,
+                                     platform::Existing::kKeep, &unsynced);
+        }
+    }
+    if (copied.ok()) {
+        return {.beside = target == entry.path ? std::string() : target, .batched = entry.sealed};
+    }
+    if (created) {
+        std::error_code ignored;
+        // Only if empty.
+        std::filesystem::remove(platform::fsPath(platform::parentFolder(entry.path)), ignored);
+    }
+    return {.problem = copied.message()};
+}
+
+struct Finished {
+    RestoreOutcome outcome;
+    std::optional<std::string> problem;  // the renumbering could not be carried out
+};
+
+// The restored entries leave the catalogue and the stored files of the others are renumbered,
+// in one journalled pass that also rewrites the settings file. What restored entries leave in
+// storage (a sealed copy, a plain file whose content was already back) is deleted: before the
+// save where a remaining entry's number would take it for its own file, else after it.
+Finished finishRestore(CommandContext& context, const std::vector<bool>& restored,
+                       const std::vector<Failure>& failures) {
+    ProgramState& state = context.state;
+    WindowPacing pacing(state, context.ui);
+    const Catalogue& catalogue = context.catalogue;
+    const size_t count = catalogue.size();
+
+    MovePlan plan;
+    plan.password = state.strPassword;
+    plan.storageDir = state.strStorageDir;
+    plan.extension = state.strExtension;
+    std::vector<size_t> kept;
+    for (size_t p = 0; p < count; ++p) {
+        if (!restored[p]) {
+            kept.push_back(p);
+            plan.catalogue.append(catalogue.at(p));
+        }
+    }
+    const size_t remaining = kept.size();
+    plan.moves = RenumberingMoves(state, kept);
+
+    std::set<std::string> taken;  // stored names a move fills
+    for (const PlannedMove& move : plan.moves) {
+        taken.insert(move.to);
+    }
+    for (size_t r = 0; r < count; ++r) {
+        const std::string copy = StoredPath(state, r);
+        if (!restored[r] || taken.count(copy) != 0 || !platform::pathExists(copy)) {
+            continue;
+        }
+        if (r < remaining) {
+            // No file moves onto it: its remaining entry has no stored file. The copy must
+            // not pass for that entry's file, even after a crash.
+            (void)RemoveFile(copy, pacing.always());
+        } else {
+            plan.removals.push_back(copy);
+        }
+    }
+
+    Finished finished;
+    MoveOutcome moved = CarryOutMoves(state, plan, platform::movePath, pacing.both());
+    if (!moved.status.ok() && platform::pathExists(JournalPath(state))) {
+        // A move could not be undone, so the plan stayed on disk: finish it forwards.
+        Catalogue completed;
+        const auto again =
+            CompleteInterruptedMoves(state, completed, platform::movePath, pacing.both());
+        if (again && again->status.ok()) {
+            moved = *again;
+        } else {
+            context.catalogue = plan.catalogue;
+            finished.problem =
+                "The files were put back, but the stored files of the remaining entries could "
+                "not all be renumbered (" +
+                moved.status.message() +
+                "). Vantory finishes the renumbering before its next command, or at its next "
+                "start; no stored file has been lost.";
+            return finished;
+        }
+    }
+    if (!moved.status.ok()) {
+        finished.problem =
+            "The files were put back, but the stored files of the remaining entries could not "
+            "be renumbered (" +
+            moved.status.message() +
+            "), so the list is left as it was. No stored file has been lost.";
+        return finished;
+    }
+
+    context.catalogue = plan.catalogue;
+    size_t failure = 0;
+    for (size_t n = 0; n < remaining; ++n) {
+        while (failure < failures.size() && failures[failure].position < kept[n]) {
+            ++failure;
+        }
+        if (failure < failures.size() && failures[failure].position == kept[n]) {
+            finished.outcome.stillHidden.push_back(n);
+        }
+    }
+    return finished;
+}
+
+struct RestoredBeside {
+    std::string path;    // where the file was hidden from, which another file now holds
+    std::string beside;  // where it came back
+};
+
+void tell(UiServices& ui, const std::vector<Failure>& failures,
+          const std::vector<RestoredBeside>& besides, const std::optional<std::string>& problem) {
+    if (!besides.empty()) {
+        std::string text =
+            besides.size() == 1
+                ? "Another file now stands where this file was hidden from, so it was restored "
+                  "beside it; nothing was replaced:\r\n"
+                : "Other files now stand where these files were hidden from, so each was "
+                  "restored beside it; nothing was replaced:\r\n";
+        for (const RestoredBeside& pair : besides) {
+            text += "\r\n" + pair.path + "  restored as  " + pair.beside;
+        }
+        ui.messageBox(text, UiServices::kInformation, kRestoreTitle);
+    }
+    if (!failures.empty()) {
+        std::string text = failures.size() == 1
+                               ? "This file could not be put back and is still hidden:\r\n"
+                               : "These files could not be put back and are still hidden:\r\n";
+        for (const Failure& failure : failures) {
+            text += "\r\n" + failure.path + ": " + failure.reason;
+        }
+        ui.messageBox(text, UiServices::kExclamation, kRestoreTitle);
+    }
+    if (problem) {
+        ui.messageBox(*problem, UiServices::kExclamation, kRestoreTitle);
+    }
+}
+
+// Restores the chosen entries in catalogue order, counting every entry examined.
+RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen, bool busyPerEntry,
+                       const ListChanged& listChanged) {
+    if (RefuseWhileCopiesOpen(context, kRestoreTitle)) {
+        context.busy.OpRunning(false);
+        return {};
+    }
+    ProgramState& state = context.state;
+    const size_t count = context.catalogue.size();
+    state.intProgress = 1;
+    state.intProgressTotal = counter(count);
+    std::vector<bool> restored(count, false);
+    std::vector<Failure> failures;  // ascending positions
+    std::vector<RestoredBeside> besides;
+    const auto done = [&](size_t p, const Restored& result) {
+        if (result.problem) {
+            failures.push_back({p, context.catalogue.at(p).path, *result.problem});
+            return;
+        }
+        restored[p] = true;
+        if (!result.beside.empty()) {
+            besides.push_back({context.catalogue.at(p).path, result.beside});
+        }
+    };
+    // Unsealed files are made durable in batches; a failure is noted only once the batch
+    // before it is committed, so that the failures stay in catalogue order.
+    WindowPacing pacing(state, context.ui);
+    CopyBatch batch(state, pacing.slowRun());
+    std::vector<std::string> unsynced;  // folders of the plain files moved back
+    std::vector<std::pair<size_t, Restored>> pending;
+    const auto commitPending = [&] {
+        const std::vector<Status> results = batch.commit(pacing.always());
+        for (size_t k = 0; k < pending.size(); ++k) {
+            auto& [p, result] = pending[k];
+            if (!results[k].ok()) {
+                result = {.problem = results[k].message()};
+            }
+            done(p, result);
+        }
+        pending.clear();
+    };
+    for (size_t p = 0; p < count; ++p) {
+        state.intProgress = counter(p + 1);
+        tick(pacing.always());
+        if (!chosen[p]) {
+            continue;
+        }
+        if (busyPerEntry) {
+            context.busy.OpRunning(true);
+        }
+        const Restored result = restoreEntry(context, p, batch, unsynced);
+        if (result.batched) {
+            pending.emplace_back(p, result);
+            if (batch.full()) {
+                commitPending();
+            }
+            continue;
+        }
+        if (result.problem) {
+            commitPending();
+        }
+        done(p, result);
+    }
+    commitPending();
+    // The moves are made durable before the list forgets their entries.
+    for (const std::string& folder : unsynced) {
+        platform::syncFolder(folder);
+        tick(pacing.always());
+    }
+    Finished finished = finishRestore(context, restored, failures);
+    // The renumbering counts its moves; the command ends with the entries it examined.
+    state.intProgress = counter(count + 1);
+    state.intProgressTotal = counter(count);
+    context.busy.OpRunning(false);
+    finished.outcome.ran = true;
+    if (listChanged) {
+        listChanged(finished.outcome);
+    }
+    tell(context.ui, failures, besides, finished.problem);
+    return finished.outcome;
+}
+
+}  // namespace
+
+std::string RestoredBesideName(const std::string& path, int n) {
+    const std::string name = platform::baseName(path);
+    const size_t dot = name.find_last_of('.');
+    const size_t stem = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    const std::string mark = n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")";
+    return path.substr(0, path.size() - name.size()) + name.substr(0, stem) + mark +
+           name.substr(stem);
+}
+
+RestoreOutcome RestoreSelected(CommandContext& context, int current,
+                               const std::vector<size_t>& selected,
+                               const ListChanged& listChanged) {
+    const size_t count = context.catalogue.size();
+    if (current < 0 || static_cast<size_t>(current) >= count) {
+        return {};
+    }
+    std::vector<bool> chosen(count, false);
+    for (const size_t position : selected) {
+        if (position < count) {
+            chosen[position] = true;
+        }
+    }
+    return restore(context, chosen, true, listChanged);
+}
+
+RestoreOutcome RestoreAll(CommandContext& context, const ListChanged& listChanged) {
+    context.busy.OpRunning(true);
+    return restore(context, std::vector<bool>(context.catalogue.size(), true), false, listChanged);
+}
+
+}  // namespace vantory

@@ -1,0 +1,351 @@
+#include "commands/salvage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <set>
+
+#include "commands/change_password.h"
+#include "store/file_services.h"
+#include "store/move_journal.h"
+#include "store/open_copies.h"
+#include "store/sealed_copy.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+
+namespace vantory {
+
+namespace {
+
+// Names tried for one kept or recovered file before giving up on it.
+constexpr int kFreeNames = 1000;
+
+SalvageResult failed(std::vector<std::string> lines, std::string last) {
+    lines.push_back(std::move(last));
+    return {false, std::move(lines)};
+}
+
+// `base`, then `base` with "-2", "-3", ... inserted by `named`, until `make` does not find the
+// name taken (EEXIST). Returns the name used, or nullopt with the last failure.
+template <class Named, class Make>
+std::optional<std::string> underFreeName(const Named& named, const Make& make, Status& status) {
+    for (int n = 1; n <= kFreeNames; ++n) {
+        const std::string name = named(n);
+        status = make(name);
+        if (status.ok()) {
+            return name;
+        }
+        if (status.error != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the file has the shape of a sealed stored file: sealed characters only, with a CR LF
+// at the end at most. Plain content of that shape is possible too, so a file that looks sealed
+// is unsealed into a new file and also kept as it is.
+bool looksSealed(const std::string& path) {
+    platform::InputFile file;
+    if (!file.open(path).ok()) {
+        return false;
+    }
+    std::string piece(65536, '\0');
+    std::string tail;  // what follows the sealed characters: at most CR LF, at the end
+    for (;;) {
+        size_t got = 0;
+        if (!file.read(piece.data(), piece.size(), got).ok()) {
+            return false;
+        }
+        for (size_t i = 0; i < got; ++i) {
+            const char c = piece[i];
+            if (tail.empty() && c >= ';' && c <= 'z') {
+                continue;
+            }
+            tail += c;
+            if (tail.size() > 2 || tail != std::string_view("\r\n").substr(0, tail.size())) {
+                return false;
+            }
+        }
+        if (got < piece.size()) {
+            return tail.empty() || tail == "\r\n";
+        }
+    }
+}
+
+struct Recovery {
+    std::vector<std::string> lines;
+    bool ok = true;
+};
+
+// Moves the stored file `stored` into `folder` (and first unseals a copy there when it looks
+// sealed), never over a file already there.
+void recoverStoredFile(const ProgramState& state, const std::string& stored,
+                       const std::string& folder, Recovery& recovery) {
+    const std::string name = platform::baseName(stored);
+    const std::string number = name.substr(0, 3);
+    const auto inFolder = [&folder](const std::string& base) {
+        return [&folder, base](int n) {
+            return folder + platform::kSeparator + "recovered-" +
+                   (n == 1 ? std::string() : std::to_string(n) + "-") + base;
+        };
+    };
+    if (!platform::isRegularFile(stored) || platform::isSymbolicLink(stored)) {
+        recovery.ok = false;
+        recovery.lines.push_back(stored + " is not a regular file; it is left as it is.");
+        return;
+    }
+    Status status;
+    std::string unsealedNote;
+    if (looksSealed(stored)) {
+        const auto unsealed = underFreeName(
+            inFolder(number + "-unsealed"),
+            [&](const std::string& target) {
+                return unsealFile(stored, target, state.strPassword, nullptr, platform::kNormal,
+                                  platform::Existing::kKeep);
+            },
+            status);
+        if (!unsealed) {
+            recovery.ok = false;
+            recovery.lines.push_back(stored + " could not be unsealed (" + status.message() +
+                                     "); it is left as it is.");
+            return;
+        }
+        unsealedNote = "; it looks sealed, so its content unsealed with the password is in " +
+                       *unsealed + " (not hidden: anyone who can open the folder can read it)";
+    }
+    const std::optional<int> attributes = platform::getAttributes(stored);
+    (void)platform::setAttributes(stored, platform::kNormal);
+    const auto moved = underFreeName(
+        inFolder(name),
+        [&](const std::string& target) { return platform::movePathKeeping(stored, target); },
+        status);
+    if (!moved) {
+        (void)platform::setAttributes(stored, attributes.value_or(platform::kStoredAttributes));
+        recovery.ok = false;
+        recovery.lines.push_back(stored + " could not be moved to " + folder + " (" +
+                                 status.message() + "); it is left as it is" + unsealedNote + ".");
+        return;
+    }
+    recovery.lines.push_back(stored + " is now " + *moved + unsealedNote + ".");
+}
+
+// Keeps a copy of the damaged file beside it; returns its name.
+std::optional<std::string> keepDamaged(const std::string& path, Status& status) {
+    return underFreeName(
+        [&path](int n) { return path + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n)); },
+        [&path](const std::string& target) {
+            return platform::copyFile(path, target, platform::Existing::kKeep);
+        },
+        status);
+}
+
+}  // namespace
+
+std::string RecoveredFolder(const std::string& storageDir) {
+    std::string folder = storageDir;
+    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
+        folder.pop_back();
+    }
+    std::string parent = platform::parentFolder(folder);
+    if (parent.empty() || !platform::isSeparator(parent.back())) {
+        parent += platform::kSeparator;
+    }
+    return parent + "recovered";
+}
+
+namespace {
+
+constexpr const char* kUnchanged = "Nothing was changed.";
+
+SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::string> report) {
+    const std::string path = SettingsPath(state);
+    const std::string unchanged = kUnchanged;
+    if (platform::pathExists(PasswordChangeRecordPath(state))) {
+        return failed(report,
+                      "A change of password was interrupted, and its record " +
+                          PasswordChangeRecordPath(state) +
+                          " says which password the stored files are sealed with.  The salvage "
+                          "cannot finish that change.  " +
+                          unchanged);
+    }
+    Status read;
+    std::optional<std::string> content = ReadSettingsFile(path, read, true);
+    if (!content) {
+        return failed(report, read.error == ENOENT
+                                  ? "There is no settings file " + path + " to salvage."
+                                  : "The settings file " + path + " cannot be read (" +
+                                        read.message() + ").  " + unchanged);
+    }
+    const bool tooLarge = read.error == EFBIG;
+    bool cut = false;
+    std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
+    // Cut between its CR and LF, the last line is whole all the same.
+    const bool lastWhole = !tooLarge && (!cut || content->back() == '\r');
+    cut = cut || tooLarge;
+    if (!SettingsFromLines(lines, cut, state).ok()) {
+        return failed(
+            report,
+            "The settings lines of " + path +
+                " (password, storage folder and extension) are damaged, so neither the password "
+                "that opens the hidden files nor the folder they are stored in can be known.  " +
+                unchanged +
+                "  To start afresh, move the file elsewhere: the stored files stay where they "
+                "are.");
+    }
+    if (!platform::isFolder(state.strStorageDir)) {
+        return failed(report, "The storage folder " + state.strStorageDir +
+                                  " cannot be found.  Connect it and salvage again.  " + unchanged);
+    }
+
+    // Which lines are whole entries, each for its own position.
+    std::vector<size_t> kept;
+    Catalogue catalogue;
+    std::vector<size_t> damaged;
+    for (size_t i = 3; i < lines.size(); ++i) {
+        const size_t position = i - 3;
+        const bool whole = lastWhole || i + 1 < lines.size();
+        std::optional<CatalogueEntry> entry =
+            whole ? CatalogueEntryOf(lines[i], position, state.strPassword) : std::nullopt;
+        if (entry) {
+            kept.push_back(position);
+            catalogue.append(std::move(*entry));
+        } else {
+            damaged.push_back(position);
+        }
+    }
+    if (damaged.empty() && !cut) {
+        report.push_back("The settings file " + path + " is not damaged: nothing to salvage.");
+        return {true, std::move(report)};
+    }
+
+    Status status;
+    const std::optional<std::string> copy = keepDamaged(path, status);
+    if (!copy) {
+        return failed(report, "The damaged settings file " + path + " could not be kept (" +
+                                  status.message() + ").  " + unchanged);
+    }
+    report.push_back("The damaged settings file is kept as " + *copy + ".");
+    if (tooLarge) {
+        report.push_back("It is larger than any settings file Vantory writes; only its first " +
+                         std::to_string(kMaxSettingsFileSize) + " bytes were read.");
+    }
+    // A plain entry's file that was open with Run Selected File when Vantory closed goes back
+    // under its stored name first, so that the renumbering below carries it with its entry.
+    bool readable = true;
+    const std::vector<OpenCopy> open = ReadOpenCopies(state, readable);
+    if (!readable) {
+        return failed(report, "The record of the files opened with Run Selected File, " +
+                                  OpenCopiesPath(state) +
+                                  ", cannot be read.  Nothing else was changed.");
+    }
+    std::vector<OpenCopy> stillOpen;
+    for (const OpenCopy& copy : open) {
+        if (copy.sealed || !platform::pathExists(copy.temporaryPath)) {
+            stillOpen.push_back(copy);  // a plaintext copy: the next start deletes it
+            continue;
+        }
+        if (Status back = platform::movePathKeeping(copy.temporaryPath, copy.storedPath);
+            !back.ok()) {
+            return failed(report, "The stored file of " + copy.entryPath +
+                                      ", open with Run Selected File, could not be moved back "
+                                      "from " +
+                                      copy.temporaryPath + " to " + copy.storedPath + " (" +
+                                      back.message() + ").  Nothing else was changed.");
+        }
+        (void)platform::setAttributes(copy.storedPath, platform::kStoredAttributes);
+        report.push_back(copy.temporaryPath +
+                         ", open with Run Selected File, is back in storage as " + copy.storedPath +
+                         ".");
+    }
+    if (stillOpen.size() != open.size()) {
+        // Should the record stay as it was, the next start finds those files back already.
+        (void)WriteOpenCopies(state, stillOpen);
+    }
+
+    const MoveFunction move = [&ui](const std::string& from, const std::string& to) {
+        WaitCursor cursor(ui);
+        return ShellFileOp(from, to);
+    };
+    WindowPacing pacing(state, ui);
+    if (platform::pathExists(JournalPath(state))) {
+        // An interrupted move of stored files holds the whole list it leads to: finishing it
+        // writes a whole settings file, which is salvaged again if need be.
+        Catalogue finished;
+        const std::optional<MoveOutcome> moves =
+            CompleteInterruptedMoves(state, finished, move, pacing.both());
+        if (!moves || !moves->status.ok()) {
+            return failed(report, "An interrupted move of stored files, recorded in " +
+                                      JournalPath(state) + ", could not be finished (" +
+                                      (moves ? moves->status.message() : "") +
+                                      ").  Nothing else was changed.");
+        }
+        report.push_back(
+            "An interrupted move of stored files was finished, and the settings "
+            "file written anew from its record.");
+        return salvage(state, ui, std::move(report));
+    }
+
+    std::string damagedText = "The entries that cannot be read (line ";
+    for (size_t n = 0; n < damaged.size(); ++n) {
+        damagedText += (n == 0 ? "" : ", ") + std::to_string(damaged[n] + 4);
+    }
+    report.push_back(damagedText + (cut ? ", the last one cut short" : "") + ") leave the list; " +
+                     std::to_string(kept.size()) + " entries are kept in their order.");
+
+    // Every numbered stored file that no whole entry explains goes to the recovered folder;
+    // that frees the numbers the kept entries are renumbered to.
+    const std::string folder = RecoveredFolder(state.strStorageDir);
+    std::set<size_t> explained(kept.begin(), kept.end());
+    Recovery recovery;
+    for (size_t position = 0; position < kMaxCatalogueEntries; ++position) {
+        const std::string stored = StoredPath(state, position);
+        if (explained.count(position) != 0 || !platform::pathExists(stored)) {
+            continue;
+        }
+        if (Status made = platform::ensureFolder(folder, 0700); !made.ok()) {
+            recovery.ok = false;
+            recovery.lines.push_back(stored + " could not be recovered: the folder " + folder +
+                                     " cannot be made (" + made.message() + ").");
+            continue;
+        }
+        recoverStoredFile(state, stored, folder, recovery);
+    }
+    report.insert(report.end(), recovery.lines.begin(), recovery.lines.end());
+    if (!recovery.ok) {
+        return failed(report, "So the settings file " + path +
+                                  " is left as it is; salvage again once the files above can "
+                                  "be moved.");
+    }
+
+    MovePlan plan;
+    plan.password = state.strPassword;
+    plan.storageDir = state.strStorageDir;
+    plan.extension = state.strExtension;
+    plan.catalogue = catalogue;
+    plan.moves = RenumberingMoves(state, kept);
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, pacing.both());
+    if (!outcome.status.ok()) {
+        return failed(report,
+                      "The new settings file could not be written, or the stored files "
+                      "renumbered (" +
+                          outcome.status.message() + "); " + path + " is left as it is.");
+    }
+    report.push_back("The new settings file " + path + " lists " +
+                     std::to_string(catalogue.size()) + " hidden files" +
+                     (plan.moves.empty() ? "." : "; their stored files were renumbered to match."));
+    return {true, std::move(report)};
+}
+
+}  // namespace
+
+SalvageResult SalvageSettings(ProgramState& state, UiServices& ui) {
+    (void)GetSysDir(state);
+    if (ui.previousInstanceRunning(state.strSystemDir)) {
+        return failed({}, "Vantory is running (or its lock in " + state.strSystemDir +
+                              " cannot be taken).  Close it and salvage again.  " + kUnchanged);
+    }
+    return salvage(state, ui, {});
+}
+
+}  // namespace vantory

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "commands/ui_services.h"
+#include "platform/platform.h"
+#include "store/program_state.h"
+
+namespace vantory {
+
+using platform::Status;
+
+inline constexpr const char* kLoginCaption = "Login";
+inline constexpr const char* kFactoryCaption = "Default password = \"kumquat\"";
+
+enum class StartOutcome {
+    kAnotherInstance,   // another copy runs: end at once, without a word
+    kReady,             // settings read from the settings file
+    kFactorySettings,   // factory settings in use (just written, or could not be written)
+    kSettingsUnusable,  // the settings file is there but cannot be used: end, changing nothing
+};
+
+// The password window's load step: finds the settings folder, ends when another instance
+// runs, writes factory settings when there is no settings file (and says so), and reads
+// the three settings. A settings file that cannot be written is reported with its path, and
+// the factory settings are used in memory. One that is there but cannot be read, or is
+// damaged, is reported and left as it is: going on without it would write a new one over
+// it, and new stored files over the ones it lists.
+StartOutcome PrepareStart(ProgramState& state, UiServices& ui);
+
+// Tells the user that the settings file (or the list of hidden files in it) cannot be used,
+// and that it is left as it is and Vantory closes.
+void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Status& status);
+
+// The typed password against the stored one: exact, case-sensitive.
+bool PasswordMatches(const ProgramState& state, const std::string& typed);
+
+// The password window's messages.
+void ShowInvalidPassword(UiServices& ui);
+void ShowPasswordHelp(UiServices& ui);
+
+}  // namespace vantory

@@ -1,0 +1,271 @@
+#include "commands/storage_settings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "commands/run_command.h"
+#include "platform/fs_path.h"
+#include "platform/platform.h"
+#include "store/settings_file.h"
+#include "store/stored_name.h"
+
+namespace vantory {
+
+namespace {
+
+constexpr const char* kExtensionPrompt =
+    "Enter the new storage extension without the '.'(Ex: 'txt' or 'dat'): ";
+#if defined(_WIN32)
+constexpr const char* kFolderPrompt =
+    "Enter the new storage directory (make sure the last character is '\\'): ";
+constexpr const char* kNoClosingSeparator =
+    "Please make the last character a '\\' for a folder.  Storage directory not changed";
+constexpr const char* kNotAbsolute =
+    "Please enter a full path that starts with a drive (C:\\) or a share (\\\\server\\share\\)";
+constexpr const char* kSeparatorInExtension = "Please do not include a '\\' or '/'";
+#else
+constexpr const char* kFolderPrompt =
+    "Enter the new storage directory (make sure the last character is '/'): ";
+constexpr const char* kNoClosingSeparator =
+    "Please make the last character a '/' for a folder.  Storage directory not changed";
+constexpr const char* kNotAbsolute = "Please enter a full path that starts with '/'";
+constexpr const char* kSeparatorInExtension = "Please do not include a '/'";
+#endif
+constexpr const char* kExtensionKept = ".  Storage extension not changed";
+constexpr const char* kFolderKept = ".  Storage directory not changed";
+
+void say(UiServices& ui, const std::string& text, const std::string& title = {}) {
+    ui.messageBox(text, UiServices::kPlain, title);
+}
+
+std::string withoutClosingSeparators(std::string folder) {
+    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// Every entry's stored file to `folder` + its name with `extension`, and the settings that go
+// with it. Moves of files that are missing are skipped when the plan is carried out.
+MovePlan planFor(const ProgramState& state, const Catalogue& catalogue, const std::string& folder,
+                 const std::string& extension) {
+    MovePlan plan;
+    for (size_t i = 0; i < catalogue.size(); ++i) {
+        plan.moves.push_back({StoredPath(state, i), folder + StoredName(i, extension)});
+    }
+    plan.password = state.strPassword;
+    plan.storageDir = folder;
+    plan.extension = extension;
+    plan.catalogue = catalogue;
+    return plan;
+}
+
+// A file already at one of the new names would be replaced by a stored file, or taken for
+// one: such a change is refused rather than lose or confuse anything.
+std::optional<std::string> takenName(const MovePlan& plan) {
+    for (const PlannedMove& move : plan.moves) {
+        if (platform::pathExists(move.to)) {
+            return platform::baseName(move.to);
+        }
+    }
+    return std::nullopt;
+}
+
+// The storage folder is not there (a drive not connected) while entries have files in it:
+// moving on would leave their files behind, to be dropped by the next start's check.
+bool storageMissing(const ProgramState& state, const Catalogue& catalogue) {
+    return !catalogue.empty() && !platform::isFolder(state.strStorageDir);
+}
+
+std::string missingText(const ProgramState& state) {
+    return "The storage folder " + state.strStorageDir +
+           " cannot be found, so the stored files cannot be moved";
+}
+
+bool anyToMove(const MovePlan& plan) {
+    return std::any_of(plan.moves.begin(), plan.moves.end(),
+                       [](const PlannedMove& move) { return platform::pathExists(move.from); });
+}
+
+// What to tell the user when the moves were not carried out. `setting` is "extension" or
+// "directory".
+std::string failureText(const ProgramState& state, const MovePlan& plan, const MoveOutcome& outcome,
+                        const std::string& setting) {
+    std::string text;
+    if (outcome.failedMove) {
+        const PlannedMove& move = plan.moves[*outcome.failedMove];
+        text = "The stored file " + move.from + " could not be moved to " + move.to + " (" +
+               outcome.status.message() + ").";
+    } else {
+        text = "The change could not be recorded (" + outcome.status.message() + ").";
+    }
+    if (platform::pathExists(JournalPath(state))) {
+        return text +
+               "  Not every file could be put back; Vantory completes the change before its "
+               "next command, or at its next start.";
+    }
+    return text + "  Every stored file is where it was; the storage " + setting +
+           " was not changed.";
+}
+
+// The folders of `folder` and above that do not exist yet, deepest first. A root is its own
+// parent ("/", "C:\\", a drive that is not there): the walk ends there.
+std::vector<std::string> missingFolders(const std::string& folder) {
+    std::vector<std::string> missing;
+    for (std::string path = withoutClosingSeparators(folder);
+         !path.empty() && !platform::pathExists(path);) {
+        std::string parent = platform::parentFolder(path);
+        if (parent.size() >= path.size()) {
+            break;
+        }
+        missing.push_back(std::move(path));
+        path = std::move(parent);
+    }
+    return missing;
+}
+
+// Removes the folders a refused or failed change created, as long as they are empty.
+void removeFolders(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        std::error_code ignored;
+        if (platform::isFolder(folder) &&
+            std::filesystem::is_empty(platform::fsPath(folder), ignored)) {
+            std::filesystem::remove(platform::fsPath(folder), ignored);
+        }
+    }
+}
+
+}  // namespace
+
+bool SetExtensionCommand(CommandContext& context) {
+    if (RefuseWhileCopiesOpen(context, "Set Encrypted File Extension")) {
+        return false;
+    }
+    context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
+    const std::optional<std::string> extension =
+        context.ui.inputBox(kExtensionPrompt, "Enter new extension");
+    // Cancel: nothing is changed, and nothing needs saying.
+    return extension && ChangeExtension(context, *extension, platform::renamePath);
+}
+
+bool ChangeExtension(CommandContext& context, const std::string& extension,
+                     const MoveFunction& move) {
+    ProgramState& state = context.state;
+    UiServices& ui = context.ui;
+    if (extension.empty()) {
+        say(ui, std::string("No extension was entered") + kExtensionKept);
+        return false;
+    }
+    if (extension[0] == '.') {
+        say(ui, "Please do not include the '.'.  Storage extension not changed");
+        return false;
+    }
+    if (std::any_of(extension.begin(), extension.end(), platform::isSeparator)) {
+        say(ui, std::string(kSeparatorInExtension) + kExtensionKept);
+        return false;
+    }
+    if (extension == state.strExtension) {
+        say(ui, "The storage extension is already " + extension + kExtensionKept);
+        return false;
+    }
+    if (storageMissing(state, context.catalogue)) {
+        say(ui, missingText(state) + kExtensionKept);
+        return false;
+    }
+    const MovePlan plan = planFor(state, context.catalogue, state.strStorageDir, extension);
+    if (const auto taken = takenName(plan)) {
+        say(ui, "The storage folder already holds a file named " + *taken + kExtensionKept);
+        return false;
+    }
+
+    context.busy.OpRunning(true);
+    ui.yield();
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
+    context.busy.OpRunning(false);
+    if (!outcome.status.ok()) {
+        say(ui, failureText(state, plan, outcome, "extension"));
+        return false;
+    }
+    say(ui, "New storage extension set to " + state.strExtension, "Storage extension set");
+    return true;
+}
+
+bool SetStorageDirCommand(CommandContext& context) {
+    if (RefuseWhileCopiesOpen(context, "Set Storage Folder")) {
+        return false;
+    }
+    context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
+    const std::optional<std::string> folder =
+        context.ui.inputBox(kFolderPrompt, "Enter new directory");
+    return folder && ChangeStorageDir(context, *folder, platform::movePath);
+}
+
+bool ChangeStorageDir(CommandContext& context, const std::string& folder,
+                      const MoveFunction& move) {
+    ProgramState& state = context.state;
+    UiServices& ui = context.ui;
+    if (folder.empty() || !platform::isSeparator(folder.back())) {
+        say(ui, kNoClosingSeparator);
+        return false;
+    }
+    if (!platform::isAbsolutePath(folder)) {
+        say(ui, std::string(kNotAbsolute) + kFolderKept);
+        return false;
+    }
+    if (folder == state.strStorageDir) {
+        say(ui, "The storage directory is already " + folder + kFolderKept);
+        return false;
+    }
+    if (storageMissing(state, context.catalogue)) {
+        say(ui, missingText(state) + kFolderKept);
+        return false;
+    }
+    const MovePlan plan = planFor(state, context.catalogue, folder, state.strExtension);
+    if (const auto taken = takenName(plan)) {
+        say(ui, "The folder " + folder + " already holds a file named " + *taken + kFolderKept);
+        return false;
+    }
+
+    context.busy.OpRunning(true);
+    ui.yield();
+    // The folder is made ready first: one new level is created (0700). More levels are
+    // created only when there are files to move into them.
+    const std::vector<std::string> created = missingFolders(folder);
+    ProgramState trial = state;
+    Status ready = SetStorageDir(trial, folder);
+    if (ready.error == ENOENT && anyToMove(plan)) {
+        ready = platform::makeFolders(withoutClosingSeparators(folder), 0700);
+    }
+    if (ready.ok() && !platform::isFolder(withoutClosingSeparators(folder))) {
+        ready = Status{ENOTDIR};
+    }
+    if (!ready.ok()) {
+        removeFolders(created);
+        context.busy.OpRunning(false);
+        if (ready.error == ENOENT) {
+            say(ui, "Please create only up to one new folder when setting storage directory");
+        } else {
+            say(ui,
+                "The folder " + folder + " cannot be used (" + ready.message() + ")" + kFolderKept);
+        }
+        return false;
+    }
+
+    const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
+    if (!outcome.status.ok()) {
+        removeFolders(created);
+    }
+    context.busy.OpRunning(false);
+    if (!outcome.status.ok()) {
+        say(ui, failureText(state, plan, outcome, "directory"));
+        return false;
+    }
+    say(ui, "New storage directory set to " + state.strStorageDir, "Storage directory set");
+    return true;
+}
+
+}  // namespace vantory
