@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> lines = SplitLines(content);
     const bool cut = !content.empty() && (size < 2 || content.compare(size - 2, 2, "\r\n") != 0);
-    if (const Status read = ReadSettings(state); !read.ok()) {
-        FUZZ_CHECK(read.error == kDamagedSettings);
+    if (const Result read = ReadSettings(state); !read.ok()) {
+        FUZZ_CHECK(read.is(Reason::kDamagedSettings));
         FUZZ_CHECK(cut || lines.size() < 3 || !sealedText(lines[0]) || !sealedText(lines[1]) ||
                    !sealedText(lines[2]) || !IsStorageFolderPath(Unseal(lines[1], SettingsKey)));
         FUZZ_CHECK(sameSettings(state, stateIn(folder)));
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lines.pop_back();
     }
     Catalogue catalogue;
-    const Status loaded = loadList(state, catalogue);
+    const Result loaded = loadList(state, catalogue);
     bool wellFormed = true;
     for (size_t line = 3; line < lines.size(); ++line) {
         const std::string unsealed = Unseal(lines[line], state.strPassword);
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(loaded.ok() == wellFormed);
     FUZZ_CHECK(loaded.ok() ? catalogue.size() == lines.size() - 3 : catalogue.empty());
-    FUZZ_CHECK(loaded.ok() || loaded.error == kDamagedSettings);
+    FUZZ_CHECK(loaded.ok() || loaded.is(Reason::kDamagedSettings));
     FUZZ_CHECK(ui.messages == 0);
     if (!loaded.ok()) {
         return 0;

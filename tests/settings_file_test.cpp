@@ -49,7 +49,7 @@ TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
         SCOPED_TRACE(line);
         writeFile(SettingsPath(state), settings + line + last);
         Catalogue loaded;
-        EXPECT_EQ(loadList(state, loaded).error, kDamagedSettings);
+        EXPECT_EQ(loadList(state, loaded).reason, Reason::kDamagedSettings);
         EXPECT_TRUE(loaded.empty());
     }
     writeFile(SettingsPath(state), settings + last + "\r\n\r\n\r\n");  // blank lines at the end
@@ -63,20 +63,23 @@ TEST_F(SettingsFileTest, aDamagedCatalogueLineMakesTheWholeListUnreadable) {
 TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
     const auto line = [](const std::string& text) { return Seal(text, SettingsKey) + "\r\n"; };
     const std::string folder = state.strStorageDir;
-    const std::pair<std::string, int> cases[] = {
-        {"\r\n\r\n\r\n", kDamagedSettings},
-        {line("pw") + line("store/") + line("txt"), kDamagedSettings},
-        {line("pw") + line(folder.substr(0, folder.size() - 1)) + line("txt"), kDamagedSettings},
-        {line("pw") + line(folder) + Seal("txt", SettingsKey), kDamagedSettings},
-        {line("") + line(folder) + line(""), 0},
+    constexpr Reason kDamaged = Reason::kDamagedSettings;
+    const std::pair<std::string, Reason> cases[] = {
+        {"\r\n\r\n\r\n", kDamaged},
+        {line("pw") + line("store/") + line("txt"), kDamaged},
+        {line("pw") + line(folder.substr(0, folder.size() - 1)) + line("txt"), kDamaged},
+        {line("pw") + line(folder) + Seal("txt", SettingsKey), kDamaged},
+        {line("") + line(folder) + line(""), Reason::kNone},
     };
-    for (const auto& [content, error] : cases) {
+    for (const auto& [content, reason] : cases) {
         SCOPED_TRACE(content);
         writeFile(SettingsPath(state), content);
         ProgramState read;
         read.strSystemDir = state.strSystemDir;
-        EXPECT_EQ(ReadSettings(read).error, error);
-        EXPECT_EQ(read.strStorageDir, error == 0 ? folder : "");
+        const Result result = ReadSettings(read);
+        EXPECT_EQ(result.reason, reason);
+        EXPECT_TRUE(result.status.ok());
+        EXPECT_EQ(read.strStorageDir, reason == Reason::kNone ? folder : "");
     }
     std::filesystem::resize_file(SettingsPath(state), kMaxSettingsFileSize + 1);
     int pieces = 0;
@@ -85,8 +88,8 @@ TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
         return 0;
     });
     Catalogue catalogue;
-    EXPECT_EQ(ReadSettings(state).error, EFBIG);
-    EXPECT_EQ(loadList(state, catalogue).error, EFBIG);
+    EXPECT_EQ(ReadSettings(state).reason, Reason::kSettingsTooLarge);
+    EXPECT_EQ(loadList(state, catalogue).reason, Reason::kSettingsTooLarge);
     platform::setFaultHook({});
     EXPECT_EQ(pieces, 0) << "refused before it is read";
 }
@@ -160,7 +163,7 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     ASSERT_TRUE(ReadSettings(read).ok());
 #else
     // Here "C:\\..." is no absolute folder: hides would land in the working folder.
-    ASSERT_EQ(ReadSettings(read).error, kDamagedSettings);
+    ASSERT_EQ(ReadSettings(read).reason, Reason::kDamagedSettings);
     std::tie(read.strPassword, read.strStorageDir, read.strExtension) =
         std::tie(state.strPassword, state.strStorageDir, state.strExtension);
 #endif
@@ -180,7 +183,7 @@ TEST_F(SettingsFileTest, knownBytesWithWindowsPaths) {
     }
     // Under the old password the entries do not unseal to entries: taken for damage.
     Catalogue garbled;
-    EXPECT_EQ(loadList(read, garbled).error, kDamagedSettings);
+    EXPECT_EQ(loadList(read, garbled).reason, Reason::kDamagedSettings);
     EXPECT_TRUE(garbled.empty());
 }
 

@@ -106,7 +106,7 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
     return finish;
 }
 
-ChangePassOutcome notChanged(Status status, std::optional<size_t> position, std::string path) {
+ChangePassOutcome notChanged(Result status, std::optional<size_t> position, std::string path) {
     ChangePassOutcome outcome;
     outcome.status = status;
     outcome.failedPosition = position;
@@ -131,13 +131,13 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
     const std::string old = state.strPassword;
 
     if (catalogue.size() > kMaxCatalogueEntries) {
-        return notChanged(Status{EFBIG}, std::nullopt, SettingsPath(state));
+        return notChanged(Reason::kListFull, std::nullopt, SettingsPath(state));
     }
     // An unfinished earlier change or move is completed at the next start from its record,
     // which a change now would overwrite or make unreadable.
     for (const std::string& pending : {PasswordChangeRecordPath(state), JournalPath(state)}) {
         if (platform::pathExists(pending)) {
-            return notChanged(Status{EBUSY}, std::nullopt, pending);
+            return notChanged(Reason::kUnfinishedWork, std::nullopt, pending);
         }
     }
 
@@ -146,7 +146,7 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
     const bool anySealed = std::any_of(catalogue.entries().begin(), catalogue.entries().end(),
                                        [](const CatalogueEntry& entry) { return entry.sealed; });
     if (anySealed && !platform::isFolder(state.strStorageDir)) {
-        return notChanged(Status{ENOENT}, std::nullopt, state.strStorageDir);
+        return notChanged(Reason::kFolderMissing, std::nullopt, state.strStorageDir);
     }
 
     // 1. Say which new files may appear, so that a crash from here on can clear them away.
@@ -275,15 +275,14 @@ void ChangePassCommand(CommandContext& context) {
                                     ", not a file Vantory stored; it was left "
                                     "as it is)") +
                 ".  Every file is still sealed under the old password.";
-    } else if (outcome.status.error == EBUSY) {
+    } else if (outcome.status.is(Reason::kUnfinishedWork)) {
         text += "an earlier operation is not finished yet (" + outcome.failedPath +
                 ").  Vantory finishes it before its next command, or at its next start.";
-    } else if (outcome.status.error == ENOENT &&
-               outcome.failedPath == context.state.strStorageDir) {
+    } else if (outcome.status.is(Reason::kFolderMissing)) {
         text += "the storage folder " + outcome.failedPath +
                 " cannot be found, so the stored files cannot be sealed under the new "
                 "password.  Nothing was changed.";
-    } else if (outcome.status.error == EFBIG) {
+    } else if (outcome.status.is(Reason::kListFull)) {
         text += "the list holds more files than the settings file can record.";
     } else {
         text += outcome.failedPath + " could not be written" + reason + ".  Nothing was changed.";

@@ -25,6 +25,7 @@
 #include "commands/command_context.h"
 #include "platform/platform.h"
 #include "store/password_change_record.h"
+#include "store/result.h"
 
 namespace vantory {
 
@@ -41,7 +42,7 @@ struct ChangePassOutcome {
         kUnfinished,  // committed, but a rename or the save failed; finished at next start
     };
     Result result = Result::kNotChanged;
-    Status status;                         // the failure, when there was one
+    vantory::Result status;                // the failure, when there was one
     std::optional<size_t> failedPosition;  // the catalogue entry whose file failed
     std::string failedPath;                // the file that failed, or the record
     std::string problem;                   // kUnfinished: what is left to do, in words

@@ -23,14 +23,14 @@ namespace vantory {
 namespace {
 
 // Why recorded moves of stored files could not be finished, in words.
-std::string movesProblem(const Status& status) {
-    switch (status.error) {
-        case EILSEQ:
+std::string movesProblem(const Result& result) {
+    switch (result.reason) {
+        case Reason::kUnreadableRecord:
             return "their record cannot be read";
-        case ENOENT:
+        case Reason::kFolderMissing:
             return "the folder they are in cannot be found; is the storage folder connected?";
         default:
-            return status.message();
+            return result.status.message();
     }
 }
 

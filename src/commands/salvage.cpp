@@ -169,15 +169,15 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
                           "cannot finish that change.  " +
                           unchanged);
     }
-    Status read;
+    Result read;
     std::optional<std::string> content = ReadSettingsFile(path, read, true);
     if (!content) {
-        return failed(report, read.error == ENOENT
+        return failed(report, read.status.error == ENOENT
                                   ? "There is no settings file " + path + " to salvage."
                                   : "The settings file " + path + " cannot be read (" +
-                                        read.message() + ").  " + unchanged);
+                                        read.status.message() + ").  " + unchanged);
     }
-    const bool tooLarge = read.error == EFBIG;
+    const bool tooLarge = read.is(Reason::kSettingsTooLarge);
     bool cut = false;
     std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
     // Cut between its CR and LF, the last line is whole all the same.

@@ -15,7 +15,7 @@ void useFactorySettings(ProgramState& state) {
 
 }  // namespace
 
-void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Status& status) {
+void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Result& status) {
     std::string text = "Vantory cannot use its settings file " + SettingsPath(state) + ": " +
                        SettingsFileProblem(status) +
                        ".\r\nThe file is left as it is, and no hidden file has been touched.  "
@@ -67,7 +67,7 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
                           "\r\nHidden file extension set to " + state.strExtension,
                       UiServices::kInformation, "Program file not found");
     }
-    if (Status s = ReadSettings(state, WindowPacing(state, ui).slowRun()); !s.ok()) {
+    if (Result s = ReadSettings(state, WindowPacing(state, ui).slowRun()); !s.ok()) {
         ShowUnusableSettingsFile(state, ui, s);
         return StartOutcome::kSettingsUnusable;
     }

@@ -5,6 +5,7 @@
 #include "commands/ui_services.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
+#include "store/result.h"
 
 namespace vantory {
 
@@ -30,7 +31,7 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui);
 
 // Tells the user that the settings file (or the list of hidden files in it) cannot be used,
 // and that it is left as it is and Vantory closes.
-void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Status& status);
+void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const Result& status);
 
 // The typed password against the stored one: exact, case-sensitive.
 bool PasswordMatches(const ProgramState& state, const std::string& typed);

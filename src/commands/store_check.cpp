@@ -181,7 +181,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     context.busy.OpRunning(true);
     std::vector<std::string> lost;     // really gone
     std::vector<std::string> inPlace;  // at their paths: restored, or never moved away
-    Status failure;
+    Result failure;
     if (!missing.empty()) {
         MovePlan plan;
         plan.password = state.strPassword;

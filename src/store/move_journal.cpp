@@ -186,7 +186,7 @@ MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::Progre
         } else if (!platform::isFolder(platform::parentFolder(step.from))) {
             // Whether this move was made is not known, so it cannot be undone either: the plan
             // stays as it is until the folder is back.
-            return {Status{ENOENT}, i};
+            return {Reason::kFolderMissing, i};
         }
         if (status.ok()) {
             status = progress.setCount(i + 1);
@@ -260,7 +260,7 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
     }
     const std::optional<MovePlan> plan = readJournal(state, pacing.slowRun);
     if (!plan) {
-        return MoveOutcome{Status{EILSEQ}, std::nullopt};  // left alone: nothing is guessed
+        return MoveOutcome{Reason::kUnreadableRecord, std::nullopt};  // nothing is guessed
     }
     if (Status s = progress.openExisting(); !s.ok() && s.error != ENOENT) {
         return MoveOutcome{s, std::nullopt};
@@ -268,7 +268,7 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
         return MoveOutcome{s, std::nullopt};
     }
     if (progress.count() > plan->moves.size()) {
-        return MoveOutcome{Status{EILSEQ}, std::nullopt};
+        return MoveOutcome{Reason::kUnreadableRecord, std::nullopt};
     }
     // Every move's file is somewhere: not yet moved, or moved. When none is found at all, the
     // folders are not the ones the plan was made in (an empty folder where a drive is mounted),
@@ -278,7 +278,7 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
             return platform::pathExists(move.from) || platform::pathExists(move.to);
         });
     if (!plan->moves.empty() && !anyFound) {
-        return MoveOutcome{Status{ENOENT}, std::nullopt};
+        return MoveOutcome{Reason::kFolderMissing, std::nullopt};
     }
     MoveOutcome outcome = runMoves(state, *plan, progress, move, pacing.slowRun);
     if (outcome.status.ok()) {

@@ -14,6 +14,7 @@
 
 #include "store/catalogue.h"
 #include "store/program_state.h"
+#include "store/result.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 
@@ -46,7 +47,7 @@ struct MovePlan {
 using MoveFunction = std::function<Status(const std::string& from, const std::string& to)>;
 
 struct MoveOutcome {
-    Status status;                     // ok when the plan was carried out and saved
+    Result status;                     // ok when the plan was carried out and saved
     std::optional<size_t> failedMove;  // the move that could not be made; the earlier ones
                                        // were moved back and the settings file is unchanged
 };

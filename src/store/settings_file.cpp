@@ -39,16 +39,16 @@ bool IsStorageFolderPath(std::string_view folder) {
            platform::isAbsolutePath(std::string(folder));
 }
 
-std::string SettingsFileProblem(const Status& status) {
-    if (status.error == kDamagedSettings) {
+std::string SettingsFileProblem(const Result& result) {
+    if (result.is(Reason::kDamagedSettings)) {
         return "it is damaged: it does not hold Vantory's settings and list of hidden files as "
                "Vantory writes them";
     }
-    if (status.error == EFBIG) {
+    if (result.is(Reason::kSettingsTooLarge)) {
         return "it is damaged: it is larger than any settings file Vantory writes (" +
                std::to_string(kMaxSettingsFileSize) + " bytes)";
     }
-    return "it cannot be read (" + status.message() + ")";
+    return "it cannot be read (" + result.status.message() + ")";
 }
 
 void SetPassword(ProgramState& state, const std::string& password) {
@@ -113,18 +113,18 @@ std::vector<std::string_view> SettingsFileLines(std::string_view content, bool& 
     return lines;
 }
 
-Status SettingsFromLines(const std::vector<std::string_view>& lines, bool cut, ProgramState& state,
+Result SettingsFromLines(const std::vector<std::string_view>& lines, bool cut, ProgramState& state,
                          Pacer* pacer) {
     // A cut in the third line leaves a shorter extension that still looks whole.
     if (lines.size() < 3 || (cut && lines.size() == 3) ||
         !std::all_of(lines.begin(), lines.begin() + 3, isSealedText)) {
-        return Status{kDamagedSettings};
+        return Reason::kDamagedSettings;
     }
     std::string storageDir = Unseal(lines[1], SettingsKey, pacer);
     // Without an absolute storage folder a hide would move files into whatever folder
     // Vantory was started from.
     if (!IsStorageFolderPath(storageDir)) {
-        return Status{kDamagedSettings};
+        return Reason::kDamagedSettings;
     }
     state.strPassword = Unseal(lines[0], SettingsKey, pacer);
     state.strStorageDir = std::move(storageDir);
@@ -144,15 +144,17 @@ std::optional<CatalogueEntry> CatalogueEntryOf(std::string_view line, size_t pos
     return CatalogueEntry{unsealed.substr(6), unsealed[0] == '1'};
 }
 
-std::optional<std::string> ReadSettingsFile(const std::string& path, Status& status,
+std::optional<std::string> ReadSettingsFile(const std::string& path, Result& result,
                                             bool keepStart) {
+    result = {};
     if (const auto size = platform::fileSize(path);
         !keepStart && size && *size > kMaxSettingsFileSize) {
-        status = Status{EFBIG};
+        result = Reason::kSettingsTooLarge;
         return std::nullopt;
     }
     platform::InputFile file;
-    if (status = file.open(path); !status.ok()) {
+    if (Status opened = file.open(path); !opened.ok()) {
+        result = opened;
         return std::nullopt;
     }
     std::string content;
@@ -161,12 +163,13 @@ std::optional<std::string> ReadSettingsFile(const std::string& path, Status& sta
         const size_t had = content.size();
         content.resize(had + kPiece);
         size_t got = 0;
-        if (status = file.read(content.data() + had, kPiece, got); !status.ok()) {
+        if (Status read = file.read(content.data() + had, kPiece, got); !read.ok()) {
+            result = read;
             return std::nullopt;
         }
         content.resize(had + got);
         if (content.size() > kMaxSettingsFileSize) {
-            status = Status{EFBIG};
+            result = Reason::kSettingsTooLarge;
             if (!keepStart) {
                 return std::nullopt;
             }
@@ -179,8 +182,8 @@ std::optional<std::string> ReadSettingsFile(const std::string& path, Status& sta
     }
 }
 
-Status ReadSettings(ProgramState& state, Pacer* pacer) {
-    Status status;
+Result ReadSettings(ProgramState& state, Pacer* pacer) {
+    Result status;
     const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
         return status;
@@ -188,7 +191,7 @@ Status ReadSettings(ProgramState& state, Pacer* pacer) {
     bool cut = false;
     const std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
     if (cut) {
-        return Status{kDamagedSettings};
+        return Reason::kDamagedSettings;
     }
     return SettingsFromLines(lines, cut, state, pacer);
 }
@@ -212,8 +215,8 @@ Status saveList(ProgramState& state, const Catalogue& catalogue, Pacer* pacer) {
     return platform::writeFileAtomically(SettingsPath(state), text);
 }
 
-Status loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer) {
-    Status status;
+Result loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer) {
+    Result status;
     const auto content = ReadSettingsFile(SettingsPath(state), status);
     if (!content) {
         return status;
@@ -222,14 +225,14 @@ Status loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer) {
     const std::vector<std::string_view> lines = SettingsFileLines(*content, cut);
     // A cut line unseals to a shorter path, which a restore would write the file to.
     if (cut || lines.size() < 3 || lines.size() - 3 > kMaxCatalogueEntries) {
-        return Status{kDamagedSettings};
+        return Reason::kDamagedSettings;
     }
     std::vector<CatalogueEntry> entries;
     for (size_t i = 3; i < lines.size(); ++i) {
         std::optional<CatalogueEntry> entry =
             CatalogueEntryOf(lines[i], entries.size(), state.strPassword, pacer);
         if (!entry) {
-            return Status{kDamagedSettings};
+            return Reason::kDamagedSettings;
         }
         entries.push_back(std::move(*entry));
     }

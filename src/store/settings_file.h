@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "store/catalogue.h"
 #include "store/program_state.h"
+#include "store/result.h"
 
 namespace vantory {
 
@@ -25,19 +26,19 @@ inline constexpr size_t kMaxCatalogueEntries = 900;
 
 using platform::Status;
 
-// What reading regInfo.lst gives when the file is there but does not have the layout above:
-// fewer than three lines, characters that no sealed line holds, a last line without its CR LF
-// (the file was cut short), a storage folder that is not an absolute folder, or a catalogue
-// line that does not unseal to the entry of its position. An empty password or extension is
-// not damage: earlier versions could write them.
-inline constexpr int kDamagedSettings = EILSEQ;
+// Reading regInfo.lst gives Reason::kDamagedSettings when the file is there but does not
+// have the layout above: fewer than three lines, characters that no sealed line holds, a last
+// line without its CR LF (the file was cut short), a storage folder that is not an absolute
+// folder, or a catalogue line that does not unseal to the entry of its position. An empty
+// password or extension is not damage: earlier versions could write them.
 
 // The longest text that one line of the settings file holds before sealing: a path on the
 // longest the system takes (on Windows 32767 UTF-16 units, each at most three bytes of
 // UTF-8), or a typed password or extension (an input box takes 32767 characters).
 inline constexpr size_t kLongestSettingsText = 32767 * 3;
 // The longest possible regInfo.lst: three settings lines and kMaxCatalogueEntries entries,
-// each of the longest text. A larger file is refused (EFBIG) without being read whole.
+// each of the longest text. A larger file is refused (kSettingsTooLarge) without being read
+// whole.
 inline constexpr size_t kMaxSettingsFileSize =
     (kMaxCatalogueEntries + 3) * ((6 + kLongestSettingsText + 2) / 3 * 4 + 2);
 
@@ -49,7 +50,7 @@ std::vector<std::string_view> SettingsFileLines(std::string_view content, bool& 
 // The three settings of `lines` (as SettingsFileLines gives them) into `state`, or
 // kDamagedSettings, with `state` unchanged, when they are not three whole settings lines
 // naming an absolute storage folder.
-Status SettingsFromLines(const std::vector<std::string_view>& lines, bool cut, ProgramState& state,
+Result SettingsFromLines(const std::vector<std::string_view>& lines, bool cut, ProgramState& state,
                          Pacer* pacer = nullptr);
 
 // The entry that the sealed catalogue line `line` holds for `position`, or nullopt when it is
@@ -58,9 +59,10 @@ std::optional<CatalogueEntry> CatalogueEntryOf(std::string_view line, size_t pos
                                                std::string_view password, Pacer* pacer = nullptr);
 
 // The whole settings file at `path`, read only when it is no larger than
-// kMaxSettingsFileSize (EFBIG otherwise, and for a file that grows past it while read). With
-// `keepStart`, a larger file gives its first kMaxSettingsFileSize bytes and EFBIG.
-std::optional<std::string> ReadSettingsFile(const std::string& path, Status& status,
+// kMaxSettingsFileSize (kSettingsTooLarge otherwise, and for a file that grows past it while
+// read). With `keepStart`, a larger file gives its first kMaxSettingsFileSize bytes and
+// kSettingsTooLarge.
+std::optional<std::string> ReadSettingsFile(const std::string& path, Result& result,
                                             bool keepStart = false);
 
 // Whether `folder` can be the storage folder: an absolute folder path ending in a separator.
@@ -68,10 +70,10 @@ bool IsStorageFolderPath(std::string_view folder);
 
 // Why regInfo.lst cannot be used, in words: that it is damaged (or too large to be Vantory's),
 // or the system's reason.
-std::string SettingsFileProblem(const Status& status);
+std::string SettingsFileProblem(const Result& result);
 // Whether the problem is damage to the file's content, which `vantory --salvage` deals with.
-inline bool IsSettingsDamage(const Status& status) {
-    return status.error == kDamagedSettings || status.error == EFBIG;
+inline bool IsSettingsDamage(const Result& result) {
+    return result.is(Reason::kDamagedSettings) || result.is(Reason::kSettingsTooLarge);
 }
 
 std::string SettingsPath(const ProgramState& state);
@@ -90,9 +92,9 @@ Status SetStorageDir(ProgramState& state, const std::string& folder);
 Status WriteFactorySettings(const ProgramState& state, Pacer* pacer = nullptr);
 
 // Reads the three settings lines into the password, storage folder and extension. On
-// failure (kDamagedSettings for a damaged file, EFBIG for one too large) nothing in `state`
-// changes.
-Status ReadSettings(ProgramState& state, Pacer* pacer = nullptr);
+// failure (kDamagedSettings for a damaged file, kSettingsTooLarge for one too large) nothing
+// in `state` changes.
+Result ReadSettings(ProgramState& state, Pacer* pacer = nullptr);
 
 // Writes the whole settings file from the state and the catalogue, replacing the old file
 // only once the new one is complete. Leaves intProgress at the entry count + 1. Refuses a
@@ -103,7 +105,7 @@ Status saveList(ProgramState& state, const Catalogue& catalogue, Pacer* pacer = 
 // unreadable or damaged file (kDamagedSettings: a line that is not the entry of its position,
 // which would shift every later entry onto another entry's stored file, or a file cut short)
 // adds nothing. Empty lines at the end of the file are not entries.
-Status loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer = nullptr);
+Result loadList(const ProgramState& state, Catalogue& catalogue, Pacer* pacer = nullptr);
 
 // The catalogue line of entry `position` before sealing.
 std::string CatalogueLine(size_t position, const CatalogueEntry& entry);

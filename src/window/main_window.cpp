@@ -411,7 +411,7 @@ bool MainWindow::load() {
 
     // Going on with an empty list would hide new files over the stored files it lists, and
     // write a new settings file over it.
-    if (const Status read = loadList(state_, catalogue_, WindowPacing(state_, ui_).slowRun());
+    if (const Result read = loadList(state_, catalogue_, WindowPacing(state_, ui_).slowRun());
         !read.ok()) {
         ShowUnusableSettingsFile(state_, ui_, read);
         unusable_ = true;

@@ -23,9 +23,9 @@ int settings(const std::string& folder, const std::string& password) {
     SilentUiServices ui;
     ProgramState state;
     state.strSystemDir = folder;
-    const platform::Status status = ReadSettings(state);
-    if (!status.ok()) {
-        return fail("settings", status);
+    if (const Result read = ReadSettings(state); !read.ok()) {
+        std::fprintf(stderr, "settings: %s\n", SettingsFileProblem(read).c_str());
+        return 1;
     }
     std::printf("password %s\nstorage %s\nextension %s\n", state.strPassword.c_str(),
                 state.strStorageDir.c_str(), state.strExtension.c_str());
