@@ -172,9 +172,9 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         return notChanged(status, position, std::move(path));
     };
     WindowPacing pacing(state, ui);
-    state.intProgressTotal = static_cast<int16_t>(catalogue.size());
+    state.intProgressTotal = ProgressCount(catalogue.size());
     for (size_t i = 0; i < catalogue.size(); ++i) {
-        state.intProgress = static_cast<int16_t>(i + 1);
+        state.intProgress = ProgressCount(i + 1);
         if (catalogue.at(i).sealed) {
             const std::string stored = StoredPath(state, i);
             if (Status there = platform::probePath(stored); there.error == ENOENT) {

@@ -22,10 +22,6 @@ constexpr const char* kMessageTitle = "Hide File(s)";
 // A message lists this many files by name and counts the rest.
 constexpr size_t kMessageListLimit = 20;
 
-int16_t progressValue(size_t n) {
-    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
-}
-
 bool sameFolder(const std::string& a, const std::string& b) {
     std::error_code error;
     return !a.empty() && !b.empty() &&
@@ -227,7 +223,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
     }
 
     context.busy.OpRunning(true);
-    state.intProgressTotal = progressValue(paths.size());
+    state.intProgressTotal = ProgressCount(paths.size());
     state.intProgress = 1;
 
     // Files are hidden in batches. Sealed copies are made durable together (CopyBatch) and
@@ -259,7 +255,7 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
     };
 
     for (size_t i = 0; i < paths.size(); ++i) {
-        state.intProgress = progressValue(i + 1);
+        state.intProgress = ProgressCount(i + 1);
         tick(pacing.always());
         const std::string& path = paths[i];
         const size_t position = catalogue.size() + pending.size();

@@ -171,9 +171,6 @@ bool writtenInStorage(const std::string& target) {
            (!target.empty() && target[0] >= '0' && target[0] <= '9');
 }
 
-// A temporary file's name of the target itself: ".<target>", shortened like AtomicFile does.
-constexpr size_t kTemporaryNameRoom = 200;
-
 // The name a restore beside a newer file came from: "a (restored 2).txt" is "a.txt".
 std::string withoutRestoredMark(const std::string& name) {
     constexpr std::string_view kMark = " (restored";
@@ -200,7 +197,8 @@ std::vector<std::string> RemoveStrayTemporaries(CommandContext& context) {
     for (const CatalogueEntry& entry : context.catalogue.entries()) {
         const std::string folder = platform::parentFolder(entry.path);
         if (!folder.empty()) {
-            restored[folder].insert(platform::baseName(entry.path).substr(0, kTemporaryNameRoom));
+            restored[folder].insert(
+                platform::baseName(entry.path).substr(0, platform::kTemporaryNameRoom));
         }
     }
     for (const auto& [folder, names] : restored) {

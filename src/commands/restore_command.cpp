@@ -22,10 +22,6 @@ namespace {
 
 constexpr const char* kRestoreTitle = "Restore";
 
-int16_t counter(size_t n) {
-    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
-}
-
 struct Failure {
     size_t position;
     std::string path;
@@ -263,7 +259,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     ProgramState& state = context.state;
     const size_t count = context.catalogue.size();
     state.intProgress = 1;
-    state.intProgressTotal = counter(count);
+    state.intProgressTotal = ProgressCount(count);
     std::vector<bool> restored(count, false);
     std::vector<Failure> failures;  // ascending positions
     std::vector<RestoredBeside> besides;
@@ -295,7 +291,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         pending.clear();
     };
     for (size_t p = 0; p < count; ++p) {
-        state.intProgress = counter(p + 1);
+        state.intProgress = ProgressCount(p + 1);
         tick(pacing.always());
         if (!chosen[p]) {
             continue;
@@ -324,8 +320,8 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     }
     Finished finished = finishRestore(context, restored, failures);
     // The renumbering counts its moves; the command ends with the entries it examined.
-    state.intProgress = counter(count + 1);
-    state.intProgressTotal = counter(count);
+    state.intProgress = ProgressCount(count + 1);
+    state.intProgressTotal = ProgressCount(count);
     context.busy.OpRunning(false);
     finished.outcome.ran = true;
     if (listChanged) {

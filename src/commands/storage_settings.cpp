@@ -145,7 +145,7 @@ bool SetExtensionCommand(CommandContext& context) {
     if (RefuseWhileCopiesOpen(context, "Set Encrypted File Extension")) {
         return false;
     }
-    context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
+    context.state.intProgressTotal = ProgressCount(context.catalogue.size());
     const std::optional<std::string> extension =
         context.ui.inputBox(kExtensionPrompt, "Enter new extension");
     // Cancel: nothing is changed, and nothing needs saying.
@@ -198,7 +198,7 @@ bool SetStorageDirCommand(CommandContext& context) {
     if (RefuseWhileCopiesOpen(context, "Set Storage Folder")) {
         return false;
     }
-    context.state.intProgressTotal = static_cast<int16_t>(context.catalogue.size());
+    context.state.intProgressTotal = ProgressCount(context.catalogue.size());
     const std::optional<std::string> folder =
         context.ui.inputBox(kFolderPrompt, "Enter new directory");
     return folder && ChangeStorageDir(context, *folder, platform::movePath);

@@ -18,10 +18,6 @@ namespace {
 
 constexpr const char* kErrorTitle = "Error";
 
-int16_t progressValue(size_t n) {
-    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
-}
-
 // The stored number of an unsealed catalogue line ("1|100|path"), when it is the three-digit
 // number of the entry at `position`.
 bool ownNumber(const std::string& line, size_t position, std::string& number) {
@@ -96,9 +92,9 @@ void HideFiles(CommandContext& context) {
     ProgramState& state = context.state;
     WindowPacing pacing(state, context.ui);
     const size_t n = context.catalogue.size();
-    state.intProgressTotal = progressValue(n);
+    state.intProgressTotal = ProgressCount(n);
     for (size_t position = 0; position < n; ++position) {
-        state.intProgress = progressValue(position + 1);
+        state.intProgress = ProgressCount(position + 1);
         tick(pacing.slowRun());
         // Set even where they are set already: a file stored by an earlier version may still
         // be readable by others. Nothing but a regular file is touched.

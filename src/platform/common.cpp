@@ -2,7 +2,68 @@
 
 #include "platform/platform.h"
 
+#include <cerrno>
+#include <vector>
+
 namespace vantory::platform {
+
+namespace {
+
+// Makes `path` with `mode` after each missing folder above it with `parentMode`.
+Status makeFolderChain(const std::string& path, FileMode mode, FileMode parentMode) {
+    if (path.empty() || isFolder(path)) {
+        return Status::success();
+    }
+    const std::string parent = parentFolder(path);
+    if (!parent.empty() && parent != path) {  // the parent of a root is the root itself
+        if (Status s = makeFolderChain(parent, parentMode, parentMode); !s.ok()) {
+            return s;
+        }
+    }
+    const Status made = makeFolder(path, mode);
+    if (made.error == EEXIST) {
+        // Something else arrived first: fine when it is a folder.
+        return isFolder(path) ? Status::success() : Status{ENOTDIR};
+    }
+    return made;
+}
+
+}  // namespace
+
+Status makeFolders(const std::string& path, FileMode mode) {
+    return makeFolderChain(path, mode, mode);
+}
+
+Status ensureFolder(const std::string& path, FileMode mode) {
+    // ~/.config itself may be missing on a fresh account.
+    return makeFolderChain(path, mode, 0755);
+}
+
+Status copyContent(InputFile& in, AtomicFile& out) {
+    constexpr size_t kPiece = size_t{1} << 20;
+    std::vector<char> buffer(kPiece);
+    for (;;) {
+        size_t got = 0;
+        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
+            return s;
+        }
+        if (got == 0) {
+            return Status::success();
+        }
+        if (Status s = out.write(buffer.data(), got); !s.ok()) {
+            return s;
+        }
+    }
+}
+
+std::string atomicFilePrefix(const std::string& target) {
+    const std::string folder = parentFolder(target);
+    const std::string name = "." + baseName(target).substr(0, kTemporaryNameRoom) + ".vantory-";
+    if (folder.empty()) {
+        return name;
+    }
+    return isSeparator(folder.back()) ? folder + name : folder + kSeparator + name;
+}
 
 std::optional<std::string> atomicFileTarget(std::string_view name) {
     constexpr std::string_view kInfix = ".vantory-";

@@ -169,9 +169,13 @@ class AtomicFile {
     bool flushed_ = false;   // by flush()
 };
 
-// The name of the target whose AtomicFile temporary file is called `name` (a bare name,
-// ".<target>.vantory-XXXXXX"; a long target name is shortened in it), or nullopt when `name`
-// is not such a temporary name.
+// An AtomicFile's temporary file is ".<target>.vantory-XXXXXX" beside its target, with at most
+// this many bytes of the target's name, so that it stays within 255 bytes.
+inline constexpr size_t kTemporaryNameRoom = 200;
+// The temporary name of `target` up to its six unique letters and digits.
+std::string atomicFilePrefix(const std::string& target);
+// The name of the target whose AtomicFile temporary file is called `name` (a bare name; a long
+// target name is shortened in it), or nullopt when `name` is not such a temporary name.
 std::optional<std::string> atomicFileTarget(std::string_view name);
 
 Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode = 0600);
@@ -239,6 +243,9 @@ class InputFile {
     uint64_t read_ = 0;     // bytes read
     uint64_t dropped_ = 0;  // the page cache has been dropped up to here
 };
+
+// Copies what is left of `in` into `out`, a mebibyte at a time.
+Status copyContent(InputFile& in, AtomicFile& out);
 
 // Advice that the `size` bytes at `start`, a buffer about to be filled, be backed by huge
 // pages where the system offers them; nothing happens where it does not.

@@ -62,21 +62,6 @@ Status makeFolder(const std::string& path, FileMode mode) {
     return Status::success();
 }
 
-Status ensureFolder(const std::string& path, FileMode mode) {
-    if (isFolder(path)) {
-        return Status::success();
-    }
-    const std::string parent = parentFolder(path);
-    if (!parent.empty() && !isFolder(parent)) {
-        // ~/.config itself may be missing on a fresh account.
-        if (Status s = ensureFolder(parent, 0755); !s.ok()) {
-            return s;
-        }
-    }
-    Status s = makeFolder(path, mode);
-    return s.error == EEXIST && isFolder(path) ? Status::success() : s;
-}
-
 bool isRegularFile(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -461,7 +446,6 @@ AtomicFile::~AtomicFile() {
 }
 
 namespace {
-constexpr size_t kTemporaryNameRoom = 200;  // of NAME_MAX (255): "." and ".vantory-XXXXXX"
 
 // Flushes a finished file to disk. The fault point and the flush belong together: tests that
 // find the kFlush before the rename of a temporary file count on the flush being there too.
@@ -474,10 +458,7 @@ Status flushToDisk(int fd, const std::string& path) {
 }  // namespace
 
 Status AtomicFile::open() {
-    const std::string folder = parentFolder(target_);
-    // The target's own name, shortened so that the temporary name stays within NAME_MAX.
-    std::string pattern = (folder.empty() ? std::string() : folder + "/") + "." +
-                          baseName(target_).substr(0, kTemporaryNameRoom) + ".vantory-XXXXXX";
+    std::string pattern = atomicFilePrefix(target_) + "XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (const int fault = injectedFault(Operation::kCreate, target_)) {
@@ -668,29 +649,6 @@ bool isSymbolicLink(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-Status makeFolders(const std::string& path, FileMode mode) {
-    if (path.empty() || isFolder(path)) {
-        return Status::success();
-    }
-    const std::string parent = parentFolder(path);
-    if (!parent.empty() && parent != path) {
-        if (Status s = makeFolders(parent, mode); !s.ok()) {
-            return s;
-        }
-    }
-    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
-        return Status{fault};
-    }
-    if (::mkdir(path.c_str(), mode) != 0) {
-        if (errno != EEXIST) {
-            return Status::fromErrno();
-        }
-        // Something else arrived first: fine when it is a folder.
-        return isFolder(path) ? Status::success() : Status{ENOTDIR};
-    }
-    return Status::success();
-}
-
 Status InputFile::open(const std::string& path) {
     close();
     path_ = path;
@@ -813,19 +771,8 @@ Status copyFile(const std::string& from, const std::string& to, Existing existin
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
-    constexpr size_t kPiece = size_t{1} << 20;
-    std::vector<char> buffer(kPiece);
-    for (;;) {
-        size_t got = 0;
-        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
-            return s;
-        }
-        if (got == 0) {
-            break;
-        }
-        if (Status s = out.write(buffer.data(), got); !s.ok()) {
-            return s;
-        }
+    if (Status s = copyContent(in, out); !s.ok()) {
+        return s;
     }
     if (Status s = copyMetadata(from, st, out.temporaryPath()); !s.ok()) {
         return s;

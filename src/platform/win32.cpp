@@ -414,20 +414,6 @@ Status makeFolder(const std::string& path, FileMode) {
     return Status::success();
 }
 
-Status ensureFolder(const std::string& path, FileMode mode) {
-    if (isFolder(path)) {
-        return Status::success();
-    }
-    const std::string parent = parentFolder(path);
-    if (!parent.empty() && parent != path && !isFolder(parent)) {
-        if (Status s = ensureFolder(parent, 0755); !s.ok()) {
-            return s;
-        }
-    }
-    Status s = makeFolder(path, mode);
-    return s.error == EEXIST && isFolder(path) ? Status::success() : s;
-}
-
 namespace {
 // A symbolic link or a junction: a reparse point that names another file.
 bool isLinkAt(const std::string& path, DWORD attributes) {
@@ -624,7 +610,6 @@ AtomicFile::~AtomicFile() {
 }
 
 namespace {
-constexpr size_t kTemporaryNameRoom = 200;  // of 255: "." and ".vantory-XXXXXX"
 
 // Flushes a finished file to disk. The fault point and the flush belong together: tests that
 // find the kFlush before the rename of a temporary file count on the flush being there too.
@@ -638,10 +623,7 @@ Status flushToDisk(HANDLE file, const std::string& path) {
 }  // namespace
 
 Status AtomicFile::open() {
-    const std::string folder = parentFolder(target_);
-    // The target's own name, shortened so that the temporary name stays within 255.
-    const std::string prefix =
-        joinPath(folder, "." + baseName(target_).substr(0, kTemporaryNameRoom) + ".vantory-");
+    const std::string prefix = atomicFilePrefix(target_);
     if (const int fault = injectedFault(Operation::kCreate, target_)) {
         return Status{fault};
     }
@@ -829,34 +811,6 @@ bool isSymbolicLink(const std::string& path) {
            found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
 }
 
-Status makeFolders(const std::string& path, FileMode mode) {
-    if (path.empty() || isFolder(path)) {
-        return Status::success();
-    }
-    const std::string parent = parentFolder(path);
-    if (!parent.empty() && parent != path) {
-        if (Status s = makeFolders(parent, mode); !s.ok()) {
-            return s;
-        }
-    }
-    if (const int fault = injectedFault(Operation::kMakeFolder, path)) {
-        return Status{fault};
-    }
-    const auto wide = nativePath(path);
-    if (!wide) {
-        return notUtf8();
-    }
-    if (!::CreateDirectoryW(wide->c_str(), nullptr)) {
-        const Status failed = lastError(path);
-        if (failed.error != EEXIST) {
-            return failed;
-        }
-        // Something else arrived first: fine when it is a folder.
-        return isFolder(path) ? Status::success() : Status{ENOTDIR};
-    }
-    return Status::success();
-}
-
 Status InputFile::open(const std::string& path) {
     close();
     path_ = path;
@@ -982,19 +936,8 @@ Status copyFile(const std::string& from, const std::string& to, Existing existin
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
-    constexpr size_t kPiece = size_t{1} << 20;
-    std::vector<char> buffer(kPiece);
-    for (;;) {
-        size_t got = 0;
-        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
-            return s;
-        }
-        if (got == 0) {
-            break;
-        }
-        if (Status s = out.write(buffer.data(), got); !s.ok()) {
-            return s;
-        }
+    if (Status s = copyContent(in, out); !s.ok()) {
+        return s;
     }
     in.close();  // `from` may be `to`, and Windows refuses to replace an open file
     if (Status s = copyMetadata(info, out); !s.ok()) {

@@ -173,9 +173,9 @@ bool undoMoves(const MovePlan& plan, platform::ProgressFile& progress, const Mov
 // its new place. The moves then stop and the plan stays on disk.
 MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, platform::ProgressFile& progress,
                      const MoveFunction& move, Pacer* pacer) {
-    state.intProgressTotal = static_cast<int16_t>(std::min<size_t>(plan.moves.size(), INT16_MAX));
+    state.intProgressTotal = ProgressCount(plan.moves.size());
     for (size_t i = progress.count(); i < plan.moves.size(); ++i) {
-        state.intProgress = static_cast<int16_t>(std::min<size_t>(i + 1, INT16_MAX));
+        state.intProgress = ProgressCount(i + 1);
         tick(pacer);
         const PlannedMove& step = plan.moves[i];
         Status status;

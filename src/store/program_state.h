@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +23,11 @@ struct ProgramState {
     bool bolTempFileOpen = false;  // a hidden file is open under its temporary name
     bool bolEncrypt = false;       // seal files when hiding them
 };
+
+// `n` as a progress counter: the counters hold at most INT16_MAX.
+inline int16_t ProgressCount(size_t n) {
+    return static_cast<int16_t>(std::min<size_t>(n, INT16_MAX));
+}
 
 // Factory settings, written when there is no settings file.
 inline constexpr const char* kFactoryPassword = "kumquat";
