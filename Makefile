@@ -67,9 +67,11 @@ windows-test: windows-deps
 	ctest --preset windows
 
 # `make check` is what CI runs: `make test`, the sanitizers and fuzz targets, the core's
-# tests under wine, then the share of the code that is tests, which may be at most 35%.
+# tests under wine, then the share of the code that is tests, which may be at most 35%, and
+# the folders' drawing (tools/layout-check.sh).
 check: test sanitize windows-test
 	sh tools/test-ratio.sh 35
+	sh tools/layout-check.sh
 
 # `make e2e` drives the real program on a virtual X display (xvfb-run, openbox, xdotool):
 # it hides files from its command line, through the file dialog and from a second start,
