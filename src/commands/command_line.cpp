@@ -15,17 +15,17 @@ CommandLine invalid(std::string error) {
 
 // Why `path` cannot be hidden from the command line, or "" when it can be tried.
 std::string whyNotAFile(const std::string& path) {
-    if (platform::isRegularFile(path)) {
-        return {};
-    }
-    if (!platform::pathExists(path)) {
-        return "no such file";
-    }
-    if (platform::isSymbolicLink(path)) {
-        return "is a symbolic link; give the file it points to";
-    }
-    if (platform::isFolder(path)) {
-        return "is a folder; only files can be hidden";
+    switch (platform::pathKind(path)) {
+        case platform::PathKind::kRegularFile:
+            return {};
+        case platform::PathKind::kNothing:
+            return "no such file";
+        case platform::PathKind::kLink:
+            return "is a symbolic link; give the file it points to";
+        case platform::PathKind::kFolder:
+            return "is a folder; only files can be hidden";
+        case platform::PathKind::kOther:
+            break;
     }
     return "is not a regular file";
 }

@@ -50,14 +50,16 @@ bool isProgramFile(const ProgramState& state, size_t entries, const std::string&
 
 // Why the existence test does not see `path`.
 std::string whyNotFound(const std::string& path) {
-    if (!platform::pathExists(path)) {
-        return "it is no longer there";
-    }
-    if (platform::isSymbolicLink(path)) {
-        return "it is a symbolic link; pick the file it points to";
-    }
-    if (platform::isFolder(path)) {
-        return "it is a folder";
+    switch (platform::pathKind(path)) {
+        case platform::PathKind::kNothing:
+            return "it is no longer there";
+        case platform::PathKind::kLink:
+            return "it is a symbolic link; pick the file it points to";
+        case platform::PathKind::kFolder:
+            return "it is a folder";
+        case platform::PathKind::kRegularFile:
+        case platform::PathKind::kOther:
+            break;
     }
     const std::optional<int> attributes = platform::getAttributes(path);
     if (attributes && (*attributes & (platform::kHidden | platform::kSystem)) != 0) {

@@ -164,8 +164,7 @@ bool ClearTemporaryName(CommandContext& context, const std::string& temporaryPat
     if (!platform::pathExists(temporaryPath)) {
         return true;
     }
-    if (atStart &&
-        (!platform::isRegularFile(temporaryPath) || platform::isSymbolicLink(temporaryPath))) {
+    if (atStart && !platform::isRegularFile(temporaryPath)) {
         return false;  // not a file any run of ours leaves: not touched
     }
 

@@ -90,7 +90,7 @@ void recoverStoredFile(const ProgramState& state, const std::string& stored,
                    (n == 1 ? std::string() : std::to_string(n) + "-") + base;
         };
     };
-    if (!platform::isRegularFile(stored) || platform::isSymbolicLink(stored)) {
+    if (!platform::isRegularFile(stored)) {
         recovery.ok = false;
         recovery.lines.push_back(stored + " is not a regular file; it is left as it is.");
         return;

@@ -39,6 +39,19 @@ Status ensureFolder(const std::string& path, FileMode mode) {
     return makeFolderChain(path, mode, 0755);
 }
 
+PathKind pathKind(const std::string& path) {
+    if (isRegularFile(path)) {
+        return PathKind::kRegularFile;
+    }
+    if (isSymbolicLink(path)) {
+        return PathKind::kLink;
+    }
+    if (isFolder(path)) {
+        return PathKind::kFolder;
+    }
+    return pathExists(path) ? PathKind::kOther : PathKind::kNothing;
+}
+
 Status copyContent(InputFile& in, AtomicFile& out) {
     constexpr size_t kPiece = size_t{1} << 20;
     std::vector<char> buffer(kPiece);

@@ -244,6 +244,10 @@ class InputFile {
     uint64_t dropped_ = 0;  // the page cache has been dropped up to here
 };
 
+// What stands at a path; a last link is not followed.
+enum class PathKind { kNothing, kRegularFile, kLink, kFolder, kOther };
+PathKind pathKind(const std::string& path);
+
 // Copies what is left of `in` into `out`, a mebibyte at a time.
 Status copyContent(InputFile& in, AtomicFile& out);
 

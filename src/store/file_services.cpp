@@ -42,13 +42,18 @@ std::optional<int> ownAttributes(const std::string& path) {
 }  // namespace
 
 std::string NotAFile(const std::string& path) {
-    if (!platform::pathExists(path) || platform::isRegularFile(path)) {
-        return {};
+    switch (platform::pathKind(path)) {
+        case platform::PathKind::kNothing:
+        case platform::PathKind::kRegularFile:
+            return {};
+        case platform::PathKind::kLink:
+            return "a symbolic link";
+        case platform::PathKind::kFolder:
+            return "a folder";
+        case platform::PathKind::kOther:
+            break;
     }
-    if (platform::isSymbolicLink(path)) {
-        return "a symbolic link";
-    }
-    return platform::isFolder(path) ? "a folder" : "something other than a file";
+    return "something other than a file";
 }
 
 std::string StoredFileProblem(const std::string& stored) {

@@ -388,8 +388,9 @@ Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile
         if (!probe.ok()) {
             return probe;
         }
-        return Status{platform::isSymbolicLink(strInitFile) ? ELOOP
-                      : platform::isFolder(strInitFile)     ? EISDIR
+        const platform::PathKind kind = platform::pathKind(strInitFile);
+        return Status{kind == platform::PathKind::kLink     ? ELOOP
+                      : kind == platform::PathKind::kFolder ? EISDIR
                                                             : EINVAL};
     }
     const std::optional<int> attributes = platform::getAttributes(strInitFile);
