@@ -93,20 +93,7 @@ Status WriteFactorySettings(const ProgramState& state, Pacer* pacer) {
 std::vector<std::string_view> SettingsFileLines(std::string_view content, bool& cut) {
     cut =
         !content.empty() && (content.size() < 2 || content.substr(content.size() - 2) != kLineEnd);
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            end = content.size();
-        }
-        lines.push_back(content.substr(start, end - start));
-        start = end + 1;
-        if (end < content.size() && content[end] == '\r' && start < content.size() &&
-            content[start] == '\n') {
-            ++start;
-        }
-    }
+    std::vector<std::string_view> lines = SplitLineViews(content);
     while (lines.size() > 3 && lines.back().empty()) {
         lines.pop_back();
     }
@@ -246,22 +233,24 @@ bool FileExists(const std::string& path) {
     return platform::fileExists(path);
 }
 
-std::vector<std::string> SplitLines(std::string_view content) {
-    std::vector<std::string> lines;
+std::vector<std::string_view> SplitLineViews(std::string_view content) {
+    std::vector<std::string_view> lines;
     size_t start = 0;
     while (start < content.size()) {
-        const size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(content.substr(start));
-            break;
-        }
-        lines.emplace_back(content.substr(start, end - start));
+        const size_t end = std::min(content.find_first_of("\r\n", start), content.size());
+        lines.push_back(content.substr(start, end - start));
         start = end + 1;
-        if (content[end] == '\r' && start < content.size() && content[start] == '\n') {
+        if (end < content.size() && content[end] == '\r' && start < content.size() &&
+            content[start] == '\n') {
             ++start;
         }
     }
     return lines;
+}
+
+std::vector<std::string> SplitLines(std::string_view content) {
+    const std::vector<std::string_view> views = SplitLineViews(content);
+    return {views.begin(), views.end()};
 }
 
 }  // namespace vantory

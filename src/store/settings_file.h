@@ -115,5 +115,7 @@ bool FileExists(const std::string& path);
 
 // The text lines of a file: CR LF, LF or CR end a line; a last line needs no line end.
 std::vector<std::string> SplitLines(std::string_view content);
+// The same lines as views into `content`.
+std::vector<std::string_view> SplitLineViews(std::string_view content);
 
 }  // namespace vantory
