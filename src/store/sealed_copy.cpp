@@ -421,9 +421,11 @@ CopyBatch::CopyBatch(const ProgramState& state, Pacer* pacer) : state_(state), p
 
 CopyBatch::~CopyBatch() = default;
 
-Status CopyBatch::add(const std::string& source, const std::string& target, int attributes,
-                      platform::Existing existing, bool sealing) {
-    auto out = std::make_unique<platform::AtomicFile>(target, 0600, existing);
+Status CopyBatch::add(const std::string& source, const std::string& target, bool sealing) {
+    // A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
+    const int attributes = sealing ? platform::kStoredAttributes : platform::kNormal;
+    auto out = std::make_unique<platform::AtomicFile>(
+        target, 0600, sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
     Status written;
     if (sealing) {
         SealTransform transform(state_.strPassword, pacer_);
@@ -443,11 +445,11 @@ Status CopyBatch::add(const std::string& source, const std::string& target, int 
 }
 
 Status CopyBatch::seal(const std::string& source, const std::string& target) {
-    return add(source, target, platform::kStoredAttributes, platform::Existing::kReplace, true);
+    return add(source, target, true);
 }
 
 Status CopyBatch::unseal(const std::string& source, const std::string& target) {
-    return add(source, target, platform::kNormal, platform::Existing::kKeep, false);
+    return add(source, target, false);
 }
 
 std::vector<Status> CopyBatch::commit(Pacer* pacer) {

@@ -117,8 +117,7 @@ class CopyBatch {
     std::vector<Status> commit(Pacer* pacer = nullptr);
 
   private:
-    Status add(const std::string& source, const std::string& target, int attributes,
-               platform::Existing existing, bool sealing);
+    Status add(const std::string& source, const std::string& target, bool sealing);
 
     const ProgramState& state_;
     Pacer* pacer_;
