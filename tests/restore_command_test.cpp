@@ -32,20 +32,33 @@ class RestoreTest : public test::CommandTest {
 // storage.
 TEST_F(RestoreTest, restoresAndRenumbers) {
     struct Case {
-        std::vector<bool> sealed;
-        std::vector<size_t> selection;  // empty: Restore All
-        std::set<std::string> folder;
-        std::vector<size_t> storedAt;  // the entry whose stored file sits at each position
+        const char* name;
+        std::vector<bool> sealed = {};
+        std::vector<size_t> selection = {};  // empty: Restore All
+        std::set<std::string> folder = {};
+        std::vector<size_t> storedAt = {};  // the entry whose stored file sits at each position
     };
     const Case cases[] = {
-        {{false, false, false}, {0}, {"100.dat", "101.dat"}, {1, 2}},
-        {{true, false, true, true}, {0, 2}, {"100.dat", "101.dat"}, {1, 3}},
-        {{false, true, true}, {1, 2}, {"100.dat"}, {0}},
-        {{false, true, false}, {}, {}, {}},
-        {{}, {}, {}, {}},
+        {.name = "the first",
+         .sealed = {false, false, false},
+         .selection = {0},
+         .folder = {"100.dat", "101.dat"},
+         .storedAt = {1, 2}},
+        {.name = "two apart",
+         .sealed = {true, false, true, true},
+         .selection = {0, 2},
+         .folder = {"100.dat", "101.dat"},
+         .storedAt = {1, 3}},
+        {.name = "the last two",
+         .sealed = {false, true, true},
+         .selection = {1, 2},
+         .folder = {"100.dat"},
+         .storedAt = {0}},
+        {.name = "all", .sealed = {false, true, false}},
+        {.name = "all of none"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.sealed.size() * 10 + c.selection.size());
+        SCOPED_TRACE(c.name);
         entries.clear();
         stored.clear();
         fs::remove_all(dir / "store");

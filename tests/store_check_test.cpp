@@ -44,14 +44,21 @@ class StoreCheckTest : public test::CommandTest {
 // settings file.
 TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
     struct Case {
+        const char* name;
         size_t count;
         std::vector<size_t> missing, kept;
         size_t folderAt = 0;  // a folder in the place of this entry's stored file, when not 0
     };
-    for (const Case& c : {Case{5, {2}, {0, 1, 3, 4}}, Case{8, {2, 5}, {0, 1, 3, 4, 6, 7}},
-                          Case{5, {4}, {0, 1, 2, 3}}, Case{4, {2}, {0, 1, 3}, 1},
-                          Case{3, {}, {0, 1, 2}}, Case{0, {}, {}}}) {
-        SCOPED_TRACE(c.count * 10 + c.missing.size());
+    const Case cases[] = {
+        {.name = "one in the middle", .count = 5, .missing = {2}, .kept = {0, 1, 3, 4}},
+        {.name = "two", .count = 8, .missing = {2, 5}, .kept = {0, 1, 3, 4, 6, 7}},
+        {.name = "the last", .count = 5, .missing = {4}, .kept = {0, 1, 2, 3}},
+        {.name = "a folder", .count = 4, .missing = {2}, .kept = {0, 1, 3}, .folderAt = 1},
+        {.name = "none missing", .count = 3, .missing = {}, .kept = {0, 1, 2}},
+        {.name = "no entries", .count = 0, .missing = {}, .kept = {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ui.messages.clear();
         busy.calls.clear();
         listShown = 0;
