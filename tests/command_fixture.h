@@ -106,9 +106,11 @@ class CommandTest : public ::testing::Test {
         EXPECT_TRUE(loadList(state, read).ok());
         return read.entries();
     }
+    // The catalogue the program shows.
+    virtual const Catalogue& shownCatalogue() const { return catalogue; }
     Texts listedPaths() const {
         Texts paths;
-        for (const auto& entry : catalogue.entries()) {
+        for (const auto& entry : shownCatalogue().entries()) {
             paths.push_back(entry.path);
         }
         return paths;

@@ -40,13 +40,7 @@ class WindowTest : public CommandTest {
         QTest::mouseClick(window->button(name), Qt::LeftButton);
         settle();
     }
-    Texts listedPaths() const {
-        Texts paths;
-        for (const auto& entry : window->catalogue().entries()) {
-            paths.push_back(entry.path);
-        }
-        return paths;
-    }
+    const Catalogue& shownCatalogue() const override { return window->catalogue(); }
     // Every control can be used, or while Run Selected File waits only its button and the tabs.
     void expectControls(bool waiting) {
         for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdChangePass"}) {
