@@ -12,6 +12,12 @@
 #include "cipher/runtime_random.h"
 
 namespace vantory {
+namespace kernels {
+// A kernel set in a test's name and messages: its name rather than its address.
+void PrintTo(const KernelSet* set, std::ostream* os) {
+    *os << set->name;
+}
+}  // namespace kernels
 namespace {
 
 std::string allBytes() {

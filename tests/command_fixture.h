@@ -1,26 +1,23 @@
-// A user with a storage folder and a main window on it, for the tests that drive commands.
+// A user with a storage folder and a catalogue, for the tests that run commands without a
+// window: each test calls the command functions the window's buttons call.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QCoreApplication>
-#include <QListWidget>
-#include <QTabWidget>
-#include <QTest>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <set>
 #include <utility>
 
+#include "commands/recovery.h"
+#include "commands/startup.h"
+#include "commands/store_check.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
 #include "support/test_store.h"
-#include "window/main_window.h"
 
 namespace vantory::test {
 
@@ -46,13 +43,22 @@ class HookedUi : public FakeUiServices {
     }
 };
 
+// The busy state as the window keeps it in the program state.
+class StateBusy : public FakeBusy {
+  public:
+    explicit StateBusy(ProgramState& state) : state_(state) {}
+    void OpRunning(bool running) override {
+        FakeBusy::OpRunning(running);
+        state_.bolBusy = running;
+    }
+
+  private:
+    ProgramState& state_;
+};
+
 class CommandTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(settleUser(dir, state)); }
-    void TearDown() override {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
     std::string file(const std::string& name, const std::string& content) {
         const std::string path = dir / ("home/" + name);
         fs::create_directories(fs::path(path).parent_path());
@@ -70,62 +76,52 @@ class CommandTest : public ::testing::Test {
         entries.push_back({path, sealed});
         return path;
     }
+    // Writes `entries` as the catalogue and starts on it; the counts of the commands' calls
+    // start afresh after the start.
     void open() {
-        Catalogue catalogue;
+        Catalogue written;
         for (const auto& entry : entries) {
-            catalogue.append(entry);
+            written.append(entry);
         }
-        ASSERT_TRUE(saveList(state, catalogue).ok());
-        start(state);
+        ASSERT_TRUE(saveList(state, written).ok());
+        start();
+        listShown = 0;
+        busy.calls.clear();
     }
-    virtual void start(ProgramState& programState) {
-        window.reset();
-        window = std::make_unique<MainWindow>(programState, ui);
-        window->show();
-        window->load();
-        settle();
-    }
-    // Lets a busy window that is no longer needed close.
-    void settle() {
-        if (window->busyWindow() != nullptr) {
-            window->busyWindow()->Timer1_Timer();
+    // What the main window's load step runs: the catalogue is read (a settings file that
+    // cannot be used is reported, and nothing else runs), interrupted work is finished, and
+    // the store is checked. False when the catalogue could not be read.
+    virtual bool start() {
+        catalogue.clear();
+        if (const platform::Status read = loadList(state, catalogue); !read.ok()) {
+            ShowUnusableSettingsFile(state, ui, read);
+            return false;
         }
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    void click(const char* name) {
-        QTest::mouseClick(window->button(name), Qt::LeftButton);
-        settle();
+        RecoverInterruptedWork(context);
+        ErrorRemoveFiles(context, {}, [this] { ++listShown; });
+        return true;
     }
     std::vector<CatalogueEntry> saved() {
-        Catalogue catalogue;
-        EXPECT_TRUE(loadList(state, catalogue).ok());
-        return catalogue.entries();
+        Catalogue read;
+        EXPECT_TRUE(loadList(state, read).ok());
+        return read.entries();
     }
+    // The catalogue the program shows.
+    virtual const Catalogue& shownCatalogue() const { return catalogue; }
     Texts listedPaths() const {
         Texts paths;
-        for (const auto& entry : window->catalogue().entries()) {
+        for (const auto& entry : shownCatalogue().entries()) {
             paths.push_back(entry.path);
         }
         return paths;
     }
     std::set<std::string> storageFolder() const { return namesIn(dir / "store"); }
     std::string storedFile(size_t position) { return readFile(StoredPath(state, position)); }
-    // Every control can be used, or while Run Selected File waits only its button and the tabs.
-    void expectControls(bool waiting) {
-        for (const char* name : {"cmdAddFile", "cmdRestoreFile", "cmdRestore", "cmdChangePass"}) {
-            EXPECT_NE(window->button(name)->isEnabled(), waiting) << name;
-        }
-        EXPECT_NE(window->fileList()->isEnabled(), waiting);
-        EXPECT_TRUE(window->button("cmdShell")->isEnabled());
-        EXPECT_TRUE(window->tabControl()->isEnabled());
-    }
-    // No command runs: every control can be used and no busy window is left.
+    // No command runs: the busy state was left as often as it was entered, and no file is open.
     void expectIdle() {
         EXPECT_FALSE(state.bolBusy);
         EXPECT_FALSE(state.bolTempFileOpen);
-        expectControls(false);
-        EXPECT_EQ(window->busyWindow(), nullptr);
+        EXPECT_TRUE(busy.calls.empty() || !busy.calls.back());
     }
     bool contains(const std::string& text, const std::string& part) const {
         return text.find(part) != std::string::npos;
@@ -139,9 +135,12 @@ class CommandTest : public ::testing::Test {
     TempFolder dir;
     HookedUi ui;
     ProgramState state;
-    std::unique_ptr<MainWindow> window;
+    Catalogue catalogue;
+    StateBusy busy{state};
+    CommandContext context{state, ui, catalogue, busy};
     std::vector<CatalogueEntry> entries;
-    Texts stored;  // each entry's stored file as hidden
+    Texts stored;       // each entry's stored file as hidden
+    int listShown = 0;  // the times a command said the window should show the list again
 };
 
 }  // namespace vantory::test

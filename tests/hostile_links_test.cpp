@@ -3,10 +3,11 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <QCheckBox>
-
 #include "command_fixture.h"
+#include "commands/change_password.h"
+#include "commands/hide_command.h"
 #include "commands/restore_command.h"
+#include "commands/run_command.h"
 
 namespace vantory {
 namespace {
@@ -14,12 +15,20 @@ namespace {
 namespace fs = std::filesystem;
 constexpr auto npos = std::string::npos;
 
-class HostileTest : public test::CommandTest,
-                    public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
+// What a row does: its name says which command meets the link, or where the link is.
+struct HostileRow {
+    const char* name;
+    bool sealed;
+    friend void PrintTo(const HostileRow& row, std::ostream* os) {
+        *os << (row.sealed ? "sealed " : "plain ") << row.name;
+    }
+};
+
+class HostileTest : public test::CommandTest, public ::testing::WithParamInterface<HostileRow> {};
 
 TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
-    const auto [row, sealed] = GetParam();
-    const std::string name = row, outside = dir / "elsewhere", link = dir / "home/link";
+    const bool sealed = GetParam().sealed;
+    const std::string name = GetParam().name, outside = dir / "elsewhere", link = dir / "home/link";
     test::writeFile(outside, "not hidden");
     ASSERT_EQ(::chmod(outside.c_str(), 0644), 0);
     const std::string mine = file("mine", "content");
@@ -36,7 +45,7 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
         fs::create_symlink(outside, mine);
     }
     open();
-    window->findChild<QCheckBox*>("chkEncrypt")->setChecked(sealed);
+    state.bolEncrypt = sealed;
     std::string says = "is a symbolic link, not a file Vantory stored";
     if (name == "startCheck") {
         says = "/100.dat is a symbolic link)";
@@ -45,31 +54,31 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
     }
     if (name == "pickedForHiding") {
         ui.fileAnswers.push_back({link});
-        click("cmdAddFile");
+        AddFiles(context);
         says = "it is a symbolic link";
     } else if (name == "restore") {
-        click("cmdRestore");
+        RestoreAll(context);
     } else if (name == "run") {
-        window->setSelection({0});
-        click("cmdShell");
+        RunCommand run(context, [](const std::string&) {});
+        run.press(0);
     } else if (name == "changePassword") {
         ui.inputAnswers = {"new", "new"};
-        click("cmdChangePass");
+        ChangePassCommand(context);
         says = sealed ? says : "Password changed";  // a plain entry is not re-sealed
     } else if (name == "linkAtTheOriginalPath") {   // never compared through: kept, and beside it
-        click("cmdRestore");
+        RestoreAll(context);
         EXPECT_EQ(test::readFile(RestoredBesideName(mine, 1)), "content");
         EXPECT_TRUE(fs::is_symlink(mine));
         entries.clear();
         says = "restored beside it";
     } else if (name == "modesAfterARoundTrip") {
         ui.fileAnswers.push_back({mine});
-        click("cmdAddFile");
+        AddFiles(context);
         EXPECT_PERMISSIONS(StoredPath(state, 0), 0400u);
         if (sealed) {
             fs::remove(mine);
         }
-        click("cmdRestore");
+        RestoreAll(context);
         EXPECT_EQ(test::readFile(mine), "content");
         EXPECT_PERMISSIONS(mine, sealed ? 0600u : 0664u);
         says = "";
@@ -84,7 +93,7 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
     EXPECT_PERMISSIONS(outside, 0644u);
     EXPECT_LT(::getxattr(outside.c_str(), "user.vantory.attributes", nullptr, 0), 0);
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(window->catalogue().entries(), entries);
+    EXPECT_EQ(catalogue.entries(), entries);
     EXPECT_EQ(saved(), entries);
     if (storedIsLink) {
         EXPECT_TRUE(says.find("link") == npos || all.find(entries[0].path) != npos) << all;
@@ -98,15 +107,20 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
     expectIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HostileTest,
-                         ::testing::Combine(::testing::Values("pickedForHiding", "startCheck",
-                                                              "restore", "run", "changePassword",
-                                                              "linkAtTheOriginalPath",
-                                                              "modesAfterARoundTrip"),
-                                            ::testing::Bool()),
+std::vector<HostileRow> hostileRows() {
+    std::vector<HostileRow> rows;
+    for (const char* name : {"pickedForHiding", "startCheck", "restore", "run", "changePassword",
+                             "linkAtTheOriginalPath", "modesAfterARoundTrip"}) {
+        for (const bool sealed : {false, true}) {
+            rows.push_back({.name = name, .sealed = sealed});
+        }
+    }
+    return rows;
+}
+INSTANTIATE_TEST_SUITE_P(Rows, HostileTest, ::testing::ValuesIn(hostileRows()),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param)) +
-                                    (std::get<1>(info.param) ? "Sealed" : "Plain");
+                             return std::string(info.param.name) +
+                                    (info.param.sealed ? "Sealed" : "Plain");
                          });
 
 }  // namespace

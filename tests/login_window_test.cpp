@@ -46,8 +46,18 @@ TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(ui.messages.size(), 1u) << "the factory message, once";
     // Later starts: a plain one, one while another copy runs, one on a damaged settings file.
-    for (auto [anotherInstance, damage, loads, messages] :
-         {std::tuple{false, false, true, 0u}, {true, false, false, 0u}, {false, true, false, 1u}}) {
+    struct Start {
+        const char* name;
+        bool other, damage, loads;  // another copy runs; the settings file is damaged
+        size_t messages;
+    };
+    const Start starts[] = {
+        {.name = "plain", .other = false, .damage = false, .loads = true, .messages = 0},
+        {.name = "another copy", .other = true, .damage = false, .loads = false, .messages = 0},
+        {.name = "damaged", .other = false, .damage = true, .loads = false, .messages = 1},
+    };
+    for (const auto& [name, anotherInstance, damage, loads, messages] : starts) {
+        SCOPED_TRACE(name);
         if (damage) {
             test::writeFile(SettingsPath(state), "damaged\r\n");
         }

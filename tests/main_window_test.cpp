@@ -3,22 +3,26 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <thread>
 
-#include "command_fixture.h"
 #include "commands/change_password.h"
 #include "platform/fault_injection.h"
 #include "window/qt_ui_services.h"
 #include "window/wrapped_text.h"
+#include "window_fixture.h"
 
 namespace vantory {
 namespace {
@@ -26,8 +30,9 @@ namespace {
 using test::readFile;
 using Names = std::vector<std::string>;
 using Positions = std::vector<size_t>;
+namespace fs = std::filesystem;
 
-class MainWindowTest : public test::CommandTest {
+class MainWindowTest : public test::WindowTest {
   protected:
     // The window on entries home/<name>, each stored sealed with its name for content.
     void open(const Names& names = {}) {
@@ -205,6 +210,7 @@ TEST_F(MainWindowTest, aListThatCannotBeReadIsReportedAndTheWindowClosesWritingN
     window->hideHandedOver({handed});
     EXPECT_FALSE(window->load());
     flush();
+    EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(readFile(handed), "mine");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
@@ -509,6 +515,148 @@ TEST_F(MainWindowTest, commandsAndHandedOverListsEndBeforeTheLockFollows) {
     flush();
     EXPECT_EQ(window->busyWindow(), nullptr) << "the window closed, and every window with it";
     EXPECT_EQ(readFile(dir / "store/tempFile.txt"), "a.txt");
+}
+
+// The buttons run the commands on the window's catalogue, with the window's busy state, and
+// the list shows the outcome: one test per command.
+class CommandWiringTest : public test::WindowTest {
+  protected:
+    QAbstractButton* shell() const { return window->button("cmdShell"); }
+};
+
+// Hide File(s) hides the dialog's files and the list shows them; files dropped on the list are
+// hidden as one selection, never while a command runs.
+TEST_F(CommandWiringTest, hideRunsFromTheDialogAndFromADrop) {
+    hide("earlier", "earlier 0", false);
+    open();
+    const std::string picked = file("picked", "p");
+    ui.fileAnswers = {{picked}};
+    click("cmdAddFile");
+    EXPECT_EQ(window->catalogue().entries(),
+              (std::vector<CatalogueEntry>{entries[0], {picked, false}}));
+    EXPECT_EQ(window->fileList()->count(), 2);
+    expectIdle();
+
+    const std::string a = file("a", "a");
+    const std::string b = file("b", "b");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(pathToQString(a)), QUrl("https://example.org/x"),
+                  QUrl::fromLocalFile(pathToQString(b))});
+    QWidget* target = window->fileList()->viewport();
+    const QPoint at = target->rect().center();
+    const auto enter = [&] {
+        QDragEnterEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &event);
+        return std::make_pair(event.isAccepted(), event.dropAction());
+    };
+    window->OpRunning(true);
+    EXPECT_FALSE(enter().first) << "while a command runs the list takes nothing";
+    window->OpRunning(false);
+    settle();
+    EXPECT_EQ(enter(), std::make_pair(true, Qt::CopyAction)) << "the file manager deletes nothing";
+    QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    settle();  // the hide runs once the drop has been answered
+    settle();
+    EXPECT_EQ(listedPaths(), (test::Texts{entries[0].path, picked, a, b}));
+    EXPECT_EQ(saved(), window->catalogue().entries());
+    EXPECT_EQ(window->fileList()->count(), 4);
+    EXPECT_TRUE(ui.messages.empty());
+    expectIdle();
+}
+
+// The load step runs the store check: the list shows what is left, and can be used, before the
+// user is told; the first entry is then selected. Without entries there is no busy state.
+TEST_F(CommandWiringTest, theLoadChecksTheStoreAndShowsTheListFirst) {
+    for (const std::string name : {"a", "b", "c"}) {
+        hide(name, name, false);
+    }
+    ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
+    ui.onMessage = [this](const test::FakeUiServices::Message&) {
+        EXPECT_FALSE(state.bolBusy);
+        EXPECT_TRUE(window->fileList()->isEnabled());
+        EXPECT_EQ(window->fileList()->count(), 2);
+    };
+    open();
+    EXPECT_TRUE(contains(onlyMessage(), "was deleted from storage."));
+    EXPECT_EQ(listedPaths(), (test::Texts{entries[0].path, entries[2].path}));
+    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
+    EXPECT_EQ(window->currentPosition(), 0);
+    expectIdle();
+
+    entries.clear();
+    ui.onMessage = nullptr;
+    open();
+    EXPECT_EQ(window->busyWindow(), nullptr) << "no busy state";
+    EXPECT_EQ(window->currentPosition(), -1);
+}
+
+// Restore Selected File(s) acts on the list's current item and selection, and leaves the
+// entries still hidden selected; Restore All empties the list.
+TEST_F(CommandWiringTest, restoreActsOnTheSelectionAndShowsWhatIsLeft) {
+    const std::string a = hide("a", "a", false);
+    const std::string lost = hide("gone/deeper/b", "b", false);
+    hide("c", "c", false);
+    open();
+    window->fileList()->clearSelection();
+    window->fileList()->setCurrentRow(-1);
+    ASSERT_TRUE(platform::removeFile(SettingsPath(state)).ok());
+    click("cmdRestoreFile");  // no current item: nothing at all
+    EXPECT_FALSE(platform::pathExists(SettingsPath(state)));
+    window->fileList()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    click("cmdRestoreFile");  // a current item, nothing selected: the list is written again
+    EXPECT_EQ(saved(), entries);
+    fs::remove_all(dir / "home/gone");
+    window->setSelection({0, 1});
+    click("cmdRestoreFile");
+    EXPECT_EQ(readFile(a), "a");
+    EXPECT_EQ(listedPaths(), (test::Texts{lost, entries[2].path}));
+    EXPECT_EQ(window->fileList()->count(), 2);
+    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
+    expectIdle();
+    fs::create_directories(dir / "home/gone/deeper");
+    click("cmdRestore");
+    EXPECT_EQ(readFile(lost), "b");
+    EXPECT_EQ(window->fileList()->count(), 0);
+    EXPECT_TRUE(window->selectedPositions().empty());
+    expectIdle();
+}
+
+// Run Selected File opens the selected entry and gives its button the caption of the next
+// step; while the file is open only that button and the tabs can be used, and no busy window
+// shows. Enter presses the button; a press while the file is put back is ignored.
+TEST_F(CommandWiringTest, runOpensTheSelectedEntryAndTheNextPressPutsItBack) {
+    hide("other.doc", "another", false);
+    hide("notes.txt", "dear diary", false);
+    open();
+    window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
+    window->fileList()->clearSelection();
+    click("cmdShell");  // nothing selected: nothing is opened
+    EXPECT_TRUE(ui.openedWithApplication.empty());
+    window->setSelection({1});
+    click("cmdShell");
+    const std::string tempFile = dir / "store/tempFile.txt";
+    EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
+    EXPECT_EQ(shell()->text(), "Delete Temporary File");
+    EXPECT_TRUE(state.bolTempFileOpen);
+    expectControls(true);
+    EXPECT_FALSE(window->busyWindow() && window->busyWindow()->isVisible());
+
+    bool pressedWhileDeleting = false;
+    ui.onYield = [&] {
+        pressedWhileDeleting = shell()->isEnabled() &&
+                               shell()->text() == "Attempting to delete file..." &&
+                               window->runCommand().deleting();
+        QTest::mouseClick(shell(), Qt::LeftButton);
+    };
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(pressedWhileDeleting);
+    EXPECT_EQ(readFile(StoredPath(state, 1)), "dear diary");
+    EXPECT_EQ(shell()->text(), "Run Selected File");
+    EXPECT_EQ(onlyMessage(), "Temporary file deleted");
+    settle();
+    expectIdle();
 }
 
 }  // namespace

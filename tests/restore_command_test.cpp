@@ -9,27 +9,56 @@ namespace {
 using test::readFile;
 using test::Texts;
 namespace fs = std::filesystem;
-using RestoreTest = test::CommandTest;
+
+class RestoreTest : public test::CommandTest {
+  protected:
+    // Restore Selected File(s) with the list's current item and selection, or Restore All;
+    // the entries still hidden afterwards are what the list shows selected.
+    void restoreSelected(int current, const std::vector<size_t>& selection) {
+        RestoreSelected(context, current, selection, shown());
+    }
+    void restoreAll() { RestoreAll(context, shown()); }
+    ListChanged shown() {
+        return [this](const RestoreOutcome& outcome) {
+            ++listShown;
+            EXPECT_TRUE(ui.messages.empty()) << "the list is shown before any message";
+            selected = outcome.stillHidden;
+        };
+    }
+    std::vector<size_t> selected;
+};
 
 // Restored entries leave, the rest are renumbered, and nothing of a restored entry stays in
 // storage.
 TEST_F(RestoreTest, restoresAndRenumbers) {
     struct Case {
-        std::vector<bool> sealed;
-        std::vector<size_t> selection;  // empty: Restore All
-        std::set<std::string> folder;
-        std::vector<size_t> storedAt;  // the entry whose stored file sits at each position
+        const char* name;
+        std::vector<bool> sealed = {};
+        std::vector<size_t> selection = {};  // empty: Restore All
+        std::set<std::string> folder = {};
+        std::vector<size_t> storedAt = {};  // the entry whose stored file sits at each position
     };
     const Case cases[] = {
-        {{false, false, false}, {0}, {"100.dat", "101.dat"}, {1, 2}},
-        {{true, false, true, true}, {0, 2}, {"100.dat", "101.dat"}, {1, 3}},
-        {{false, true, true}, {1, 2}, {"100.dat"}, {0}},
-        {{false, true, false}, {}, {}, {}},
-        {{}, {}, {}, {}},
+        {.name = "the first",
+         .sealed = {false, false, false},
+         .selection = {0},
+         .folder = {"100.dat", "101.dat"},
+         .storedAt = {1, 2}},
+        {.name = "two apart",
+         .sealed = {true, false, true, true},
+         .selection = {0, 2},
+         .folder = {"100.dat", "101.dat"},
+         .storedAt = {1, 3}},
+        {.name = "the last two",
+         .sealed = {false, true, true},
+         .selection = {1, 2},
+         .folder = {"100.dat"},
+         .storedAt = {0}},
+        {.name = "all", .sealed = {false, true, false}},
+        {.name = "all of none"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.sealed.size() * 10 + c.selection.size());
-        TearDown();
+        SCOPED_TRACE(c.name);
         entries.clear();
         stored.clear();
         fs::remove_all(dir / "store");
@@ -41,11 +70,13 @@ TEST_F(RestoreTest, restoresAndRenumbers) {
         }
         ui.messages.clear();
         open();
-        if (!c.selection.empty()) {
-            window->setSelection(c.selection);
-        }
         ASSERT_TRUE(platform::removeFile(SettingsPath(state)).ok());
-        click(c.selection.empty() ? "cmdRestore" : "cmdRestoreFile");
+        listShown = 0;
+        if (c.selection.empty()) {
+            restoreAll();
+        } else {
+            restoreSelected(static_cast<int>(c.selection[0]), c.selection);
+        }
 
         std::vector<CatalogueEntry> left;
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -63,10 +94,10 @@ TEST_F(RestoreTest, restoresAndRenumbers) {
             EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), platform::kStoredAttributes)
                 << p;
         }
-        EXPECT_EQ(window->catalogue().entries(), left);
+        EXPECT_EQ(catalogue.entries(), left);
         EXPECT_EQ(saved(), left);
-        EXPECT_EQ(window->fileList()->count(), static_cast<int>(left.size()));
-        EXPECT_TRUE(window->selectedPositions().empty());
+        EXPECT_EQ(listShown, 1);
+        EXPECT_TRUE(selected.empty());
         EXPECT_FALSE(fs::exists(JournalPath(state)));
         EXPECT_TRUE(ui.messages.empty());
         expectIdle();
@@ -88,21 +119,18 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     open();
     // Without a current item nothing is done; with one but nothing selected, nothing is
     // restored and the list is written again.
-    window->fileList()->clearSelection();
-    window->fileList()->setCurrentRow(-1);
     ASSERT_TRUE(platform::removeFile(SettingsPath(state)).ok());
-    click("cmdRestoreFile");
+    restoreSelected(-1, {});
     EXPECT_FALSE(fs::exists(SettingsPath(state)));
-    window->fileList()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
-    ASSERT_TRUE(window->selectedPositions().empty());
-    click("cmdRestoreFile");
+    EXPECT_TRUE(busy.calls.empty());
+    EXPECT_EQ(listShown, 0);
+    restoreSelected(0, {});
     EXPECT_EQ(saved(), entries);
     EXPECT_TRUE(ui.messages.empty());
     fs::remove_all(dir / "home/gone");
     fs::remove_all(dir / "home/again");
     fs::create_directories(refused + "/in-the-way");  // a folder where the file would go
-    window->setSelection({0, 1, 2, 4});
-    click("cmdRestoreFile");
+    restoreSelected(0, {0, 1, 2, 4});
 
     EXPECT_EQ(readFile(a), "comes back");
     EXPECT_EQ(readFile(e), "folder made again");
@@ -110,7 +138,7 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     // The two that could not go back stay, with their stored copies as they were, and the
     // entries after them follow them down.
     const std::vector<CatalogueEntry> left{entries[1], entries[2], entries[3]};
-    EXPECT_EQ(window->catalogue().entries(), left);
+    EXPECT_EQ(catalogue.entries(), left);
     EXPECT_EQ(saved(), left);
     EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat", "102.dat"}));
     for (size_t p = 0; p < 3; ++p) {
@@ -124,7 +152,7 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     EXPECT_FALSE(contains(text, a)) << text;
     EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
     // The two left behind are selected, ready for another try.
-    EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0, 1}));
+    EXPECT_EQ(selected, (std::vector<size_t>{0, 1}));
     expectIdle();
 }
 
@@ -133,7 +161,6 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
 TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
     for (const bool sealed : {false, true}) {
         SCOPED_TRACE(sealed);
-        TearDown();
         entries.clear();
         stored.clear();
         fs::remove_all(dir / "home");
@@ -147,7 +174,7 @@ TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
         test::writeFile(twice, "newer");
         test::writeFile(twice + " (restored)", "older");
         open();
-        click("cmdRestore");
+        restoreAll();
 
         EXPECT_EQ(readFile(same), "kept as it is");
         EXPECT_EQ(readFile(edited), "edited since");

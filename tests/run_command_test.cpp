@@ -1,6 +1,11 @@
 #include "commands/run_command.h"
 
+#include <optional>
+
 #include "command_fixture.h"
+#include "commands/change_password.h"
+#include "commands/restore_command.h"
+#include "commands/storage_settings.h"
 #include "platform/fault_injection.h"
 #include "store/open_copies.h"
 
@@ -14,38 +19,39 @@ using test::writeFile;
 
 class RunTest : public test::CommandTest {
   protected:
-    void start(ProgramState& programState) override {
-        CommandTest::start(programState);
-        window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
+    bool start() override {
+        run.emplace(context, [this](const std::string& text) { caption = text; });
+        run->setWaitLimit(std::chrono::milliseconds(100));
+        return CommandTest::start();
     }
-    QAbstractButton* shell() const { return window->button("cmdShell"); }
-    void press() { QTest::mouseClick(shell(), Qt::LeftButton); }
+    // Run Selected File with `selected` as the list's selection.
+    void press(std::optional<size_t> selected = std::nullopt) { run->press(selected); }
     std::string temp(const std::string& ending) const { return dir / ("store/tempFile." + ending); }
-    void expectIdle() {
-        settle();
-        CommandTest::expectIdle();
-    }
     // The program ends while a file is open.
     void close() {
-        TearDown();
+        run.reset();
         state.bolTempFileOpen = state.bolBusy = false;
     }
+
+    std::optional<RunCommand> run;
+    std::string caption = kRunCaption;
 };
 
 // A sealed entry is unsealed beside its stored file, which stays as it is; a plain entry's
 // stored file itself becomes the temporary file and keeps what the application changed.
 class RunBothTest : public RunTest, public ::testing::WithParamInterface<bool> {};
-INSTANTIATE_TEST_SUITE_P(SealedAndPlain, RunBothTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(SealedAndPlain, RunBothTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Sealed" : "Plain"; });
 
 TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
     const bool sealed = GetParam();
     hide("other.doc", "another", false);
     hide("notes.txt", "dear diary", sealed);
     open();
-    window->fileList()->clearSelection();
     press();  // nothing selected: nothing is opened
-    window->setSelection({1});
-    press();
+    EXPECT_TRUE(ui.openedWithApplication.empty());
+    EXPECT_FALSE(run->waiting());
+    press(1);
 
     const std::string tempFile = temp("txt");
     EXPECT_EQ(readFile(tempFile), "dear diary");
@@ -56,29 +62,26 @@ TEST_P(RunBothTest, theEntryIsOpenedAsATemporaryFileAndPutBack) {
                   fs::perms::owner_read | fs::perms::owner_write);
     }
     EXPECT_EQ(ui.openedWithApplication, std::vector<std::string>{tempFile});
-    EXPECT_EQ(shell()->text(), "Delete Temporary File");
+    EXPECT_EQ(caption, kDeleteTemporaryCaption);
     EXPECT_TRUE(state.bolTempFileOpen);
     EXPECT_TRUE(state.bolBusy);
-    expectControls(true);
-    EXPECT_FALSE(window->busyWindow() && window->busyWindow()->isVisible());
+    EXPECT_TRUE(run->waiting());
     EXPECT_TRUE(ui.messages.empty());
     writeFile(tempFile, "final version");
 
-    // Enter presses the run button; a second press while a plain file is put back is ignored.
+    // A second press while a plain file is put back is ignored.
     bool pressedWhileDeleting = false;
     ui.onYield = [&] {
-        pressedWhileDeleting = shell()->isEnabled() &&
-                               shell()->text() == "Attempting to delete file..." &&
-                               window->runCommand().deleting();
-        press();
+        pressedWhileDeleting = caption == kAttemptingDeleteCaption && run->deleting();
+        press(1);
     };
-    QTest::keyClick(window.get(), Qt::Key_Return);
+    press(1);
     EXPECT_EQ(pressedWhileDeleting, !sealed);
     EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat"}));
     EXPECT_EQ(readFile(StoredPath(state, 1)), sealed ? stored[1] : "final version");
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
     EXPECT_EQ(readFile(StoredPath(state, 0)), "another");
-    EXPECT_EQ(shell()->text(), "Run Selected File");
+    EXPECT_EQ(caption, kRunCaption);
     EXPECT_EQ(onlyMessage(), "Temporary file deleted");
     expectIdle();
     EXPECT_EQ(state.intProgress, 1);
@@ -91,32 +94,37 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndNothingLeavesItBehind) {
     hide("a.txt", "plain content", false);
     hide("b.txt", "sealed content", true);
     open();
-    window->setSelection({0});
-    press();
+    press(0);
     fs::create_directories(StoredPath(state, 0) + "/in-the-way");
-    press();
+    press(0);
     EXPECT_EQ(readFile(temp("txt")), "plain content");
     EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("txt")));
     EXPECT_TRUE(state.bolTempFileOpen);
-    expectControls(true);
+    EXPECT_TRUE(state.bolBusy);
+    EXPECT_TRUE(run->waiting());
     fs::remove_all(StoredPath(state, 0));
-    press();
+    press(0);
     EXPECT_EQ(readFile(StoredPath(state, 0)), "plain content");
     expectIdle();
 
-    window->setSelection({1});
-    press();
+    press(1);
     fs::remove(temp("txt"));
     fs::create_directories(temp("txt") + "/in-the-way");
     ui.messages.clear();
-    press();
+    press(1);
     EXPECT_TRUE(contains(onlyMessage(), "The temporary file " + temp("txt") + " could not be"));
     EXPECT_EQ(readFile(StoredPath(state, 1)), stored[1]);
     EXPECT_EQ(platform::getAttributes(StoredPath(state, 1)), 6);
     expectIdle();
-    for (const char* command : {"cmdRestore", "cmdSetStorDir", "cmdSetExten", "cmdChangePass"}) {
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"Restore All", [this] { RestoreAll(context); }},
+        {"Set Storage Folder", [this] { SetStorageDirCommand(context); }},
+        {"Set Extension", [this] { SetExtensionCommand(context); }},
+        {"Change Password", [this] { ChangePassCommand(context); }},
+    };
+    for (const auto& [command, runIt] : commands) {
         ui.messages.clear();
-        click(command);
+        runIt();
         EXPECT_TRUE(contains(onlyMessage(), temp("txt") + "  (" + entries[1].path + ")"))
             << command;
     }
@@ -126,7 +134,7 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndNothingLeavesItBehind) {
     fs::remove_all(temp("txt"));
     ASSERT_TRUE(platform::removeFile(StoredPath(state, 1)).ok());
     ui.messages.clear();
-    press();
+    press(1);
     EXPECT_EQ(ui.openedWithApplication.size(), 2u);
     EXPECT_TRUE(contains(onlyMessage(), entries[1].path + " could not be opened"));
     expectIdle();
@@ -141,8 +149,7 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     hide("x/one.doc", "first", false);
     hide("y/two.doc", "second", false);
     open();
-    window->setSelection({0});
-    press();
+    press(0);
     close();
     // The application still holds the file: it cannot be moved back at the next start.
     platform::setFaultHook([](platform::Operation op, std::string_view from, auto) {
@@ -152,8 +159,7 @@ TEST_F(RunTest, theNextStartDealsWithWhatWasLeftOpen) {
     open();
     EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("tml")));
     EXPECT_EQ(listedPaths().size(), 4u);
-    window->setSelection({1});
-    press();  // runs, and leaves the plain file alone
+    press(1);  // runs, and leaves the plain file alone
     EXPECT_EQ(readFile(temp("_ab")), "sealed photo");
     EXPECT_EQ(readFile(temp("tml")), "plain letter");
     platform::setFaultHook({});

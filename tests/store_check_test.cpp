@@ -44,16 +44,24 @@ class StoreCheckTest : public test::CommandTest {
 // settings file.
 TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
     struct Case {
+        const char* name;
         size_t count;
         std::vector<size_t> missing, kept;
         size_t folderAt = 0;  // a folder in the place of this entry's stored file, when not 0
     };
-    for (const Case& c : {Case{5, {2}, {0, 1, 3, 4}}, Case{8, {2, 5}, {0, 1, 3, 4, 6, 7}},
-                          Case{5, {4}, {0, 1, 2, 3}}, Case{4, {2}, {0, 1, 3}, 1},
-                          Case{3, {}, {0, 1, 2}}, Case{0, {}, {}}}) {
-        SCOPED_TRACE(c.count * 10 + c.missing.size());
-        window.reset();
+    const Case cases[] = {
+        {.name = "one in the middle", .count = 5, .missing = {2}, .kept = {0, 1, 3, 4}},
+        {.name = "two", .count = 8, .missing = {2, 5}, .kept = {0, 1, 3, 4, 6, 7}},
+        {.name = "the last", .count = 5, .missing = {4}, .kept = {0, 1, 2, 3}},
+        {.name = "a folder", .count = 4, .missing = {2}, .kept = {0, 1, 3}, .folderAt = 1},
+        {.name = "none missing", .count = 3, .missing = {}, .kept = {0, 1, 2}},
+        {.name = "no entries", .count = 0, .missing = {}, .kept = {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ui.messages.clear();
+        busy.calls.clear();
+        listShown = 0;
         prepare(c.count);
         if (c.count == 0) {
             test::writeFile(StoredPath(state, 0), "stray");
@@ -79,25 +87,22 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         }
         const std::string settings = test::readFile(SettingsPath(state));
         const ino_t settingsInode = inode(SettingsPath(state));
-        // The repair is complete and the window idle before the user is told.
+        // The repair is complete, the list shown and the busy state left before the user is told.
         ui.onMessage = [&](const test::FakeUiServices::Message&) {
             EXPECT_FALSE(state.bolBusy);
-            EXPECT_TRUE(window->fileList()->isEnabled());
-            EXPECT_EQ(window->fileList()->count(), static_cast<int>(c.kept.size()));
+            EXPECT_EQ(listShown, 1);
+            EXPECT_EQ(catalogue.size(), c.kept.size());
             EXPECT_EQ(saved().size(), c.kept.size());
         };
         if (c.count == 0) {
-            window = std::make_unique<MainWindow>(state, ui);
-            window->show();
-            window->load();
-            EXPECT_EQ(window->busyWindow(), nullptr) << "no busy state";
+            start();
+            EXPECT_TRUE(busy.calls.empty()) << "no busy state";
             EXPECT_TRUE(ui.messages.empty());
             EXPECT_EQ(inode(SettingsPath(state)), settingsInode);
             EXPECT_EQ(platform::getAttributes(StoredPath(state, 0)), platform::kNormal);
-            EXPECT_EQ(window->currentPosition(), -1);
             continue;
         }
-        start(state);  // its load step runs the check
+        start();  // the load step runs the check
         // Entry p is stored as p + 100 with the content of entry kept[p], at attributes 7, but
         // for the folder, and nothing is stored past the last entry.
         std::vector<std::string> paths;
@@ -115,7 +120,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             EXPECT_FALSE(platform::pathExists(StoredPath(state, p))) << p;
         }
         EXPECT_EQ(listedPaths(), paths);
-        EXPECT_EQ(saved(), window->catalogue().entries());
+        EXPECT_EQ(saved(), catalogue.entries());
         EXPECT_FALSE(platform::pathExists(JournalPath(state)));
         for (size_t p = 0; p < inodes.size(); ++p) {
             EXPECT_EQ(inode(StoredPath(state, p)), inodes[p]) << p;
@@ -130,8 +135,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             const std::string folder = StoredPath(state, c.folderAt) + " is a folder)";
             EXPECT_EQ(ui.messages[0].text.find(folder) != std::string::npos, c.folderAt != 0);
         }
-        EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
-        EXPECT_EQ(window->currentPosition(), 0);
+        expectIdle();
     }
 }
 
@@ -143,10 +147,9 @@ TEST_F(StoreCheckTest, aDamagedListIsReportedAndNothingIsTouched) {
         test::readFile(SettingsPath(state)) + Seal("0|1x", state.strPassword) + "\r\n";
     test::writeFile(SettingsPath(state), text);
     ASSERT_EQ(::unlink(StoredPath(state, 0).c_str()), 0);
-    start(state);
 
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->catalogue().empty());
+    EXPECT_FALSE(start());
+    EXPECT_TRUE(catalogue.empty());
     EXPECT_TRUE(contains(onlyMessage(), SettingsPath(state) + ": it is damaged"));
     EXPECT_EQ(test::readFile(SettingsPath(state)), text);
     for (const size_t p : {1, 2}) {
