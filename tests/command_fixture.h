@@ -93,7 +93,7 @@ class CommandTest : public ::testing::Test {
     // the store is checked. False when the catalogue could not be read.
     virtual bool start() {
         catalogue.clear();
-        if (const platform::Status read = loadList(state, catalogue); !read.ok()) {
+        if (const Result read = loadList(state, catalogue); !read.ok()) {
             ShowUnusableSettingsFile(state, ui, read);
             return false;
         }
