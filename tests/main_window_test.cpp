@@ -291,18 +291,28 @@ TEST_F(MainWindowTest, busyStateSwitchesControlsTheBusyWindowAndWhatEnterPresses
     // Leaving the busy state without entering it enables everything; entering twice keeps one
     // busy window, which closes at its next tick once the state has ended; with a temporary
     // file open only Run and the tabs stay usable, and no busy window shows.
-    const std::tuple<bool, bool, const char*> steps[] = {
-        {false, false, "+++++++++ +++ -"}, {false, true, "--------- --- B"},
-        {false, true, "--------- --- B"},  {false, false, "+++++++++ +++ -"},
-        {true, true, "--------- +++ -"},   {true, false, "+++++++++ +++ -"},
-        {false, true, "--------- --- B"},  {false, false, "+++++++++ +++ -"},
+    struct Step {
+        bool tempFileOpen, running;
+        const char* controls;  // each control usable (+) or not (-), and the busy window (B)
+    };
+    const Step steps[] = {
+        {.tempFileOpen = false, .running = false, .controls = "+++++++++ +++ -"},
+        {.tempFileOpen = false, .running = true, .controls = "--------- --- B"},
+        {.tempFileOpen = false, .running = true, .controls = "--------- --- B"},
+        {.tempFileOpen = false, .running = false, .controls = "+++++++++ +++ -"},
+        {.tempFileOpen = true, .running = true, .controls = "--------- +++ -"},
+        {.tempFileOpen = true, .running = false, .controls = "+++++++++ +++ -"},
+        {.tempFileOpen = false, .running = true, .controls = "--------- --- B"},
+        {.tempFileOpen = false, .running = false, .controls = "+++++++++ +++ -"},
     };
     QPointer<BusyWindow> previous;
-    for (const auto& [tempFileOpen, running, expected] : steps) {
+    for (const Step& step : steps) {
+        const auto& [tempFileOpen, running, expected] = step;
+        SCOPED_TRACE("step " + std::to_string(&step - steps));
         state.bolTempFileOpen = tempFileOpen;
         window->OpRunning(running);
         EXPECT_EQ(state.bolBusy, running);
-        EXPECT_EQ(controlStates(), expected) << tempFileOpen << running;
+        EXPECT_EQ(controlStates(), expected);
         EXPECT_TRUE(!running || !previous || window->busyWindow() == previous);
         previous = window->busyWindow();
         settle();
