@@ -46,7 +46,8 @@ test: build
 	tests/e2e/run_e2e.sh build/default || [ $$? = 77 ]
 
 # `make sanitize` runs the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# (build/asan), then each fuzz target for a few seconds (build/fuzz); any report fails it.
+# (build/asan, which also builds the benchmarks so that they keep compiling), then each fuzz
+# target for a few seconds (build/fuzz); any report fails it.
 sanitize: deps
 	cmake --preset asan
 	cmake --build --preset asan

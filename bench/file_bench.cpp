@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "commands/command_context.h"
 #include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
@@ -205,11 +206,18 @@ int main() {
 
             readIntoCache(source);
             keepBest(seal, runInChild([&] {
-                         return vantory::encryptFileCopy(state, source, stored, true).ok();
+                         vantory::WindowPacing pacing(state, ui);
+                         return vantory::encryptFileCopy(state, source, stored, true,
+                                                         pacing.slowRun())
+                             .ok();
                      }));
             readIntoCache(stored);
             keepBest(unseal, runInChild([&] {
-                         return vantory::decryptFileCopy(state, stored, restored, true).ok();
+                         vantory::WindowPacing pacing(state, ui);
+                         return vantory::decryptFileCopy(state, stored, restored, true,
+                                                         vantory::platform::Existing::kReplace,
+                                                         nullptr, pacing.slowRun())
+                             .ok();
                      }));
             same = seal.ok && unseal.ok && sameContent(source, restored);
             std::error_code ec;

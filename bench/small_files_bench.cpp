@@ -250,11 +250,10 @@ int main() {
     for (size_t i = 0; i < count; ++i) {
         files.push_back(folder + "/home/photo " + std::to_string(1000 + i) + ".jpg");
     }
-    vantory::SilentUiServices silent;
     fs::create_directories(folder + "/home");
     fs::create_directories(folder + "/store");
     fs::create_directories(state.strSystemDir);
-    if (!writeSources(files, kib << 10) || !vantory::WriteFactorySettings(state, silent).ok()) {
+    if (!writeSources(files, kib << 10) || !vantory::WriteFactorySettings(state).ok()) {
         std::fprintf(stderr, "cannot set up %s\n", folder.c_str());
         return 1;
     }
