@@ -101,6 +101,10 @@ void recoverStoredFile(const ProgramState& state, const std::string& stored,
         const auto unsealed = underFreeName(
             inFolder(number + "-unsealed"),
             [&](const std::string& target) {
+                // A name already taken is passed over before the whole file is unsealed.
+                if (platform::pathExists(target)) {
+                    return Status{EEXIST};
+                }
                 return unsealFile(stored, target, state.strPassword, nullptr, platform::kNormal,
                                   platform::Existing::kKeep);
             },

@@ -116,8 +116,10 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     }
     // The catalogue was read from this file moments ago; should it not be readable now, there
     // is nothing to compare with, and the check waits for the next start.
-    Status read;
-    const std::optional<std::string> content = platform::readWholeFile(SettingsPath(state), &read);
+    // It is read by the same rules as at the start: no link is followed, and no file larger
+    // than a settings file can be is read.
+    Result read;
+    const std::optional<std::string> content = ReadSettingsFile(SettingsPath(state), read);
     if (!content) {
         ui.messageBox("The hidden files could not be checked: " + SettingsPath(state) +
                           " cannot be read (" + read.message() +

@@ -39,19 +39,6 @@ Status ensureFolder(const std::string& path, FileMode mode) {
     return makeFolderChain(path, mode, 0755);
 }
 
-PathKind pathKind(const std::string& path) {
-    if (isRegularFile(path)) {
-        return PathKind::kRegularFile;
-    }
-    if (isSymbolicLink(path)) {
-        return PathKind::kLink;
-    }
-    if (isFolder(path)) {
-        return PathKind::kFolder;
-    }
-    return pathExists(path) ? PathKind::kOther : PathKind::kNothing;
-}
-
 Status copyContent(InputFile& in, AtomicFile& out) {
     constexpr size_t kPiece = size_t{1} << 20;
     std::vector<char> buffer(kPiece);
@@ -69,13 +56,16 @@ Status copyContent(InputFile& in, AtomicFile& out) {
     }
 }
 
-std::string atomicFilePrefix(const std::string& target) {
-    const std::string folder = parentFolder(target);
-    const std::string name = "." + baseName(target).substr(0, kTemporaryNameRoom) + ".vantory-";
+std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) {
         return name;
     }
     return isSeparator(folder.back()) ? folder + name : folder + kSeparator + name;
+}
+
+std::string atomicFilePrefix(const std::string& target) {
+    return joinPath(parentFolder(target),
+                    "." + baseName(target).substr(0, kTemporaryNameRoom) + ".vantory-");
 }
 
 std::optional<std::string> atomicFileTarget(std::string_view name) {

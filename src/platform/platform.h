@@ -172,6 +172,8 @@ class AtomicFile {
 // An AtomicFile's temporary file is ".<target>.vantory-XXXXXX" beside its target, with at most
 // this many bytes of the target's name, so that it stays within 255 bytes.
 inline constexpr size_t kTemporaryNameRoom = 200;
+// `name` inside `folder`, with one separator between them.
+std::string joinPath(const std::string& folder, const std::string& name);
 // The temporary name of `target` up to its six unique letters and digits.
 std::string atomicFilePrefix(const std::string& target);
 // The name of the target whose AtomicFile temporary file is called `name` (a bare name; a long

@@ -72,6 +72,17 @@ bool isFolder(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+PathKind pathKind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return PathKind::kNothing;
+    }
+    return S_ISREG(st.st_mode)   ? PathKind::kRegularFile
+           : S_ISLNK(st.st_mode) ? PathKind::kLink
+           : S_ISDIR(st.st_mode) ? PathKind::kFolder
+                                 : PathKind::kOther;
+}
+
 bool pathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;

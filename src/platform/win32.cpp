@@ -212,13 +212,6 @@ Status notUtf8() {
     return Status{EILSEQ};
 }
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) {
-        return name;
-    }
-    return isSeparator(folder.back()) ? folder + name : folder + "\\" + name;
-}
-
 // Six letters and digits for a name that is not there yet. The names need not be secret:
 // the file is created exclusively (CREATE_NEW), so a name planted by someone else only costs
 // another try.
@@ -433,6 +426,20 @@ bool isFolder(const std::string& path) {
     return isDirectory(attributesAt(path));
 }
 
+PathKind pathKind(const std::string& path) {
+    const DWORD attributes = attributesAt(path);
+    if (attributes == kNoAttributes) {
+        return PathKind::kNothing;
+    }
+    if (isLinkAt(path, attributes)) {
+        return PathKind::kLink;
+    }
+    if (isDirectory(attributes)) {
+        return PathKind::kFolder;
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathKind::kOther : PathKind::kRegularFile;
+}
+
 bool pathExists(const std::string& path) {
     return attributesAt(path) != kNoAttributes;
 }
@@ -471,6 +478,9 @@ Status setAttributes(const std::string& path, int attributes) {
     }
     const DWORD wanted =
         (now & kKeptAttributes) | static_cast<DWORD>(attributes & kStoredAttributes);
+    if (wanted == now) {
+        return Status::success();  // nothing to write: every start sets them on every file
+    }
     if (!setRawAttributes(*wide, wanted)) {
         return lastError(path);
     }

@@ -31,14 +31,6 @@ bool nothingThere(const Status& probe) {
     return probe.error == ENOENT || probe.error == ENOTDIR;
 }
 
-// The attributes of the file itself; a link's target is never touched.
-std::optional<int> ownAttributes(const std::string& path) {
-    if (platform::isSymbolicLink(path)) {
-        return 0;
-    }
-    return platform::getAttributes(path);
-}
-
 }  // namespace
 
 std::string NotAFile(const std::string& path) {
@@ -57,14 +49,15 @@ std::string NotAFile(const std::string& path) {
 }
 
 std::string StoredFileProblem(const std::string& stored) {
-    if (!platform::pathExists(stored)) {
-        return "its stored copy " + stored + " is missing";
+    switch (platform::pathKind(stored)) {
+        case platform::PathKind::kRegularFile:
+            return {};
+        case platform::PathKind::kNothing:
+            return "its stored copy " + stored + " is missing";
+        default:
+            break;
     }
-    const std::string what = NotAFile(stored);
-    if (what.empty()) {
-        return {};
-    }
-    return "its stored copy " + stored + " is " + what +
+    return "its stored copy " + stored + " is " + NotAFile(stored) +
            ", not a file Vantory stored; it was left as it is";
 }
 
@@ -76,7 +69,7 @@ Status RemoveFile(const std::string& path, Pacer* pacer, std::chrono::millisecon
     if (!probe.ok()) {
         return probe;
     }
-    const std::optional<int> attributes = ownAttributes(path);
+    const std::optional<int> attributes = platform::getAttributes(path);
     if (attributes && *attributes != 0) {
         // A failure here is no reason not to try the delete.
         (void)platform::setAttributes(path, 0);
@@ -111,7 +104,7 @@ Status RenameFile(const std::string& source, const std::string& destination) {
     if (Status probe = platform::probePath(source); !probe.ok()) {
         return probe;
     }
-    const std::optional<int> attributes = ownAttributes(source);
+    const std::optional<int> attributes = platform::getAttributes(source);
     if (attributes && *attributes != 0) {
         if (Status s = platform::setAttributes(source, 0); !s.ok()) {
             return s;

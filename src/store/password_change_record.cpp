@@ -148,9 +148,11 @@ void RemoveRekeyLeftovers(const std::string& folder, const std::vector<std::stri
             name.erase(0, 1);
         }
         const size_t infix = name.find(kInfix);
+        // A regular file, never a link (which would also end the scan on an error).
+        const std::string path = platform::pathString(it->path());
         if (infix != std::string::npos && stored.count(name.substr(0, infix)) > 0 &&
-            it->is_regular_file(error)) {
-            doomed.push_back(platform::pathString(it->path()));
+            platform::isRegularFile(path)) {
+            doomed.push_back(path);
         }
     }
     for (const std::string& path : doomed) {

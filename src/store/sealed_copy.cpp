@@ -383,15 +383,19 @@ Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile
                        Pacer* pacer) {
     // Only a regular file is a stored file: a link is neither read nor moved, nor are its
     // target's attributes changed.
-    if (!platform::isRegularFile(strInitFile)) {
-        const Status probe = platform::probePath(strInitFile);
-        if (!probe.ok()) {
-            return probe;
+    switch (platform::pathKind(strInitFile)) {
+        case platform::PathKind::kRegularFile:
+            break;
+        case platform::PathKind::kNothing: {
+            const Status probe = platform::probePath(strInitFile);  // why nothing is there
+            return probe.ok() ? Status{ENOENT} : probe;
         }
-        const platform::PathKind kind = platform::pathKind(strInitFile);
-        return Status{kind == platform::PathKind::kLink     ? ELOOP
-                      : kind == platform::PathKind::kFolder ? EISDIR
-                                                            : EINVAL};
+        case platform::PathKind::kLink:
+            return Status{ELOOP};
+        case platform::PathKind::kFolder:
+            return Status{EISDIR};
+        case platform::PathKind::kOther:
+            return Status{EINVAL};
     }
     const std::optional<int> attributes = platform::getAttributes(strInitFile);
     if (!attributes) {

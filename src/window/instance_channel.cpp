@@ -269,11 +269,16 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
         QThread::msleep(100);
     }
 
-    socket.write(message);
     QDeadlineTimer answering(kAnswerMilliseconds);
-    while (socket.bytesToWrite() > 0 &&
-           socket.waitForBytesWritten(static_cast<int>(answering.remainingTime()))) {
-    }
+    // Whether everything written has left, however soon the write went out.
+    const auto sent = [&socket, &answering] {
+        while (socket.bytesToWrite() > 0 &&
+               socket.waitForBytesWritten(static_cast<int>(answering.remainingTime()))) {
+        }
+        return socket.bytesToWrite() == 0;
+    };
+    socket.write(message);
+    (void)sent();
     QByteArray answer;
     if (socket.bytesAvailable() > 0 ||
         socket.waitForReadyRead(static_cast<int>(answering.remainingTime()))) {
@@ -282,8 +287,7 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
     if (answer == QByteArray(1, kWhole)) {
         // From this word on, the files are the running copy's to hide.
         socket.write(&kTake, 1);
-        if (socket.waitForBytesWritten(static_cast<int>(answering.remainingTime())) &&
-            socket.bytesToWrite() == 0) {
+        if (sent()) {
             return true;
         }
     }
