@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -108,6 +109,7 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         size_t entries = 3;
         std::string failingRename = "";  // the destination whose rename fails
         std::string named = "";          // the password the next start asks for
+        bool vanishes = false;  // instead of failing, the rename's re-sealed copy disappears
     };
     const std::string record = PasswordChangeRecordPath(state);
     const std::string lastSealed = StoredPath(state, 2);
@@ -136,9 +138,11 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
              (dir / "original2.doc") + " could not be re-sealed"},
         {{kNew, kNew}, nothing, unfinished, 3, SettingsPath(state), "old"},
         {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new"},
+        {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.says + testing::PrintToString(c.answers) + c.failingRename);
+        SCOPED_TRACE(c.says + testing::PrintToString(c.answers) + c.failingRename +
+                     (c.vanishes ? " vanishes" : ""));
         std::filesystem::remove(record);
         hide(c.entries);
         writeFile(StoredPath(state, c.entries), "not the list's");
@@ -154,8 +158,11 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         busy.calls.clear();
         ui.inputAnswers = {c.answers.begin(), c.answers.end()};
         platform::setFaultHook(
-            [&](platform::Operation operation, std::string_view, std::string_view to) {
-                return operation == platform::Operation::kRename && to == c.failingRename ? EIO : 0;
+            [&](platform::Operation operation, std::string_view from, std::string_view to) {
+                if (operation != platform::Operation::kRename || to != c.failingRename) {
+                    return 0;
+                }
+                return c.vanishes ? ::unlink(std::string(from).c_str()) : EIO;
             });
         ChangePassCommand(context);
         platform::setFaultHook({});
@@ -203,6 +210,17 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         EXPECT_EQ(next.strPassword, password);
         EXPECT_FALSE(platform::pathExists(record));
         expectStoredUnder(password);
+        // The file whose copy disappeared is named, with the password it is sealed under now.
+        if (c.vanishes) {
+            ASSERT_EQ(nextUi.messages.size(), 1u);
+            EXPECT_NE(
+                nextUi.messages[0].text.find(
+                    "the stored file " + StoredPath(state, 0) + " of " + (dir / "original0.doc") +
+                    " had disappeared, so that file, still sealed under the old password, "
+                    "was sealed under the new password again"),
+                std::string::npos)
+                << nextUi.messages[0].text;
+        }
     }
 }
 

@@ -35,13 +35,26 @@ struct Finish {
     std::string failedPath;
     std::string problem;         // what stands in the way, in words, when status is not ok
     bool settingsSaved = false;  // regInfo.lst now names the new password
+    std::string note;            // stored files sealed again from their old copies, in words
 };
+
+// "the stored file 100.txt of /home/a.doc", or without the entry when none is stored there.
+std::string storedFileOf(const ProgramState& state, const Catalogue& catalogue,
+                         const std::string& stored) {
+    for (size_t position = 0; position < catalogue.size(); ++position) {
+        if (StoredPath(state, position) == stored) {
+            return "the stored file " + stored + " of " + catalogue.at(position).path;
+        }
+    }
+    return "the stored file " + stored;
+}
 
 // Step 4: every new file over its stored file, regInfo.lst with the new password, the record
 // away. The password of `state` must already be the new one. A rename that fails does not
 // stop the others, and regInfo.lst is saved anyway so that it names the password most files
 // now carry. The record goes only once every stored file is known to be under the new
-// password: renamed now, or found to be the re-sealed file already. A stored file missing
+// password: renamed now, found to be the re-sealed file already, or, where its new file has
+// disappeared, sealed again from itself (still under the old password). A stored file missing
 // along with its new file counts only where others of the change are found beside it, as a
 // file lost from the folder; where none is found, the folder is not the one the change was
 // made in (a drive not connected), and the record stays for the next command or start.
@@ -75,8 +88,27 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
         } else if (to.ok()) {
             anyFound = true;
             if (!IsRekeyed(rename)) {
-                fail(Status{ENOENT}, rename.from,
-                     "the re-sealed copy of " + rename.to + " has disappeared");
+                // The same content under the same key seals to the same bytes: sealed again,
+                // it is the copy that disappeared, and a later finish finds it re-keyed.
+                const std::string file = storedFileOf(state, catalogue, rename.to);
+                const Status again =
+                    record.oldPassword
+                        ? resealFile(rename.to, rename.to, *record.oldPassword, record.password,
+                                     WindowPacing(state, ui).slowRun(), platform::kStoredAttributes)
+                        : Status{ENOENT};
+                if (again.ok()) {
+                    finish.note += "  The re-sealed copy of " + file +
+                                   " had disappeared, so that file, still sealed under the old "
+                                   "password, was sealed under the new password again.";
+                } else {
+                    fail(again, rename.to,
+                         file +
+                             " is still sealed under the old password: its re-sealed copy "
+                             "has disappeared" +
+                             (record.oldPassword
+                                  ? ", and sealing it again failed (" + again.message() + ")"
+                                  : ""));
+                }
             }
         } else if (to.error == ENOENT) {
             missing.push_back(rename.to);
@@ -207,6 +239,7 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
     committed.committed = true;
     committed.password = strNewPass;
     committed.renames = renames;
+    committed.oldPassword = old;
     if (Status s = WritePasswordChangeRecord(state, committed); !s.ok()) {
         return abandon(s, std::nullopt, PasswordChangeRecordPath(state));
     }
@@ -222,6 +255,7 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
     outcome.failedPath = finish.failedPath;
     outcome.problem = finish.problem;
     outcome.settingsSaved = finish.settingsSaved;
+    outcome.note = finish.note;
     return outcome;
 }
 
@@ -252,7 +286,9 @@ void ChangePassCommand(CommandContext& context) {
     const std::string reason = " (" + outcome.status.message() + ")";
     switch (outcome.result) {
         case ChangePassOutcome::Result::kChanged:
-            ui.messageBox("Password changed", UiServices::kInformation, "Password changed");
+            ui.messageBox(
+                outcome.note.empty() ? "Password changed" : "Password changed." + outcome.note,
+                UiServices::kInformation, "Password changed");
             return;
         case ChangePassOutcome::Result::kUnfinished:
             ui.messageBox(
@@ -328,6 +364,7 @@ PendingPasswordChange CompletePasswordChange(CommandContext& context) {
     change.failedPath = finish.failedPath;
     change.problem = finish.problem;
     change.settingsSaved = finish.settingsSaved;
+    change.note = finish.note;
     return change;
 }
 
@@ -373,10 +410,11 @@ void FinishInterruptedPasswordChange(CommandContext& context) {
                 UiServices::kExclamation, "Interrupted operation");
             return;
         case Result::kFinished:
-            if (change.switched) {
+            if (change.switched || !change.note.empty()) {
                 ui.messageBox(
                     "Vantory was stopped while it was changing the password.  The change has "
-                    "now been completed: from now on the password is the new one.",
+                    "now been completed: from now on the password is the new one." +
+                        change.note,
                     UiServices::kInformation, "Password changed");
             }
             return;

@@ -47,6 +47,7 @@ struct ChangePassOutcome {
     std::string failedPath;                // the file that failed, or the record
     std::string problem;                   // kUnfinished: what is left to do, in words
     bool settingsSaved = false;            // kUnfinished: regInfo.lst names the new password
+    std::string note;  // kChanged: stored files sealed again from their old copies, in words
 };
 
 // For a change of password left unfinished: which password the next start asks for.
@@ -74,6 +75,7 @@ struct PendingPasswordChange {
     std::string failedPath;      // kUnfinished: the file that stands in the way
     std::string problem;         // kUnfinished: what stands in the way, in words
     bool settingsSaved = false;  // kUnfinished: regInfo.lst names the new password
+    std::string note;            // kFinished: as ChangePassOutcome::note
 };
 
 // Removes what a change that had not been committed left behind, or finishes a committed

@@ -154,7 +154,8 @@ bool FinishPendingWork(CommandContext& context) {
     if (change.result == Result::kFinished) {
         done +=
             "  The change of password is complete: from now on, type the new password at "
-            "start.";
+            "start." +
+            change.note;
     }
     context.ui.messageBox(done, UiServices::kInformation, "Interrupted operation");
     return false;

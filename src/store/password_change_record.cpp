@@ -58,6 +58,9 @@ std::string EncodePasswordChangeRecord(const ChangeRecord& record) {
         }
     } else {
         add("C" + record.password);
+        if (record.oldPassword) {
+            add("O" + *record.oldPassword);
+        }
         for (const Rename& rename : record.renames) {
             std::string line = "R" + rename.from + kSeparator + rename.to;
             if (rename.head) {
@@ -85,6 +88,8 @@ std::optional<ChangeRecord> DecodePasswordChangeRecord(std::string_view content)
         const std::string line = Unseal(lines[i], SettingsKey);
         if (!record.committed && !line.empty() && line[0] == 'N') {
             record.names.push_back(line.substr(1));
+        } else if (record.committed && !line.empty() && line[0] == 'O' && !record.oldPassword) {
+            record.oldPassword = line.substr(1);
         } else if (record.committed && !line.empty() && line[0] == 'R') {
             const size_t separator = line.find(kSeparator, 1);
             if (separator == std::string::npos) {

@@ -35,9 +35,11 @@ struct PasswordChangeRecord {
     // Preparing: the storage folder and the names of the stored files being re-keyed.
     std::string storageDir;
     std::vector<std::string> names;
-    // Committed: the new password and the renames still to make.
+    // Committed: the new password and the renames still to make, and the old password, under
+    // which a stored file stays until its rename (absent in records written before it was kept).
     std::string password;
     std::vector<Rename> renames;
+    std::optional<std::string> oldPassword;
 
     bool operator==(const PasswordChangeRecord&) const = default;
 };
