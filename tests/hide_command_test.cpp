@@ -1,6 +1,8 @@
 // Hide File(s): the dialog's selection, and what stops each file.
 #include "commands/hide_command.h"
 
+#include <sys/xattr.h>
+
 #include <numeric>
 
 #include "command_fixture.h"
@@ -82,6 +84,16 @@ class HideCaseTest : public HideTest, public ::testing::WithParamInterface<HideR
              [this] { writeFile(StoredPath(state, 1), "the user's own"); },
              {"the storage folder already holds a file named 101.dat", stopped + picked[0],
               stopped + picked[0]}},
+            {"a file Vantory stored, left unlisted, under the next stored name",
+             [this] {
+                 writeFile(dir / "lost", "lost");
+                 ASSERT_TRUE(encryptFileCopy(state, dir / "lost", StoredPath(state, 1), true).ok());
+                 // As on a file system that keeps read-only alone: known by its sealed shape.
+                 ASSERT_EQ(::removexattr(StoredPath(state, 1).c_str(), "user.vantory.attributes"),
+                           0);
+             },
+             {"", "", ""},
+             StoredPath(state, 1) + " is now " + (dir / "recovered/recovered-101.dat")},
             {"a settings file that cannot be written",
              [this] {
                  fs::remove(SettingsPath(state));
@@ -127,15 +139,20 @@ class HideCaseTest : public HideTest, public ::testing::WithParamInterface<HideR
     Texts before;  // the content of each picked file
 };
 // The last case stays plain: a sealed copy leaves its original in place, and no move waits.
-constexpr const char* kHideCaseNames[] = {"EveryByteEmptyAndTwice",     "StorageFolderIsAFile",
-                                          "FileUnderTheNextStoredName", "SettingsFileUnwritable",
-                                          "StorageFolderMissing",       "HiddenFile",
-                                          "ProgramsOwnFiles",           "FullList",
+constexpr const char* kHideCaseNames[] = {"EveryByteEmptyAndTwice",
+                                          "StorageFolderIsAFile",
+                                          "FileUnderTheNextStoredName",
+                                          "UnlistedStoredFile",
+                                          "SettingsFileUnwritable",
+                                          "StorageFolderMissing",
+                                          "HiddenFile",
+                                          "ProgramsOwnFiles",
+                                          "FullList",
                                           "FileVanishesAfterTheTest"};
 std::vector<HideRow> hideRows() {
     std::vector<HideRow> rows;
     for (const bool sealed : {false, true}) {
-        for (size_t i = 0; i < (sealed ? 8 : 9); ++i) {
+        for (size_t i = 0; i < (sealed ? 9 : 10); ++i) {
             rows.push_back({.name = kHideCaseNames[i], .sealed = sealed, .index = i});
         }
     }
@@ -205,6 +222,8 @@ TEST_P(HideCaseTest, storesEachFileUnderTheNextNumberOrNamesItWithTheReason) {
         EXPECT_EQ(platform::pathExists(StoredPath(state, listed.size())), mine);
         EXPECT_EQ(readFile(StoredPath(state, listed.size())), mine ? "the user's own" : "");
         EXPECT_EQ(storedFile(0), "earlier 0");
+        EXPECT_EQ(readFile(dir / "recovered/recovered-101-unsealed"),
+                  contains(c.says, "recovered-101") ? "lost" : "");
     } else {
         EXPECT_EQ(readFile(dir / "store"), c.says.empty() ? "not a folder" : "");
     }

@@ -94,6 +94,23 @@ TEST_F(SalvageTest, wholeEntriesStayListedAndTheDamagedOnesFileIsRecovered) {
     EXPECT_FALSE(platform::pathExists(catalogue.at(1).path));
 }
 
+// A list cut at the end of a line reads whole; the stored files past it are recovered, the
+// sealed one's content unsealed, and the list stays as it was.
+TEST_F(SalvageTest, storedFilesPastAListCutAtALineEndAreRecovered) {
+    Catalogue first;
+    first.append(catalogue.at(0));
+    ASSERT_TRUE(saveList(state, first).ok());
+    const SalvageResult result = salvage();
+    ASSERT_TRUE(result.ok) << ::testing::PrintToString(result.lines);
+    const std::string recovered = RecoveredFolder(state.strStorageDir);
+    EXPECT_EQ(readFile(recovered + "/recovered-101-unsealed"), contents[1]);
+    EXPECT_EQ(readFile(recovered + "/recovered-102.dat"), contents[2]);
+    EXPECT_EQ(namesIn(state.strStorageDir), std::set<std::string>{"100.dat"});
+    Catalogue loaded;
+    ASSERT_TRUE(loadList(state, loaded).ok());
+    EXPECT_EQ(loaded, first);
+}
+
 // Without whole settings lines the password and the storage folder are unknown, and while
 // Vantory runs nothing may move: either way nothing changes.
 TEST_F(SalvageTest, unknownSettingsOrARunningVantoryChangeNothing) {

@@ -22,15 +22,17 @@ class StoreCheckTest : public test::CommandTest {
     static std::string content(size_t i) { return "content of " + std::to_string(i); }
 
     // A catalogue of `count` plain entries, each with its stored file at attributes 7, alone in
-    // the storage folder.
-    void prepare(size_t count) {
+    // the storage folder; the last `cut` are not in the list.
+    void prepare(size_t count, size_t cut = 0) {
         std::filesystem::remove_all(dir / "store");
         std::filesystem::create_directories(dir / "store");
         Catalogue catalogue;
         for (size_t i = 0; i < count; ++i) {
             test::writeFile(StoredPath(state, i), content(i));
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, i), kStoredAttributes).ok());
-            catalogue.append({original(i), false});
+            if (i + cut < count) {
+                catalogue.append({original(i), false});
+            }
         }
         ASSERT_TRUE(saveList(state, catalogue).ok());
     }
@@ -48,6 +50,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         size_t count;
         std::vector<size_t> missing, kept;
         size_t folderAt = 0;  // a folder in the place of this entry's stored file, when not 0
+        size_t cut = 0;       // entries cut off the end of the list, their stored files kept
     };
     const Case cases[] = {
         {.name = "one in the middle", .count = 5, .missing = {2}, .kept = {0, 1, 3, 4}},
@@ -55,6 +58,9 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         {.name = "the last", .count = 5, .missing = {4}, .kept = {0, 1, 2, 3}},
         {.name = "a folder", .count = 4, .missing = {2}, .kept = {0, 1, 3}, .folderAt = 1},
         {.name = "none missing", .count = 3, .missing = {}, .kept = {0, 1, 2}},
+        {.name = "a list cut", .count = 4, .missing = {}, .kept = {0, 1}, .cut = 2},
+        {.name = "one missing, the list cut", .count = 5, .missing = {1}, .kept = {0, 2}, .cut = 2},
+        {.name = "a list cut to nothing", .count = 1, .missing = {}, .kept = {}, .cut = 1},
         {.name = "no entries", .count = 0, .missing = {}, .kept = {}},
     };
     for (const Case& c : cases) {
@@ -62,10 +68,10 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         ui.messages.clear();
         busy.calls.clear();
         listShown = 0;
-        prepare(c.count);
+        prepare(c.count, c.cut);
         if (c.count == 0) {
             test::writeFile(StoredPath(state, 0), "stray");
-        } else {
+        } else if (c.count > c.cut) {
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, 0), platform::kNormal).ok());
             // As an earlier version left it: attributes 7 recorded alone, readable by others.
             ASSERT_EQ(::chmod(StoredPath(state, 1).c_str(), 0444), 0);
@@ -90,7 +96,7 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
         // The repair is complete, the list shown and the busy state left before the user is told.
         ui.onMessage = [&](const test::FakeUiServices::Message&) {
             EXPECT_FALSE(state.bolBusy);
-            EXPECT_EQ(listShown, 1);
+            EXPECT_EQ(listShown, c.kept.empty() ? 0 : 1);
             EXPECT_EQ(catalogue.size(), c.kept.size());
             EXPECT_EQ(saved().size(), c.kept.size());
         };
@@ -116,8 +122,16 @@ TEST_F(StoreCheckTest, missingFilesAreDroppedAndTheLaterOnesMoveUp) {
             EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), kStoredAttributes) << p;
             EXPECT_PERMISSIONS(StoredPath(state, p), 0400u);
         }
-        for (size_t p = c.kept.size(); p < c.count; ++p) {
-            EXPECT_FALSE(platform::pathExists(StoredPath(state, p))) << p;
+        for (size_t p = c.kept.size(); p < c.count; ++p) {  // but those cut off the list
+            EXPECT_EQ(test::readFile(StoredPath(state, p)), p + c.cut < c.count ? "" : content(p));
+        }
+        if (c.cut != 0) {  // named last, with the way to get them back
+            ASSERT_FALSE(ui.messages.empty());
+            for (size_t p = c.count - c.cut; p < c.count; ++p) {
+                EXPECT_TRUE(contains(ui.messages.back().text, "\r\n" + StoredPath(state, p)));
+            }
+            EXPECT_TRUE(contains(ui.messages.back().text, "vantory --salvage"));
+            ui.messages.pop_back();
         }
         EXPECT_EQ(listedPaths(), paths);
         EXPECT_EQ(saved(), catalogue.entries());

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "commands/salvage.h"
 #include "platform/fs_path.h"
 #include "store/file_services.h"
 #include "store/hide_record.h"
@@ -73,12 +74,19 @@ std::string failureText(const std::string& what, const Status& status) {
 }
 
 void tellUser(const CommandContext& context, const HideReport& report) {
-    if (report.notHidden.empty() && report.saveFailure.ok()) {
+    if (report.notHidden.empty() && report.saveFailure.ok() && report.setAside.empty()) {
         return;
     }
     std::string text;
+    if (!report.setAside.empty()) {
+        text = WithPaths(
+            "Files hidden earlier that the list of hidden files no longer names (the list may "
+            "have been cut short) stood under the names needed now:",
+            report.setAside);
+    }
     if (!report.notHidden.empty()) {
-        text = "These files were not hidden; each was left where it was:";
+        text += (text.empty() ? "" : "\r\n\r\n") +
+                std::string("These files were not hidden; each was left where it was:");
         const size_t listed = std::min(report.notHidden.size(), kMessageListLimit);
         for (size_t i = 0; i < listed; ++i) {
             text += "\r\n" + report.notHidden[i].path + "  (" + report.notHidden[i].reason + ")";
@@ -285,10 +293,18 @@ HideReport HideSelection(CommandContext& context, const std::vector<std::string>
         }
 
         const std::string target = StoredPath(state, position);
-        // Whatever already stands under the stored name is not one of the hidden files (the
-        // user's own file in a folder chosen for storage, a copy left by an interrupted hide):
-        // replacing it could lose it, and keeping it would pass it off as this file. Every
-        // later file of the selection would need the same name.
+        // A file Vantory stored that its list does not name (a list cut short, a copy left by
+        // an interrupted hide) is set aside as the salvage does: its name is needed, and no
+        // entry says whose content it is.
+        if (LooksStoredByVantory(target)) {
+            std::string said;
+            (void)SetStoredFileAside(state, target, said);
+            report.setAside.push_back(said);
+        }
+        // Whatever else stands under the stored name is not one of the hidden files (the
+        // user's own file in a folder chosen for storage): replacing it could lose it, and
+        // keeping it would pass it off as this file. Every later file of the selection would
+        // need the same name.
         if (platform::probePath(target).ok()) {
             notHidden({path, "the storage folder already holds a file named " +
                                  StoredName(position, state.strExtension) +

@@ -23,6 +23,9 @@ struct HideReport {
     size_t hidden = 0;                 // entries added
     std::vector<NotHidden> notHidden;  // in selection order; each was left where it was
     platform::Status saveFailure;      // the first failure to write the settings file
+    // Files Vantory had stored that its list does not name, found under the names needed:
+    // where each was set aside, or why it stayed, in words.
+    std::vector<std::string> setAside;
 };
 
 // `listChanged` runs once the catalogue holds its final entries, before any message is shown,
@@ -38,6 +41,9 @@ HideReport AddFiles(CommandContext& context, const std::function<void()>& listCh
 // - an entry is added only when its file was stored; a file that could not be stored is
 //   left where it was and the rest of the selection goes on;
 // - the catalogue never grows past kMaxCatalogueEntries;
+// - a file that Vantory stored but its list does not name (a list cut short), under the name
+//   a file needs, is set aside into the recovered folder as the salvage does; anything else
+//   under that name stops the selection there;
 // - files are hidden in batches (up to 256 files or 64 MiB). A plain hide (the file itself
 //   moves into storage) saves the batch's entries before its moves and takes an entry back,
 //   with those after it, when its move fails (the later files are tried again), so a crash

@@ -158,6 +158,36 @@ std::string RecoveredFolder(const std::string& storageDir) {
     return parent + "recovered";
 }
 
+bool LooksStoredByVantory(const std::string& path) {
+    const std::optional<int> attributes =
+        platform::isRegularFile(path) ? platform::getAttributes(path) : std::nullopt;
+    return attributes == platform::kStoredAttributes ||
+           (attributes == platform::kReadOnly && looksSealed(path));
+}
+
+std::vector<std::string> UnlistedStoredFiles(const ProgramState& state, size_t entries) {
+    std::vector<std::string> found;
+    for (size_t position = entries; position < kMaxCatalogueEntries; ++position) {
+        if (const std::string stored = StoredPath(state, position); LooksStoredByVantory(stored)) {
+            found.push_back(stored);
+        }
+    }
+    return found;
+}
+
+bool SetStoredFileAside(const ProgramState& state, const std::string& stored, std::string& said) {
+    const std::string folder = RecoveredFolder(state.strStorageDir);
+    Recovery recovery;
+    if (Status made = platform::ensureFolder(folder, 0700); !made.ok()) {
+        said = stored + " could not be recovered: the folder " + folder + " cannot be made (" +
+               made.message() + ").";
+        return false;
+    }
+    recoverStoredFile(state, stored, folder, recovery);
+    said = recovery.lines.back();
+    return recovery.ok;
+}
+
 namespace {
 
 constexpr const char* kUnchanged = "Nothing was changed.";
@@ -218,7 +248,9 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
             damaged.push_back(position);
         }
     }
-    if (damaged.empty() && !cut) {
+    // Cut at the end of a line, the list reads whole: only the stored files past it tell.
+    const bool unlisted = !UnlistedStoredFiles(state, lines.size() - 3).empty();
+    if (damaged.empty() && !cut && !unlisted) {
         report.push_back("The settings file " + path + " is not damaged: nothing to salvage.");
         return {true, std::move(report)};
     }
@@ -294,12 +326,15 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
     for (size_t n = 0; n < damaged.size(); ++n) {
         damagedText += (n == 0 ? "" : ", ") + std::to_string(damaged[n] + 4);
     }
-    report.push_back(damagedText + (cut ? ", the last one cut short" : "") + ") leave the list; " +
-                     std::to_string(kept.size()) + " entries are kept in their order.");
+    report.push_back(
+        (damaged.empty() && !cut
+             ? "Every entry can be read, but stored files past the last one are not "
+               "listed: the list was cut short"
+             : damagedText + (cut ? ", the last one cut short" : "") + ") leave the list") +
+        "; " + std::to_string(kept.size()) + " entries are kept in their order.");
 
     // Every numbered stored file that no whole entry explains goes to the recovered folder;
     // that frees the numbers the kept entries are renumbered to.
-    const std::string folder = RecoveredFolder(state.strStorageDir);
     std::set<size_t> explained(kept.begin(), kept.end());
     Recovery recovery;
     for (size_t position = 0; position < kMaxCatalogueEntries; ++position) {
@@ -307,13 +342,9 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
         if (explained.count(position) != 0 || !platform::pathExists(stored)) {
             continue;
         }
-        if (Status made = platform::ensureFolder(folder, 0700); !made.ok()) {
-            recovery.ok = false;
-            recovery.lines.push_back(stored + " could not be recovered: the folder " + folder +
-                                     " cannot be made (" + made.message() + ").");
-            continue;
-        }
-        recoverStoredFile(state, stored, folder, recovery);
+        std::string said;
+        recovery.ok = SetStoredFileAside(state, stored, said) && recovery.ok;
+        recovery.lines.push_back(said);
     }
     report.insert(report.end(), recovery.lines.begin(), recovery.lines.end());
     if (!recovery.ok) {

@@ -36,4 +36,18 @@ SalvageResult SalvageSettings(ProgramState& state, UiServices& ui);
 // The folder that receives the stored files of damaged entries: "recovered" beside `storageDir`.
 std::string RecoveredFolder(const std::string& storageDir);
 
+// Whether `path` is a file Vantory stored, by the look of it: a regular file with the stored
+// attributes 7 recorded, or, where a file system keeps only read-only, a read-only one with
+// the shape of a sealed file. A file of the user's that merely has a stored name is neither.
+bool LooksStoredByVantory(const std::string& path);
+
+// The files that look stored by Vantory under the stored names past the first `entries`
+// positions: what a list cut short at the end of a line leaves unlisted, as it reads whole.
+std::vector<std::string> UnlistedStoredFiles(const ProgramState& state, size_t entries);
+
+// Moves the stored file `stored` into the recovered folder, as the salvage does with the files
+// of damaged entries, never over a file there. True when it moved; `said` tells where it went
+// (and where its unsealed copy is), or why it stayed.
+bool SetStoredFileAside(const ProgramState& state, const std::string& stored, std::string& said);
+
 }  // namespace vantory

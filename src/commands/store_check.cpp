@@ -7,6 +7,7 @@
 
 #include "cipher/cipher.h"
 #include "commands/restore_command.h"
+#include "commands/salvage.h"
 #include "store/file_services.h"
 #include "store/open_copies.h"
 #include "store/settings_file.h"
@@ -78,6 +79,27 @@ bool fileHolds(std::string_view content, const ProgramState& state, const Catalo
     return true;
 }
 
+// Files Vantory stored under the names past the end of the list: a list cut short at the end
+// of a line reads whole and leaves them unlisted. They are named, and kept as they are.
+void tellUnlistedStoredFiles(CommandContext& context) {
+    const ProgramState& state = context.state;
+    const std::vector<std::string> unlisted = UnlistedStoredFiles(state, context.catalogue.size());
+    if (unlisted.empty()) {
+        return;
+    }
+    context.ui.messageBox(
+        WithPaths("These files in the storage folder were hidden by Vantory, but the list of "
+                  "hidden files in " +
+                      SettingsPath(state) +
+                      " does not name them: the list may have been cut short.  They are kept "
+                      "as they are.  To get their content back, close Vantory and run "
+                      "vantory --salvage, which moves them into " +
+                      RecoveredFolder(state.strStorageDir) +
+                      " with an unsealed copy of each sealed one:",
+                  unlisted),
+        UiServices::kExclamation, kErrorTitle);
+}
+
 }  // namespace
 
 std::string DeletedFromStorageText(const std::vector<std::string>& paths) {
@@ -112,6 +134,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
     Catalogue& catalogue = context.catalogue;
 
     if (catalogue.empty()) {
+        tellUnlistedStoredFiles(context);
         return {};
     }
     // The catalogue was read from this file moments ago; should it not be readable now, there
@@ -255,6 +278,7 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
                           " could not be written (" + failure.message() + ").",
                       UiServices::kExclamation, kErrorTitle);
     }
+    tellUnlistedStoredFiles(context);
     return lost;
 }
 

@@ -23,7 +23,8 @@ namespace vantory {
 // The renumbering runs as one journalled plan (CarryOutMoves), so a crash cannot separate an
 // entry from its file. `move` carries out each move (by default the shell's move);
 // `listChanged` runs once the catalogue holds its final entries, before any message. Returns
-// the original paths of the entries dropped, in catalogue order.
+// the original paths of the entries dropped, in catalogue order. Files that Vantory stored
+// under the names past the end of the list (a list cut short) are named, and left as they are.
 std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFunction& move = {},
                                           const std::function<void()>& listChanged = {});
 
