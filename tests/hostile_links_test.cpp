@@ -110,10 +110,15 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
             run.press(0);
             EXPECT_EQ(test::readFile(temporary), "content");
             EXPECT_EQ(test::readFile(storedName), "theirs");
+            EXPECT_EQ(platform::getAttributes(storedName), platform::kNormal);
             EXPECT_FALSE(run.waiting());
-            EXPECT_NE(onlyMessage().find(mine + " is kept as " + temporary + ", and the file at " +
-                                         storedName + " is left as it is"),
-                      npos);
+            const std::string kept =
+                mine + " is kept as " + temporary + ", and the file at " + storedName;
+            EXPECT_NE(onlyMessage().find(kept), npos);
+            ui.messages.clear();
+            open();  // the next start keeps to the same rule
+            EXPECT_NE(ui.messages.at(0).text.find(kept), npos);
+            EXPECT_EQ(test::readFile(temporary), "content");
             fs::rename(storedName, theirs);
         } else {
             run.press(0);
