@@ -8,6 +8,7 @@
 #include "commands/hide_command.h"
 #include "commands/restore_command.h"
 #include "commands/run_command.h"
+#include "platform/fault_injection.h"
 
 namespace vantory {
 namespace {
@@ -35,8 +36,10 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
     ASSERT_EQ(::chmod(mine.c_str(), 0664), 0);
     fs::create_symlink(outside, link);
     const bool storedIsLink = name != "pickedForHiding" && name != "linkAtTheOriginalPath" &&
-                              name != "modesAfterARoundTrip";
-    if (storedIsLink) {  // entry 0's stored name holds a link to the outside file
+                              name != "modesAfterARoundTrip" && name != "filesUnderTheRunNames";
+    if (name == "filesUnderTheRunNames") {
+        hide("mine", "content", sealed);
+    } else if (storedIsLink) {  // entry 0's stored name holds a link to the outside file
         hide("mine", "content", sealed);
         ASSERT_TRUE(platform::removeFile(StoredPath(state, 0)).ok());
         fs::create_symlink(outside, StoredPath(state, 0));
@@ -82,6 +85,49 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
         EXPECT_EQ(test::readFile(mine), "content");
         EXPECT_PERMISSIONS(mine, sealed ? 0600u : 0664u);
         says = "";
+    } else if (name == "filesUnderTheRunNames") {
+        // Someone else's file comes under the temporary name just as the first press puts the
+        // entry's file there, and (plain) under the stored name while it is open: neither is
+        // replaced, nothing is lost, and the window does not stay waiting.
+        const std::string temporary = TempName(state, mine), storedName = StoredPath(state, 0);
+        const std::string theirs = dir / "home/theirs";
+        platform::setFaultHook([&](platform::Operation op, auto, std::string_view to) {
+            if (op == platform::Operation::kRename && to == temporary && !fs::exists(temporary)) {
+                test::writeFile(temporary, "theirs");
+            }
+            return 0;
+        });
+        RunCommand run(context, [](const std::string&) {});
+        run.press(0);
+        platform::setFaultHook({});
+        EXPECT_EQ(test::readFile(temporary), "theirs");
+        EXPECT_FALSE(run.waiting());
+        fs::rename(temporary, theirs);
+        run.press(0);
+        if (!sealed) {
+            test::writeFile(storedName, "theirs");
+            ui.messages.clear();
+            run.press(0);
+            EXPECT_EQ(test::readFile(temporary), "content");
+            EXPECT_EQ(test::readFile(storedName), "theirs");
+            EXPECT_EQ(platform::getAttributes(storedName), platform::kNormal);
+            EXPECT_FALSE(run.waiting());
+            const std::string kept =
+                mine + " is kept as " + temporary + ", and the file at " + storedName;
+            EXPECT_NE(onlyMessage().find(kept), npos);
+            ui.messages.clear();
+            open();  // the next start keeps to the same rule
+            EXPECT_NE(ui.messages.at(0).text.find(kept), npos);
+            EXPECT_EQ(test::readFile(temporary), "content");
+            fs::rename(storedName, theirs);
+        } else {
+            run.press(0);
+        }
+        RestoreAll(context);
+        EXPECT_EQ(test::readFile(mine), "content");
+        EXPECT_EQ(test::readFile(theirs), "theirs");
+        entries.clear();
+        says = "Nothing was replaced";
     }
 
     std::string all;
@@ -110,7 +156,8 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
 std::vector<HostileRow> hostileRows() {
     std::vector<HostileRow> rows;
     for (const char* name : {"pickedForHiding", "startCheck", "restore", "run", "changePassword",
-                             "linkAtTheOriginalPath", "modesAfterARoundTrip"}) {
+                             "linkAtTheOriginalPath", "modesAfterARoundTrip",
+                             "filesUnderTheRunNames"}) {
         for (const bool sealed : {false, true}) {
             rows.push_back({.name = name, .sealed = sealed});
         }

@@ -45,13 +45,16 @@ TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
     }
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(ui.messages.size(), 1u) << "the factory message, once";
-    // Later starts: a plain one, one while another copy runs, one on a damaged settings file.
+    // Later starts: one while the first still works on the storage folder (the fake lets it
+    // past the instance lock), a plain one, one while another copy runs, one on a damaged
+    // settings file. Only the one that another copy stopped hands its files over.
     struct Start {
         const char* name;
         bool other, damage, loads;  // another copy runs; the settings file is damaged
         size_t messages;
     };
     const Start starts[] = {
+        {.name = "storage in use", .other = false, .damage = false, .loads = false, .messages = 1},
         {.name = "plain", .other = false, .damage = false, .loads = true, .messages = 0},
         {.name = "another copy", .other = true, .damage = false, .loads = false, .messages = 0},
         {.name = "damaged", .other = false, .damage = true, .loads = false, .messages = 1},
@@ -66,8 +69,10 @@ TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
         ProgramState otherState;
         LoginWindow second(otherState, other);
         EXPECT_EQ(second.load(), loads);
+        EXPECT_EQ(second.anotherCopyRuns(), anotherInstance);
         EXPECT_EQ(other.messages.size(), messages);
         EXPECT_TRUE(!loads || second.windowTitle() == "Login");
+        state.storageLock.reset();  // the first copy has ended
     }
 }
 

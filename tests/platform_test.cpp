@@ -175,6 +175,13 @@ TEST(Platform, settingsFolderAndInstanceLock) {
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kAcquired);
     EXPECT_EQ(platform::lockInstance(dir.path()), platform::LockResult::kHeldElsewhere);
     EXPECT_EQ(platform::lockInstance(dir / "missing"), platform::LockResult::kFailed);
+    // A folder's lock: held once, and its file goes with it.
+    platform::FolderLock first, second;
+    EXPECT_EQ(first.acquire(dir.path(), ".lock"), platform::LockResult::kAcquired);
+    EXPECT_EQ(second.acquire(dir.path(), ".lock"), platform::LockResult::kHeldElsewhere);
+    first.release();
+    EXPECT_FALSE(platform::pathExists(dir / ".lock"));
+    EXPECT_EQ(second.acquire(dir.path(), ".lock"), platform::LockResult::kAcquired);
     const std::string expected = dir.useAsConfigHome();
     EXPECT_EQ(platform::settingsFolder(), expected);
     test::setEnvironment("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored

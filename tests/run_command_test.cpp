@@ -95,14 +95,17 @@ TEST_F(RunTest, aFileThatCannotGoBackIsKeptAndNothingLeavesItBehind) {
     hide("b.txt", "sealed content", true);
     open();
     press(0);
-    fs::create_directories(StoredPath(state, 0) + "/in-the-way");
+    // The application still holds the file.
+    platform::setFaultHook([](platform::Operation op, std::string_view from, auto) {
+        return op == platform::Operation::kRename && from.ends_with("tempFile.txt") ? EBUSY : 0;
+    });
     press(0);
+    platform::setFaultHook({});
     EXPECT_EQ(readFile(temp("txt")), "plain content");
     EXPECT_TRUE(contains(onlyMessage(), "could not be moved back from " + temp("txt")));
     EXPECT_TRUE(state.bolTempFileOpen);
     EXPECT_TRUE(state.bolBusy);
     EXPECT_TRUE(run->waiting());
-    fs::remove_all(StoredPath(state, 0));
     press(0);
     EXPECT_EQ(readFile(StoredPath(state, 0)), "plain content");
     expectIdle();

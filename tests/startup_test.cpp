@@ -47,9 +47,18 @@ TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSoTheSecondReadsThem) 
     EXPECT_EQ(ui.messages[0].title, "Program file not found");
     EXPECT_PERMISSIONS(configDir, 0700u);
     EXPECT_PERMISSIONS(settingsFile, 0600u);
-    // The second start reads the file silently.
+    // Another copy on the same storage folder (the fake lets it past the instance lock) is
+    // told which folder is in use, and ends.
     ProgramState again;
     test::FakeUiServices quiet;
+    EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kStorageInUse);
+    ASSERT_EQ(quiet.messages.size(), 1u);
+    EXPECT_THAT(quiet.messages[0].text,
+                ::testing::HasSubstr("The folder " + storage + " is the storage folder of another "
+                                     "copy of Vantory that is running"));
+    quiet.messages.clear();
+    // Once the first has ended, the next start reads the file silently.
+    state.storageLock.reset();
     EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kReady);
     EXPECT_TRUE(quiet.messages.empty());
     for (const ProgramState& started : {state, again}) {

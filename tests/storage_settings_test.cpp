@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "commands/storage_lock.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 #include "support/fake_ui_services.h"
@@ -77,13 +78,16 @@ TEST_F(StorageSettingsTest, aNewExtensionRenamesEveryStoredFile) {
 }
 
 // A refused answer, or Cancel, changes nothing: no file, no setting, no busy state; Cancel says
-// nothing either. A file of the user's
-// already under one of the new names is neither replaced nor taken for a stored file.
+// nothing either. A file of the user's already under one of the new names is neither replaced
+// nor taken for a stored file, and another running copy's storage folder is not used.
 TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
     hide(2);
     writeFile(dir / "store/101.dat", "the user's own");
     ASSERT_TRUE(platform::makeFolder(dir / "other").ok());
     writeFile(dir / "other/100.txt", "someone else's");
+    ASSERT_TRUE(platform::makeFolder(dir / "in use").ok());
+    bool inUse = false;
+    const auto otherCopy = LockStorageFolder(dir / "in use", inUse);
     const std::string settings = readFile(SettingsPath(state));
     const std::set<std::string> names = namesIn(dir / "store");
     const std::string noSeparator =
@@ -106,6 +110,7 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
         {true, "relative/", ""},
         {true, dir / "store/", ""},
         {true, dir / "other/", "100.txt"},
+        {true, dir / "in use/", dir / "in use/ is the storage folder of another copy"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("answer '" + c.answer.value_or("Cancel") + "'");
@@ -167,7 +172,10 @@ TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
     EXPECT_EQ(onlyMessage("Storage directory set"), "New storage directory set to " + folder);
     EXPECT_EQ(busy.calls, (std::vector<bool>{true, false}));
     expectStoredAt(folder, "txt");
-    EXPECT_EQ(namesIn(dir / "a"), (std::set<std::string>{"b"}));
+    EXPECT_EQ(namesIn(dir / "a"), (std::set<std::string>{"b"}));  // its lock went too
+    bool inUse = false;
+    (void)LockStorageFolder(folder, inUse);
+    EXPECT_TRUE(inUse) << "the new folder is not this copy's";
     EXPECT_PERMISSIONS(dir / "a/b", 0700u);
     EXPECT_PERMISSIONS(dir / "a/b/c", 0700u);
 }

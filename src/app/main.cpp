@@ -90,8 +90,12 @@ int main(int argc, char** argv) {
     vantory::LoginWindow login(state, ui);
     if (!login.load()) {
         // Another copy runs: it gets the files, and this one ends without touching anything.
+        // Otherwise the user has been told why this one ends, and the files stay as they are.
         if (line.files.empty()) {
             return 0;
+        }
+        if (!login.anotherCopyRuns()) {
+            return 1;
         }
         std::string problem;
         if (vantory::HandOverToRunningCopy(state.strSystemDir, line.files, problem)) {

@@ -31,15 +31,38 @@ std::optional<std::string> moveAside(const std::string& path) {
     for (int n = 1; n < 1000; ++n) {
         const std::string aside =
             folder + platform::kSeparator + "kept-" + std::to_string(n) + "-" + name;
-        if (platform::pathExists(aside)) {
-            continue;
-        }
-        if (RenameFile(path, aside).ok()) {
+        const Status moved = platform::movePathKeeping(path, aside);
+        if (moved.ok()) {
             return aside;
         }
-        return std::nullopt;
+        if (moved.error != EEXIST) {
+            return std::nullopt;
+        }
     }
     return std::nullopt;
+}
+
+// Moves a plain entry's file back to its stored name, never over a file there, and hides it.
+Status moveBack(const OpenCopy& copy) {
+    const Status moved = platform::movePathKeeping(copy.temporaryPath, copy.storedPath);
+    if (moved.ok()) {
+        (void)platform::setAttributes(copy.storedPath, kHiddenAgain);
+    }
+    return moved;
+}
+
+// Says that a file came under the stored name while the entry's file was away from it.
+void tellNameTaken(UiServices& ui, const OpenCopy& copy, const char* title) {
+    ui.messageBox("The stored file of " + copy.entryPath + " could not be moved back from " +
+                      copy.temporaryPath + " to " + copy.storedPath +
+                      ": another file has come under that name.  Nothing was replaced: the file "
+                      "of " +
+                      copy.entryPath + " is kept as " + copy.temporaryPath + ", and the file at " +
+                      copy.storedPath +
+                      " is left as it is.  Once that file is out of the storage folder, Vantory "
+                      "moves " +
+                      copy.temporaryPath + " back before its next command, or at its next start.",
+                  UiServices::kExclamation, title);
 }
 
 // Takes the copy at `temporaryPath` out of the record of open copies.
@@ -83,9 +106,11 @@ bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool t
         }
         return true;
     }
-    const Status moved = platform::pathExists(copy.storedPath)
-                             ? Status{EEXIST}
-                             : RenameFile(copy.temporaryPath, copy.storedPath);
+    const Status moved = moveBack(copy);
+    if (moved.error == EEXIST) {
+        tellNameTaken(ui, copy, title);
+        return false;
+    }
     if (!moved.ok()) {
         if (!tell) {
             return false;
@@ -98,7 +123,6 @@ bool resolve(CommandContext& context, const OpenCopy& copy, bool atStart, bool t
                       UiServices::kExclamation, title);
         return false;
     }
-    (void)platform::setAttributes(copy.storedPath, kHiddenAgain);
     if (atStart) {
         ui.messageBox("Vantory was closed while " + copy.entryPath +
                           " was open. Its stored file has been put back in the storage folder.",
@@ -262,7 +286,7 @@ void RunCommand::runPhase(size_t position) {
         context_.busy.OpRunning(false);
         return;
     }
-    copies.push_back({temporaryPath_, storedPath_, path_, sealed_});
+    copies.push_back(openCopy());
     if (Status recorded = WriteOpenCopies(state, copies); !recorded.ok()) {
         context_.busy.OpRunning(false);
         ui.messageBox(path_ + " could not be opened: the record of open files, " +
@@ -275,22 +299,26 @@ void RunCommand::runPhase(size_t position) {
     if (attributes) {
         (void)platform::setAttributes(storedPath_, platform::kNormal);
     }
+    // Whatever came under the temporary name since it was cleared is not replaced.
     WindowPacing pacing(state, ui);
     const Status opened =
         sealed_ ? decryptFileCopy(state, storedPath_, temporaryPath_, true,
-                                  platform::Existing::kReplace, nullptr, pacing.slowRun())
-                : RenameFile(storedPath_, temporaryPath_);
+                                  platform::Existing::kKeep, nullptr, pacing.slowRun())
+                : platform::movePathKeeping(storedPath_, temporaryPath_);
     if (!opened.ok()) {
         forgetOpenCopy(state, temporaryPath_);
         if (attributes && platform::pathExists(storedPath_)) {
             (void)platform::setAttributes(storedPath_, *attributes);
         }
         context_.busy.OpRunning(false);
-        ui.messageBox(
-            path_ + " could not be opened: " +
-                (attributes ? opened.message() : "its stored copy " + storedPath_ + " is missing") +
-                ".",
-            UiServices::kExclamation, kRunTitle);
+        const std::string why =
+            !attributes ? "its stored copy " + storedPath_ + " is missing"
+            : opened.error == EEXIST
+                ? "another file has just come under its temporary name " + temporaryPath_ +
+                      ".  Nothing was replaced, and the hidden file is as it was"
+                : opened.message();
+        ui.messageBox(path_ + " could not be opened: " + why + ".", UiServices::kExclamation,
+                      kRunTitle);
         return;
     }
 
@@ -325,14 +353,14 @@ void RunCommand::deletePhase() {
                 break;
             }
             ui.yield();
-            done = RenameFile(temporaryPath_, storedPath_);
-            if (done.ok() || std::chrono::steady_clock::now() >= deadline) {
+            done = moveBack(openCopy());
+            if (done.ok() || done.error == EEXIST || std::chrono::steady_clock::now() >= deadline) {
                 break;
             }
             std::this_thread::sleep_for(kRetryPause);
         }
     }
-    if (platform::pathExists(storedPath_)) {
+    if (sealed_ && platform::pathExists(storedPath_)) {
         (void)platform::setAttributes(storedPath_, kHiddenAgain);
     }
     setCaption_(kRunCaption);
@@ -344,6 +372,10 @@ void RunCommand::deletePhase() {
                           "Vantory deletes it before its next command and at its next start. "
                           "The hidden file itself is safe.",
                       UiServices::kExclamation, kNotDeletedTitle);
+    } else if (done.error == EEXIST) {
+        // As at the start: the file stays under its temporary name, recorded, and is moved
+        // back once the name is free; pressing again could not free it, so the wait ends.
+        tellNameTaken(ui, openCopy(), kRunTitle);
     } else if (!done.ok()) {
         // The file itself is under the temporary name: the window waits on for another try.
         setCaption_(kDeleteTemporaryCaption);

@@ -8,8 +8,10 @@
 // window waits with only the run button (now "Delete Temporary File") and the tab strip in
 // reach. The next press removes the unsealed file, or renames the plain file back to its
 // stored name, and hides the stored file again. A plain file that cannot be moved back keeps
-// the window waiting for another press. Every file put under a temporary name is recorded
-// (store/open_copies.h) before it is made and until it is gone.
+// the window waiting for another press. No file is ever replaced: one found under the stored
+// name keeps the plain file under its temporary name, recorded, as at the start. Every file
+// put under a temporary name is recorded (store/open_copies.h) before it is made and until it
+// is gone.
 
 #include <chrono>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "commands/command_context.h"
+#include "store/open_copies.h"
 
 namespace vantory {
 
@@ -49,6 +52,7 @@ class RunCommand {
   private:
     void runPhase(size_t position);
     void deletePhase();
+    OpenCopy openCopy() const { return {temporaryPath_, storedPath_, path_, sealed_}; }
 
     CommandContext& context_;
     std::function<void(const std::string&)> setCaption_;
@@ -62,14 +66,15 @@ class RunCommand {
 };
 
 // Deals with the copies that the record of open copies names: a plaintext copy is deleted,
-// a plain entry's file is moved back to its stored name (never deleted); each one that stays
-// is reported and stays recorded. `atStart` also reports what was done. Returns true when
-// none is left.
+// a plain entry's file is moved back to its stored name (never deleted, never over a file
+// that came under that name); each one that stays is reported and stays recorded. `atStart` also
+// reports what was done. Returns true when none is left.
 bool ResolveOpenCopies(CommandContext& context, bool atStart);
 
 // For the commands that would leave a recorded copy behind (the restores, a new storage
 // folder or extension, a change of password): tries to resolve the recorded copies, and when
-// one stays shows why the command does nothing, under `title`, and returns true.
+// one stays shows why the command does nothing, under `title`, and returns true. A file
+// found under a stored name is said at once, as it needs the user.
 bool RefuseWhileCopiesOpen(CommandContext& context, const std::string& title);
 
 // Clears a name under which a file stands that no record explains (left by an earlier

@@ -1,6 +1,7 @@
 #include "commands/startup.h"
 
 #include "commands/command_context.h"
+#include "commands/storage_lock.h"
 #include "store/settings_file.h"
 
 namespace vantory {
@@ -70,6 +71,9 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     if (Result s = ReadSettings(state, WindowPacing(state, ui).slowRun()); !s.ok()) {
         ShowUnusableSettingsFile(state, ui, s);
         return StartOutcome::kSettingsUnusable;
+    }
+    if (!ClaimStorageFolder(state, ui, true)) {
+        return StartOutcome::kStorageInUse;
     }
     return factoryWritten ? StartOutcome::kFactorySettings : StartOutcome::kReady;
 }

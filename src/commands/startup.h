@@ -19,6 +19,7 @@ enum class StartOutcome {
     kReady,             // settings read from the settings file
     kFactorySettings,   // factory settings in use (just written, or could not be written)
     kSettingsUnusable,  // the settings file is there but cannot be used: end, changing nothing
+    kStorageInUse,      // another copy works on the storage folder: end (the user has been told)
 };
 
 // The password window's load step: finds the settings folder, ends when another instance
@@ -26,7 +27,8 @@ enum class StartOutcome {
 // the three settings. A settings file that cannot be written is reported with its path, and
 // the factory settings are used in memory. One that is there but cannot be read, or is
 // damaged, is reported and left as it is: going on without it would write a new one over
-// it, and new stored files over the ones it lists.
+// it, and new stored files over the ones it lists. Last, it takes the lock on the storage
+// folder, and ends when another copy of Vantory works there.
 StartOutcome PrepareStart(ProgramState& state, UiServices& ui);
 
 // Tells the user that the settings file (or the list of hidden files in it) cannot be used,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/run_command.h"
+#include "commands/storage_lock.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/settings_file.h"
@@ -224,6 +225,14 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
         say(ui, missingText(state) + kFolderKept);
         return false;
     }
+    // Another copy's storage folder is refused before anything in it is taken for a stored
+    // file; a folder made below is locked once it is there.
+    bool inUse = false;
+    std::shared_ptr<platform::FolderLock> lock = LockStorageFolder(folder, inUse);
+    if (inUse) {
+        say(ui, StorageInUseText(folder) + kFolderKept);
+        return false;
+    }
     const MovePlan plan = planFor(state, context.catalogue, folder, state.strExtension);
     if (const auto taken = takenName(plan)) {
         say(ui, "The folder " + folder + " already holds a file named " + *taken + kFolderKept);
@@ -243,10 +252,16 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
     if (ready.ok() && !platform::isFolder(withoutClosingSeparators(folder))) {
         ready = Status{ENOTDIR};
     }
-    if (!ready.ok()) {
+    if (ready.ok() && !lock->held()) {
+        lock = LockStorageFolder(folder, inUse);
+    }
+    if (!ready.ok() || inUse) {
+        lock.reset();  // its file goes before the folders made for it
         removeFolders(created);
         context.busy.OpRunning(false);
-        if (ready.error == ENOENT) {
+        if (inUse) {
+            say(ui, StorageInUseText(folder) + kFolderKept);
+        } else if (ready.error == ENOENT) {
             say(ui, "Please create only up to one new folder when setting storage directory");
         } else {
             say(ui,
@@ -257,6 +272,7 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
 
     const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
     if (!outcome.status.ok()) {
+        lock.reset();
         removeFolders(created);
     }
     context.busy.OpRunning(false);
@@ -264,6 +280,7 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
         say(ui, failureText(state, plan, outcome, "directory"));
         return false;
     }
+    state.storageLock = std::move(lock);  // the old folder's lock goes
     say(ui, "New storage directory set to " + state.strStorageDir, "Storage directory set");
     return true;
 }

@@ -191,6 +191,29 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
 enum class LockResult { kAcquired, kHeldElsewhere, kFailed };
 LockResult lockInstance(const std::string& folder);
 
+// An exclusive lock on the file `name` in `folder`, held until release() or the end of the
+// lock (or of the process). Any second lock on that file is refused, in this process too: each
+// lock is an open of its own. The file is made (hidden where the system can mark it so) when
+// missing, and deleted on release, so a folder given up is left without it.
+class FolderLock {
+  public:
+    FolderLock() = default;
+    ~FolderLock() { release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    LockResult acquire(const std::string& folder, const std::string& name);
+    void release();
+    bool held() const { return file_ != kNoFile; }
+    // The folder as acquire() was given it.
+    const std::string& folder() const { return folder_; }
+
+  private:
+    std::string folder_;
+    std::string path_;
+    NativeFile file_ = kNoFile;
+};
+
 // What lstat finds at `path`: success when something is there (a last link is not followed),
 // else the error (ENOENT when nothing is, ENOTDIR when a folder on the way is a file).
 Status probePath(const std::string& path);

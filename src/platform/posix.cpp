@@ -632,19 +632,70 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
     return content;
 }
 
-LockResult lockInstance(const std::string& folder) {
-    const std::string path = folder + "/vantory.lock";
-    // Deliberately never closed: the lock lasts as long as the process.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+namespace {
+
+// Opens `path` (made when missing, never through a link) and locks it for this open alone.
+LockResult lockFile(const std::string& path, int& fd) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) {
         return LockResult::kFailed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool held = errno == EWOULDBLOCK;
         ::close(fd);
+        fd = -1;
         return held ? LockResult::kHeldElsewhere : LockResult::kFailed;
     }
     return LockResult::kAcquired;
+}
+
+// Whether the open file `fd` is the regular file under `path` now.
+bool stillUnder(int fd, const std::string& path) {
+    struct stat open {
+    }, named{};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           S_ISREG(named.st_mode) && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+LockResult lockInstance(const std::string& folder) {
+    // Deliberately never closed: the lock lasts as long as the process.
+    int fd = -1;
+    return lockFile(folder + "/vantory.lock", fd);
+}
+
+LockResult FolderLock::acquire(const std::string& folder, const std::string& name) {
+    release();
+    const std::string path = joinPath(folder, name);
+    // The copy that held the lock deletes the file as it lets go: a lock taken on a file no
+    // longer under the name keeps no one out, so the name is opened afresh.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        int fd = -1;
+        if (const LockResult result = lockFile(path, fd); result != LockResult::kAcquired) {
+            return result;
+        }
+        if (stillUnder(fd, path)) {
+            folder_ = folder;
+            path_ = path;
+            file_ = fd;
+            return LockResult::kAcquired;
+        }
+        ::close(fd);
+    }
+    return LockResult::kFailed;
+}
+
+void FolderLock::release() {
+    if (file_ == kNoFile) {
+        return;
+    }
+    // Deleted while still locked, so that no one locks it under this name in between.
+    if (stillUnder(file_, path_)) {
+        ::unlink(path_.c_str());
+    }
+    ::close(file_);
+    file_ = kNoFile;
 }
 
 Status probePath(const std::string& path) {

@@ -757,25 +757,62 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
     return content;
 }
 
-LockResult lockInstance(const std::string& folder) {
-    const auto wide = nativePath(joinPath(folder, "vantory.lock"));
+namespace {
+
+// Opens `path` (made with `attributes` when missing) and locks it for this handle alone.
+LockResult lockFile(const std::string& path, DWORD attributes, HANDLE& h) {
+    h = INVALID_HANDLE_VALUE;
+    const auto wide = nativePath(path);
     if (!wide) {
         return LockResult::kFailed;
     }
-    // Deliberately never closed: the lock lasts as long as the process. Locks belong to a
-    // handle, so a second handle, in this process or another, is refused.
-    const HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    // Locks belong to a handle, so a second handle, in this process or another, is refused.
+    const HANDLE file = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                      nullptr, OPEN_ALWAYS, attributes, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return LockResult::kFailed;
     }
     OVERLAPPED at{};
-    if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
         const bool held = ::GetLastError() == ERROR_LOCK_VIOLATION;
-        ::CloseHandle(h);
+        ::CloseHandle(file);
         return held ? LockResult::kHeldElsewhere : LockResult::kFailed;
     }
+    h = file;
     return LockResult::kAcquired;
+}
+
+}  // namespace
+
+LockResult lockInstance(const std::string& folder) {
+    // Deliberately never closed: the lock lasts as long as the process.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    return lockFile(joinPath(folder, "vantory.lock"), FILE_ATTRIBUTE_NORMAL, h);
+}
+
+LockResult FolderLock::acquire(const std::string& folder, const std::string& name) {
+    release();
+    const std::string path = joinPath(folder, name);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const LockResult result = lockFile(path, FILE_ATTRIBUTE_HIDDEN, h);
+    if (result == LockResult::kAcquired) {
+        folder_ = folder;
+        path_ = path;
+        file_ = h;
+    }
+    return result;
+}
+
+void FolderLock::release() {
+    if (file_ == kNoFile) {
+        return;
+    }
+    ::CloseHandle(file_);
+    file_ = kNoFile;
+    // A copy that has the file open just then, to try the lock, keeps it until it lets go.
+    if (const auto wide = nativePath(path_)) {
+        ::DeleteFileW(wide->c_str());
+    }
 }
 
 Status probePath(const std::string& path) {

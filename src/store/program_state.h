@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "cipher/pacer.h"
+#include "platform/platform.h"
 
 namespace vantory {
 
@@ -22,6 +24,8 @@ struct ProgramState {
     bool bolBusy = false;          // an operation is running
     bool bolTempFileOpen = false;  // a hidden file is open under its temporary name
     bool bolEncrypt = false;       // seal files when hiding them
+    // This copy's lock on its storage folder, while it holds one; copies of the state share it.
+    std::shared_ptr<platform::FolderLock> storageLock;
 };
 
 // `n` as a progress counter: the counters hold at most INT16_MAX.

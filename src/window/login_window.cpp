@@ -58,11 +58,11 @@ LoginWindow::LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent)
 }
 
 bool LoginWindow::load() {
-    const StartOutcome outcome = PrepareStart(state_, ui_);
-    if (outcome == StartOutcome::kAnotherInstance || outcome == StartOutcome::kSettingsUnusable) {
+    outcome_ = PrepareStart(state_, ui_);
+    if (outcome_ != StartOutcome::kReady && outcome_ != StartOutcome::kFactorySettings) {
         return false;
     }
-    if (outcome == StartOutcome::kFactorySettings) {
+    if (outcome_ == StartOutcome::kFactorySettings) {
         setWindowTitle(QString::fromLatin1(kFactoryCaption));
     }
     return true;

@@ -19,8 +19,11 @@ class LoginWindow : public QDialog {
     LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
 
     // The load step; false when the program is to end: another instance runs (nothing is
-    // said), or the settings file cannot be used (the user has been told).
+    // said), or the settings file or the storage folder cannot be used (the user has been
+    // told).
     bool load();
+    // After load(): whether another copy runs with these settings, to take the files named.
+    bool anotherCopyRuns() const { return outcome_ == StartOutcome::kAnotherInstance; }
 
   signals:
     void loggedIn();
@@ -38,6 +41,7 @@ class LoginWindow : public QDialog {
     QPushButton* cmdOK_;
     QPushButton* cmdCancel_;
     QPushButton* cmdHelp_;
+    StartOutcome outcome_ = StartOutcome::kReady;
 };
 
 }  // namespace vantory

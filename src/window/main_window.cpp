@@ -25,6 +25,7 @@
 #include "commands/recovery.h"
 #include "commands/restore_command.h"
 #include "commands/startup.h"
+#include "commands/storage_lock.h"
 #include "commands/storage_settings.h"
 #include "commands/store_check.h"
 #include "store/settings_file.h"
@@ -870,7 +871,8 @@ bool MainWindow::readyForCommand() {
         return false;
     }
     if (FinishPendingWork(context_)) {
-        return true;
+        // Interrupted work finished just now may have moved the storage folder.
+        return ClaimStorageFolder(state_, ui_, false);
     }
     refreshList();
     refreshStorageLabel();

@@ -174,7 +174,8 @@ class MainWindow : public QMainWindow, public BusyState {
     void ErrorRemoveFiles();
     // Whether a command may run now: work an earlier command left unfinished is finished
     // first (the list and labels then show what it changed), and the command waits for
-    // the user to choose it again.
+    // the user to choose it again. No command runs while another copy of Vantory works on
+    // the storage folder.
     bool readyForCommand();
     BusyWindow& ensureBusyWindow();
     // What waited for the commands to end: the lock, then handed-over files; from the event
