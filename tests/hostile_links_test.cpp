@@ -155,9 +155,9 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
 
 std::vector<HostileRow> hostileRows() {
     std::vector<HostileRow> rows;
-    for (const char* name : {"pickedForHiding", "startCheck", "restore", "run", "changePassword",
-                             "linkAtTheOriginalPath", "modesAfterARoundTrip",
-                             "filesUnderTheRunNames"}) {
+    for (const char* name :
+         {"pickedForHiding", "startCheck", "restore", "run", "changePassword",
+          "linkAtTheOriginalPath", "modesAfterARoundTrip", "filesUnderTheRunNames"}) {
         for (const bool sealed : {false, true}) {
             rows.push_back({.name = name, .sealed = sealed});
         }

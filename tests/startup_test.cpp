@@ -53,9 +53,9 @@ TEST_F(StartupTest, firstStartWritesFactorySettingsAndSaysSoTheSecondReadsThem) 
     test::FakeUiServices quiet;
     EXPECT_EQ(PrepareStart(again, quiet), StartOutcome::kStorageInUse);
     ASSERT_EQ(quiet.messages.size(), 1u);
-    EXPECT_THAT(quiet.messages[0].text,
-                ::testing::HasSubstr("The folder " + storage + " is the storage folder of another "
-                                     "copy of Vantory that is running"));
+    EXPECT_THAT(quiet.messages[0].text, ::testing::HasSubstr("The folder " + storage +
+                                                             " is the storage folder of another "
+                                                             "copy of Vantory that is running"));
     quiet.messages.clear();
     // Once the first has ended, the next start reads the file silently.
     state.storageLock.reset();

@@ -651,10 +651,10 @@ LockResult lockFile(const std::string& path, int& fd) {
 
 // Whether the open file `fd` is the regular file under `path` now.
 bool stillUnder(int fd, const std::string& path) {
-    struct stat open {
-    }, named{};
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-           S_ISREG(named.st_mode) && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           S_ISREG(named.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 }  // namespace
