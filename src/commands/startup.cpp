@@ -1,5 +1,7 @@
 #include "commands/startup.h"
 
+#include <cerrno>
+
 #include "commands/command_context.h"
 #include "store/settings_file.h"
 
@@ -52,14 +54,22 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     // Anything at all under the settings file's name is read rather than written over.
     bool factoryWritten = false;
     if (!platform::pathExists(SettingsPath(state))) {
-        useFactorySettings(state);
-        if (Status s = WriteFactorySettings(state); !s.ok()) {
-            ui.messageBox("Vantory could not create its settings file " + SettingsPath(state) +
-                              " (" + s.message() +
-                              ").\r\nThe factory settings are used for now; the password is \"" +
-                              kFactoryPassword + "\".",
-                          UiServices::kExclamation, "Settings file");
-            return StartOutcome::kFactorySettings;
+        // Settings that cannot be kept would be lost with every hidden file's place in the
+        // list, so the start ends before a password is asked.
+        const bool there = platform::isFolder(state.strSystemDir);
+        Status written = folder.ok() ? Status{ENOTDIR} : folder;
+        if (there) {
+            useFactorySettings(state);
+            written = WriteFactorySettings(state);
+        }
+        if (!written.ok()) {
+            ui.messageBox("The settings folder " + state.strSystemDir + " cannot be " +
+                              (there ? "written" : "made") + " (" + written.message() +
+                              "), so Vantory cannot keep its settings and list of hidden "
+                              "files.  Nothing was changed, and Vantory closes now; start it "
+                              "again once the folder can be written.",
+                          UiServices::kExclamation, "Settings folder");
+            return StartOutcome::kSettingsUnusable;
         }
         factoryWritten = true;
         ui.messageBox("Program file not found.  Password reset to '" + state.strPassword +
@@ -76,6 +86,10 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
 
 bool PasswordMatches(const ProgramState& state, const std::string& typed) {
     return typed == state.strPassword;
+}
+
+bool PasswordCanBeTyped(std::string_view password) {
+    return password.find_first_of("\r\n") == std::string_view::npos;
 }
 
 void ShowInvalidPassword(UiServices& ui) {

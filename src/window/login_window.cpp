@@ -57,15 +57,12 @@ LoginWindow::LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     connect(cmdHelp_, &QPushButton::clicked, this, &LoginWindow::cmdHelp_Click);
 }
 
-bool LoginWindow::load() {
+StartOutcome LoginWindow::load() {
     const StartOutcome outcome = PrepareStart(state_, ui_);
-    if (outcome == StartOutcome::kAnotherInstance || outcome == StartOutcome::kSettingsUnusable) {
-        return false;
-    }
     if (outcome == StartOutcome::kFactorySettings) {
         setWindowTitle(QString::fromLatin1(kFactoryCaption));
     }
-    return true;
+    return outcome;
 }
 
 void LoginWindow::cmdOK_Click() {

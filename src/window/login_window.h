@@ -18,9 +18,9 @@ class LoginWindow : public QDialog {
   public:
     LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
 
-    // The load step; false when the program is to end: another instance runs (nothing is
-    // said), or the settings file cannot be used (the user has been told).
-    bool load();
+    // The load step. The program is to end when another instance runs (nothing is said) or
+    // the settings cannot be used (the user has been told).
+    StartOutcome load();
 
   signals:
     void loggedIn();
