@@ -165,8 +165,8 @@ TEST_F(StartupTest, aSettingsFileCutAnywhereIsRefusedOrLoadsItsWholeEntries) {
     }
 }
 
-// A settings folder that cannot be made, or written, is said once with its path, before any
-// password is asked, and the start ends: settings it cannot keep would be lost.
+// A settings folder that cannot be made, or written (nor made private), is said once with its
+// path, before any password is asked, and the start ends: settings it cannot keep would be lost.
 TEST_F(StartupTest, aSettingsFolderThatCannotBeWrittenEndsTheStart) {
     for (const bool made : {false, true}) {
         SCOPED_TRACE(made);
@@ -174,8 +174,12 @@ TEST_F(StartupTest, aSettingsFolderThatCannotBeWrittenEndsTheStart) {
             test::writeFile(dir / "config", "a file where the folder should be");
         } else {
             ASSERT_TRUE(platform::removeFile(dir / "config").ok());
+            ASSERT_TRUE(platform::makeFolders(configDir, 0755).ok());
         }
         platform::setFaultHook([&](platform::Operation operation, std::string_view path, auto) {
+            if (operation == platform::Operation::kAttributes) {
+                return EPERM;
+            }
             return operation == platform::Operation::kCreate && path.starts_with(configDir) ? EACCES
                                                                                             : 0;
         });
