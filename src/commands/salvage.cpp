@@ -268,7 +268,7 @@ std::optional<std::string> rebuildSettings(ProgramState& state,
     state.strStorageDir = folder;
     state.strExtension = extension;
     report.push_back(
-        "The damaged settings lines were rebuilt: the password given, the storage "
+        "The damaged settings lines are rebuilt from the password given, the storage "
         "folder " +
         folder + " and the extension \"" + extension + "\" of the " + std::to_string(most->second) +
         " stored files found there.");
