@@ -14,6 +14,7 @@
 #include <set>
 
 #include "store/settings_file.h"
+#include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
 #include "window/qt_ui_services.h"
 
@@ -84,7 +85,7 @@ TEST(InstanceChannelTest, aSecondStartHandsItsFilesToTheRunningCopyAndTouchesNot
         const std::set<std::string> before = test::namesIn(settings);
 
         const auto [exitCode, output] =
-            runProgram(config, {"--hide", "sub/a b.txt", "sub/a b.txt"}, dir / "files");
+            runProgram(config, {"--hide", "sub/a b.txt", "./sub/../sub//a b.txt"}, dir / "files");
         EXPECT_EQ(exitCode, 0) << output.toStdString();
         // Lists that came before anyone took them were kept.
         std::vector<std::vector<std::string>> received;
@@ -207,6 +208,20 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
         EXPECT_TRUE(received == (c.taken.empty() ? Lists{} : Lists{c.taken})) << received.size();
         received.clear();
     }
+}
+
+// A start that cannot use its settings has said why, and hands its files to no one: no other
+// copy runs, and the channel it would reach is its own.
+TEST(InstanceChannelTest, aStartThatCannotUseItsSettingsHandsItsFilesToNoOne) {
+    test::TempFolder dir;
+    const std::string settings = dir.useAsConfigHome();
+    ASSERT_TRUE(platform::makeFolders(settings).ok());
+    test::writeFile(settings + "/" + kSettingsFileName, "damaged\r\n");
+    test::FakeUiServices ui;
+    ProgramState state;
+    const StartOutcome outcome = PrepareStart(state, ui);
+    EXPECT_EQ(EndStoppedStart(outcome, state.strSystemDir, {dir / "a.txt"}, ui), 1);
+    EXPECT_EQ(ui.messages.size(), 1u) << "only what is wrong with the settings";
 }
 
 TEST(InstanceChannelTest, badCommandLinesEndBeforeAnythingIsTouched) {

@@ -19,7 +19,7 @@ class LoginWindowTest : public ::testing::Test {
     void SetUp() override {
         dir.useAsConfigHome();
         window = std::make_unique<LoginWindow>(state, ui);
-        ASSERT_TRUE(window->load());
+        ASSERT_EQ(window->load(), StartOutcome::kFactorySettings);
         window->show();
         password = window->findChild<QLineEdit*>("txtPassword");
         password->setFocus();
@@ -47,19 +47,20 @@ TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
     EXPECT_EQ(ui.messages.size(), 1u) << "the factory message, once";
     // Later starts: one while the first still works on the storage folder (the fake lets it
     // past the instance lock), a plain one, one while another copy runs, one on a damaged
-    // settings file. Only the one that another copy stopped hands its files over.
+    // settings file.
     struct Start {
         const char* name;
-        bool other, damage, loads;  // another copy runs; the settings file is damaged
+        bool other, damage;  // another copy runs; the settings file is damaged
+        StartOutcome outcome;
         size_t messages;
     };
     const Start starts[] = {
-        {.name = "storage in use", .other = false, .damage = false, .loads = false, .messages = 1},
-        {.name = "plain", .other = false, .damage = false, .loads = true, .messages = 0},
-        {.name = "another copy", .other = true, .damage = false, .loads = false, .messages = 0},
-        {.name = "damaged", .other = false, .damage = true, .loads = false, .messages = 1},
+        {"storage in use", false, false, StartOutcome::kStorageInUse, 1},
+        {"plain", false, false, StartOutcome::kReady, 0},
+        {"another copy", true, false, StartOutcome::kAnotherInstance, 0},
+        {"damaged", false, true, StartOutcome::kSettingsUnusable, 1},
     };
-    for (const auto& [name, anotherInstance, damage, loads, messages] : starts) {
+    for (const auto& [name, anotherInstance, damage, outcome, messages] : starts) {
         SCOPED_TRACE(name);
         if (damage) {
             test::writeFile(SettingsPath(state), "damaged\r\n");
@@ -68,10 +69,9 @@ TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
         other.anotherInstance = anotherInstance;
         ProgramState otherState;
         LoginWindow second(otherState, other);
-        EXPECT_EQ(second.load(), loads);
-        EXPECT_EQ(second.anotherCopyRuns(), anotherInstance);
+        EXPECT_EQ(second.load(), outcome);
         EXPECT_EQ(other.messages.size(), messages);
-        EXPECT_TRUE(!loads || second.windowTitle() == "Login");
+        EXPECT_EQ(second.windowTitle(), "Login");
         state.storageLock.reset();  // the first copy has ended
     }
 }

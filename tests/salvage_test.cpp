@@ -16,6 +16,7 @@ namespace vantory {
 namespace {
 
 using namespace test;
+using Texts = std::vector<std::string>;
 
 class SalvageTest : public ::testing::Test {
   protected:
@@ -111,25 +112,70 @@ TEST_F(SalvageTest, storedFilesPastAListCutAtALineEndAreRecovered) {
     EXPECT_EQ(loaded, first);
 }
 
-// Without whole settings lines the password and the storage folder are unknown, and while
-// Vantory runs nothing may move: either way nothing changes.
-TEST_F(SalvageTest, unknownSettingsOrARunningVantoryChangeNothing) {
-    const std::set<std::string> stored = namesIn(state.strStorageDir);
-    damageLine(1, "");
-    for (const bool running : {false, true}) {
-        SCOPED_TRACE(running);
-        if (running) {
-            damageLine(1, Seal(state.strStorageDir, SettingsKey));
-            damageLine(3, "damaged");
-            ui.anotherInstance = true;
+// Settings lines that cannot be read are rebuilt from the stored files found and the password
+// given, which must open the catalogue lines left. Without stored files where it looks, without
+// a password, with one that cannot be typed or opens nothing, or while Vantory runs, nothing
+// changes.
+TEST_F(SalvageTest, damagedSettingsLinesAreRebuiltFromTheStoredFilesAndThePassword) {
+    const std::string store = state.strStorageDir;
+    writeFile(store + "100.old", "stored under another extension");
+    ASSERT_TRUE(platform::setAttributes(store + "100.old", platform::kStoredAttributes).ok());
+    writeFile(state.strSystemDir + "/100.txt", "numbered, but not a stored file");
+    damageLine(0, "not sealed");
+    const std::string passwordDamaged = readFile(SettingsPath(state));
+    constexpr size_t kUnchanged = SIZE_MAX;
+    struct Case {
+        const char* name;
+        std::string content;  // of the settings file
+        std::string storage;  // the folder given
+        std::optional<std::string> password;
+        std::string says;  // in the last line of the report
+        size_t listed;     // entries of the new settings file
+    };
+    const Case cases[] = {
+        {"nothing stored in the settings folder", "", "", "secret", "--storage FOLDER", kUnchanged},
+        {"no password", passwordDamaged, "", std::nullopt, "no password was given", kUnchanged},
+        {"a line break", passwordDamaged, "", "sec\nret", "a line break", kUnchanged},
+        {"a wrong password", passwordDamaged, "", "Secret", "none of the 3 entries", kUnchanged},
+        {"Vantory runs", passwordDamaged, "", "secret", "Vantory is running", kUnchanged},
+        {"the storage line still read", passwordDamaged, "", "secret", "lists 3 hidden", 3},
+        {"empty, the folder given", "", store, "secret", "lists 0 hidden", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(SettingsPath(state), c.content);
+        const std::set<std::string> stored = namesIn(store);
+        const std::set<std::string> settings = namesIn(state.strSystemDir);
+        ui.anotherInstance = c.says == "Vantory is running";
+        ProgramState fresh;
+        const SalvageOptions options{c.storage, [&c](const std::string&) { return c.password; }};
+        const SalvageResult result = SalvageSettings(fresh, ui, options);
+        ASSERT_FALSE(result.lines.empty());
+        EXPECT_NE(result.lines.back().find(c.says), std::string::npos) << result.lines.back();
+        EXPECT_EQ(result.ok, c.listed != kUnchanged);
+        if (c.listed == kUnchanged) {
+            EXPECT_EQ(readFile(SettingsPath(state)), c.content);
+            EXPECT_EQ(namesIn(store), stored);
+            EXPECT_EQ(namesIn(state.strSystemDir), settings);
+            EXPECT_FALSE(platform::pathExists(RecoveredFolder(store)));
+            continue;
         }
-        const std::string before = readFile(SettingsPath(state));
-        EXPECT_FALSE(salvage().ok);
-        EXPECT_EQ(readFile(SettingsPath(state)), before);
-        EXPECT_EQ(namesIn(state.strSystemDir), (std::set<std::string>{"regInfo.lst"}));
-        EXPECT_EQ(namesIn(state.strStorageDir), stored);
-        EXPECT_FALSE(platform::pathExists(RecoveredFolder(state.strStorageDir)));
+        ProgramState read;
+        ASSERT_TRUE(GetSysDir(read).ok() && ReadSettings(read).ok());
+        EXPECT_EQ((Texts{read.strPassword, read.strStorageDir, read.strExtension}),
+                  (Texts{"secret", store, "dat"}));
+        Catalogue loaded;
+        ASSERT_TRUE(loadList(read, loaded).ok());
+        EXPECT_EQ(loaded.entries(),
+                  std::vector<CatalogueEntry>(catalogue.entries().begin(),
+                                              catalogue.entries().begin() + c.listed));
+        EXPECT_TRUE(platform::pathExists(store + "100.old"));
     }
+    // The empty file listed nothing: every stored file is recovered, a sealed one unsealed too.
+    const std::string recovered = RecoveredFolder(store);
+    EXPECT_EQ(readFile(recovered + "/recovered-101-unsealed"), contents[1]);
+    EXPECT_EQ(readFile(recovered + "/recovered-102.dat"), contents[2]);
+    EXPECT_EQ(readFile(SettingsPath(state) + ".damaged"), passwordDamaged);
 }
 
 }  // namespace

@@ -174,12 +174,36 @@ TEST_F(StartupTest, aSettingsFileCutAnywhereIsRefusedOrLoadsItsWholeEntries) {
     }
 }
 
-TEST_F(StartupTest, settingsFolderThatCannotBeWrittenIsReportedWithThePath) {
-    test::writeFile(dir / "config", "a file where the folder should be");
-    EXPECT_EQ(PrepareStart(state, ui), StartOutcome::kFactorySettings);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].text.find(settingsFile), std::string::npos);
-    EXPECT_EQ(state.strPassword, "kumquat");
+// A settings folder that cannot be made, or written (nor made private), is said once with its
+// path, before any password is asked, and the start ends: settings it cannot keep would be lost.
+TEST_F(StartupTest, aSettingsFolderThatCannotBeWrittenEndsTheStart) {
+    for (const bool made : {false, true}) {
+        SCOPED_TRACE(made);
+        if (!made) {
+            test::writeFile(dir / "config", "a file where the folder should be");
+        } else {
+            ASSERT_TRUE(platform::removeFile(dir / "config").ok());
+            ASSERT_TRUE(platform::makeFolders(configDir, 0755).ok());
+        }
+        platform::setFaultHook([&](platform::Operation operation, std::string_view path, auto) {
+            if (operation == platform::Operation::kAttributes) {
+                return EPERM;
+            }
+            return operation == platform::Operation::kCreate && path.starts_with(configDir) ? EACCES
+                                                                                            : 0;
+        });
+        ProgramState started;
+        test::FakeUiServices fresh;
+        EXPECT_EQ(PrepareStart(started, fresh), StartOutcome::kSettingsUnusable);
+        platform::setFaultHook({});
+        ASSERT_EQ(fresh.messages.size(), 1u);
+        using testing::HasSubstr, testing::Not;
+        EXPECT_THAT(fresh.messages[0].text,
+                    AllOf(HasSubstr("The settings folder " + configDir + " cannot be " +
+                                    (made ? "written" : "made")),
+                          Not(HasSubstr("kumquat"))));
+        EXPECT_FALSE(platform::pathExists(settingsFile));
+    }
 }
 
 #if !defined(_WIN32)

@@ -10,13 +10,12 @@
 #include "commands/salvage.h"
 #include "commands/silent_ui_services.h"
 #include "platform/platform.h"
+#include "window/instance_channel.h"
 #include "window/login_window.h"
 #include "window/main_window.h"
 #include "window/qt_ui_services.h"
 
 namespace {
-
-constexpr const char* kHandOverTitle = "Hide with Vantory";
 
 // The salvage runs without windows; it holds the single-instance lock, so no Vantory starts
 // while it works.
@@ -26,10 +25,17 @@ struct SalvageUi : vantory::SilentUiServices {
     }
 };
 
-int salvage() {
+int salvage(const vantory::CommandLine& line) {
     vantory::ProgramState state;
     SalvageUi ui;
-    const vantory::SalvageResult result = vantory::SalvageSettings(state, ui);
+    vantory::SalvageOptions options;
+    options.storageFolder = line.storageFolder;
+    options.askPassword = [](const std::string& why) {
+        std::fprintf(stderr, "%s", why.c_str());
+        std::fflush(stderr);
+        return vantory::platform::readUnshownLine();
+    };
+    const vantory::SalvageResult result = vantory::SalvageSettings(state, ui, options);
     for (const std::string& line : result.lines) {
         std::printf("%s\n", line.c_str());
     }
@@ -52,7 +58,7 @@ int runCommandLine(const vantory::CommandLine& line) {
                          line.error.c_str());
             return vantory::kBadArgumentsExit;
         case Action::kSalvage:
-            return salvage();
+            return salvage(line);
         case Action::kStart:
             break;
     }
@@ -88,22 +94,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<vantory::MainWindow> mainWindow;
 
     vantory::LoginWindow login(state, ui);
-    if (!login.load()) {
-        // Another copy runs: it gets the files, and this one ends without touching anything.
-        // Otherwise the user has been told why this one ends, and the files stay as they are.
-        if (line.files.empty()) {
-            return 0;
-        }
-        if (!login.anotherCopyRuns()) {
-            return 1;
-        }
-        std::string problem;
-        if (vantory::HandOverToRunningCopy(state.strSystemDir, line.files, problem)) {
-            return 0;
-        }
-        std::fprintf(stderr, "vantory: %s\n", problem.c_str());
-        ui.messageBox(problem, vantory::UiServices::kExclamation, kHandOverTitle);
-        return 1;
+    if (const vantory::StartOutcome outcome = login.load();
+        outcome == vantory::StartOutcome::kAnotherInstance ||
+        outcome == vantory::StartOutcome::kSettingsUnusable ||
+        outcome == vantory::StartOutcome::kStorageInUse) {
+        return vantory::EndStoppedStart(outcome, state.strSystemDir, line.files, ui);
     }
 
     // Files named here, and files handed over by later starts, wait for the main window.

@@ -9,6 +9,7 @@
 
 #include "cipher/cipher.h"
 #include "commands/run_command.h"
+#include "commands/startup.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
 #include "store/sealed_copy.h"
@@ -276,6 +277,13 @@ void ChangePassCommand(CommandContext& context) {
     }
     if (*first != *second) {
         ui.messageBox(kMismatch, UiServices::kInformation, "Error");
+        return;
+    }
+    if (!PasswordCanBeTyped(*first)) {
+        ui.messageBox(
+            "The password was not changed: it holds a line break, which the password box "
+            "cannot take.",
+            UiServices::kInformation, "Error");
         return;
     }
 

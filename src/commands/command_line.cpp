@@ -1,5 +1,10 @@
 #include "commands/command_line.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "platform/fs_path.h"
 #include "platform/platform.h"
 
 namespace vantory {
@@ -34,7 +39,7 @@ std::string whyNotAFile(const std::string& path) {
 
 std::string AbsolutePath(const std::string& path, const std::string& workingFolder) {
     const std::string joined = !path.empty() && path[0] == '/' ? path : workingFolder + "/" + path;
-    std::string result;
+    std::string result;  // "" stands for the root
     size_t start = 0;
     while (start <= joined.size()) {
         size_t end = joined.find('/', start);
@@ -42,10 +47,24 @@ std::string AbsolutePath(const std::string& path, const std::string& workingFold
             end = joined.size();
         }
         const std::string part = joined.substr(start, end - start);
-        if (!part.empty() && part != ".") {
-            result += "/" + part;
-        }
         start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part != "..") {
+            result += "/" + part;
+            continue;
+        }
+        // The system takes ".." after a link from the folder the link points to.
+        if (platform::isSymbolicLink(result)) {
+            std::error_code error;
+            const std::filesystem::path target =
+                std::filesystem::canonical(platform::fsPath(result), error);
+            if (!error) {
+                result = platform::pathString(target);
+            }
+        }
+        result.erase(std::min(result.rfind('/'), result.size()));
     }
     return result.empty() ? "/" : result;
 }
@@ -56,8 +75,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     bool hideGiven = false;
     bool salvageGiven = false;
     bool optionsEnded = false;
+    std::optional<std::string> storage;
     std::vector<std::string> named;
-    for (const std::string& argument : arguments) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
             named.push_back(argument);
         } else if (argument == "--") {
@@ -68,6 +89,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
             line.action = CommandLine::Action::kHelp;
         } else if (argument == "--salvage") {
             salvageGiven = true;
+        } else if (argument == "--storage") {
+            if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
+                return invalid("--storage needs a FOLDER");
+            }
+            storage = arguments[++i];
         } else if (argument == "-v" || argument == "--version") {
             if (line.action != CommandLine::Action::kHelp) {
                 line.action = CommandLine::Action::kVersion;
@@ -84,7 +110,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
             return invalid("--salvage takes no FILE");
         }
         line.action = CommandLine::Action::kSalvage;
+        if (storage) {
+            if ((*storage)[0] != '/' && workingFolder.empty()) {
+                return invalid(*storage +
+                               ": the working folder cannot be read, so this path leads nowhere");
+            }
+            const std::string folder = AbsolutePath(*storage, workingFolder);
+            if (!platform::isFolder(folder)) {
+                return invalid(*storage + ": no such folder");
+            }
+            line.storageFolder = platform::joinPath(folder, "");
+        }
         return line;
+    }
+    if (storage) {
+        return invalid("--storage goes with --salvage");
     }
     if (hideGiven && named.empty()) {
         return invalid("--hide needs at least one FILE");
@@ -108,7 +148,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
 
 std::string UsageText() {
     return "Usage: vantory [--hide] [FILE...]\n"
-           "       vantory --salvage\n"
+           "       vantory --salvage [--storage FOLDER]\n"
            "Hides files behind an access password.\n"
            "\n"
            "Vantory starts and asks for its password; then it hides each FILE as Hide File(s)\n"
@@ -121,7 +161,12 @@ std::string UsageText() {
            "  --salvage       when the settings file is damaged: keep it as regInfo.lst.damaged,\n"
            "                  write a new one listing every entry that can still be read, and\n"
            "                  put the stored files of the others into a \"recovered\" folder\n"
-           "                  beside the storage folder (unsealed where they are sealed)\n"
+           "                  beside the storage folder (unsealed where they are sealed).\n"
+           "                  When the password, storage folder or extension line itself is\n"
+           "                  damaged, it asks for the password and rebuilds them from the\n"
+           "                  stored files in the storage folder that line still names, else\n"
+           "                  in the settings folder\n"
+           "  --storage FOLDER  with --salvage: the stored files are in FOLDER\n"
            "  -h, --help      print this help and exit\n"
            "  -v, --version   print the version and exit\n"
            "  --              every argument after this one is a FILE\n";

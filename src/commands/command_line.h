@@ -1,6 +1,7 @@
 #pragma once
 
-// The program's command line: `vantory [--hide] [FILE...]`, `--salvage`, `--help`, `--version`.
+// The program's command line: `vantory [--hide] [FILE...]`, `--salvage [--storage FOLDER]`,
+// `--help`, `--version`.
 // Arguments are byte strings, like every path in the program.
 
 #include <string>
@@ -18,6 +19,7 @@ struct CommandLine {
     };
     Action action = Action::kStart;
     std::vector<std::string> files;  // absolute paths, in the order given
+    std::string storageFolder;       // kSalvage: --storage FOLDER, absolute, ending in '/'
     std::string error;               // what was wrong, for kInvalid
 };
 
@@ -30,8 +32,10 @@ inline constexpr int kBadArgumentsExit = 2;
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                              const std::string& workingFolder);
 
-// `path` made absolute against `workingFolder`, without "." parts or doubled separators.
-// ".." parts stay: through a symbolic link they need not lead back to the folder named.
+// `path` made absolute against `workingFolder`, without "." or ".." parts or doubled
+// separators, so that it still names the file when a folder on the way is gone. A ".." after
+// a symbolic link leads, as the system takes it, from the folder the link points to: the path
+// up to such a link is resolved. No other link is followed, and the last part never is.
 std::string AbsolutePath(const std::string& path, const std::string& workingFolder);
 
 // The text of --help.

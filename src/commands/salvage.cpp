@@ -1,11 +1,17 @@
 #include "commands/salvage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 
+#include "cipher/cipher.h"
 #include "commands/change_password.h"
+#include "commands/startup.h"
+#include "platform/fs_path.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
 #include "store/open_copies.h"
@@ -192,7 +198,122 @@ namespace {
 
 constexpr const char* kUnchanged = "Nothing was changed.";
 
-SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::string> report) {
+// How many stored files of each extension `folder` holds: files named by a number from 100, a
+// dot and the extension, that carry the attributes Vantory gives its stored files.
+std::map<std::string, size_t> storedExtensions(const std::string& folder) {
+    std::map<std::string, size_t> found;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(platform::fsPath(folder), error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = platform::pathString(it->path().filename());
+        const bool numbered = name.size() > 4 && name[0] >= '1' && name[0] <= '9' &&
+                              std::isdigit(static_cast<unsigned char>(name[1])) &&
+                              std::isdigit(static_cast<unsigned char>(name[2])) && name[3] == '.';
+        const std::string path = platform::joinPath(folder, name);
+        if (numbered && platform::isRegularFile(path) &&
+            platform::getAttributes(path) == platform::kStoredAttributes) {
+            ++found[name.substr(4)];
+        }
+    }
+    return found;
+}
+
+// Rebuilds settings lines that cannot be read: the storage folder and extension from the
+// stored files found, the password from the user. The password is checked against the
+// catalogue lines when there are any. Returns why it cannot be done, or nullopt with `state`
+// holding the three settings.
+std::optional<std::string> rebuildSettings(ProgramState& state,
+                                           const std::vector<std::string_view>& lines,
+                                           const SalvageOptions& options,
+                                           std::vector<std::string>& report) {
+    const std::string path = SettingsPath(state);
+    // Where to look: the folder given, else the one the storage line still names, else the
+    // settings folder, which is the storage folder of the factory settings.
+    std::vector<std::string> folders;
+    if (!options.storageFolder.empty()) {
+        folders.push_back(options.storageFolder);
+    } else {
+        if (lines.size() >= 2) {
+            const std::string named = Unseal(lines[1], SettingsKey);
+            if (IsStorageFolderPath(named) && platform::isFolder(named)) {
+                folders.push_back(named);
+            }
+        }
+        const std::string settingsFolder = platform::joinPath(state.strSystemDir, "");
+        if (folders.empty() || folders[0] != settingsFolder) {
+            folders.push_back(settingsFolder);
+        }
+    }
+    std::string searched;
+    std::string folder;
+    std::map<std::string, size_t> extensions;
+    for (const std::string& each : folders) {
+        searched += (searched.empty() ? "" : " or ") + each;
+        extensions = storedExtensions(each);
+        if (!extensions.empty()) {
+            folder = each;
+            break;
+        }
+    }
+    const std::string damaged =
+        "The settings lines of " + path + " (password, storage folder and extension) are damaged";
+    if (folder.empty()) {
+        return damaged + ", and no stored file was found in " + searched +
+               " to rebuild them from.  " + kUnchanged +
+               "  If the hidden files are stored elsewhere, name that folder: vantory --salvage "
+               "--storage FOLDER.  To start afresh, move the file elsewhere: the stored files "
+               "stay where they are.";
+    }
+    const auto most =
+        std::max_element(extensions.begin(), extensions.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    const std::string extension = most->first;
+
+    const std::optional<std::string> password =
+        options.askPassword
+            ? options.askPassword(damaged + ".  They are rebuilt with the storage folder " +
+                                  folder + " and the extension \"" + extension +
+                                  "\" of the stored files found there.  Type the password that "
+                                  "opens the hidden files: ")
+            : std::nullopt;
+    if (!password) {
+        return damaged + ", and no password was given to rebuild them with.  " + kUnchanged;
+    }
+    if (!PasswordCanBeTyped(*password)) {
+        return "The password given holds a line break, which the password box cannot take.  " +
+               std::string(kUnchanged);
+    }
+    // Catalogue lines that none opens tell a mistyped password.
+    size_t entries = 0;
+    size_t opened = 0;
+    for (size_t i = 3; i < lines.size(); ++i, ++entries) {
+        opened += CatalogueEntryOf(lines[i], i - 3, *password).has_value();
+    }
+    if (entries > 0 && opened == 0) {
+        return "The password given opens none of the " + std::to_string(entries) +
+               " entries listed in " + path + ".  " + kUnchanged +
+               "  Salvage again with the password that opens the hidden files.";
+    }
+    state.strPassword = *password;
+    state.strStorageDir = folder;
+    state.strExtension = extension;
+    report.push_back(
+        "The damaged settings lines are rebuilt from the password given, the storage "
+        "folder " +
+        folder + " and the extension \"" + extension + "\" of the " + std::to_string(most->second) +
+        " stored files found there.");
+    for (const auto& [other, count] : extensions) {
+        if (other != extension) {
+            report.push_back("The " + std::to_string(count) +
+                             " stored files with the extension \"" + other +
+                             "\" there are left as they are.");
+        }
+    }
+    return std::nullopt;
+}
+
+SalvageResult salvage(ProgramState& state, UiServices& ui, const SalvageOptions& options,
+                      std::vector<std::string> report) {
     const std::string path = SettingsPath(state);
     const std::string unchanged = kUnchanged;
     if (platform::pathExists(PasswordChangeRecordPath(state))) {
@@ -217,15 +338,16 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
     // Cut between its CR and LF, the last line is whole all the same.
     const bool lastWhole = !tooLarge && (!cut || content->back() == '\r');
     cut = cut || tooLarge;
-    if (!SettingsFromLines(lines, cut, state).ok()) {
-        return failed(
-            report,
-            "The settings lines of " + path +
-                " (password, storage folder and extension) are damaged, so neither the password "
-                "that opens the hidden files nor the folder they are stored in can be known.  " +
-                unchanged +
-                "  To start afresh, move the file elsewhere: the stored files stay where they "
-                "are.");
+    const bool rebuilt = !SettingsFromLines(lines, cut, state).ok();
+    if (rebuilt) {
+        if (std::optional<std::string> why = rebuildSettings(state, lines, options, report)) {
+            return failed(report, std::move(*why));
+        }
+    } else if (!options.storageFolder.empty() && options.storageFolder != state.strStorageDir) {
+        report.push_back(
+            "The settings lines can be read: the stored files are in the storage "
+            "folder they name, " +
+            state.strStorageDir + ", not in " + options.storageFolder + ".");
     }
     if (!platform::isFolder(state.strStorageDir)) {
         return failed(report, "The storage folder " + state.strStorageDir +
@@ -250,7 +372,7 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
     }
     // Cut at the end of a line, the list reads whole: only the stored files past it tell.
     const bool unlisted = !UnlistedStoredFiles(state, lines.size() - 3).empty();
-    if (damaged.empty() && !cut && !unlisted) {
+    if (damaged.empty() && !cut && !rebuilt && !unlisted) {
         report.push_back("The settings file " + path + " is not damaged: nothing to salvage.");
         return {true, std::move(report)};
     }
@@ -319,19 +441,24 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
         report.push_back(
             "An interrupted move of stored files was finished, and the settings "
             "file written anew from its record.");
-        return salvage(state, ui, std::move(report));
+        return salvage(state, ui, options, std::move(report));
     }
 
-    std::string damagedText = "The entries that cannot be read (line ";
-    for (size_t n = 0; n < damaged.size(); ++n) {
-        damagedText += (n == 0 ? "" : ", ") + std::to_string(damaged[n] + 4);
+    if (!damaged.empty()) {
+        std::string damagedText = "The entries that cannot be read (line ";
+        for (size_t n = 0; n < damaged.size(); ++n) {
+            damagedText += (n == 0 ? "" : ", ") + std::to_string(damaged[n] + 4);
+        }
+        report.push_back(damagedText + (cut ? ", the last one cut short" : "") +
+                         ") leave the list; " + std::to_string(kept.size()) +
+                         " entries are kept in their order.");
     }
-    report.push_back(
-        (damaged.empty() && !cut
-             ? "Every entry can be read, but stored files past the last one are not "
-               "listed: the list was cut short"
-             : damagedText + (cut ? ", the last one cut short" : "") + ") leave the list") +
-        "; " + std::to_string(kept.size()) + " entries are kept in their order.");
+    if (damaged.empty() && !cut && unlisted) {
+        report.push_back(
+            "Every entry can be read, but stored files past the last one are not listed: the "
+            "list was cut short; " +
+            std::to_string(kept.size()) + " entries are kept in their order.");
+    }
 
     // Every numbered stored file that no whole entry explains goes to the recovered folder;
     // that frees the numbers the kept entries are renumbered to.
@@ -374,13 +501,13 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, std::vector<std::stri
 
 }  // namespace
 
-SalvageResult SalvageSettings(ProgramState& state, UiServices& ui) {
+SalvageResult SalvageSettings(ProgramState& state, UiServices& ui, const SalvageOptions& options) {
     (void)GetSysDir(state);
     if (ui.previousInstanceRunning(state.strSystemDir)) {
         return failed({}, "Vantory is running (or its lock in " + state.strSystemDir +
                               " cannot be taken).  Close it and salvage again.  " + kUnchanged);
     }
-    return salvage(state, ui, {});
+    return salvage(state, ui, options, {});
 }
 
 }  // namespace vantory

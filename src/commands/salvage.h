@@ -13,9 +13,17 @@
 // "recovered-<stored name>"; one that looks sealed is also unsealed with the password there,
 // as "recovered-<number>-unsealed". Nothing is replaced or deleted.
 //
-// Settings lines that cannot be read (the password, storage folder or extension) leave no
-// sound way on: nothing is changed then, and the report says why.
+// Settings lines that cannot be read (the password, storage folder or extension) are rebuilt:
+// the storage folder is the one given, else the one the storage line still names, else the
+// settings folder, whichever holds stored files (numbered names that carry the stored
+// attributes); the extension is the one most of them have, and the password is asked for.
+// When catalogue lines are left, a password that opens none of them is refused. The stored
+// files that no entry explains then go to the recovered folder as above: without its entry
+// neither the password nor whether a file is sealed can be checked, and a restore under a
+// wrong guess would delete the only copy.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,9 +37,18 @@ struct SalvageResult {
     std::vector<std::string> lines;  // what was found and done, for the user
 };
 
+struct SalvageOptions {
+    // The folder that holds the stored files, ending in a separator; "" to look for them.
+    std::string storageFolder;
+    // Asks for the password, with the reason given; nullopt when none is given. Asked only
+    // when the settings lines are rebuilt.
+    std::function<std::optional<std::string>(const std::string& why)> askPassword;
+};
+
 // Salvages the settings file in the settings folder. ui.previousInstanceRunning() must take
 // the single-instance lock: a running Vantory keeps everything as it is.
-SalvageResult SalvageSettings(ProgramState& state, UiServices& ui);
+SalvageResult SalvageSettings(ProgramState& state, UiServices& ui,
+                              const SalvageOptions& options = {});
 
 // The folder that receives the stored files of damaged entries: "recovered" beside `storageDir`.
 std::string RecoveredFolder(const std::string& storageDir);

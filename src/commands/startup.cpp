@@ -1,5 +1,7 @@
 #include "commands/startup.h"
 
+#include <cerrno>
+
 #include "commands/command_context.h"
 #include "commands/storage_lock.h"
 #include "store/settings_file.h"
@@ -36,12 +38,34 @@ void ShowUnusableSettingsFile(const ProgramState& state, UiServices& ui, const R
 }
 
 StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
-    // A folder that cannot be made shows up as a file that cannot be.
     const Status folder = GetSysDir(state);
     if (ui.previousInstanceRunning(state.strSystemDir)) {
         return StartOutcome::kAnotherInstance;
     }
-    if (!folder.ok() && platform::isFolder(state.strSystemDir)) {
+    const bool there = platform::isFolder(state.strSystemDir);
+    // Anything at all under the settings file's name is read rather than written over.
+    const bool factory = !platform::pathExists(SettingsPath(state));
+    if (factory) {
+        // Settings that cannot be kept would be lost with every hidden file's place in the
+        // list, so the start ends before a password is asked, with this one message.
+        Status written = folder.ok() ? Status{ENOTDIR} : folder;
+        if (there) {
+            useFactorySettings(state);
+            written = WriteFactorySettings(state);
+        }
+        if (!written.ok()) {
+            const std::string cannot = there ? "written" : "made";
+            ui.messageBox("The settings folder " + state.strSystemDir + " cannot be " + cannot +
+                              " (" + written.message() +
+                              "), so Vantory cannot keep its settings and list of hidden "
+                              "files.  Nothing was changed, and Vantory closes now; start it "
+                              "again once the folder can be " +
+                              cannot + ".",
+                          UiServices::kExclamation, "Settings folder");
+            return StartOutcome::kSettingsUnusable;
+        }
+    }
+    if (!folder.ok() && there) {
         ui.messageBox("The settings folder " + state.strSystemDir +
                           " is open to other users, and Vantory could not make it private (" +
                           folder.message() +
@@ -50,19 +74,7 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
                           state.strSystemDir + ").",
                       UiServices::kExclamation, "Settings folder");
     }
-    // Anything at all under the settings file's name is read rather than written over.
-    bool factoryWritten = false;
-    if (!platform::pathExists(SettingsPath(state))) {
-        useFactorySettings(state);
-        if (Status s = WriteFactorySettings(state); !s.ok()) {
-            ui.messageBox("Vantory could not create its settings file " + SettingsPath(state) +
-                              " (" + s.message() +
-                              ").\r\nThe factory settings are used for now; the password is \"" +
-                              kFactoryPassword + "\".",
-                          UiServices::kExclamation, "Settings file");
-            return StartOutcome::kFactorySettings;
-        }
-        factoryWritten = true;
+    if (factory) {
         ui.messageBox("Program file not found.  Password reset to '" + state.strPassword +
                           "'\r\nHidden file storage directory set to " + state.strStorageDir +
                           "\r\nHidden file extension set to " + state.strExtension,
@@ -75,11 +87,15 @@ StartOutcome PrepareStart(ProgramState& state, UiServices& ui) {
     if (!ClaimStorageFolder(state, ui, true)) {
         return StartOutcome::kStorageInUse;
     }
-    return factoryWritten ? StartOutcome::kFactorySettings : StartOutcome::kReady;
+    return factory ? StartOutcome::kFactorySettings : StartOutcome::kReady;
 }
 
 bool PasswordMatches(const ProgramState& state, const std::string& typed) {
     return typed == state.strPassword;
+}
+
+bool PasswordCanBeTyped(std::string_view password) {
+    return password.find_first_of("\r\n") == std::string_view::npos;
 }
 
 void ShowInvalidPassword(UiServices& ui) {

@@ -3,6 +3,9 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <string>
 #include <vector>
 
 namespace vantory::platform {
@@ -54,6 +57,23 @@ Status copyContent(InputFile& in, AtomicFile& out) {
             return s;
         }
     }
+}
+
+std::optional<std::string> readUnshownLine() {
+    const bool terminal = echoTypedInput(false);
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) {
+        (void)echoTypedInput(true);
+    }
+    std::fputc('\n', stderr);  // ends the prompt's line: what was typed is not shown
+    if (!read) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {

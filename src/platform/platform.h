@@ -187,6 +187,13 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
 // and returns that name (or nullopt with the error). The file is created exclusively, 0600.
 std::optional<std::string> createUniqueFile(const std::string& prefix, Status* status = nullptr);
 
+// Turns the echo of what is typed on standard input off or on, when standard input is a
+// terminal (a console on Windows); false when it is not one.
+bool echoTypedInput(bool on);
+// One line of standard input, without its line end; nullopt at the end of the input. On a
+// terminal what is typed is not shown, as for a password.
+std::optional<std::string> readUnshownLine();
+
 // An exclusive lock on a file in `folder`, held until the process ends.
 enum class LockResult { kAcquired, kHeldElsewhere, kFailed };
 LockResult lockInstance(const std::string& folder);

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -630,6 +631,15 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
         return std::nullopt;
     }
     return content;
+}
+
+bool echoTypedInput(bool on) {
+    termios mode{};
+    if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &mode) != 0) {
+        return false;
+    }
+    mode.c_lflag = on ? (mode.c_lflag | ECHO) : (mode.c_lflag & ~static_cast<tcflag_t>(ECHO));
+    return ::tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
 }
 
 namespace {

@@ -757,6 +757,16 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
     return content;
 }
 
+bool echoTypedInput(bool on) {
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || input == nullptr || !::GetConsoleMode(input, &mode)) {
+        return false;
+    }
+    mode = on ? (mode | ENABLE_ECHO_INPUT) : (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    return ::SetConsoleMode(input, mode) != 0;
+}
+
 namespace {
 
 // Opens `path` (made with `attributes` when missing) and locks it for this handle alone.

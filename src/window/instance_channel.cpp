@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QThread>
 #include <QtEndian>
+#include <cstdio>
 #include <memory>
 
 #include "platform/platform.h"
@@ -294,6 +295,28 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
     error = "Vantory is running, but it did not take the files (" +
             socket.errorString().toStdString() + ")" + kNothingHidden;
     return false;
+}
+
+int EndStoppedStart(StartOutcome outcome, const std::string& settingsFolder,
+                    const std::vector<std::string>& files, UiServices& ui) {
+    if (outcome != StartOutcome::kAnotherInstance) {
+        if (!files.empty()) {
+            std::fprintf(stderr, outcome == StartOutcome::kStorageInUse
+                                     ? "vantory: the storage folder is in use, so no file was hidden\n"
+                                     : "vantory: the settings cannot be used, so no file was hidden\n");
+        }
+        return 1;
+    }
+    if (files.empty()) {
+        return 0;
+    }
+    std::string problem;
+    if (HandOverToRunningCopy(settingsFolder, files, problem)) {
+        return 0;
+    }
+    std::fprintf(stderr, "vantory: %s\n", problem.c_str());
+    ui.messageBox(problem, UiServices::kExclamation, "Hide with Vantory");
+    return 1;
 }
 
 }  // namespace vantory

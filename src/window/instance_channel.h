@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "commands/startup.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -64,5 +66,11 @@ class InstanceServer : public QObject {
 // copy then takes none of them.
 bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<std::string>& paths,
                            std::string& error);
+
+// Ends a start that its load step stopped and returns the exit status. With another copy
+// running, the files named on the command line are handed to it. A start that could not use
+// its settings or its storage folder has said why; the files then go to no one.
+int EndStoppedStart(StartOutcome outcome, const std::string& settingsFolder,
+                    const std::vector<std::string>& files, UiServices& ui);
 
 }  // namespace vantory

@@ -57,15 +57,12 @@ LoginWindow::LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     connect(cmdHelp_, &QPushButton::clicked, this, &LoginWindow::cmdHelp_Click);
 }
 
-bool LoginWindow::load() {
-    outcome_ = PrepareStart(state_, ui_);
-    if (outcome_ != StartOutcome::kReady && outcome_ != StartOutcome::kFactorySettings) {
-        return false;
-    }
-    if (outcome_ == StartOutcome::kFactorySettings) {
+StartOutcome LoginWindow::load() {
+    const StartOutcome outcome = PrepareStart(state_, ui_);
+    if (outcome == StartOutcome::kFactorySettings) {
         setWindowTitle(QString::fromLatin1(kFactoryCaption));
     }
-    return true;
+    return outcome;
 }
 
 void LoginWindow::cmdOK_Click() {

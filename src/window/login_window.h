@@ -18,12 +18,9 @@ class LoginWindow : public QDialog {
   public:
     LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
 
-    // The load step; false when the program is to end: another instance runs (nothing is
-    // said), or the settings file or the storage folder cannot be used (the user has been
-    // told).
-    bool load();
-    // After load(): whether another copy runs with these settings, to take the files named.
-    bool anotherCopyRuns() const { return outcome_ == StartOutcome::kAnotherInstance; }
+    // The load step. The program is to end when another instance runs (nothing is said), or
+    // the settings or the storage folder cannot be used (the user has been told).
+    StartOutcome load();
 
   signals:
     void loggedIn();
@@ -41,7 +38,6 @@ class LoginWindow : public QDialog {
     QPushButton* cmdOK_;
     QPushButton* cmdCancel_;
     QPushButton* cmdHelp_;
-    StartOutcome outcome_ = StartOutcome::kReady;
 };
 
 }  // namespace vantory
