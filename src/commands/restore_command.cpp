@@ -27,8 +27,8 @@ struct Failure {
 };
 
 // Makes sure the folder that `path` goes into is there. Missing folders are made again, the
-// whole chain, open to the user alone; `created` gets them. Returns why the file cannot go
-// there, or nothing.
+// whole chain, open to the user alone; `created` gets them, made or not, for the command to
+// remove those that stay empty. Returns why the file cannot go there, or nothing.
 std::optional<std::string> prepareFolder(const std::string& path,
                                          std::vector<std::string>& created) {
     const std::string folder = platform::parentFolder(path);
@@ -45,12 +45,11 @@ std::optional<std::string> prepareFolder(const std::string& path,
     if (probe.error != ENOENT && probe.error != ENOTDIR) {
         return "its folder " + folder + " cannot be reached: " + probe.message();
     }
-    std::vector<std::string> missing = MissingFolders(folder);
+    const std::vector<std::string> missing = MissingFolders(folder);
+    created.insert(created.end(), missing.begin(), missing.end());
     if (Status made = platform::makeFolders(folder, 0700); !made.ok()) {
-        RemoveEmptyFolders(missing);
         return "its folder " + folder + " could not be made again: " + made.message();
     }
-    created.insert(created.end(), missing.begin(), missing.end());
     return std::nullopt;
 }
 
