@@ -358,6 +358,18 @@ std::vector<CommandCase> longCommands() {
              (void)AddFiles(c);
          },
          false},
+        // The last entry's stored name has come to be its own path: that file is restored in
+        // place, and it is the only copy.
+        {"restore_all_with_a_file_stored_under_its_own_path",
+         [](Scenario& s) {
+             const std::string own = s.storageFolder() + "/105.txt";
+             s.files[own] = "own " + own;
+             writeFile(own, s.files[own]);
+             s.hide(own, false);
+             s.save();
+             s.selected = {0, 1, 2, 3, 4, 5};
+         },
+         [](CommandContext& c) { (void)RestoreAll(c); }, false},
         {"change_of_password", [](Scenario& s) { s.newValue = "new secret"; },
          [](CommandContext& c) { ChangePassCommand(c); }, true, &ProgramState::strPassword},
         {"storage_folder_move", [](Scenario& s) { s.newValue = s.root / "new store/"; }, move, true,

@@ -630,6 +630,7 @@ TEST_F(CommandWiringTest, restoreActsOnTheSelectionAndShowsWhatIsLeft) {
     click("cmdRestoreFile");  // a current item, nothing selected: the list is written again
     EXPECT_EQ(saved(), entries);
     fs::remove_all(dir / "home/gone");
+    test::writeFile(dir / "home/gone", "a file where its folder was");
     window->setSelection({0, 1});
     click("cmdRestoreFile");
     EXPECT_EQ(readFile(a), "a");
@@ -637,8 +638,8 @@ TEST_F(CommandWiringTest, restoreActsOnTheSelectionAndShowsWhatIsLeft) {
     EXPECT_EQ(window->fileList()->count(), 2);
     EXPECT_EQ(window->selectedPositions(), (std::vector<size_t>{0}));
     expectIdle();
-    fs::create_directories(dir / "home/gone/deeper");
-    click("cmdRestore");
+    fs::remove(dir / "home/gone");
+    click("cmdRestore");  // its folders are made again
     EXPECT_EQ(readFile(lost), "b");
     EXPECT_EQ(window->fileList()->count(), 0);
     EXPECT_TRUE(window->selectedPositions().empty());

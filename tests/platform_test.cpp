@@ -115,6 +115,24 @@ TEST(Platform, attributesKeepTheModeAndNeverFollowALink) {
 }
 #endif
 
+// One file however its path is spelt; another file, or nothing, is not it. A link is not its
+// target, unless a closing separator asks for the folder it leads to.
+TEST(Platform, sameFileComparesIdentityNotSpelling) {
+    TempFolder dir;
+    writeFile(dir / "a", "x");
+    writeFile(dir / "b", "x");
+    EXPECT_TRUE(platform::sameFile(dir / "a", dir.path() + "//./a"));
+    EXPECT_FALSE(platform::sameFile(dir / "a", dir / "b"));
+    EXPECT_FALSE(platform::sameFile(dir / "missing", dir / "missing"));
+#if !defined(_WIN32)
+    ASSERT_EQ(::symlink((dir / "a").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "folder").c_str()), 0);
+    EXPECT_FALSE(platform::sameFile(dir / "a", dir / "link"));
+    EXPECT_FALSE(platform::sameFile(dir / "folder", dir.path()));
+    EXPECT_TRUE(platform::sameFile(dir / "folder/", dir.path() + "/"));
+#endif
+}
+
 TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     TempFolder dir;
     const std::string target = dir / "settings";

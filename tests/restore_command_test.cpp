@@ -1,6 +1,7 @@
 #include "commands/restore_command.h"
 
 #include "command_fixture.h"
+#include "platform/fault_injection.h"
 #include "store/move_journal.h"
 
 namespace vantory {
@@ -115,7 +116,7 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     const std::string lost = hide("gone/deeper/b.txt", "folder gone", false);
     const std::string refused = hide("c.txt", "refused", true);
     hide("d.txt", "not selected", false);
-    const std::string e = hide("again/e.txt", "folder made again", true);
+    const std::string e = hide("again/and again/e.txt", "folders made again", true);
     open();
     // Without a current item nothing is done; with one but nothing selected, nothing is
     // restored and the list is written again.
@@ -130,11 +131,18 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
     fs::remove_all(dir / "home/gone");
     fs::remove_all(dir / "home/again");
     fs::create_directories(refused + "/in-the-way");  // a folder where the file would go
+    // The chain of gone/deeper fails half way: what was made of it goes again.
+    platform::setFaultHook([](platform::Operation op, std::string_view path, auto) {
+        return op == platform::Operation::kMakeFolder && path.ends_with("deeper") ? EACCES : 0;
+    });
     restoreSelected(0, {0, 1, 2, 4});
+    platform::setFaultHook({});
 
     EXPECT_EQ(readFile(a), "comes back");
-    EXPECT_EQ(readFile(e), "folder made again");
-    EXPECT_FALSE(fs::exists(lost));
+    EXPECT_EQ(readFile(e), "folders made again");
+    EXPECT_PERMISSIONS(dir / "home/again", 0700u);
+    EXPECT_PERMISSIONS(dir / "home/again/and again", 0700u);
+    EXPECT_FALSE(fs::exists(dir / "home/gone"));
     // The two that could not go back stay, with their stored copies as they were, and the
     // entries after them follow them down.
     const std::vector<CatalogueEntry> left{entries[1], entries[2], entries[3]};
@@ -146,11 +154,15 @@ TEST_F(RestoreTest, nothingSelectedRestoresNothingAndAFileThatCannotGoBackStaysH
         EXPECT_EQ(platform::getAttributes(StoredPath(state, p)), platform::kStoredAttributes);
     }
 
-    const std::string text = onlyMessage();
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].text,
+              "Folders that no longer existed were made again, open to you alone:\r\n\r\n" +
+                  dir / "home/again" + "\r\n" + dir / "home/again/and again");
+    const std::string text = ui.messages[1].text;
     EXPECT_TRUE(contains(text, lost + ": its folder " + dir / "home/gone/deeper")) << text;
     EXPECT_TRUE(contains(text, refused + ": ")) << text;
     EXPECT_FALSE(contains(text, a)) << text;
-    EXPECT_EQ(ui.messages[0].style, UiServices::kExclamation);
+    EXPECT_EQ(ui.messages[1].style, UiServices::kExclamation);
     // The two left behind are selected, ready for another try.
     EXPECT_EQ(selected, (std::vector<size_t>{0, 1}));
     expectIdle();
@@ -190,6 +202,50 @@ TEST_F(RestoreTest, neverReplacesAFileAtTheEntrysPath) {
             << text;
         EXPECT_TRUE(contains(text, twice + "  restored as  " + twice + " (restored 2)")) << text;
         EXPECT_FALSE(contains(text, same)) << text;
+    }
+}
+
+// A plain entry whose stored name has come to be its own path (through the storage folder, the
+// extension or a folder reached by a link) is the file there: restored in place, never deleted.
+// While a file listed after it needs that name, it stays hidden, and is named.
+TEST_F(RestoreTest, aStoredFileThatIsItsOwnPathIsRestoredInPlace) {
+    const struct {
+        const char *name, *path, *folder, *extension;  // under dir: the entry's, the storage's
+        bool later;                                    // an entry listed after it stays hidden
+    } rows[] = {{"storageFolder", "home/x/100.dat", "home/x/", "dat", false},
+                {"extension", "store/100.txt", "store/", "txt", false},
+                {"folderReachedByALink", "home/x/100.dat", "home/link/", "dat", false},
+                {"aLaterEntryNeedsItsName", "home/x/100.dat", "home/x/", "dat", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state));
+        const std::string path = dir / row.path, folder = dir / row.folder;
+        fs::create_directories(dir / "home/x");
+        fs::create_directory_symlink(dir / "home/x", dir / "home/link");
+        test::writeFile(path, "mine");
+        fs::permissions(path, fs::perms(0640));
+        ASSERT_TRUE(encryptFileCopy(state, path, StoredPath(state, 0), false).ok());
+        entries = {{path, false}};
+        if (row.later) {
+            hide("later", "hidden after it", false);
+        }
+        for (size_t p = 0; p < entries.size(); ++p) {  // as the settings moved them
+            fs::rename(StoredPath(state, p), folder + StoredName(p, row.extension));
+        }
+        state.strStorageDir = folder;
+        state.strExtension = row.extension;
+        open();
+        ui.messages.clear();
+        row.later ? restoreSelected(0, {0}) : restoreAll();
+
+        EXPECT_EQ(readFile(path), "mine");
+        EXPECT_EQ(saved(), row.later ? entries : std::vector<CatalogueEntry>{});
+        EXPECT_EQ(platform::getAttributes(path), row.later ? 7 : 0);
+        EXPECT_PERMISSIONS(path, row.later ? 0400u : 0640u);
+        ASSERT_EQ(ui.messages.size(), row.later ? 1u : 0u);
+        EXPECT_TRUE(!row.later || contains(ui.messages[0].text, path + ": its stored file is"));
+        fs::remove_all(dir / "home");
+        fs::remove_all(dir / "store");
     }
 }
 

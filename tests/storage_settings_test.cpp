@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "commands/storage_lock.h"
@@ -20,12 +21,15 @@ class StorageSettingsTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::settleUser(dir, state, "pw", "txt")); }
 
-    // `count` stored files, each holding its own number, with the stored attributes.
-    void hide(size_t count) {
-        for (size_t i = 0; i < count; ++i) {
+    // `count` stored files, each holding its own number, with the stored attributes; then those
+    // of plain entries hidden from `paths`.
+    void hide(size_t count, const std::vector<std::string>& paths = {}) {
+        for (size_t i = 0; i < count + paths.size(); ++i) {
             writeFile(StoredPath(state, i), "content " + std::to_string(i));
             ASSERT_TRUE(platform::setAttributes(StoredPath(state, i), 7).ok());
-            catalogue.append({"/home/u/file" + std::to_string(i), i % 2 == 0});
+            catalogue.append(i < count
+                                 ? CatalogueEntry{"/home/u/file" + std::to_string(i), i % 2 == 0}
+                                 : CatalogueEntry{paths[i - count], false});
         }
         ASSERT_TRUE(saveList(state, catalogue).ok());
     }
@@ -79,9 +83,13 @@ TEST_F(StorageSettingsTest, aNewExtensionRenamesEveryStoredFile) {
 
 // A refused answer, or Cancel, changes nothing: no file, no setting, no busy state; Cancel says
 // nothing either. A file of the user's already under one of the new names is neither replaced
-// nor taken for a stored file, and another running copy's storage folder is not used.
+// nor taken for a stored file, nor is a listed file's path (the folder spelt alike, or reached
+// through a link) made any position's stored name, and another running copy's storage folder
+// is not used.
 TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
-    hide(2);
+    hide(2, {dir / "store/105.bak", dir / "mine/104.txt", dir / "gone/106.txt"});
+    ASSERT_TRUE(platform::makeFolder(dir / "mine").ok());
+    std::filesystem::create_directory_symlink(dir / "mine", dir / "link");
     writeFile(dir / "store/101.dat", "the user's own");
     ASSERT_TRUE(platform::makeFolder(dir / "other").ok());
     writeFile(dir / "other/100.txt", "someone else's");
@@ -111,6 +119,9 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
         {true, dir / "store/", ""},
         {true, dir / "other/", "100.txt"},
         {true, dir / "in use/", dir / "in use/ is the storage folder of another copy"},
+        {false, "bak", dir / "store/105.bak"},
+        {true, dir / "link/", dir / "mine/104.txt"},
+        {true, dir / "gone/", dir / "gone/106.txt"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("answer '" + c.answer.value_or("Cancel") + "'");

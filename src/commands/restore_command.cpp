@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <filesystem>
+#include <iterator>
 #include <optional>
 #include <set>
-#include <system_error>
 
 #include "commands/run_command.h"
-#include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
@@ -28,11 +26,11 @@ struct Failure {
     std::string reason;
 };
 
-// Makes sure the folder that `path` goes into is there. A missing folder is made again when
-// the folder above it still exists; `created` tells whether that happened. Returns why the
-// file cannot go there, or nothing.
-std::optional<std::string> prepareFolder(const std::string& path, bool& created) {
-    created = false;
+// Makes sure the folder that `path` goes into is there. Missing folders are made again, the
+// whole chain, open to the user alone; `created` gets them, made or not, for the command to
+// remove those that stay empty. Returns why the file cannot go there, or nothing.
+std::optional<std::string> prepareFolder(const std::string& path,
+                                         std::vector<std::string>& created) {
     const std::string folder = platform::parentFolder(path);
     if (folder.empty()) {
         return std::string("the path names no folder");
@@ -47,13 +45,11 @@ std::optional<std::string> prepareFolder(const std::string& path, bool& created)
     if (probe.error != ENOENT && probe.error != ENOTDIR) {
         return "its folder " + folder + " cannot be reached: " + probe.message();
     }
-    if (!platform::isFolder(platform::parentFolder(folder))) {
-        return "its folder " + folder + " no longer exists";
-    }
-    if (Status made = platform::makeFolder(folder); !made.ok()) {
+    const std::vector<std::string> missing = MissingFolders(folder);
+    created.insert(created.end(), missing.begin(), missing.end());
+    if (Status made = platform::makeFolders(folder, 0700); !made.ok()) {
         return "its folder " + folder + " could not be made again: " + made.message();
     }
-    created = true;
     return std::nullopt;
 }
 
@@ -61,6 +57,7 @@ struct Restored {
     std::optional<std::string> problem = {};  // why the file did not come back
     std::string beside = {};                  // where it came back instead of its own path
     bool batched = false;                     // it comes back when the batch is committed
+    bool inPlace = false;                     // its stored file is the file at its path
 };
 
 // Brings the file of the entry at `position` back to its recorded path. A file found there
@@ -70,13 +67,25 @@ struct Restored {
 // one is moved, and the folders the move changed go into `unsynced`, to be synced once for
 // all the files before the list forgets their entries.
 Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch,
-                      std::vector<std::string>& unsynced) {
+                      std::vector<std::string>& unsynced, std::vector<std::string>& created) {
     const CatalogueEntry entry = context.catalogue.at(position);
     const std::string stored = StoredPath(context.state, position);
     if (std::string problem = StoredFileProblem(stored); !problem.empty()) {
         return {.problem = problem};
     }
-    bool created = false;
+    // The stored name leads to the entry's own path (a storage folder or extension set onto
+    // it, a folder reached through a link): a plain file is back already, and it is the only
+    // copy of its content; it gets back its own attributes, as a moved one does. (A sealed one
+    // is unsealed beside it as usual.) Should the list keep it after a crash, the next start
+    // hides it again.
+    if (!entry.sealed && platform::sameFile(stored, entry.path)) {
+        if (Status cleared = platform::setAttributes(entry.path, platform::kNormal);
+            !cleared.ok()) {
+            return {.problem = "it is at its path, but its attributes could not be cleared (" +
+                               cleared.message() + ")"};
+        }
+        return {.inPlace = true};
+    }
     if (auto problem = prepareFolder(entry.path, created)) {
         return {.problem = problem};
     }
@@ -118,11 +127,6 @@ Restored restoreEntry(CommandContext& context, size_t position, CopyBatch& batch
     if (copied.ok()) {
         return {.beside = target == entry.path ? std::string() : target, .batched = entry.sealed};
     }
-    if (created) {
-        std::error_code ignored;
-        // Only if empty.
-        std::filesystem::remove(platform::fsPath(platform::parentFolder(entry.path)), ignored);
-    }
     return {.problem = copied.message()};
 }
 
@@ -134,9 +138,10 @@ struct Finished {
 // The restored entries leave the catalogue and the stored files of the others are renumbered,
 // in one journalled pass that also rewrites the settings file. What restored entries leave in
 // storage (a sealed copy, a plain file whose content was already back) is deleted: before the
-// save where a remaining entry's number would take it for its own file, else after it.
+// save where a remaining entry's number would take it for its own file, else after it. A file
+// restored in place is no copy: it stays, and no move reaches its name (see keepInPlaceNames).
 Finished finishRestore(CommandContext& context, const std::vector<bool>& restored,
-                       const std::vector<Failure>& failures) {
+                       const std::vector<bool>& inPlace, const std::vector<Failure>& failures) {
     ProgramState& state = context.state;
     WindowPacing pacing(state, context.ui);
     const Catalogue& catalogue = context.catalogue;
@@ -162,7 +167,7 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     }
     for (size_t r = 0; r < count; ++r) {
         const std::string copy = StoredPath(state, r);
-        if (!restored[r] || taken.count(copy) != 0 || !platform::pathExists(copy)) {
+        if (!restored[r] || inPlace[r] || taken.count(copy) != 0 || !platform::pathExists(copy)) {
             continue;
         }
         if (r < remaining) {
@@ -221,8 +226,37 @@ struct RestoredBeside {
     std::string beside;  // where it came back
 };
 
+// A plain file restored in place keeps its stored name. It can leave the list only when no
+// remaining entry is renumbered onto that name, which takes the names from 100 up: an entry
+// further down than the entries left can, the others are hidden again until those after them
+// are restored. (Once one can, every one after it can.)
+void keepInPlaceNames(const Catalogue& catalogue, std::vector<bool>& restored,
+                      std::vector<bool>& inPlace, std::vector<Failure>& failures) {
+    size_t remaining = static_cast<size_t>(std::ranges::count(restored, false));
+    for (size_t p = 0; p < restored.size() && p < remaining; ++p) {
+        if (inPlace[p] && restored[p]) {
+            restored[p] = inPlace[p] = false;
+            ++remaining;
+            (void)platform::setAttributes(catalogue.at(p).path, platform::kStoredAttributes);
+            failures.push_back({p, catalogue.at(p).path,
+                                "its stored file is the file at its path itself, and a file "
+                                "listed after it needs that name; restore the files listed "
+                                "after it first"});
+        }
+    }
+    std::ranges::sort(failures, {}, &Failure::position);
+}
+
 void tell(UiServices& ui, const std::vector<Failure>& failures,
-          const std::vector<RestoredBeside>& besides, const std::optional<std::string>& problem) {
+          const std::vector<RestoredBeside>& besides, const std::vector<std::string>& madeAgain,
+          const std::optional<std::string>& problem) {
+    if (!madeAgain.empty()) {
+        std::string text = "Folders that no longer existed were made again, open to you alone:\r\n";
+        for (const std::string& folder : madeAgain) {
+            text += "\r\n" + folder;
+        }
+        ui.messageBox(text, UiServices::kInformation, kRestoreTitle);
+    }
     if (!besides.empty()) {
         std::string text =
             besides.size() == 1
@@ -261,7 +295,9 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     state.intProgress = 1;
     state.intProgressTotal = ProgressCount(count);
     std::vector<bool> restored(count, false);
-    std::vector<Failure> failures;  // ascending positions
+    std::vector<bool> inPlace(count, false);
+    std::vector<std::string> created;  // folders made again
+    std::vector<Failure> failures;     // ascending positions
     std::vector<RestoredBeside> besides;
     const auto done = [&](size_t p, const Restored& result) {
         if (result.problem) {
@@ -269,6 +305,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
             return;
         }
         restored[p] = true;
+        inPlace[p] = result.inPlace;
         if (!result.beside.empty()) {
             besides.push_back({context.catalogue.at(p).path, result.beside});
         }
@@ -299,7 +336,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         if (busyPerEntry) {
             context.busy.OpRunning(true);
         }
-        const Restored result = restoreEntry(context, p, batch, unsynced);
+        const Restored result = restoreEntry(context, p, batch, unsynced, created);
         if (result.batched) {
             pending.emplace_back(p, result);
             if (batch.full()) {
@@ -318,7 +355,22 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
         platform::syncFolder(folder);
         tick(pacing.always());
     }
-    Finished finished = finishRestore(context, restored, failures);
+    // What was made for files that did not come back goes again.
+    RemoveEmptyFolders(created);
+    std::vector<std::string> madeAgain;
+    std::ranges::copy_if(created, std::back_inserter(madeAgain), platform::isFolder);
+    std::ranges::sort(madeAgain);
+    keepInPlaceNames(context.catalogue, restored, inPlace, failures);
+    Finished finished = finishRestore(context, restored, inPlace, failures);
+    if (finished.problem && context.catalogue.size() == count) {
+        for (size_t p = 0; p < count; ++p) {  // still listed, so still hidden
+            if (inPlace[p]) {
+                const std::string& path = context.catalogue.at(p).path;
+                (void)platform::setAttributes(path, platform::kStoredAttributes);
+                failures.push_back({p, path, "the list of hidden files could not be changed"});
+            }
+        }
+    }
     // The renumbering counts its moves; the command ends with the entries it examined.
     state.intProgress = ProgressCount(count + 1);
     state.intProgressTotal = ProgressCount(count);
@@ -327,7 +379,7 @@ RestoreOutcome restore(CommandContext& context, const std::vector<bool>& chosen,
     if (listChanged) {
         listChanged(finished.outcome);
     }
-    tell(context.ui, failures, besides, finished.problem);
+    tell(context.ui, failures, besides, madeAgain, finished.problem);
     return finished.outcome;
 }
 

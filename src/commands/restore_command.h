@@ -6,7 +6,9 @@
 // A restore never replaces a file. When a file already stands at an entry's path and holds
 // the entry's content, the entry counts as restored without writing anything; when its
 // content differs, the hidden file comes back beside it as `<name> (restored).<ext>` (then
-// `(restored 2)`, ...), and one message lists each such pair.
+// `(restored 2)`, ...), and one message lists each such pair. A plain entry whose stored name
+// is its own path is the file there: it is given its attributes back where it is, and nothing
+// is deleted. Missing folders on the way are made again (0700), and a message names them.
 //
 // Both work in two passes. First every chosen entry's file is brought back; an entry whose
 // file does not come back (its folder is gone, the destination refuses the file, the stored

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "commands/run_command.h"
 #include "commands/storage_lock.h"
-#include "platform/fs_path.h"
 #include "platform/platform.h"
+#include "store/file_services.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
 
@@ -76,6 +75,43 @@ std::optional<std::string> takenName(const MovePlan& plan) {
     return std::nullopt;
 }
 
+// Whether `name` is a stored name with `extension`, for any position a list can have.
+bool isStoredName(const std::string& name, const std::string& extension) {
+    const size_t dot = name.find('.');
+    if (dot == 0 || dot > 3 || name.compare(dot + 1, std::string::npos, extension) != 0 ||
+        !std::all_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(dot),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const size_t number = std::stoul(name.substr(0, dot));
+    return number >= 100 && number - 100 < kMaxCatalogueEntries;
+}
+
+// The path of a listed file that a stored name in `folder` (which ends in a separator) with
+// `extension` would be: a stored file there would be that file itself, and restoring the one
+// would take the other. Folders are compared as spelt and as reached (through a link too).
+std::optional<std::string> takenOriginal(const Catalogue& catalogue, const std::string& folder,
+                                         const std::string& extension) {
+    for (const CatalogueEntry& entry : catalogue.entries()) {
+        const std::string name = platform::baseName(entry.path);
+        if (!isStoredName(name, extension)) {
+            continue;
+        }
+        const std::string stored = folder + name;
+        const std::string itsFolder = platform::parentFolder(entry.path) + platform::kSeparator;
+        if (stored == entry.path || platform::sameFile(stored, entry.path) ||
+            platform::sameFile(folder, itsFolder)) {
+            return entry.path;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string takenOriginalText(const std::string& setting, const std::string& path) {
+    return "The " + setting + " would give a stored file the path " + path +
+           ", which a hidden file is restored to";
+}
+
 // The storage folder is not there (a drive not connected) while entries have files in it:
 // moving on would leave their files behind, to be dropped by the next start's check.
 bool storageMissing(const ProgramState& state, const Catalogue& catalogue) {
@@ -111,33 +147,6 @@ std::string failureText(const ProgramState& state, const MovePlan& plan, const M
     }
     return text + "  Every stored file is where it was; the storage " + setting +
            " was not changed.";
-}
-
-// The folders of `folder` and above that do not exist yet, deepest first. A root is its own
-// parent ("/", "C:\\", a drive that is not there): the walk ends there.
-std::vector<std::string> missingFolders(const std::string& folder) {
-    std::vector<std::string> missing;
-    for (std::string path = withoutClosingSeparators(folder);
-         !path.empty() && !platform::pathExists(path);) {
-        std::string parent = platform::parentFolder(path);
-        if (parent.size() >= path.size()) {
-            break;
-        }
-        missing.push_back(std::move(path));
-        path = std::move(parent);
-    }
-    return missing;
-}
-
-// Removes the folders a refused or failed change created, as long as they are empty.
-void removeFolders(const std::vector<std::string>& folders) {
-    for (const std::string& folder : folders) {
-        std::error_code ignored;
-        if (platform::isFolder(folder) &&
-            std::filesystem::is_empty(platform::fsPath(folder), ignored)) {
-            std::filesystem::remove(platform::fsPath(folder), ignored);
-        }
-    }
 }
 
 }  // namespace
@@ -180,6 +189,10 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
     const MovePlan plan = planFor(state, context.catalogue, state.strStorageDir, extension);
     if (const auto taken = takenName(plan)) {
         say(ui, "The storage folder already holds a file named " + *taken + kExtensionKept);
+        return false;
+    }
+    if (const auto path = takenOriginal(context.catalogue, state.strStorageDir, extension)) {
+        say(ui, takenOriginalText("extension " + extension, *path) + kExtensionKept);
         return false;
     }
 
@@ -238,12 +251,16 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
         say(ui, "The folder " + folder + " already holds a file named " + *taken + kFolderKept);
         return false;
     }
+    if (const auto path = takenOriginal(context.catalogue, folder, state.strExtension)) {
+        say(ui, takenOriginalText("folder " + folder, *path) + kFolderKept);
+        return false;
+    }
 
     context.busy.OpRunning(true);
     ui.yield();
     // The folder is made ready first: one new level is created (0700). More levels are
     // created only when there are files to move into them.
-    const std::vector<std::string> created = missingFolders(folder);
+    const std::vector<std::string> created = MissingFolders(folder);
     ProgramState trial = state;
     Status ready = SetStorageDir(trial, folder);
     if (ready.error == ENOENT && anyToMove(plan)) {
@@ -257,7 +274,7 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
     }
     if (!ready.ok() || inUse) {
         lock.reset();  // its file goes before the folders made for it
-        removeFolders(created);
+        RemoveEmptyFolders(created);
         context.busy.OpRunning(false);
         if (inUse) {
             say(ui, StorageInUseText(folder) + kFolderKept);
@@ -273,7 +290,7 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
     const MoveOutcome outcome = CarryOutMoves(state, plan, move, WindowPacing(state, ui).both());
     if (!outcome.status.ok()) {
         lock.reset();
-        removeFolders(created);
+        RemoveEmptyFolders(created);
     }
     context.busy.OpRunning(false);
     if (!outcome.status.ok()) {

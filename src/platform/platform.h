@@ -226,6 +226,11 @@ class FolderLock {
 Status probePath(const std::string& path);
 bool isSymbolicLink(const std::string& path);
 
+// Whether `a` and `b` name one file, whatever their spelling: the same device and inode (on
+// Windows the same volume and file id). A last link is not followed, except in a path that
+// ends in a separator, which names the folder it leads to. False when either is not there.
+bool sameFile(const std::string& a, const std::string& b);
+
 // Creates the folder and every missing folder above it, each with `mode`.
 Status makeFolders(const std::string& path, FileMode mode = 0700);
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -866,6 +867,39 @@ bool isSymbolicLink(const std::string& path) {
     ::FindClose(h);
     return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
            found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+namespace {
+
+// The volume serial number and file id of what `path` names, as sameFile compares them.
+std::optional<std::tuple<DWORD, DWORD, DWORD>> fileIdentity(const std::string& path) {
+    const auto wide = nativePath(path);
+    if (!wide) {
+        return std::nullopt;
+    }
+    // No access is asked for, so a file others hold open is examined all the same.
+    const DWORD throughLink = !path.empty() && isSeparator(path.back())
+                                  ? 0
+                                  : static_cast<DWORD>(FILE_FLAG_OPEN_REPARSE_POINT);
+    const HANDLE h = ::CreateFileW(wide->c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | throughLink, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    if (!known) {
+        return std::nullopt;
+    }
+    return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    const auto first = fileIdentity(a);
+    return first && first == fileIdentity(b);
 }
 
 Status InputFile::open(const std::string& path) {

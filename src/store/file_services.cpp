@@ -1,8 +1,13 @@
 #include "store/file_services.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <thread>
+
+#include "platform/fs_path.h"
 
 namespace vantory {
 
@@ -123,6 +128,36 @@ Status RenameFile(const std::string& source, const std::string& destination) {
 
 Status ShellFileOp(const std::string& source, const std::string& destination) {
     return platform::movePath(source, destination);
+}
+
+std::vector<std::string> MissingFolders(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && platform::isSeparator(path.back())) {
+        path.pop_back();
+    }
+    std::vector<std::string> missing;
+    while (!path.empty() && !platform::pathExists(path)) {
+        std::string parent = platform::parentFolder(path);
+        if (parent.size() >= path.size()) {
+            break;
+        }
+        missing.push_back(std::move(path));
+        path = std::move(parent);
+    }
+    return missing;
+}
+
+void RemoveEmptyFolders(std::vector<std::string> folders) {
+    // A folder's path is longer than the paths of the folders above it.
+    std::ranges::sort(
+        folders, [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : folders) {
+        std::error_code ignored;
+        if (platform::isFolder(folder) &&
+            std::filesystem::is_empty(platform::fsPath(folder), ignored)) {
+            std::filesystem::remove(platform::fsPath(folder), ignored);
+        }
+    }
 }
 
 }  // namespace vantory

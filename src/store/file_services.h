@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cipher/pacer.h"
 #include "platform/platform.h"
@@ -43,5 +44,14 @@ Status RenameFile(const std::string& source, const std::string& destination);
 // The shell's move of `source` to `destination` (platform::movePath: replaces, creates
 // missing folders, works across file systems). The caller shows the wait cursor around it.
 Status ShellFileOp(const std::string& source, const std::string& destination);
+
+// The folders of `folder` and above that do not exist yet, deepest first (a closing separator
+// is ignored). A root is its own parent ("/", "C:\\", a drive that is not there): the walk
+// ends there.
+std::vector<std::string> MissingFolders(const std::string& folder);
+
+// Removes those of `folders` that are empty, the deeper before the shallower, so that a chain
+// made for nothing goes whole; a folder that holds something stays.
+void RemoveEmptyFolders(std::vector<std::string> folders);
 
 }  // namespace vantory
