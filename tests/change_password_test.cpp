@@ -108,6 +108,7 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         size_t entries = 3;
         std::string failingRename = "";  // the destination whose rename fails
         std::string named = "";          // the password the next start asks for
+        std::string extension = "txt";
     };
     const std::string record = PasswordChangeRecordPath(state);
     const std::string lastSealed = StoredPath(state, 2);
@@ -136,10 +137,13 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
              (dir / "original2.doc") + " could not be re-sealed"},
         {{kNew, kNew}, nothing, unfinished, 3, SettingsPath(state), "old"},
         {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new"},
+        // Stored names as long as a name may be: the new files' names stay within the limit.
+        {{kNew, kNew}, nothing, done, 3, "", "", std::string(251, 'e')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says + testing::PrintToString(c.answers) + c.failingRename);
         std::filesystem::remove(record);
+        SetExtension(state, c.extension);
         hide(c.entries);
         writeFile(StoredPath(state, c.entries), "not the list's");
         c.setup();
@@ -204,6 +208,26 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         EXPECT_FALSE(platform::pathExists(record));
         expectStoredUnder(password);
     }
+}
+
+// A change cut short before its commit point leaves new files that the next start removes, the
+// long names of stored files with the longest extension among them.
+TEST_F(ChangePasswordTest, theNewFilesOfAnInterruptedChangeAreRemoved) {
+    SetExtension(state, std::string(251, 'e'));
+    hide(1);
+    const std::string stored = StoredPath(state, 0);
+    const std::set<std::string> names = namesIn(dir / "store");
+    PasswordChangeRecord preparing;
+    preparing.storageDir = dir / "store/";
+    preparing.names = {platform::baseName(stored)};
+    ASSERT_TRUE(WritePasswordChangeRecord(state, preparing).ok());
+    Status s;
+    const auto fresh = CreateRekeyedFile(stored, s);
+    ASSERT_TRUE(fresh) << s.message();
+    EXPECT_EQ(platform::parentFolder(*fresh), dir / "store");
+    EXPECT_EQ(CompletePasswordChange(context).result, PendingPasswordChange::Result::kUndone);
+    EXPECT_EQ(namesIn(dir / "store"), names);
+    expectStoredUnder(kOld);
 }
 
 }  // namespace
