@@ -27,10 +27,10 @@ bool xattrUnsupported(int error) {
     return error == ENOTSUP || error == EPERM;
 }
 
-// Puts in the place of `fd` a descriptor on /dev/null opened with `flags` (O_WRONLY or
-// O_RDONLY), on which the system refuses the other direction (kSystemRefuses).
-void swapForRefusing(int fd, int flags) {
-    const int refusing = ::open("/dev/null", flags | O_CLOEXEC);
+// Puts in the place of `fd` a descriptor of `path` opened with `flags` (O_WRONLY or O_RDONLY),
+// on which the system refuses the other direction (kSystemRefuses).
+void swapForRefusing(int fd, const char* path, int flags) {
+    const int refusing = ::open(path, flags | O_CLOEXEC);
     if (refusing >= 0) {
         (void)::dup3(refusing, fd, O_CLOEXEC);
         ::close(refusing);
@@ -500,7 +500,8 @@ Status AtomicFile::write(const void* data, size_t size) {
         if (fault != kSystemRefuses) {
             return failure_ = Status{fault};
         }
-        swapForRefusing(fd_, O_RDONLY);
+        // The file itself, so that the flush and the rename that follow would go ahead.
+        swapForRefusing(fd_, temporaryPath_.c_str(), O_RDONLY);
     }
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -649,7 +650,7 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
         if (fault != kSystemRefuses) {
             return Status{fault};
         }
-        swapForRefusing(fd_, O_WRONLY);
+        swapForRefusing(fd_, "/dev/null", O_WRONLY);
     }
     char* p = static_cast<char*>(buffer);
     while (got < size) {
