@@ -210,23 +210,18 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
     }
 }
 
-// A change cut short before its commit point leaves new files that the next start removes, the
-// long names of stored files with the longest extension among them.
+// New files that a change cut short before its commit point left are removed at the next start,
+// those named after the longest stored names too.
 TEST_F(ChangePasswordTest, theNewFilesOfAnInterruptedChangeAreRemoved) {
     SetExtension(state, std::string(251, 'e'));
     hide(1);
-    const std::string stored = StoredPath(state, 0);
-    const std::set<std::string> names = namesIn(dir / "store");
     PasswordChangeRecord preparing;
-    preparing.storageDir = dir / "store/";
-    preparing.names = {platform::baseName(stored)};
+    preparing.names = {StoredName(0, state.strExtension)};
     ASSERT_TRUE(WritePasswordChangeRecord(state, preparing).ok());
     Status s;
-    const auto fresh = CreateRekeyedFile(stored, s);
-    ASSERT_TRUE(fresh) << s.message();
-    EXPECT_EQ(platform::parentFolder(*fresh), dir / "store");
+    ASSERT_TRUE(CreateRekeyedFile(StoredPath(state, 0), s)) << s.message();
     EXPECT_EQ(CompletePasswordChange(context).result, PendingPasswordChange::Result::kUndone);
-    EXPECT_EQ(namesIn(dir / "store"), names);
+    EXPECT_EQ(namesIn(dir / "store"), std::set<std::string>{preparing.names[0]});
     expectStoredUnder(kOld);
 }
 
