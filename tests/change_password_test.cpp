@@ -110,6 +110,7 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         std::string failingRename = "";  // the destination whose rename fails
         std::string named = "";          // the password the next start asks for
         bool vanishes = false;  // instead of failing, the rename's re-sealed copy disappears
+        std::string extension = "txt";
     };
     const std::string record = PasswordChangeRecordPath(state);
     const std::string lastSealed = StoredPath(state, 2);
@@ -141,11 +142,14 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
         {{kNew, kNew}, nothing, unfinished, 3, SettingsPath(state), "old"},
         {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new"},
         {{kNew, kNew}, nothing, unfinished, 3, StoredPath(state, 0), "new", true},
+        // Stored names as long as a name may be: the new files' names stay within the limit.
+        {{kNew, kNew}, nothing, done, 3, "", "", false, std::string(251, 'e')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says + testing::PrintToString(c.answers) + c.failingRename +
                      (c.vanishes ? " vanishes" : ""));
         std::filesystem::remove(record);
+        SetExtension(state, c.extension);
         hide(c.entries);
         writeFile(StoredPath(state, c.entries), "not the list's");
         c.setup();
@@ -237,6 +241,21 @@ TEST_F(ChangePasswordTest, theSealedFilesAndTheListAreReSealedOrNothingChanges) 
                 "under the new password again");
         }
     }
+}
+
+// New files that a change cut short before its commit point left are removed at the next start,
+// those named after the longest stored names too.
+TEST_F(ChangePasswordTest, theNewFilesOfAnInterruptedChangeAreRemoved) {
+    SetExtension(state, std::string(251, 'e'));
+    hide(1);
+    PasswordChangeRecord preparing;
+    preparing.names = {StoredName(0, state.strExtension)};
+    ASSERT_TRUE(WritePasswordChangeRecord(state, preparing).ok());
+    Status s;
+    ASSERT_TRUE(CreateRekeyedFile(StoredPath(state, 0), s)) << s.message();
+    EXPECT_EQ(CompletePasswordChange(context).result, PendingPasswordChange::Result::kUndone);
+    EXPECT_EQ(namesIn(dir / "store"), std::set<std::string>{preparing.names[0]});
+    expectStoredUnder(kOld);
 }
 
 }  // namespace

@@ -477,7 +477,9 @@ std::vector<Event> events() {
                     .hook =
                         [](const Scenario& s, int, Operation op, auto path, auto) {
                             const bool stored = path == StoredPath(s.state, 0);
-                            return op == Operation::kReadPiece && stored && ++seen == 2 ? EIO : 0;
+                            return op == Operation::kReadPiece && stored && ++seen == 2
+                                       ? platform::kSystemRefuses
+                                       : 0;
                         },
                     .before =
                         [](Scenario& s) {

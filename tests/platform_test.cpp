@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/fault_injection.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
 #include "support/temp_folder.h"
@@ -107,6 +108,7 @@ TEST(Platform, attributesKeepTheModeAndNeverFollowALink) {
         EXPECT_EQ(platform::setAttributes(link, 0).error, ELOOP);
         platform::InputFile in;
         EXPECT_EQ(in.open(link).error, ELOOP);
+        EXPECT_EQ(platform::readWholeFile(link), std::nullopt);
         ASSERT_TRUE(platform::removeFile(link).ok());
         ASSERT_TRUE(platform::setAttributes(file, 0).ok());
         EXPECT_PERMISSIONS(file, c.cleared);
@@ -152,6 +154,28 @@ TEST(Platform, atomicFileReplacesTheTargetOnlyOnCommit) {
     const std::string longest = dir / std::string(255, 'n');
     ASSERT_TRUE(platform::writeFileAtomically(longest, "content").ok());
     EXPECT_EQ(platform::readWholeFile(longest), "content");
+}
+
+// A disk that fails part way through a file: the system's own error on a read or a write comes
+// back as an error, never taken for the end of the file, and no copy is left.
+TEST(Platform, aReadOrWriteThatFailsPartWayIsAnError) {
+    TempFolder dir;
+    const std::string from = dir / "from";
+    writeFile(from, std::string(size_t{3} << 20, 'x'));  // pieces of a mebibyte, or 64 KiB
+    for (const platform::Operation failing :
+         {platform::Operation::kReadPiece, platform::Operation::kWrite}) {
+        int seen = 0;
+        platform::setFaultHook([&](platform::Operation operation, auto, auto) {
+            return operation == failing && ++seen == 2 ? platform::kSystemRefuses : 0;
+        });
+        const platform::Status copied = platform::copyFile(from, dir / "to");
+        seen = 0;
+        const auto whole = platform::readWholeFile(from);
+        platform::setFaultHook({});
+        EXPECT_FALSE(copied.ok());
+        EXPECT_EQ(whole.has_value(), failing == platform::Operation::kWrite);
+        EXPECT_EQ(test::namesIn(dir.path()), std::set<std::string>{"from"});
+    }
 }
 
 // Told to keep an existing destination, a file written whole, a copy and a move (within one

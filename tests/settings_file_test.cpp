@@ -70,6 +70,7 @@ TEST_F(SettingsFileTest, readSettingsRefusesWhatNoSettingsFileHolds) {
         {line("pw") + line(folder.substr(0, folder.size() - 1)) + line("txt"), kDamaged},
         {line("pw") + line(folder) + Seal("txt", SettingsKey), kDamaged},
         {line("") + line(folder) + line(""), Reason::kNone},
+        {"{" + line("pw").substr(1) + line(folder) + line("txt"), kDamaged},  // '{' follows 'z'
     };
     for (const auto& [content, reason] : cases) {
         SCOPED_TRACE(content);

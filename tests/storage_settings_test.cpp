@@ -113,6 +113,7 @@ TEST_F(StorageSettingsTest, refusedAnswersChangeNothing) {
         {false, "txt", ""},
         {false, "a/b", ""},
         {false, "dat", "101.dat"},
+        {false, std::string(252, 'e'), "at most 251 bytes"},  // "999." and it: too long a name
         {true, dir / "elsewhere", noSeparator},
         {true, "", noSeparator},
         {true, "relative/", ""},

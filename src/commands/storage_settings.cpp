@@ -178,6 +178,14 @@ bool ChangeExtension(CommandContext& context, const std::string& extension,
         say(ui, std::string(kSeparatorInExtension) + kExtensionKept);
         return false;
     }
+    // The last entry the list can hold has the longest stored name.
+    const size_t room =
+        platform::kLongestName - StoredName(kMaxCatalogueEntries - 1, std::string()).size();
+    if (extension.size() > room) {
+        say(ui, "Please enter an extension of at most " + std::to_string(room) +
+                    " bytes, so that the stored files' names fit the file system" + kExtensionKept);
+        return false;
+    }
     if (extension == state.strExtension) {
         say(ui, "The storage extension is already " + extension + kExtensionKept);
         return false;

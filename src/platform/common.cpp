@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantory::platform {
@@ -32,6 +34,22 @@ Status makeFolderChain(const std::string& path, FileMode mode, FileMode parentMo
 }
 
 }  // namespace
+
+std::string Status::message() const {
+    return error == 0 ? std::string() : std::strerror(error);
+}
+
+Status Status::fromErrno() {
+    return Status{errno == 0 ? EIO : errno};
+}
+
+bool fileExists(const std::string& path) {
+    if (!isRegularFile(path)) {
+        return false;
+    }
+    const auto attributes = getAttributes(path);
+    return attributes && (*attributes & (kHidden | kSystem)) == 0;
+}
 
 Status makeFolders(const std::string& path, FileMode mode) {
     return makeFolderChain(path, mode, mode);
@@ -74,6 +92,49 @@ std::optional<std::string> readUnshownLine() {
         line.pop_back();
     }
     return line;
+}
+
+AtomicFile::AtomicFile(std::string target, FileMode mode, Existing existing)
+    : target_(std::move(target)), mode_(mode), existing_(existing) {}
+
+AtomicFile::~AtomicFile() {
+    discard();
+}
+
+Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode) {
+    AtomicFile file(path, mode);
+    if (Status s = file.open(); !s.ok()) {
+        return s;
+    }
+    if (Status s = file.write(content); !s.ok()) {
+        return s;
+    }
+    return file.commit();
+}
+
+// Through InputFile, so that a link is refused and a named pipe or a device is never waited on.
+std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
+    InputFile in;
+    Status result = in.open(path);
+    std::string content;
+    if (result.ok()) {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            size_t got = 0;
+            result = in.read(buffer.data(), buffer.size(), got);
+            if (!result.ok() || got == 0) {
+                break;
+            }
+            content.append(buffer.data(), got);
+        }
+    }
+    if (status != nullptr) {
+        *status = result;
+    }
+    if (!result.ok()) {
+        return std::nullopt;
+    }
+    return content;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {

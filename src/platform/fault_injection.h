@@ -31,6 +31,11 @@ enum class Operation {
 using FaultHook =
     std::function<int(Operation operation, std::string_view path, std::string_view other)>;
 
+// What a hook may answer for kReadPiece or kWrite instead of an errno: the open file is swapped
+// for one the system refuses to read from, or to write to, and the operation goes ahead, so that
+// the system's own error arrives where a real one would (a disk failing part way through).
+inline constexpr int kSystemRefuses = -1;
+
 // Sets the hook (an empty one removes it). Not to be called while operations run.
 void setFaultHook(FaultHook hook);
 

@@ -69,6 +69,13 @@ std::optional<uint64_t> fileSize(const std::string& path);
 std::optional<int> getAttributes(const std::string& path);
 Status setAttributes(const std::string& path, int attributes);
 
+// The permission bits of the file itself (a symbolic link is not followed), and those recorded
+// beside its attributes, which clearing them gives back. nullopt when the file cannot be seen
+// or nothing is recorded (no attributes, an earlier version's record, a file system without
+// extended attributes), and always on Windows, which has no permission bits.
+std::optional<FileMode> permissionBits(const std::string& path);
+std::optional<FileMode> recordedPermissionBits(const std::string& path);
+
 // Takes every permission of group and others off the folder (links followed); nothing on
 // Windows, where a folder is private through its access list.
 Status makePrivateFolder(const std::string& path);
@@ -169,8 +176,11 @@ class AtomicFile {
     bool flushed_ = false;   // by flush()
 };
 
+// The longest name, in bytes, that a file system takes for one file (Windows counts UTF-16
+// units, never more than the bytes).
+inline constexpr size_t kLongestName = 255;
 // An AtomicFile's temporary file is ".<target>.vantory-XXXXXX" beside its target, with at most
-// this many bytes of the target's name, so that it stays within 255 bytes.
+// this many bytes of the target's name, so that it stays within kLongestName.
 inline constexpr size_t kTemporaryNameRoom = 200;
 // `name` inside `folder`, with one separator between them.
 std::string joinPath(const std::string& folder, const std::string& name);
@@ -181,6 +191,8 @@ std::string atomicFilePrefix(const std::string& target);
 std::optional<std::string> atomicFileTarget(std::string_view name);
 
 Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode = 0600);
+// A regular file's whole content, opened as InputFile opens it (never through a symbolic link);
+// nullopt, with the error in `status`, when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string& path, Status* status = nullptr);
 
 // Creates a new empty file under a name that starts with `prefix` and is not yet present,

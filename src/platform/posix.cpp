@@ -28,15 +28,17 @@ bool xattrUnsupported(int error) {
     return error == ENOTSUP || error == EPERM;
 }
 
+// Puts in the place of `fd` a descriptor of `path` opened with `flags` (O_WRONLY or O_RDONLY),
+// on which the system refuses the other direction (kSystemRefuses).
+void swapForRefusing(int fd, const char* path, int flags) {
+    const int refusing = ::open(path, flags | O_CLOEXEC);
+    if (refusing >= 0) {
+        (void)::dup3(refusing, fd, O_CLOEXEC);
+        ::close(refusing);
+    }
+}
+
 }  // namespace
-
-std::string Status::message() const {
-    return error == 0 ? std::string() : std::strerror(error);
-}
-
-Status Status::fromErrno() {
-    return Status{errno == 0 ? EIO : errno};
-}
 
 std::string settingsFolder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -255,6 +257,22 @@ Status setAttributes(const std::string& path, int attributes) {
     return Status::success();
 }
 
+std::optional<FileMode> permissionBits(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return std::nullopt;
+    }
+    return st.st_mode & 07777;
+}
+
+std::optional<FileMode> recordedPermissionBits(const std::string& path) {
+    OwnFile file;
+    if (!file.open(path).ok()) {
+        return std::nullopt;
+    }
+    return readRecorded(file.name()).mode;
+}
+
 Status makePrivateFolder(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -272,14 +290,6 @@ Status makePrivateFolder(const std::string& path) {
     }
     ::close(fd);
     return result;
-}
-
-bool fileExists(const std::string& path) {
-    if (!isRegularFile(path)) {
-        return false;
-    }
-    const auto attributes = getAttributes(path);
-    return attributes && (*attributes & (kHidden | kSystem)) == 0;
 }
 
 Status removeFile(const std::string& path) {
@@ -450,13 +460,6 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
     return std::string(name.data());
 }
 
-AtomicFile::AtomicFile(std::string target, FileMode mode, Existing existing)
-    : target_(std::move(target)), mode_(mode), existing_(existing) {}
-
-AtomicFile::~AtomicFile() {
-    discard();
-}
-
 namespace {
 
 // Flushes a finished file to disk. The fault point and the flush belong together: tests that
@@ -495,7 +498,11 @@ Status AtomicFile::write(const void* data, size_t size) {
         return failure_ = Status{EBADF};
     }
     if (const int fault = injectedFault(Operation::kWrite, temporaryPath_)) {
-        return failure_ = Status{fault};
+        if (fault != kSystemRefuses) {
+            return failure_ = Status{fault};
+        }
+        // The file itself, so that the flush and the rename that follow would go ahead.
+        swapForRefusing(fd_, temporaryPath_.c_str(), O_RDONLY);
     }
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -584,53 +591,6 @@ void AtomicFile::discard() {
         ::unlink(temporaryPath_.c_str());
         temporaryPath_.clear();
     }
-}
-
-Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode) {
-    AtomicFile file(path, mode);
-    if (Status s = file.open(); !s.ok()) {
-        return s;
-    }
-    if (Status s = file.write(content); !s.ok()) {
-        return s;
-    }
-    return file.commit();
-}
-
-std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
-    const int fault = injectedFault(Operation::kRead, path);
-    const int fd = fault != 0 ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    Status result;
-    std::string content;
-    if (fault != 0) {
-        result = Status{fault};
-    } else if (fd < 0) {
-        result = Status::fromErrno();
-    } else {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                result = Status::fromErrno();
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            content.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(fd);
-    }
-    if (status != nullptr) {
-        *status = result;
-    }
-    if (!result.ok()) {
-        return std::nullopt;
-    }
-    return content;
 }
 
 bool echoTypedInput(bool on) {
@@ -755,7 +715,10 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
         return Status{EBADF};
     }
     if (const int fault = injectedFault(Operation::kReadPiece, path_)) {
-        return Status{fault};
+        if (fault != kSystemRefuses) {
+            return Status{fault};
+        }
+        swapForRefusing(fd_, "/dev/null", O_WRONLY);
     }
     char* p = static_cast<char*>(buffer);
     while (got < size) {

@@ -267,6 +267,17 @@ HANDLE createUnique(const std::string& prefix, std::string& name, Status& status
     return nullptr;
 }
 
+// Puts in the place of `file` a handle on NUL opened with `access` alone (GENERIC_READ or
+// GENERIC_WRITE), which the system refuses to use the other way (kSystemRefuses).
+void swapForRefusing(HANDLE& file, DWORD access) {
+    const HANDLE refusing =
+        ::CreateFileW(L"NUL", access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (refusing != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        file = refusing;
+    }
+}
+
 Status writeAll(HANDLE h, const char* data, size_t size) {
     constexpr size_t kMostAtOnce = size_t{1} << 30;
     while (size > 0) {
@@ -359,14 +370,6 @@ size_t rootLength(const std::string& path) {
 }
 
 }  // namespace
-
-std::string Status::message() const {
-    return error == 0 ? std::string() : std::strerror(error);
-}
-
-Status Status::fromErrno() {
-    return Status{errno == 0 ? EIO : errno};
-}
 
 std::string settingsFolder() {
     std::string base;
@@ -488,12 +491,12 @@ Status setAttributes(const std::string& path, int attributes) {
     return Status::success();
 }
 
-bool fileExists(const std::string& path) {
-    const DWORD attributes = attributesAt(path);
-    return attributes != kNoAttributes &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_HIDDEN |
-                          FILE_ATTRIBUTE_SYSTEM)) == 0 &&
-           !isLinkAt(path, attributes);
+std::optional<FileMode> permissionBits(const std::string&) {
+    return std::nullopt;
+}
+
+std::optional<FileMode> recordedPermissionBits(const std::string&) {
+    return std::nullopt;
 }
 
 Status makePrivateFolder(const std::string&) {
@@ -613,13 +616,6 @@ std::optional<std::string> createUniqueFile(const std::string& prefix, Status* s
     return created;
 }
 
-AtomicFile::AtomicFile(std::string target, FileMode mode, Existing existing)
-    : target_(std::move(target)), mode_(mode), existing_(existing) {}
-
-AtomicFile::~AtomicFile() {
-    discard();
-}
-
 namespace {
 
 // Flushes a finished file to disk. The fault point and the flush belong together: tests that
@@ -657,7 +653,10 @@ Status AtomicFile::write(const void* data, size_t size) {
         return failure_ = Status{EBADF};
     }
     if (const int fault = injectedFault(Operation::kWrite, temporaryPath_)) {
-        return failure_ = Status{fault};
+        if (fault != kSystemRefuses) {
+            return failure_ = Status{fault};
+        }
+        swapForRefusing(fd_, GENERIC_READ);
     }
     if (Status s = writeAll(fd_, static_cast<const char*>(data), size); !s.ok()) {
         return failure_ = s;
@@ -721,41 +720,6 @@ void AtomicFile::discard() {
         }
         temporaryPath_.clear();
     }
-}
-
-Status writeFileAtomically(const std::string& path, std::string_view content, FileMode mode) {
-    AtomicFile file(path, mode);
-    if (Status s = file.open(); !s.ok()) {
-        return s;
-    }
-    if (Status s = file.write(content); !s.ok()) {
-        return s;
-    }
-    return file.commit();
-}
-
-std::optional<std::string> readWholeFile(const std::string& path, Status* status) {
-    InputFile in;
-    Status result = in.open(path);
-    std::string content;
-    if (result.ok()) {
-        std::vector<char> buffer(65536);
-        for (;;) {
-            size_t got = 0;
-            result = in.read(buffer.data(), buffer.size(), got);
-            if (!result.ok() || got == 0) {
-                break;
-            }
-            content.append(buffer.data(), got);
-        }
-    }
-    if (status != nullptr) {
-        *status = result;
-    }
-    if (!result.ok()) {
-        return std::nullopt;
-    }
-    return content;
 }
 
 bool echoTypedInput(bool on) {
@@ -947,7 +911,10 @@ Status InputFile::read(void* buffer, size_t size, size_t& got) {
         return Status{EBADF};
     }
     if (const int fault = injectedFault(Operation::kReadPiece, path_)) {
-        return Status{fault};
+        if (fault != kSystemRefuses) {
+            return Status{fault};
+        }
+        swapForRefusing(fd_, GENERIC_WRITE);
     }
     char* p = static_cast<char*>(buffer);
     constexpr size_t kMostAtOnce = size_t{1} << 30;

@@ -18,6 +18,13 @@ using ChangeRecord = PasswordChangeRecord;
 constexpr std::string_view kHeader = "vantory password change 1";
 // New files are named after the stored file they replace: "100.txt.vantory-rekey-XXXXXX".
 constexpr std::string_view kInfix = ".vantory-rekey-";
+
+// The part of a stored name that a new file's name starts with: a long one is cut, as an
+// AtomicFile's temporary name is, so that the new name stays within a file name's length
+// whatever the extension.
+std::string rekeyStem(const std::string& storedName) {
+    return storedName.substr(0, platform::kTemporaryNameRoom);
+}
 constexpr char kSeparator = '\0';
 
 // A re-sealed file is known by its first bytes: sealed under another password, the same
@@ -124,7 +131,10 @@ std::optional<PasswordChangeRecord> ReadPasswordChangeRecord(const ProgramState&
 }
 
 std::optional<std::string> CreateRekeyedFile(const std::string& stored, Status& error) {
-    return platform::createUniqueFile(stored + std::string(kInfix), &error);
+    const std::string name = platform::baseName(stored);
+    return platform::createUniqueFile(
+        stored.substr(0, stored.size() - name.size()) + rekeyStem(name) + std::string(kInfix),
+        &error);
 }
 
 std::optional<std::string> RekeyedHead(const std::string& path) {
@@ -143,7 +153,10 @@ bool IsRekeyed(const Rename& rename) {
 // stored files `names` may have left: "<name>.vantory-rekey-..." and the hidden temporary
 // file of one being written, ".<name>.vantory-rekey-...".
 void RemoveRekeyLeftovers(const std::string& folder, const std::vector<std::string>& names) {
-    const std::set<std::string> stored(names.begin(), names.end());
+    std::set<std::string> stems;
+    for (const std::string& name : names) {
+        stems.insert(rekeyStem(name));
+    }
     std::vector<std::string> doomed;
     std::error_code error;
     for (std::filesystem::directory_iterator it(platform::fsPath(folder), error), end;
@@ -152,10 +165,10 @@ void RemoveRekeyLeftovers(const std::string& folder, const std::vector<std::stri
         if (!name.empty() && name[0] == '.') {
             name.erase(0, 1);
         }
-        const size_t infix = name.find(kInfix);
+        const size_t infix = name.rfind(kInfix);
         // A regular file, never a link (which would also end the scan on an error).
         const std::string path = platform::pathString(it->path());
-        if (infix != std::string::npos && stored.count(name.substr(0, infix)) > 0 &&
+        if (infix != std::string::npos && stems.count(name.substr(0, infix)) > 0 &&
             platform::isRegularFile(path)) {
             doomed.push_back(path);
         }

@@ -54,7 +54,8 @@ Status WritePasswordChangeRecord(const ProgramState& state, const PasswordChange
 std::optional<PasswordChangeRecord> ReadPasswordChangeRecord(const ProgramState& state);
 void RemovePasswordChangeRecord(const ProgramState& state);
 
-// A new, empty file beside the stored file `stored` to re-seal it into.
+// A new, empty file beside the stored file `stored` to re-seal it into, named after it (the
+// start of a long name).
 std::optional<std::string> CreateRekeyedFile(const std::string& stored, Status& error);
 // The first bytes of a re-sealed file, by which it is known once renamed (IsRekeyed).
 std::optional<std::string> RekeyedHead(const std::string& path);

@@ -23,6 +23,13 @@ namespace {
 
 constexpr size_t kPiece = kSealedCopyPiece;
 
+// The permission bits of a file made from the content of a file that had `bits`: its owner's,
+// with read (the content was read), never group's or others'; 0600 when they are not known. A
+// sealed copy made with them records them beside its attributes, for its unsealed copy.
+platform::FileMode ownerBits(std::optional<platform::FileMode> bits) {
+    return bits ? (*bits & 0700) | 0400 : 0600;
+}
+
 }  // namespace
 
 namespace {
@@ -290,9 +297,9 @@ Status transformToTemporary(const std::string& source, const std::string& target
 }
 
 Status transformFile(const std::string& source, const std::string& target, int attributes,
-                     Transform& transform,
+                     Transform& transform, platform::FileMode mode,
                      platform::Existing existing = platform::Existing::kReplace) {
-    platform::AtomicFile out(target, 0600, existing);
+    platform::AtomicFile out(target, mode, existing);
     if (Status s = transformToTemporary(source, target, out, attributes, transform); !s.ok()) {
         return s;
     }
@@ -345,19 +352,24 @@ std::optional<bool> storedContentIs(const std::string& stored, const std::string
 Status sealFile(const std::string& source, const std::string& target, std::string_view key,
                 Pacer* pacer, int attributes) {
     SealTransform transform(key, pacer);
-    return transformFile(source, target, attributes, transform);
+    return transformFile(source, target, attributes, transform,
+                         ownerBits(platform::permissionBits(source)));
 }
 
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
-                  Pacer* pacer, int attributes, platform::Existing existing) {
+                  Pacer* pacer, int attributes, platform::Existing existing,
+                  std::optional<platform::FileMode> recorded) {
     UnsealTransform transform(key, pacer);
-    return transformFile(source, target, attributes, transform, existing);
+    return transformFile(source, target, attributes, transform,
+                         ownerBits(recorded ? recorded : platform::recordedPermissionBits(source)),
+                         existing);
 }
 
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
                   std::string_view newKey, Pacer* pacer, int attributes) {
     ResealTransform transform(oldKey, newKey, pacer);
-    return transformFile(source, target, attributes, transform);
+    return transformFile(source, target, attributes, transform,
+                         ownerBits(platform::recordedPermissionBits(source)));
 }
 
 Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile,
@@ -401,6 +413,8 @@ Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile
     if (!attributes) {
         return Status{ENOENT};
     }
+    const std::optional<platform::FileMode> recorded =
+        platform::recordedPermissionBits(strInitFile);
     if (*attributes != platform::kNormal) {
         if (Status s = platform::setAttributes(strInitFile, platform::kNormal); !s.ok()) {
             return s;
@@ -409,7 +423,7 @@ Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile
     Status result;
     if (bolDecryptFile) {
         result = unsealFile(strInitFile, strEndFile, state.strPassword, pacer, platform::kNormal,
-                            existing);
+                            existing, recorded);
     } else {
         result = existing == platform::Existing::kKeep
                      ? platform::movePathKeeping(strInitFile, strEndFile, unsynced)
@@ -429,7 +443,10 @@ Status CopyBatch::add(const std::string& source, const std::string& target, bool
     // A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
     const int attributes = sealing ? platform::kStoredAttributes : platform::kNormal;
     auto out = std::make_unique<platform::AtomicFile>(
-        target, 0600, sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
+        target,
+        ownerBits(sealing ? platform::permissionBits(source)
+                          : platform::recordedPermissionBits(source)),
+        sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
     Status written;
     if (sealing) {
         SealTransform transform(state_.strPassword, pacer_);

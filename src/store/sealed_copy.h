@@ -33,18 +33,24 @@ using platform::Status;
 inline constexpr size_t kSealedCopyPiece = 3 * 4 * 87381;
 
 // Seals the file `source` into the stored file `target`, which gets `attributes` before it
-// replaces an existing `target`. Missing folders above `target` are created (0700).
+// replaces an existing `target`. Missing folders above `target` are created (0700). The stored
+// file records the owner's permission bits of `source` (read among them) with its attributes,
+// and a file unsealed from it gets them back; where nothing is recorded, an unsealed file is
+// 0600.
 Status sealFile(const std::string& source, const std::string& target, std::string_view key,
                 Pacer* pacer = nullptr, int attributes = platform::kStoredAttributes);
 
-// Unseals the stored file `source` into `target` (0600, `attributes`), likewise; with
+// Unseals the stored file `source` into `target` (the bits recorded with the attributes of
+// `source`, or `recorded` when they are cleared already; `attributes`), likewise; with
 // Existing::kKeep an existing `target` is kept and the unsealing fails with EEXIST.
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
                   Pacer* pacer = nullptr, int attributes = platform::kNormal,
-                  platform::Existing existing = platform::Existing::kReplace);
+                  platform::Existing existing = platform::Existing::kReplace,
+                  std::optional<platform::FileMode> recorded = std::nullopt);
 
 // Re-keys a sealed stored file in one pass: unseals `source` under `oldKey` and seals the
-// content under `newKey` into `target`, which may be `source` itself. Nothing else is written
+// content under `newKey` into `target` (which keeps the bits recorded with `source`), which
+// may be `source` itself. Nothing else is written
 // to disk; `target` is replaced only once the new file is complete.
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
                   std::string_view newKey, Pacer* pacer = nullptr,
@@ -65,12 +71,12 @@ Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile
                        const std::string& strEndFile, bool bolEncryptFile, Pacer* pacer = nullptr);
 
 // Brings the stored file `strInitFile` back as `strEndFile`. Its attributes are cleared first.
-// Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (0600, no
-// attributes) and the stored file stays where it is. Plain: the stored file is moved there.
-// On failure the stored file keeps its attributes and an earlier destination is kept. With
-// Existing::kKeep a file already at `strEndFile` is never replaced: that gives EEXIST, and
-// the folders of a plain move go into `unsynced` when given, for the caller to sync (see
-// platform::movePathKeeping). `pacer` is ticked while the file is unsealed; the caller shows
+// Sealed (bolDecryptFile): the unsealed content is written to `strEndFile` (the bits recorded
+// at the hide, else 0600; no attributes) and the stored file stays where it is. Plain: the stored
+// file is moved there. On failure the stored file keeps its attributes and an earlier destination
+// is kept. With Existing::kKeep a file already at `strEndFile` is never replaced: that gives
+// EEXIST, and the folders of a plain move go into `unsynced` when given, for the caller to sync
+// (see platform::movePathKeeping). `pacer` is ticked while the file is unsealed; the caller shows
 // the wait cursor around a plain move.
 Status decryptFileCopy(const ProgramState& state, const std::string& strInitFile,
                        const std::string& strEndFile, bool bolDecryptFile,
@@ -98,8 +104,9 @@ class CopyBatch {
 
     // encryptFileCopy's sealing, up to the commit: `target` will replace an earlier file.
     Status seal(const std::string& source, const std::string& target);
-    // decryptFileCopy's unsealing (0600, no attributes), up to the commit: `target` will never
-    // replace a file (EEXIST at the commit). The stored file's attributes are left alone.
+    // decryptFileCopy's unsealing (the bits recorded, else 0600; no attributes), up to the commit:
+    // `target` will never replace a file (EEXIST at the commit). The stored file's attributes are
+    // left alone.
     Status unseal(const std::string& source, const std::string& target);
 
     size_t size() const { return files_.size(); }
