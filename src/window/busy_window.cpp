@@ -25,27 +25,19 @@ constexpr int kBytesHeight = 20;        // added above the bar when the line of 
 constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
 constexpr int kBarSteps = 1000;         // of a single file's bytes
 
-// "12 MiB of 40 MiB": both counts in the unit of the size, in tenths below ten of it, never
-// rounded up.
+// "12 MiB of 40 MiB": both counts in the first unit in which the size is below 10240, whole
+// and never rounded up.
 QString bytesText(uint64_t done, uint64_t size) {
     static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
     size_t unit = 0;
     uint64_t scale = 1;
-    while (unit + 1 < std::size(units) && size / scale >= 1024) {
+    while (unit + 1 < std::size(units) && size / scale >= 10240) {
         scale *= 1024;
         ++unit;
     }
-    const bool tenths = unit > 0 && size / scale < 10;
-    const auto inUnit = [&](uint64_t n) {
-        if (!tenths) {
-            return QString::number(n / scale);
-        }
-        const uint64_t t = n / (scale / 1024) * 10 / 1024;  // tenths, without overflow
-        return QString::number(t / 10) + QLatin1Char('.') + QString::number(t % 10);
-    };
-    const QString name = QString::fromLatin1(units[unit]);
-    return inUnit(done) + QLatin1Char(' ') + name + QStringLiteral(" of ") + inUnit(size) +
-           QLatin1Char(' ') + name;
+    const QString name = QLatin1Char(' ') + QString::fromLatin1(units[unit]);
+    return QString::number(done / scale) + name + QStringLiteral(" of ") +
+           QString::number(size / scale) + name;
 }
 
 }  // namespace
