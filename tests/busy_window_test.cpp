@@ -47,12 +47,15 @@ TEST_F(BusyWindowTest, showsItsWholeTextsInAFixedToolWindowOfItsOwn) {
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
 
     window->showClosingNote();
-    tick(-32766, -32768);  // the longest progress line
+    state.fileBytes = {uint64_t{10239} << 20, uint64_t{10239} << 20};
+    tick(-32766, -32768);  // the longest progress lines
+    EXPECT_FALSE(window->windowIcon().isNull());
     for (auto [name, text] :
          {std::pair{"lblBusy",
                     "Be patient.  The file operations can be quite lengthy and memory-intensive.  "
                     "Large files can take many minutes to complete."},
           {"lblStatus", "-32767 files completed out of -32768"},
+          {"lblBytes", "10239 MiB of 10239 MiB"},
           {"lblClosing", "Vantory closes once this is done."}}) {
         QLabel* shown = label(name);
         EXPECT_EQ(shown->text(), text);
@@ -91,6 +94,33 @@ TEST_F(BusyWindowTest, eachTickMovesTheDotsAndCountsTheItemsDone) {
     state.intProgress = -32768;  // the line stays, and the close test still runs
     state.bolBusy = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }));
+}
+
+// Once a large file is in hand a line says how much of it is done, in a unit that keeps the
+// numbers short, and stays; while the operation has that one file, the bar follows its bytes.
+TEST_F(BusyWindowTest, aLargeFileInHandShowsItsBytesDone) {
+    const int height = window->height();
+    constexpr uint64_t kMiB = uint64_t{1} << 20;
+    const std::tuple<int16_t, FileBytes, const char*, int> ticks[] = {
+        {1, {kMiB - 2, kMiB - 1}, "", 0},
+        {1, {12 * kMiB, 40 * kMiB}, "12 MiB of 40 MiB", 300},
+        {1, {41 * kMiB, 40 * kMiB}, "40 MiB of 40 MiB", 1000},
+        {1, {1536 * kMiB, 3072 * kMiB}, "1536 MiB of 3072 MiB", 500},
+        {3, {5 * 1024 * kMiB, 12 * 1024 * kMiB + 1}, "5 GiB of 12 GiB", 0},
+        {3, {0, 2000}, "0 bytes of 2000 bytes", 0},
+    };
+    for (const auto& [total, bytes, line, value] : ticks) {
+        SCOPED_TRACE(line);
+        state.fileBytes = bytes;
+        tick(1, total);
+        QLabel* shown = label("lblBytes");
+        EXPECT_EQ(shown->isVisible(), *line != 0);
+        EXPECT_EQ(window->height(), height + (*line != 0 ? 20 : 0));
+        EXPECT_TRUE(*line == 0 || shown->text() == line);
+        EXPECT_EQ(bar()->value(), value);
+        EXPECT_TRUE(window->rect().contains(bar()->geometry()));
+        EXPECT_GE(bar()->y(), shown->isVisible() ? shown->geometry().bottom() : 0);
+    }
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ class LoginWindowTest : public ::testing::Test {
 
 TEST_F(LoginWindowTest, showsItsControlsTheFactoryCaptionOnceThenThePlainOne) {
     EXPECT_EQ(window->windowTitle(), "Default password = \"kumquat\"");
+    EXPECT_FALSE(window->windowIcon().isNull());
     EXPECT_EQ(window->findChild<QLabel*>("lblLabels")->text(), "&Password:");
     EXPECT_EQ(window->findChild<QLabel*>("lblLabels")->buddy(), password);
     for (auto [name, text] :

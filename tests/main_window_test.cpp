@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include "commands/change_password.h"
 #include "commands/storage_lock.h"
 #include "platform/fault_injection.h"
+#include "store/open_copies.h"
 #include "window/qt_ui_services.h"
 #include "window/wrapped_text.h"
 #include "window_fixture.h"
@@ -107,6 +109,14 @@ TEST_F(MainWindowTest, showsEveryControlWithItsWholeCaptionOnItsTabAndItsSetting
     EXPECT_EQ(tabs->tabText(0) + "|" + tabs->tabText(1),
               "&Manage Files|&Access and Security Control");
     EXPECT_EQ(tabs->currentIndex(), 0);
+    // Alt+A, which Restore All Files and the second tab share, reaches one and then the other.
+    for (QWidget* reached : {child("cmdRestore"), static_cast<QWidget*>(tabs->widget(1))}) {
+        QTest::keyClick(window.get(), Qt::Key_A, Qt::AltModifier);
+        EXPECT_TRUE(reached->isAncestorOf(window->focusWidget()) ||
+                    reached == window->focusWidget())
+            << reached->objectName().toStdString();
+    }
+    tabs->setCurrentIndex(0);
 
     const std::tuple<const char*, int, QString> controls[] = {
         {"cmdAddFile", 0, "&Hide File(s)"},
@@ -343,7 +353,14 @@ TEST_F(MainWindowTest, busyStateSwitchesControlsTheBusyWindowAndWhatEnterPresses
 
     // A busy window the user closed comes back when the main window is activated or closed, and
     // the close waits for the running command; with a temporary file open neither waits.
+    window->move(150, 100);
+    state.fileBytes = {5, 9};  // of an earlier command
     window->OpRunning(true);
+    EXPECT_EQ(state.fileBytes, FileBytes{});
+    EXPECT_LE((window->busyWindow()->frameGeometry().center() - window->frameGeometry().center())
+                  .manhattanLength(),
+              20)
+        << "over the middle of the main window";
     QPointer<BusyWindow> closedByUser = window->busyWindow();
     closedByUser->close();
     window->activateWindow();
@@ -400,6 +417,41 @@ TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
         EXPECT_EQ(window->tabControl()->geometry(), QRect(stripX, 0, 289, settled.height()));
         EXPECT_EQ(filter->geometry(), QRect(0, 0, listWidth, f));
         EXPECT_EQ(window->fileList()->geometry(), QRect(0, f, listWidth, settled.height() - f));
+    }
+    // Maximised, the list takes the room the window gives it.
+    window->showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->width() > 700; }, 2000));
+    const int wide = window->width(), high = window->height();
+    EXPECT_TRUE(window->isMaximized());
+    EXPECT_EQ(window->tabControl()->geometry(), QRect(wide - 299, 0, 289, high));
+    EXPECT_EQ(window->fileList()->geometry(), QRect(0, f, wide - 299, high - f));
+    const QSize screen = QGuiApplication::primaryScreen()->availableSize();
+    const QPoint nowhere = MainWindow(state, ui).pos();  // where a window opens by itself
+
+    // The window opens as it was left, where its title bar can be reached, at most as large
+    // as the screen.
+    window->showNormal();
+    window->move(30, 40);
+    window->resize(700, 450);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->width() == 700; }, 2000));
+    window->close();
+    EXPECT_TRUE(contains(readFile(PreferencesPath(state)), "\nwindow=30,40,700,450\n"));
+    const std::tuple<const char*, QPoint, QSize, bool> opens[] = {
+        {"window=30,40,700,450", QPoint(30, 40), QSize(700, 450), false},
+        {"window=30,40,700,450,maximized", QPoint(30, 40), QSize(700, 450), true},
+        {"window=-650,40,700,450", nowhere, QSize(700, 450), false},
+        {"window=30,-9,700,450", nowhere, QSize(700, 450), false},
+        {"window=30,5000,700,450", nowhere, QSize(700, 450), false},
+        {"window=30,40,99999,450", QPoint(30, 40), QSize(screen.width(), 450), false},
+    };
+    for (const auto& [line, at, size, maximized] : opens) {
+        SCOPED_TRACE(line);
+        test::writeFile(PreferencesPath(state), std::string(line) + "\n");
+        start();
+        EXPECT_EQ(window->isMaximized(), maximized);
+        const QRect normal = maximized ? window->normalGeometry() : window->geometry();
+        EXPECT_EQ(normal.size(), size);
+        EXPECT_EQ(maximized ? normal.topLeft() : window->pos(), at);
     }
 }
 
@@ -652,6 +704,7 @@ TEST_F(CommandWiringTest, restoreActsOnTheSelectionAndShowsWhatIsLeft) {
 TEST_F(CommandWiringTest, runOpensTheSelectedEntryAndTheNextPressPutsItBack) {
     hide("other.doc", "another", false);
     hide("notes.txt", "dear diary", false);
+    hide("sealed.pdf", "secret", true);
     open();
     window->runCommand().setWaitLimit(std::chrono::milliseconds(100));
     window->fileList()->clearSelection();
@@ -680,6 +733,24 @@ TEST_F(CommandWiringTest, runOpensTheSelectedEntryAndTheNextPressPutsItBack) {
     EXPECT_EQ(onlyMessage(), "Temporary file deleted");
     settle();
     expectIdle();
+
+    // A file no application can be asked to open is put away at once, and stays hidden.
+    ui.applicationOpens = false;
+    for (const size_t position : {1, 2}) {
+        SCOPED_TRACE(position);
+        ui.messages.clear();
+        window->setSelection({position});
+        click("cmdShell");
+        EXPECT_EQ(ui.openedWithApplication.size(), position + 1);
+        EXPECT_TRUE(contains(onlyMessage(), "was not opened: no application could be started"));
+        EXPECT_EQ(shell()->text(), "Run Selected File");
+        EXPECT_EQ(readFile(StoredPath(state, 1)), "dear diary");
+        EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat", "102.dat"}));
+        bool readable = false;
+        EXPECT_TRUE(ReadOpenCopies(state, readable).empty() && readable);
+        settle();
+        expectIdle();
+    }
 }
 
 }  // namespace

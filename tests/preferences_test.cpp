@@ -28,17 +28,41 @@ TEST(PreferencesTest, idleMinutesAreReadWrittenAndOtherLinesKept) {
               "of minutes from 0 to 999");
     EXPECT_EQ(preferences.idleLockMinutes, 3);
 
+    // The main window's place; a line that does not give one is passed over without a word.
+    const std::pair<const char*, std::optional<WindowPlace>> places[] = {
+        {"window=10,-20,900,500", WindowPlace{10, -20, 900, 500}},
+        {" window = 0,0,1,1,maximized ", WindowPlace{0, 0, 1, 1, true}},
+        {"window=1,2,3", std::nullopt},
+        {"window=1,2,3,0", std::nullopt},
+        {"window=1,2,3,4,", std::nullopt},
+        {"window=1,2,3,4,max", std::nullopt},
+        {"window=1, 2,3,4", std::nullopt},
+        {"window=100001,0,5,5", std::nullopt},
+    };
+    for (const auto& [text, place] : places) {
+        Preferences read;
+        EXPECT_EQ(ParsePreferences(text, read), "") << text;
+        EXPECT_EQ(read.window, place) << text;
+    }
+
     test::TempFolder dir;
     const std::string path = dir / kPreferencesFileName;
-    test::writeFile(path, "# mine\nlater=yes\nidle-lock-minutes=4\nidle-lock-minutes=6\n");
-    ASSERT_TRUE(WritePreferences(path, Preferences{0}).ok());
-    EXPECT_EQ(test::readFile(path), "# mine\nlater=yes\nidle-lock-minutes=0\n");
+    test::writeFile(
+        path, "# mine\nwindow=1,1,1,1\nlater=yes\nidle-lock-minutes=4\nidle-lock-minutes=6\n");
+    ASSERT_TRUE(WritePreferences(path, Preferences{0, std::nullopt}).ok());
+    EXPECT_EQ(test::readFile(path), "# mine\nwindow=1,1,1,1\nlater=yes\nidle-lock-minutes=0\n")
+        << "a place not known leaves its line";
     EXPECT_EQ(std::filesystem::status(path).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const Preferences written{0, WindowPlace{-5, 6, 700, 400, true}};
+    ASSERT_TRUE(WritePreferences(path, written).ok());
+    EXPECT_EQ(test::readFile(path),
+              "# mine\nwindow=-5,6,700,400,maximized\nlater=yes\nidle-lock-minutes=0\n");
     Preferences read;
     EXPECT_EQ(ReadPreferences(dir / "none.conf", read), "") << "no file: the defaults";
+    EXPECT_EQ(read.window, std::nullopt);
     EXPECT_EQ(ReadPreferences(path, read), "");
-    EXPECT_EQ(read.idleLockMinutes, 0);
+    EXPECT_EQ(std::pair(read.idleLockMinutes, read.window), std::pair(0, written.window));
 }
 
 }  // namespace

@@ -166,6 +166,9 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
         WindowPacing pacing(f.state, f.ui);
         ASSERT_TRUE(encryptFileCopy(f.state, original, stored, true, pacing.slowRun()).ok());
         EXPECT_TRUE(holds(original, content, 0));
+        // The slow-run pacer counts the bytes read, for the busy window.
+        const FileBytes counted = {content.size(), content.size()};
+        EXPECT_EQ(f.state.fileBytes, f.state.bolSlowRun ? counted : FileBytes());
         EXPECT_TRUE(holds(stored, Seal(content, kPassword) + "\r\n", platform::kStoredAttributes));
         // Resealed in place under another password, and back.
         ASSERT_TRUE(resealFile(stored, stored, kPassword, "new password").ok());

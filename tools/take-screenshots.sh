@@ -100,7 +100,8 @@ xdotool mousemove --window "$main" 60 30 click 1
 shot "$main" main-window-filter.png
 # The filter emptied again (Ctrl+F selects its text) for the settings.
 xdotool key ctrl+f BackSpace
-xdotool key alt+a
+# Alt+A reaches Restore All Files first, then the second tab.
+xdotool key alt+a alt+a
 shot "$main" main-window-settings.png
 kill "$pid"
 wait "$pid" 2>/dev/null || true

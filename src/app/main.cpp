@@ -88,6 +88,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(VANTORY_VERSION));
     // Lets the desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantory"));
+    // The message boxes and dialogs carry it too.
+    QApplication::setWindowIcon(vantory::ProgramIcon());
 
     vantory::QtUiServices ui;
     vantory::ProgramState state;

@@ -30,12 +30,14 @@ struct CommandContext {
 };
 
 // The window system's turns during a command's store work: the slow-run pacer exists only
-// while Slow Run is on; the other yields whatever Slow Run says.
+// while Slow Run is on, and counts the bytes of the file in hand into the state, which the
+// window then shows; the other yields whatever Slow Run says.
 class WindowPacing {
   public:
-    WindowPacing(const ProgramState& state, UiServices& ui) : always_([&ui] { ui.yield(); }) {
+    WindowPacing(ProgramState& state, UiServices& ui) : always_([&ui] { ui.yield(); }) {
         if (state.bolSlowRun) {
             slowRun_.emplace([&ui] { ui.yield(); });
+            slowRun_->countBytesIn(&state.fileBytes);
         }
     }
     Pacer* slowRun() { return slowRun_ ? &*slowRun_ : nullptr; }

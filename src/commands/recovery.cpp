@@ -78,7 +78,8 @@ void FinishInterruptedHide(CommandContext& context) {
                 ours = !matched[i] && platform::isRegularFile(record->picked[i]) &&
                        storedContentIs(copy, record->picked[i], true, state.strPassword, error)
                            .value_or(false);
-                if (ours && RemoveFile(copy, WindowPacing(state, context.ui).always()).ok()) {
+                if (ours &&
+                    RemoveFile(copy, WindowPacing(context.state, context.ui).always()).ok()) {
                     matched[i] = true;
                     takenBack.push_back(record->picked[i]);
                 }

@@ -322,7 +322,15 @@ void RunCommand::runPhase(size_t position) {
         return;
     }
 
-    ui.openWithDefaultApplication(temporaryPath_);
+    if (!ui.openWithDefaultApplication(temporaryPath_)) {
+        // Nothing has the file open, so nothing is waited for: it is put away at once, as the
+        // next press would put it away.
+        notOpened_ = true;
+        state.bolTempFileOpen = true;
+        deletePhase();
+        notOpened_ = false;
+        return;
+    }
     setCaption_(kDeleteTemporaryCaption);
     ui.yield();
     context_.busy.OpRunning(false);
@@ -394,6 +402,12 @@ void RunCommand::deletePhase() {
         ui.messageBox("The temporary file " + temporaryPath_ + " is no longer there, so " + path_ +
                           " could not be hidden again: it has no stored file.",
                       UiServices::kExclamation, kNotDeletedTitle);
+    } else if (notOpened_) {
+        forgetOpenCopy(state, temporaryPath_);
+        ui.messageBox(path_ +
+                          " was not opened: no application could be started for it. It stays "
+                          "hidden.",
+                      UiServices::kExclamation, kRunTitle);
     } else {
         forgetOpenCopy(state, temporaryPath_);
         ui.messageBox("Temporary file deleted", UiServices::kInformation, "File deleted");

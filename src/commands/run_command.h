@@ -6,9 +6,10 @@
 // temporary name (TempName): a sealed entry is unsealed into a new private file there, a plain
 // entry's stored file is itself renamed. The desktop's default application opens it, and the
 // window waits with only the run button (now "Delete Temporary File") and the tab strip in
-// reach. The next press removes the unsealed file, or renames the plain file back to its
-// stored name, and hides the stored file again. A plain file that cannot be moved back keeps
-// the window waiting for another press. No file is ever replaced: one found under the stored
+// reach; when no application can be asked to open it, it is put away again at once. The next
+// press removes the unsealed file, or renames the plain file back to its stored name, and hides
+// the stored file again. A plain file that cannot be moved back keeps the window waiting for
+// another press. No file is ever replaced: one found under the stored
 // name keeps the plain file under its temporary name, recorded, as at the start. Every file
 // put under a temporary name is recorded (store/open_copies.h) before it is made and until it
 // is gone.
@@ -58,6 +59,7 @@ class RunCommand {
     std::function<void(const std::string&)> setCaption_;
     std::chrono::milliseconds waitLimit_ = kDefaultWaitLimit;
     bool deleting_ = false;
+    bool notOpened_ = false;  // no application took the file the run phase made
     // The entry whose file is open.
     std::string path_;
     bool sealed_ = false;

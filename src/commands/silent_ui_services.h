@@ -19,7 +19,7 @@ class SilentUiServices : public UiServices {
     std::vector<std::string> openFiles(const std::string&, bool) override { return {}; }
     void yield() override {}
     void setWaitCursor(bool) override {}
-    void openWithDefaultApplication(const std::string&) override {}
+    bool openWithDefaultApplication(const std::string&) override { return false; }
     bool previousInstanceRunning(const std::string&) override { return false; }
 };
 

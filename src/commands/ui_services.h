@@ -33,8 +33,9 @@ class UiServices {
     virtual void yield() = 0;
     // The busy pointer over the whole program, on or off.
     virtual void setWaitCursor(bool on) = 0;
-    // Opens the file with the desktop's default application; the outcome is not awaited.
-    virtual void openWithDefaultApplication(const std::string& path) = 0;
+    // Opens the file with the desktop's default application; what the application then does
+    // is not awaited. False when no application could be asked to open it.
+    virtual bool openWithDefaultApplication(const std::string& path) = 0;
     // True when another copy of the program already runs for this user. The first copy to
     // ask holds a lock in `settingsFolder` for the rest of its life.
     virtual bool previousInstanceRunning(const std::string& settingsFolder) = 0;

@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "store/settings_file.h"
@@ -11,6 +14,10 @@ namespace vantory {
 namespace {
 
 constexpr std::string_view kIdleLockName = "idle-lock-minutes";
+constexpr std::string_view kWindowName = "window";
+constexpr std::string_view kMaximized = "maximized";
+// No window is larger, nor placed further from the origin, than this.
+constexpr int kFarthest = 100000;
 
 std::string_view trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
@@ -35,6 +42,36 @@ std::string_view valueOf(std::string_view line) {
     return trimmed(line.substr(line.find('=') + 1));
 }
 
+std::optional<WindowPlace> parseWindowPlace(std::string_view value) {
+    WindowPlace place;
+    int* const fields[] = {&place.x, &place.y, &place.width, &place.height};
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0) {
+            if (value.empty() || value[0] != ',') {
+                return std::nullopt;
+            }
+            value.remove_prefix(1);
+        }
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), *fields[i]);
+        if (error != std::errc() || std::abs(*fields[i]) > kFarthest) {
+            return std::nullopt;
+        }
+        value.remove_prefix(static_cast<size_t>(end - value.data()));
+    }
+    place.maximized = value == std::string(",") + std::string(kMaximized);
+    if ((!value.empty() && !place.maximized) || place.width <= 0 || place.height <= 0) {
+        return std::nullopt;
+    }
+    return place;
+}
+
+std::string formatWindowPlace(const WindowPlace& place) {
+    return std::to_string(place.x) + "," + std::to_string(place.y) + "," +
+           std::to_string(place.width) + "," + std::to_string(place.height) +
+           (place.maximized ? "," + std::string(kMaximized) : "");
+}
+
 }  // namespace
 
 std::string PreferencesPath(const ProgramState& state) {
@@ -44,6 +81,12 @@ std::string PreferencesPath(const ProgramState& state) {
 std::string ParsePreferences(std::string_view text, Preferences& preferences) {
     std::vector<std::string> bad;
     for (const std::string& line : SplitLines(text)) {
+        if (nameOf(line) == kWindowName) {
+            if (const std::optional<WindowPlace> place = parseWindowPlace(valueOf(line))) {
+                preferences.window = place;
+            }
+            continue;
+        }
         if (nameOf(line) != kIdleLockName) {
             continue;
         }
@@ -70,25 +113,39 @@ std::string ParsePreferences(std::string_view text, Preferences& preferences) {
 }
 
 std::string FormatPreferences(const Preferences& preferences, std::string_view previous) {
-    const std::string idleLine =
-        std::string(kIdleLockName) + "=" + std::to_string(preferences.idleLockMinutes);
+    // Each known setting's line, and whether it has been written; no line for a setting whose
+    // value is not known.
+    struct Known {
+        std::string_view name;
+        std::optional<std::string> value;
+        bool written = false;
+    };
+    Known known[] = {
+        {kIdleLockName, std::to_string(preferences.idleLockMinutes)},
+        {kWindowName,
+         preferences.window ? std::optional(formatWindowPlace(*preferences.window)) : std::nullopt},
+    };
     std::string text;
-    bool idleWritten = false;
     for (const std::string& line : SplitLines(previous)) {
-        if (nameOf(line) == kIdleLockName) {
-            if (!idleWritten) {
-                text += idleLine + "\n";
-                idleWritten = true;
+        Known* setting = nullptr;
+        for (Known& k : known) {
+            if (k.value && nameOf(line) == k.name) {
+                setting = &k;
             }
-            continue;
         }
-        text += line + "\n";
+        if (setting == nullptr) {
+            text += line + "\n";
+        } else if (!std::exchange(setting->written, true)) {
+            text += std::string(setting->name) + "=" + *setting->value + "\n";
+        }
     }
     if (text.empty()) {
         text = "# Vantory's own settings; the password and the list live in regInfo.lst.\n";
     }
-    if (!idleWritten) {
-        text += idleLine + "\n";
+    for (const Known& k : known) {
+        if (k.value && !k.written) {
+            text += std::string(k.name) + "=" + *k.value + "\n";
+        }
     }
     return text;
 }

@@ -20,6 +20,7 @@ struct ProgramState {
     std::string strExtension;      // storage extension, without the dot
     int16_t intProgress = 0;       // 1-based item being worked on; the busy window shows it - 1
     int16_t intProgressTotal = 0;  // items of the running operation
+    FileBytes fileBytes;           // of the file in hand, counted while it is sealed or unsealed
     bool bolSlowRun = false;       // yield to the window system during long sealing
     bool bolBusy = false;          // an operation is running
     bool bolTempFileOpen = false;  // a hidden file is open under its temporary name

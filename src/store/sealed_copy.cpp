@@ -224,23 +224,30 @@ class PieceWriter {
     std::thread thread_;
 };
 
-// The size of the pieces `source` is read in: for a file smaller than a piece, its whole size
-// and one more byte (a multiple of 3 and of 4), so that it is read in one go into a buffer
-// of its own size.
-size_t pieceFor(const std::string& source) {
-    const std::optional<uint64_t> size = platform::fileSize(source);
+// The size of the pieces a file of `size` bytes is read in: for a file smaller than a piece,
+// its whole size and one more byte (a multiple of 3 and of 4), so that it is read in one go
+// into a buffer of its own size.
+size_t pieceFor(std::optional<uint64_t> size) {
     return size && *size < kPiece ? static_cast<size_t>(*size / 12 + 1) * 12 : kPiece;
 }
 
+// Adds a piece read to the count of the file in hand, where one is kept.
+void count(FileBytes* bytes, size_t n) {
+    if (bytes != nullptr) {
+        bytes->done += n;
+    }
+}
+
 // Streams `in` through `transform` into `out`: a file that fits in one piece in one write,
-// a larger one through a PieceWriter.
+// a larger one through a PieceWriter. Each piece read is counted in `bytes`.
 Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile& out,
-                     Transform& transform) {
+                     Transform& transform, FileBytes* bytes) {
     const auto input = std::make_unique_for_overwrite<uint8_t[]>(piece);
     size_t got = 0;
     if (Status s = in.read(input.get(), piece, got); !s.ok()) {
         return s;
     }
+    count(bytes, got);
     in.dropRead();      // each file is read once; keep the page cache for the rest
     if (got < piece) {  // the whole file
         const auto output =
@@ -261,6 +268,7 @@ Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile
             if (Status s = in.read(input.get(), piece, got); !s.ok()) {
                 return s;
             }
+            count(bytes, got);
             in.dropRead();
         }
     }
@@ -269,9 +277,10 @@ Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile
 
 // Writes what `transform` makes of `source` into the temporary file of `out`, whose target is
 // `target`, creating the missing folders above it; the file gets `attributes`. Committing it
-// is left to the caller.
+// is left to the caller. The source's bytes are counted where `pacer` keeps a count.
 Status transformToTemporary(const std::string& source, const std::string& target,
-                            platform::AtomicFile& out, int attributes, Transform& transform) {
+                            platform::AtomicFile& out, int attributes, Transform& transform,
+                            Pacer* pacer) {
     platform::InputFile in;
     if (Status s = in.open(source); !s.ok()) {
         return s;
@@ -279,11 +288,16 @@ Status transformToTemporary(const std::string& source, const std::string& target
     if (Status s = platform::makeFolders(platform::parentFolder(target)); !s.ok()) {
         return s;
     }
-    const size_t piece = pieceFor(source);
+    const std::optional<uint64_t> size = platform::fileSize(source);
+    FileBytes* bytes = pacer != nullptr ? pacer->fileBytes() : nullptr;
+    if (bytes != nullptr) {
+        *bytes = {0, size.value_or(0)};
+    }
+    const size_t piece = pieceFor(size);
     if (Status s = out.open(); !s.ok()) {
         return s;
     }
-    if (Status s = transformInto(in, piece, out, transform); !s.ok()) {
+    if (Status s = transformInto(in, piece, out, transform, bytes); !s.ok()) {
         return s;
     }
     // Windows refuses to replace a file that is open, and the source may be the target.
@@ -297,10 +311,11 @@ Status transformToTemporary(const std::string& source, const std::string& target
 }
 
 Status transformFile(const std::string& source, const std::string& target, int attributes,
-                     Transform& transform, platform::FileMode mode,
+                     Transform& transform, platform::FileMode mode, Pacer* pacer,
                      platform::Existing existing = platform::Existing::kReplace) {
     platform::AtomicFile out(target, mode, existing);
-    if (Status s = transformToTemporary(source, target, out, attributes, transform); !s.ok()) {
+    if (Status s = transformToTemporary(source, target, out, attributes, transform, pacer);
+        !s.ok()) {
         return s;
     }
     return out.commit();
@@ -315,7 +330,7 @@ std::optional<bool> contentMatches(const std::string& source, const std::string&
     if (!(error = in.open(source)).ok() || !(error = other.open(file)).ok()) {
         return std::nullopt;
     }
-    std::vector<uint8_t> input(pieceFor(source));
+    std::vector<uint8_t> input(pieceFor(platform::fileSize(source)));
     std::vector<uint8_t> made(std::max(transform.maxOutput(input.size()), kMaxFinishOutput));
     std::vector<uint8_t> found(made.size() + 1);
     for (bool end = false; !end;) {
@@ -353,7 +368,7 @@ Status sealFile(const std::string& source, const std::string& target, std::strin
                 Pacer* pacer, int attributes) {
     SealTransform transform(key, pacer);
     return transformFile(source, target, attributes, transform,
-                         ownerBits(platform::permissionBits(source)));
+                         ownerBits(platform::permissionBits(source)), pacer);
 }
 
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
@@ -362,14 +377,14 @@ Status unsealFile(const std::string& source, const std::string& target, std::str
     UnsealTransform transform(key, pacer);
     return transformFile(source, target, attributes, transform,
                          ownerBits(recorded ? recorded : platform::recordedPermissionBits(source)),
-                         existing);
+                         pacer, existing);
 }
 
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
                   std::string_view newKey, Pacer* pacer, int attributes) {
     ResealTransform transform(oldKey, newKey, pacer);
     return transformFile(source, target, attributes, transform,
-                         ownerBits(platform::recordedPermissionBits(source)));
+                         ownerBits(platform::recordedPermissionBits(source)), pacer);
 }
 
 Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile,
@@ -450,10 +465,10 @@ Status CopyBatch::add(const std::string& source, const std::string& target, bool
     Status written;
     if (sealing) {
         SealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform);
+        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
     } else {
         UnsealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform);
+        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
     }
     if (!written.ok()) {
         return written;  // the temporary file goes with `out`

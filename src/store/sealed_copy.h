@@ -9,7 +9,9 @@
 // Files are streamed in pieces of about a mebibyte, so memory stays small whatever the size
 // of the file, and the bytes written are those of sealing or unsealing the whole content as
 // one text. Every file written goes to a private temporary file beside its target and
-// replaces the target only once it is complete and flushed to disk.
+// replaces the target only once it is complete and flushed to disk. A pacer given here is
+// ticked while a file is sealed or unsealed, and counts the bytes read of the file in hand
+// where it keeps a count (Pacer::countBytesIn).
 
 #include <algorithm>
 #include <cstddef>

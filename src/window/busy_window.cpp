@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "window/qt_ui_services.h"
+
 namespace vantory {
 
 namespace {
@@ -15,9 +17,28 @@ namespace {
 // Client area: 4680 x 1440 twips (312 x 96 px), made room for the progress bar beneath
 // the progress line and for a wider progress line in bold 12 point.
 constexpr int kWidth = 360;
-constexpr int kHeight = 124;
 constexpr int kMargin = 8;
+constexpr int kBarTop = 94;  // without the line of bytes
+constexpr int kBarHeight = 18;
+constexpr int kBottomMargin = 12;
+constexpr int kBytesHeight = 20;        // added above the bar when the line of bytes shows
 constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
+constexpr int kBarSteps = 1000;         // of a single file's bytes
+
+// "12 MiB of 40 MiB": both counts in the first unit in which the size is below 10240, whole
+// and never rounded up.
+QString bytesText(uint64_t done, uint64_t size) {
+    static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    size_t unit = 0;
+    uint64_t scale = 1;
+    while (unit + 1 < std::size(units) && size / scale >= 10240) {
+        scale *= 1024;
+        ++unit;
+    }
+    const QString name = QLatin1Char(' ') + QString::fromLatin1(units[unit]);
+    return QString::number(done / scale) + name + QStringLiteral(" of ") +
+           QString::number(size / scale) + name;
+}
 
 }  // namespace
 
@@ -27,13 +48,14 @@ BusyWindow::BusyWindow(const ProgramState& state)
       state_(state),
       lblBusy_(new QLabel(QString::fromLatin1(kNotice), this)),
       lblStatus_(new QLabel(this)),
+      lblBytes_(new QLabel(this)),
       lblClosing_(new QLabel(QString::fromLatin1(kClosingNote), this)),
       progressBar_(new QProgressBar(this)),
       Timer1_(new QTimer(this)) {
     setObjectName(QStringLiteral("frmBusy"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromLatin1(kCaption));
-    setFixedSize(kWidth, kHeight);
+    setWindowIcon(ProgramIcon());
 
     lblBusy_->setObjectName(QStringLiteral("lblBusy"));
     lblBusy_->setWordWrap(true);
@@ -47,14 +69,16 @@ BusyWindow::BusyWindow(const ProgramState& state)
     lblStatus_->setFont(bold);
     lblStatus_->setGeometry(kMargin, 62, kWidth - 2 * kMargin, 26);
 
+    lblBytes_->setObjectName(QStringLiteral("lblBytes"));
+    lblBytes_->hide();
+
     lblClosing_->setObjectName(QStringLiteral("lblClosing"));
-    lblClosing_->setGeometry(kMargin, kHeight - 4, kWidth - 2 * kMargin, kClosingNoteHeight);
     lblClosing_->hide();
 
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setTextVisible(false);
-    progressBar_->setGeometry(kMargin, 94, kWidth - 2 * kMargin, 18);
     progressBar_->hide();
+    arrange();
 
     Timer1_->setObjectName(QStringLiteral("Timer1"));
     Timer1_->setInterval(kTickMilliseconds);
@@ -74,6 +98,7 @@ void BusyWindow::Timer1_Timer() {
     }
 
     showProgress();
+    showBytes();
 
     if (!state_.bolBusy) {
         close();
@@ -82,8 +107,42 @@ void BusyWindow::Timer1_Timer() {
 
 void BusyWindow::showClosingNote() {
     if (lblClosing_->isHidden()) {
-        setFixedSize(kWidth, kHeight + kClosingNoteHeight);
         lblClosing_->show();
+        arrange();
+    }
+}
+
+void BusyWindow::arrange() {
+    const int width = kWidth - 2 * kMargin;
+    int y = kBarTop;
+    if (!lblBytes_->isHidden()) {
+        lblBytes_->setGeometry(kMargin, y - 4, width, kBytesHeight);
+        y += kBytesHeight;
+    }
+    progressBar_->setGeometry(kMargin, y, width, kBarHeight);
+    y += kBarHeight + kBottomMargin;
+    if (!lblClosing_->isHidden()) {
+        lblClosing_->setGeometry(kMargin, y - 4, width, kClosingNoteHeight);
+        y += kClosingNoteHeight;
+    }
+    setFixedSize(kWidth, y);
+}
+
+void BusyWindow::showBytes() {
+    const FileBytes& bytes = state_.fileBytes;
+    if (lblBytes_->isHidden()) {
+        if (bytes.size < kLargeFile) {
+            return;
+        }
+        lblBytes_->show();
+        arrange();
+    }
+    lblBytes_->setText(bytesText(std::min(bytes.done, bytes.size), bytes.size));
+    if (state_.intProgressTotal == 1 && bytes.size > 0) {
+        progressBar_->setRange(0, kBarSteps);
+        progressBar_->setValue(
+            static_cast<int>(std::min(bytes.done, bytes.size) * kBarSteps / bytes.size));
+        progressBar_->show();
     }
 }
 

@@ -14,6 +14,10 @@ namespace vantory {
 // the busy flag of the program state at every tick of its timer, animates its caption, and
 // closes (and deletes) itself at the first tick that finds the program no longer busy.
 // It has no owner and stays out of the task bar.
+//
+// Once a large file is in hand, a line beneath the progress line says how much of it is done
+// ("12 MiB of 40 MiB") for the rest of the window's life; while the operation has that one
+// file, the bar follows its bytes.
 class BusyWindow : public QWidget {
     Q_OBJECT
 
@@ -23,6 +27,8 @@ class BusyWindow : public QWidget {
         "Be patient.  The file operations can be quite lengthy and memory-intensive.  Large "
         "files can take many minutes to complete.";
     static constexpr int kTickMilliseconds = 500;
+    // Smaller files pass too quickly for a line of their own.
+    static constexpr uint64_t kLargeFile = uint64_t{1} << 20;
 
     explicit BusyWindow(const ProgramState& state);
 
@@ -37,10 +43,14 @@ class BusyWindow : public QWidget {
 
   private:
     void showProgress();
+    void showBytes();
+    // Places the lines that show beneath the progress line and fits the window to them.
+    void arrange();
 
     const ProgramState& state_;
     QLabel* lblBusy_;
     QLabel* lblStatus_;
+    QLabel* lblBytes_;
     QLabel* lblClosing_;
     QProgressBar* progressBar_;
     QTimer* Timer1_;

@@ -21,6 +21,7 @@ LoginWindow::LoginWindow(ProgramState& state, UiServices& ui, QWidget* parent)
       cmdHelp_(new QPushButton(QStringLiteral("&Help"), this)) {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QString::fromLatin1(kLoginCaption));
+    setWindowIcon(ProgramIcon());
     lblLabels_->setObjectName(QStringLiteral("lblLabels"));
     txtPassword_->setObjectName(QStringLiteral("txtPassword"));
     cmdOK_->setObjectName(QStringLiteral("cmdOK"));

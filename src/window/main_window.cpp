@@ -5,12 +5,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDropEvent>
-#include <QIcon>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -33,11 +32,6 @@
 #include "window/login_window.h"
 #include "window/qt_ui_services.h"
 #include "window/wrapped_text.h"
-
-// The icon lives in a resource of this static library; it must be registered by hand.
-static void registerIconResource() {
-    Q_INIT_RESOURCE(vantory);
-}
 
 namespace vantory {
 
@@ -211,19 +205,6 @@ class InputWatch : public QObject {
     std::function<void()> input_;
 };
 
-QIcon programIcon() {
-    registerIconResource();
-    QIcon icon;
-    // The drawing itself where Qt can read SVG, and its renderings everywhere.
-    if (QImageReader::supportedImageFormats().contains("svg")) {
-        icon.addFile(QStringLiteral(":/icons/vantory.svg"));
-    }
-    for (const int size : {16, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/icons/vantory-%1.png").arg(size), QSize(size, size));
-    }
-    return icon;
-}
-
 }  // namespace
 
 std::string MainCaption() {
@@ -243,12 +224,15 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(toQString(MainCaption()));
-    setWindowIcon(programIcon());
+    setWindowIcon(ProgramIcon());
     buildControls();
     runCommand_ = std::make_unique<RunCommand>(
         context_, [this](const std::string& caption) { cmdShell_->setText(toQString(caption)); });
     setMinimumHeight(kMinimumHeight);
     resize(kOpeningWidth, kOpeningHeight);
+    // Read now, so that the window opens where it was left; a problem is told by the load step.
+    preferencesProblem_ = ReadPreferences(PreferencesPath(state_), preferences_);
+    placeAsLeft();
 }
 
 MainWindow::~MainWindow() {
@@ -305,9 +289,6 @@ void MainWindow::buildControls() {
     manage->setObjectName(QStringLiteral("tabManageFiles"));
     auto* access = new QWidget;
     access->setObjectName(QStringLiteral("tabAccessAndSecurity"));
-    tabControl_->addTab(manage, QStringLiteral("&Manage Files"));
-    tabControl_->addTab(access, QStringLiteral("&Access and Security Control"));
-    tabControl_->setCurrentIndex(0);
 
     QFont helpFont = font();
     helpFont.setPointSizeF(kHelpPointSize);
@@ -384,6 +365,14 @@ void MainWindow::buildControls() {
     spnIdleLock_->setGeometry(pageRect({240, 4800, 975, 360}));
     makeLabel(access, "lblIdleLock", QString::fromLatin1(kIdleLockHelp), {1440, 4800, 2775, 420});
 
+    // The tabs take their captions after the buttons: Qt hands a mnemonic that two controls
+    // share to each in turn, in the order they took it, so Alt+A first reaches Restore All
+    // Files on the page shown and then the tab. Taken first, the tab would win every time, as
+    // its page hides the button.
+    tabControl_->addTab(manage, QStringLiteral("&Manage Files"));
+    tabControl_->addTab(access, QStringLiteral("&Access and Security Control"));
+    tabControl_->setCurrentIndex(0);
+
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
     // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
     // choice the user makes by ticking the box.
@@ -451,8 +440,7 @@ bool MainWindow::load() {
 
 void MainWindow::loadPreferences() {
     const std::string path = PreferencesPath(state_);
-    const std::string problem = ReadPreferences(path, preferences_);
-    if (!problem.empty()) {
+    if (const std::string problem = std::exchange(preferencesProblem_, {}); !problem.empty()) {
         ui_.messageBox("Vantory's own settings file " + path + " could not be used: " + problem +
                            ".  The window locks after " +
                            std::to_string(preferences_.idleLockMinutes) +
@@ -461,6 +449,63 @@ void MainWindow::loadPreferences() {
     }
     const QSignalBlocker quiet(spnIdleLock_);
     spnIdleLock_->setValue(preferences_.idleLockMinutes);
+}
+
+void MainWindow::placeAsLeft() {
+    if (!preferences_.window) {
+        return;
+    }
+    const WindowPlace& place = *preferences_.window;
+    // A place where the title bar cannot be reached, on no screen there is now, is not used:
+    // the window system then places the window.
+    const QRect titleBar(place.x, place.y, place.width, 2 * kTitleBarGrip);
+    const QScreen* screen = nullptr;
+    for (const QScreen* candidate : QGuiApplication::screens()) {
+        const QRect reached = candidate->availableGeometry().intersected(titleBar);
+        if (reached.width() >= std::min(place.width, kReachableTitleBar) &&
+            reached.height() >= kTitleBarGrip) {
+            screen = candidate;
+            break;
+        }
+    }
+    const QScreen* sizing = screen != nullptr ? screen : QGuiApplication::primaryScreen();
+    const QSize room =
+        sizing != nullptr ? sizing->availableSize() : QSize(place.width, place.height);
+    // The resize rules snap back a size too small.
+    resize(std::min(place.width, room.width()), std::min(place.height, room.height()));
+    if (screen != nullptr) {
+        move(place.x, place.y);
+    }
+    if (place.maximized) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+std::optional<WindowPlace> MainWindow::currentPlace() const {
+    const Qt::WindowStates state = windowState();
+    const bool normal =
+        !(state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    // The inside of the window as it is, or as it goes back to; the place is that of its frame.
+    const QRect inside = normal ? geometry() : normalGeometry();
+    if (!inside.isValid()) {
+        return std::nullopt;
+    }
+    const QPoint corner = inside.topLeft() - (geometry().topLeft() - frameGeometry().topLeft());
+    return WindowPlace{corner.x(), corner.y(), inside.width(), inside.height(),
+                       (state & Qt::WindowMaximized) != 0};
+}
+
+void MainWindow::rememberPlace() {
+    if (!loaded_ || unusable_) {
+        return;  // a list that could not be read: nothing is written
+    }
+    const std::optional<WindowPlace> place = currentPlace();
+    if (!place || place == preferences_.window) {
+        return;
+    }
+    preferences_.window = place;
+    // Only a convenience: a file that cannot be written is not worth a word as Vantory ends.
+    (void)WritePreferences(PreferencesPath(state_), preferences_);
 }
 
 MainWindow::CommandScope::~CommandScope() {
@@ -592,7 +637,6 @@ void MainWindow::lockNow() {
     login->setAttribute(Qt::WA_DeleteOnClose);
     // Whether the program may end is for this window's close to say.
     login->setAttribute(Qt::WA_QuitOnClose, false);
-    login->setWindowIcon(windowIcon());
     connect(login, &LoginWindow::loggedIn, this, &MainWindow::unlock);
     // Cancel ends the program as at the start, by the rules of closing this window: with a
     // file open for Run Selected File it ends at once and the file is put away at the next
@@ -738,13 +782,25 @@ BusyWindow& MainWindow::ensureBusyWindow() {
     return *busyWindow_;
 }
 
+BusyWindow& MainWindow::showBusyWindow() {
+    BusyWindow& busy = ensureBusyWindow();
+    if (!busy.isVisible()) {
+        // Over the middle of this window, where the user is looking.
+        busy.move(frameGeometry().center() - busy.rect().center());
+        busy.show();
+    }
+    busy.raise();
+    return busy;
+}
+
 void MainWindow::OpRunning(bool running) {
     if (running) {
+        if (!state_.bolBusy) {
+            state_.fileBytes = {};  // nothing of this command's files is done yet
+        }
         state_.bolBusy = true;
         if (!state_.bolTempFileOpen) {
-            BusyWindow& busy = ensureBusyWindow();
-            busy.show();
-            busy.raise();
+            showBusyWindow();
         }
         for (QWidget* control : std::initializer_list<QWidget*>{
                  txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_}) {
@@ -794,11 +850,11 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::Form_Resize() {
-    // A minimised, maximised or full-screen window keeps the size it is given.
-    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
-        return;
-    }
-    if (height() < kMinimumHeight) {
+    // A minimised, maximised or full-screen window keeps the size it is given; the list and
+    // the strip still follow it.
+    const bool sizeGiven =
+        windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+    if (!sizeGiven && height() < kMinimumHeight) {
         resize(width(), kMinimumHeight);
         return;  // the resize comes back here with the new size
     }
@@ -806,7 +862,7 @@ void MainWindow::Form_Resize() {
     const int filterHeight = txtFilter_->height();
     tabControl_->resize(kStripWidth, h);
     lstFileList_->resize(lstFileList_->width(), h - filterHeight);
-    if (kNarrowestWidth > width()) {
+    if (!sizeGiven && kNarrowestWidth > width()) {
         resize(kOpeningWidth, height());
         return;
     }
@@ -830,10 +886,7 @@ void MainWindow::changeEvent(QEvent* event) {
 void MainWindow::Form_GotFocus() {
     // While a command runs, the busy window is the one to look at.
     if (state_.bolBusy && !state_.bolTempFileOpen) {
-        BusyWindow& busy = ensureBusyWindow();
-        busy.show();
-        busy.raise();
-        busy.activateWindow();
+        showBusyWindow().activateWindow();
     }
 }
 
@@ -842,13 +895,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (state_.bolBusy && !state_.bolTempFileOpen) {
         closePending_ = true;
         event->ignore();
-        BusyWindow& busy = ensureBusyWindow();
-        busy.showClosingNote();
-        busy.show();
-        busy.raise();
+        ensureBusyWindow().showClosingNote();
+        showBusyWindow();
         return;
     }
     event->accept();
+    rememberPlace();
     delete busyWindow_.data();
     QCoreApplication::quit();
 }

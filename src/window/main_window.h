@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ class MainWindow : public QMainWindow, public BusyState {
     static constexpr int kOpeningHeight = 370;
     static constexpr int kMinimumHeight = kOpeningHeight;  // lower than this snaps back
     static constexpr int kNarrowestWidth = kStripWidth - kRightMargin;  // narrower snaps back
+    // A remembered place is used when at least this much of the top of the window's frame
+    // (its title bar) is on a screen: so much of its height, and of its width.
+    static constexpr int kTitleBarGrip = 8;
+    static constexpr int kReachableTitleBar = 100;
 
     MainWindow(ProgramState& state, UiServices& ui, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -178,6 +183,8 @@ class MainWindow : public QMainWindow, public BusyState {
     // the storage folder.
     bool readyForCommand();
     BusyWindow& ensureBusyWindow();
+    // Shows it in front, over the middle of this window when it was not showing.
+    BusyWindow& showBusyWindow();
     // What waited for the commands to end: the lock, then handed-over files; from the event
     // loop, once the command that ended has returned.
     void scheduleAfterCommands();
@@ -188,6 +195,11 @@ class MainWindow : public QMainWindow, public BusyState {
     void lockNow();
     void unlock();
     void loadPreferences();
+    // Gives the window the place and size it was left with (preferences_), before it shows.
+    void placeAsLeft();
+    std::optional<WindowPlace> currentPlace() const;
+    // Keeps the place and size the window has now in the preferences file, when they changed.
+    void rememberPlace();
     int rowOf(size_t position) const;
     size_t positionAt(int row) const;
     bool passesFilter(const CatalogueEntry& entry) const;
@@ -204,6 +216,7 @@ class MainWindow : public QMainWindow, public BusyState {
     int commandDepth_ = 0;
     std::deque<std::vector<std::string>> handedOver_;
     Preferences preferences_;
+    std::string preferencesProblem_;  // from reading them, told by the load step
     QTimer* idleTimer_ = nullptr;
     QElapsedTimer sinceInput_;
     bool lockPending_ = false;

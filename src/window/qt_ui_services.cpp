@@ -4,6 +4,8 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QIcon>
+#include <QImageReader>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QStringDecoder>
@@ -12,7 +14,25 @@
 
 #include "platform/platform.h"
 
+// The icon lives in a resource of this static library; it must be registered by hand.
+static void registerIconResource() {
+    Q_INIT_RESOURCE(vantory);
+}
+
 namespace vantory {
+
+QIcon ProgramIcon() {
+    registerIconResource();
+    QIcon icon;
+    // The drawing itself where Qt can read SVG, and its renderings everywhere.
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        icon.addFile(QStringLiteral(":/icons/vantory.svg"));
+    }
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/vantory-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
 
 QString toQString(const std::string& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -109,8 +129,8 @@ void QtUiServices::setWaitCursor(bool on) {
     }
 }
 
-void QtUiServices::openWithDefaultApplication(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(pathToQString(path)));
+bool QtUiServices::openWithDefaultApplication(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(pathToQString(path)));
 }
 
 bool QtUiServices::previousInstanceRunning(const std::string& settingsFolder) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
@@ -19,7 +20,9 @@ class QtUiServices : public UiServices {
     std::vector<std::string> openFiles(const std::string& title, bool multiple) override;
     void yield() override;
     void setWaitCursor(bool on) override;
-    void openWithDefaultApplication(const std::string& path) override;
+    // False when Qt finds no way to open a file (on Linux: no xdg-open or desktop portal);
+    // an opener that starts but finds no application is not seen.
+    bool openWithDefaultApplication(const std::string& path) override;
     // The copy that takes the lock also opens the channel through which later starts hand it
     // their files, at once, so that none is turned away while this one is still starting.
     bool previousInstanceRunning(const std::string& settingsFolder) override;
@@ -31,6 +34,9 @@ class QtUiServices : public UiServices {
     bool waitCursorShown_ = false;
     std::unique_ptr<InstanceServer> instanceServer_;
 };
+
+// The program's icon, which every window of it carries.
+QIcon ProgramIcon();
 
 // Texts and paths cross to Qt as bytes: paths in the file-name encoding, texts as UTF-8
 // where they are valid and Latin-1 where not, so nothing is ever dropped.

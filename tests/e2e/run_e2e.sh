@@ -151,10 +151,14 @@ hidden_with() {
     wait_until "the program to wait for input" settled
 }
 
-# A plain X session without a desktop theme, so that Qt shows its own file dialog.
+# A plain X session without a desktop theme, so that Qt shows its own file dialog. Its opener
+# of files notes what it was asked to open, as an application that shows nothing would.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/opened"\n' "$work" >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
 desktop=(env -u QT_QPA_PLATFORMTHEME -u XDG_CURRENT_DESKTOP -u QT_STYLE_OVERRIDE
     QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$config"
-    XDG_RUNTIME_DIR="$work/runtime")
+    XDG_RUNTIME_DIR="$work/runtime" PATH="$work/bin:$PATH")
 
 start_program() { # [VARIABLE=value...] arguments...
     (cd "$work/home" && exec "${desktop[@]}" "$@" >>"$work/program.log" 2>&1) &
@@ -244,6 +248,7 @@ xdotool mousemove --window "$main" 60 30 click 1
 press alt+r
 wait_until "the open copy" test -f "$store/tempFile.dat"
 cmp -s "$store/tempFile.dat" "$originals/handed" || fail "the open copy is not the hidden file"
+wait_until "the opener" grep -q "/tempFile\\.dat$" "$work/opened"
 xdotool mousemove --window "$main" 438 202 click 1  # Delete Temporary File
 answer '^File deleted$' ""
 
@@ -292,6 +297,7 @@ files/photo-archive (restored).bin 0 sealed
 files/photo-archive.bin 0 edited
 home/from-the-command-line.txt 0 first
 config/vantory/regInfo.lst 0 other
+config/vantory/vantory.conf 0 other
 config/vantory/vantory.lock 0 other
 moved/100.txt 7 sealed handed
 password lychee

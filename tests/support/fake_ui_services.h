@@ -26,6 +26,7 @@ class FakeUiServices : public UiServices {
     std::vector<std::string> inputPrompts;                // "prompt / title", in order
     std::deque<std::vector<std::string>> fileAnswers;     // next openFiles answers
     std::vector<std::string> openedWithApplication;
+    bool applicationOpens = true;  // what openWithDefaultApplication answers
     bool anotherInstance = false;
     int yields = 0;
     int waitCursorDepth = 0;
@@ -47,8 +48,9 @@ class FakeUiServices : public UiServices {
     }
     void yield() override { ++yields; }
     void setWaitCursor(bool on) override { waitCursorDepth += on ? 1 : -1; }
-    void openWithDefaultApplication(const std::string& path) override {
+    bool openWithDefaultApplication(const std::string& path) override {
         openedWithApplication.push_back(path);
+        return applicationOpens;
     }
     bool previousInstanceRunning(const std::string&) override { return anotherInstance; }
 
