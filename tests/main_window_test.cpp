@@ -745,7 +745,8 @@ TEST_F(CommandWiringTest, runOpensTheSelectedEntryAndTheNextPressPutsItBack) {
         EXPECT_TRUE(contains(onlyMessage(), "was not opened: no application could be started"));
         EXPECT_EQ(shell()->text(), "Run Selected File");
         EXPECT_EQ(readFile(StoredPath(state, 1)), "dear diary");
-        EXPECT_EQ(storageFolder(), (std::set<std::string>{"100.dat", "101.dat", "102.dat"}));
+        EXPECT_EQ(storageFolder(),
+                  (std::set<std::string>{".vantory.lock", "100.dat", "101.dat", "102.dat"}));
         bool readable = false;
         EXPECT_TRUE(ReadOpenCopies(state, readable).empty() && readable);
         settle();
