@@ -84,7 +84,7 @@ TEST_P(HostileTest, nothingOutsideStorageIsReadOrChanged) {
         }
         RestoreAll(context);
         EXPECT_EQ(test::readFile(mine), "content");
-        EXPECT_PERMISSIONS(mine, sealed ? 0700u : 0754u);  // a sealed copy: the owner's bits
+        EXPECT_PERMISSIONS(mine, 0754u);
         says = "";
     } else if (name == "filesUnderTheRunNames") {
         // Someone else's file comes under the temporary name just as the first press puts the

@@ -130,7 +130,7 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
     const std::string original = f.dir / "original.bin";
     const std::string stored = f.state.strStorageDir + "100.txt";
     const std::string restored = f.dir / "restored.bin";
-    writeFile(original, "");  // a script: the owner's bits come back from its sealed copy
+    writeFile(original, "");  // a script: its bits come back from its sealed copy
     std::filesystem::permissions(original, std::filesystem::perms(0754));
     const auto holds = [](const std::string& path, const std::string& bytes, int attributes) {
         return readFile(path) == bytes && platform::getAttributes(path) == attributes;
@@ -180,7 +180,7 @@ TEST(SealedCopy, storesAndRestoresEveryContentByteForByte) {
                                     nullptr, pacing.slowRun())
                         .ok());
         EXPECT_TRUE(holds(restored, content, 0));
-        EXPECT_PERMISSIONS(restored, 0700u);
+        EXPECT_PERMISSIONS(restored, 0754u);
         EXPECT_EQ(f.ui.yields > 0, f.state.bolSlowRun) << "yielding with slow run alone";
         EXPECT_EQ(platform::getAttributes(stored), 0) << "the stored file stays, cleared";
         ASSERT_TRUE(platform::copyFile(restored, restored + ".copy").ok());

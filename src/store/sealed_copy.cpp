@@ -23,11 +23,12 @@ namespace {
 
 constexpr size_t kPiece = kSealedCopyPiece;
 
-// The permission bits of a file made from the content of a file that had `bits`: its owner's,
-// with read (the content was read), never group's or others'; 0600 when they are not known. A
-// sealed copy made with them records them beside its attributes, for its unsealed copy.
-platform::FileMode ownerBits(std::optional<platform::FileMode> bits) {
-    return bits ? (*bits & 0700) | 0400 : 0600;
+// The permission bits of a file made from the content of a file that had `bits`: the same, with
+// owner read (the content was read) and without set-id or sticky bits; 0600 when they are not
+// known. A sealed copy made with them records them beside its attributes, which make it
+// private, so that its unsealed copy comes back as the original was.
+platform::FileMode givenBackBits(std::optional<platform::FileMode> bits) {
+    return bits ? (*bits & 0777) | 0400 : 0600;
 }
 
 }  // namespace
@@ -368,23 +369,24 @@ Status sealFile(const std::string& source, const std::string& target, std::strin
                 Pacer* pacer, int attributes) {
     SealTransform transform(key, pacer);
     return transformFile(source, target, attributes, transform,
-                         ownerBits(platform::permissionBits(source)), pacer);
+                         givenBackBits(platform::permissionBits(source)), pacer);
 }
 
 Status unsealFile(const std::string& source, const std::string& target, std::string_view key,
                   Pacer* pacer, int attributes, platform::Existing existing,
                   std::optional<platform::FileMode> recorded) {
     UnsealTransform transform(key, pacer);
-    return transformFile(source, target, attributes, transform,
-                         ownerBits(recorded ? recorded : platform::recordedPermissionBits(source)),
-                         pacer, existing);
+    return transformFile(
+        source, target, attributes, transform,
+        givenBackBits(recorded ? recorded : platform::recordedPermissionBits(source)), pacer,
+        existing);
 }
 
 Status resealFile(const std::string& source, const std::string& target, std::string_view oldKey,
                   std::string_view newKey, Pacer* pacer, int attributes) {
     ResealTransform transform(oldKey, newKey, pacer);
     return transformFile(source, target, attributes, transform,
-                         ownerBits(platform::recordedPermissionBits(source)), pacer);
+                         givenBackBits(platform::recordedPermissionBits(source)), pacer);
 }
 
 Status encryptFileCopy(const ProgramState& state, const std::string& strInitFile,
@@ -459,8 +461,8 @@ Status CopyBatch::add(const std::string& source, const std::string& target, bool
     const int attributes = sealing ? platform::kStoredAttributes : platform::kNormal;
     auto out = std::make_unique<platform::AtomicFile>(
         target,
-        ownerBits(sealing ? platform::permissionBits(source)
-                          : platform::recordedPermissionBits(source)),
+        givenBackBits(sealing ? platform::permissionBits(source)
+                              : platform::recordedPermissionBits(source)),
         sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
     Status written;
     if (sealing) {
