@@ -84,7 +84,6 @@ constexpr const char* kIdleLockHelp =
 // Set to a whole number of seconds, this takes the place of the idle minutes of the settings
 // tab, which count in whole minutes: the end-to-end test locks the window after a few seconds.
 constexpr const char* kIdleSecondsVariable = "VANTORY_IDLE_LOCK_SECONDS";
-constexpr int kLongestIdleSeconds = 24 * 60 * 60;
 
 // The help labels use a small face.
 constexpr double kHelpPointSize = 6.75;
@@ -232,6 +231,8 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     resize(kOpeningWidth, kOpeningHeight);
     // Read now, so that the window opens where it was left; a problem is told by the load step.
     preferencesProblem_ = ReadPreferences(PreferencesPath(state_), preferences_);
+    idleLock_.setMinutes(preferences_.idleLockMinutes);
+    idleLock_.setOverrideSeconds(qEnvironmentVariableIntValue(kIdleSecondsVariable));
     placeAsLeft();
 }
 
@@ -422,9 +423,7 @@ bool MainWindow::load() {
     lstFileList_->setFocus();  // the busy state passed the keyboard on; the list has it first
 
     loadPreferences();
-    idleTimer_ = new QTimer(this);
-    idleTimer_->setSingleShot(true);
-    connect(idleTimer_, &QTimer::timeout, this, &MainWindow::idleTimer_Timer);
+    inputWatched_ = true;
     QCoreApplication::instance()->installEventFilter(new InputWatch([this] { noteInput(); }, this));
     // The window manager may hand the keyboard to the busy window after a short command has
     // hidden it again; the keyboard would then be nowhere until the user left the program.
@@ -523,7 +522,7 @@ void MainWindow::afterCommands() {
     if (!loaded_ || unusable_ || locked() || commandDepth_ > 0 || busyWithCommand()) {
         return;
     }
-    if (lockPending_) {
+    if (idleLock_.takeWaitingLock()) {
         lockNow();
         return;
     }
@@ -566,67 +565,30 @@ void MainWindow::bringForward() {
     front->activateWindow();
 }
 
-int MainWindow::idleLockMilliseconds() const {
-    bool given = false;
-    const int seconds = qEnvironmentVariableIntValue(kIdleSecondsVariable, &given);
-    if (given && seconds > 0) {
-        return std::min(seconds, kLongestIdleSeconds) * 1000;
-    }
-    return preferences_.idleLockMinutes * 60 * 1000;
-}
-
 void MainWindow::noteInput() {
-    sinceInput_.start();
-    lockPending_ = false;  // whoever left the window is back
+    idleLock_.input();
 }
 
 void MainWindow::restartIdleTimer() {
-    if (idleTimer_ == nullptr) {
-        return;
+    if (inputWatched_) {
+        idleLock_.restart(locked());
     }
-    sinceInput_.start();
-    const int interval = idleLockMilliseconds();
-    if (interval <= 0 || locked()) {
-        idleTimer_->stop();
-        return;
-    }
-    idleTimer_->start(interval);
 }
 
 void MainWindow::idleTimer_Timer() {
-    // Input restarts the count without touching the timer, which would cost a system call
-    // for every move of the mouse; the time left is looked at here.
-    const int interval = idleLockMilliseconds();
-    if (interval <= 0) {
-        return;
-    }
-    const qint64 idle = sinceInput_.isValid() ? sinceInput_.elapsed() : interval;
-    if (idle < interval) {
-        idleTimer_->start(static_cast<int>(interval - idle));
-        return;
-    }
-    idleTimeElapsed();
-    if (!locked()) {
-        idleTimer_->start(interval);
+    if (idleLock_.timerFired()) {
+        idleTimeElapsed();
     }
 }
 
 void MainWindow::idleTimeElapsed() {
-    if (!loaded_ || locked()) {
-        return;
+    if (loaded_ && !locked() && idleLock_.lockDue(commandDepth_ > 0 || busyWithCommand())) {
+        lockNow();
     }
-    if (commandDepth_ > 0 || busyWithCommand()) {
-        lockPending_ = true;  // after the command, unless input comes first
-        return;
-    }
-    lockNow();
 }
 
 void MainWindow::lockNow() {
-    lockPending_ = false;
-    if (idleTimer_ != nullptr) {
-        idleTimer_->stop();
-    }
+    idleLock_.locked();
     busyWindowWasShown_ = busyWindow_ && busyWindow_->isVisible();
     if (busyWindowWasShown_) {
         busyWindow_->hide();
@@ -667,6 +629,7 @@ void MainWindow::spnIdleLock_Change(int minutes) {
     }
     CommandScope command(*this);
     preferences_.idleLockMinutes = minutes;
+    idleLock_.setMinutes(minutes);
     restartIdleTimer();
     const std::string path = PreferencesPath(state_);
     if (const Status s = WritePreferences(path, preferences_); !s.ok()) {

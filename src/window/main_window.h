@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <deque>
@@ -11,11 +10,13 @@
 
 #include "commands/command_context.h"
 #include "commands/run_command.h"
+#include "session/idle_lock.h"
 #include "store/catalogue.h"
 #include "store/preferences.h"
 #include "store/program_state.h"
 #include "window/busy_window.h"
 #include "window/login_window.h"
+#include "window/qt_clock.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -24,7 +25,6 @@ class QLineEdit;
 class QListWidget;
 class QSpinBox;
 class QTabWidget;
-class QTimer;
 
 namespace vantory {
 
@@ -138,7 +138,7 @@ class MainWindow : public QMainWindow, public BusyState {
     bool locked() const { return !lockWindow_.isNull(); }
     LoginWindow* lockWindow() const { return lockWindow_; }
     // The idle time in force, in milliseconds; 0 when the lock is off.
-    int idleLockMilliseconds() const;
+    int idleLockMilliseconds() const { return static_cast<int>(idleLock_.intervalMilliseconds()); }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -217,9 +217,10 @@ class MainWindow : public QMainWindow, public BusyState {
     std::deque<std::vector<std::string>> handedOver_;
     Preferences preferences_;
     std::string preferencesProblem_;  // from reading them, told by the load step
-    QTimer* idleTimer_ = nullptr;
-    QElapsedTimer sinceInput_;
-    bool lockPending_ = false;
+    QtClock clock_;
+    QtTimer idleTimer_{[this] { idleTimer_Timer(); }};
+    IdleLock idleLock_{clock_, idleTimer_};
+    bool inputWatched_ = false;  // the idle lock counts from the load step on
     bool busyWindowWasShown_ = false;
     QPointer<LoginWindow> lockWindow_;
 
