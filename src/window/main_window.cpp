@@ -639,29 +639,11 @@ void MainWindow::spnIdleLock_Change(int minutes) {
     }
 }
 
-size_t MainWindow::positionAt(int row) const {
-    return static_cast<size_t>(lstFileList_->item(row)->data(Qt::UserRole).toULongLong());
-}
-
-int MainWindow::rowOf(size_t position) const {
-    for (int row = 0; row < lstFileList_->count(); ++row) {
-        if (positionAt(row) == position) {
-            return row;
-        }
-    }
-    return -1;
-}
-
-bool MainWindow::passesFilter(const CatalogueEntry& entry) const {
-    const QString filter = txtFilter_->text();
-    return filter.isEmpty() || pathToQString(entry.path).contains(filter, Qt::CaseInsensitive);
-}
-
 std::vector<size_t> MainWindow::selectedPositions() const {
     std::vector<size_t> positions;
     for (int row = 0; row < lstFileList_->count(); ++row) {
         if (lstFileList_->item(row)->isSelected()) {
-            positions.push_back(positionAt(row));
+            positions.push_back(list_.positionAt(row));
         }
     }
     return positions;
@@ -669,60 +651,37 @@ std::vector<size_t> MainWindow::selectedPositions() const {
 
 int MainWindow::currentPosition() const {
     const int row = lstFileList_->currentRow();
-    return row < 0 ? -1 : static_cast<int>(positionAt(row));
+    return row < 0 ? -1 : static_cast<int>(list_.positionAt(row));
 }
 
 void MainWindow::refreshList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
+    list_.show(catalogue_, pathFromQString(txtFilter_->text()));
     lstFileList_->clear();
-    int currentRow = -1;
-    const std::vector<CatalogueEntry>& entries = catalogue_.entries();
-    for (size_t position = 0; position < entries.size(); ++position) {
-        if (!passesFilter(entries[position])) {
-            continue;
-        }
-        auto* item = new QListWidgetItem(pathToQString(entries[position].path));
-        item->setData(Qt::UserRole, static_cast<qulonglong>(position));
-        lstFileList_->addItem(item);
-        if (currentRow < 0 && current >= 0 && position >= static_cast<size_t>(current)) {
-            currentRow = lstFileList_->count() - 1;
-        }
+    for (const size_t position : list_.positions()) {
+        lstFileList_->addItem(pathToQString(catalogue_.at(position).path));
     }
-    const int count = lstFileList_->count();
-    if (current >= 0 && count > 0) {
-        lstFileList_->setCurrentRow(currentRow >= 0 ? currentRow : count - 1,
-                                    QItemSelectionModel::NoUpdate);
-    }
-    for (int row = 0; row < count; ++row) {
-        if (std::binary_search(selected.begin(), selected.end(), positionAt(row))) {
-            lstFileList_->item(row)->setSelected(true);
-        }
-    }
+    drawSelection(list_.keep(selected, current));
 }
 
 void MainWindow::setSelection(const std::vector<size_t>& positions, int current) {
     lstFileList_->clearSelection();
-    int first = -1;
-    for (const size_t position : positions) {
-        const int row = rowOf(position);
-        if (row >= 0) {
-            lstFileList_->item(row)->setSelected(true);
-            if (first < 0 || row < first) {
-                first = row;
-            }
-        }
+    drawSelection(list_.select(positions, current));
+}
+
+void MainWindow::drawSelection(const FilteredCatalogue::Selection& selection) {
+    if (selection.currentRow >= 0) {
+        lstFileList_->setCurrentRow(selection.currentRow, QItemSelectionModel::NoUpdate);
     }
-    const int currentRow = current < 0 ? -1 : rowOf(static_cast<size_t>(current));
-    const int row = currentRow >= 0 ? currentRow : first;
-    if (row >= 0) {
-        lstFileList_->setCurrentRow(row, QItemSelectionModel::NoUpdate);
+    for (const int row : selection.rows) {
+        lstFileList_->item(row)->setSelected(true);
     }
 }
 
 void MainWindow::selectFirst() {
-    if (lstFileList_->count() > 0) {
-        setSelection({positionAt(0)}, static_cast<int>(positionAt(0)));
+    if (!list_.positions().empty()) {
+        setSelection({list_.positionAt(0)}, static_cast<int>(list_.positionAt(0)));
     }
 }
 

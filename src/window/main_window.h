@@ -10,6 +10,7 @@
 
 #include "commands/command_context.h"
 #include "commands/run_command.h"
+#include "session/filtered_catalogue.h"
 #include "session/idle_lock.h"
 #include "store/catalogue.h"
 #include "store/preferences.h"
@@ -200,13 +201,12 @@ class MainWindow : public QMainWindow, public BusyState {
     std::optional<WindowPlace> currentPlace() const;
     // Keeps the place and size the window has now in the preferences file, when they changed.
     void rememberPlace();
-    int rowOf(size_t position) const;
-    size_t positionAt(int row) const;
-    bool passesFilter(const CatalogueEntry& entry) const;
+    void drawSelection(const FilteredCatalogue::Selection& selection);
 
     ProgramState& state_;
     UiServices& ui_;
     Catalogue catalogue_;
+    FilteredCatalogue list_;  // what lstFileList_ shows, row by row
     CommandContext context_;
     std::unique_ptr<RunCommand> runCommand_;
     QPointer<BusyWindow> busyWindow_;
