@@ -274,10 +274,10 @@ void MainWindow::buildControls() {
     lstFileList_->setAcceptDrops(true);
     lstFileList_->viewport()->setAcceptDrops(true);
     lstFileList_->viewport()->installEventFilter(
-        new FileDropFilter([this] { return !state_.bolBusy && cmdAddFile_->isEnabled(); },
+        new FileDropFilter([this] { return gate_.takesDrops() && cmdAddFile_->isEnabled(); },
                            [this](const std::vector<std::string>& paths) {
                                CommandScope command(*this);
-                               if (!state_.bolBusy && readyForCommand()) {
+                               if (gate_.takesDrops() && readyForCommand()) {
                                    HideSelection(context_, paths, [this] { refreshList(); });
                                }
                            },
@@ -508,7 +508,7 @@ void MainWindow::rememberPlace() {
 }
 
 MainWindow::CommandScope::~CommandScope() {
-    if (--window_.commandDepth_ == 0) {
+    if (window_.gate_.finished()) {
         window_.scheduleAfterCommands();
     }
 }
@@ -519,23 +519,14 @@ void MainWindow::scheduleAfterCommands() {
 }
 
 void MainWindow::afterCommands() {
-    if (!loaded_ || unusable_ || locked() || commandDepth_ > 0 || busyWithCommand()) {
-        return;
-    }
-    if (idleLock_.takeWaitingLock()) {
+    CommandGate::Next next = gate_.afterCommands(loaded_ && !unusable_ && !locked(), idleLock_);
+    if (next.kind == CommandGate::Next::kLock) {
         lockNow();
-        return;
-    }
-    // A hide never starts while another command runs, the waiting state of Run Selected
-    // File included.
-    if (handedOver_.empty() || state_.bolBusy) {
-        return;
-    }
-    const std::vector<std::string> paths = std::move(handedOver_.front());
-    handedOver_.pop_front();
-    CommandScope command(*this);  // its end looks at the next list
-    if (readyForCommand()) {
-        HideSelection(context_, paths, [this] { refreshList(); });
+    } else if (next.kind == CommandGate::Next::kHide) {
+        CommandScope command(*this);  // its end looks at the next list
+        if (readyForCommand()) {
+            HideSelection(context_, next.paths, [this] { refreshList(); });
+        }
     }
 }
 
@@ -543,7 +534,7 @@ void MainWindow::hideHandedOver(const std::vector<std::string>& paths) {
     if (paths.empty()) {
         return;
     }
-    handedOver_.push_back(paths);
+    gate_.handOver(paths);
     bringForward();
     scheduleAfterCommands();
 }
@@ -552,7 +543,7 @@ void MainWindow::bringForward() {
     QWidget* front = this;
     if (locked()) {
         front = lockWindow_;
-    } else if (busyWithCommand() && busyWindow_) {
+    } else if (gate_.busyWithCommand() && busyWindow_) {
         front = busyWindow_;
     }
     if (!front->isVisible()) {
@@ -582,7 +573,7 @@ void MainWindow::idleTimer_Timer() {
 }
 
 void MainWindow::idleTimeElapsed() {
-    if (loaded_ && !locked() && idleLock_.lockDue(commandDepth_ > 0 || busyWithCommand())) {
+    if (loaded_ && !locked() && idleLock_.lockDue(gate_.commandRunning())) {
         lockNow();
     }
 }
@@ -757,9 +748,8 @@ void MainWindow::OpRunning(bool running) {
              cmdChangePass_, cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
         control->setEnabled(true);
     }
-    if (closePending_) {
+    if (gate_.takeWaitingClose()) {
         // Close once the command that just left the busy state has returned.
-        closePending_ = false;
         QMetaObject::invokeMethod(
             this, [this] { close(); }, Qt::QueuedConnection);
     }
@@ -807,15 +797,14 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::Form_GotFocus() {
     // While a command runs, the busy window is the one to look at.
-    if (state_.bolBusy && !state_.bolTempFileOpen) {
+    if (gate_.busyWithCommand()) {
         showBusyWindow().activateWindow();
     }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Ending in the middle of a command could cut a file short: the close waits for it.
-    if (state_.bolBusy && !state_.bolTempFileOpen) {
-        closePending_ = true;
+    if (!gate_.mayClose()) {
         event->ignore();
         ensureBusyWindow().showClosingNote();
         showBusyWindow();

@@ -2,7 +2,6 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "commands/command_context.h"
 #include "commands/run_command.h"
+#include "session/command_gate.h"
 #include "session/filtered_catalogue.h"
 #include "session/idle_lock.h"
 #include "store/catalogue.h"
@@ -130,7 +130,7 @@ class MainWindow : public QMainWindow, public BusyState {
     // The busy window while it exists.
     BusyWindow* busyWindow() const { return busyWindow_; }
     // A close was asked for during the busy state and waits for its end.
-    bool closePending() const { return closePending_; }
+    bool closePending() const { return gate_.closeWaiting(); }
 
     // The idle time has passed: the window locks now, or, while a command runs or the busy
     // state lasts, once it has ended (unless input comes first).
@@ -165,7 +165,7 @@ class MainWindow : public QMainWindow, public BusyState {
     // the idle lock and handed-over files wait until the last one has returned.
     class CommandScope {
       public:
-        explicit CommandScope(MainWindow& window) : window_(window) { ++window_.commandDepth_; }
+        explicit CommandScope(MainWindow& window) : window_(window) { window_.gate_.started(); }
         ~CommandScope();
         CommandScope(const CommandScope&) = delete;
         CommandScope& operator=(const CommandScope&) = delete;
@@ -190,7 +190,6 @@ class MainWindow : public QMainWindow, public BusyState {
     // loop, once the command that ended has returned.
     void scheduleAfterCommands();
     void afterCommands();
-    bool busyWithCommand() const { return state_.bolBusy && !state_.bolTempFileOpen; }
     void noteInput();
     void restartIdleTimer();
     void lockNow();
@@ -212,9 +211,7 @@ class MainWindow : public QMainWindow, public BusyState {
     QPointer<BusyWindow> busyWindow_;
     bool loaded_ = false;
     bool unusable_ = false;  // the list could not be read: nothing may be written
-    bool closePending_ = false;
-    int commandDepth_ = 0;
-    std::deque<std::vector<std::string>> handedOver_;
+    CommandGate gate_{state_};
     Preferences preferences_;
     std::string preferencesProblem_;  // from reading them, told by the load step
     QtClock clock_;

@@ -1,0 +1,34 @@
+#include "session/command_gate.h"
+
+#include <utility>
+
+namespace vantory {
+
+bool CommandGate::mayClose() {
+    if (busyWithCommand()) {
+        closeWaiting_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool CommandGate::takeWaitingClose() {
+    return std::exchange(closeWaiting_, false);
+}
+
+CommandGate::Next CommandGate::afterCommands(bool windowInUse, IdleLock& idleLock) {
+    if (!windowInUse || commandRunning()) {
+        return {};
+    }
+    if (idleLock.takeWaitingLock()) {
+        return {Next::kLock, {}};
+    }
+    if (handedOver_.empty() || state_.bolBusy) {
+        return {};
+    }
+    Next next{Next::kHide, std::move(handedOver_.front())};
+    handedOver_.pop_front();
+    return next;
+}
+
+}  // namespace vantory
