@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/fake_clock.h"
 
 namespace vantory {
@@ -35,6 +37,34 @@ TEST_F(CommandGateTest, whatABusyStateHoldsBack) {
         EXPECT_EQ(gate.closeWaiting(), !row.closes) << row.name;
         EXPECT_EQ(gate.takeWaitingClose(), !row.closes) << row.name;
         EXPECT_FALSE(gate.takeWaitingClose()) << row.name << ": taken once";
+    }
+}
+
+// Each step's controls: the list, the settings, Run, the tabs and the busy window.
+TEST_F(CommandGateTest, theBusyStateSaysWhichControlsTheUserMayReach) {
+    using Maybe = std::optional<bool>;
+    struct Row {
+        const char* name;
+        bool fileOpen, running;
+        bool list, settings;
+        Maybe run, tabs, busyWindow;
+        bool bytesForgotten;
+    };
+    for (const Row& row : {
+             Row{"a command", false, true, false, false, false, false, true, true},
+             Row{"still the command", false, true, false, false, false, false, true, false},
+             Row{"its end", false, false, true, true, true, true, false, false},
+             Row{"a file open", true, true, false, false, {}, {}, {}, true},
+             Row{"put away", true, false, true, true, true, true, false, false},
+         }) {
+        state.bolTempFileOpen = row.fileOpen;
+        state.fileBytes = {5, 9};
+        const CommandGate::Controls c = gate.setBusy(row.running);
+        EXPECT_EQ(state.bolBusy, row.running) << row.name;
+        EXPECT_EQ(std::tuple(c.list, c.settings, c.run, c.tabs, c.busyWindow),
+                  std::tuple(row.list, row.settings, row.run, row.tabs, row.busyWindow))
+            << row.name;
+        EXPECT_EQ(state.fileBytes == FileBytes{}, row.bytesForgotten) << row.name;
     }
 }
 

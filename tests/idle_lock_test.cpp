@@ -53,20 +53,14 @@ TEST_F(IdleLockTest, inputMovesTheLockWithoutTouchingTheTimer) {
 }
 
 TEST_F(IdleLockTest, aRunningCommandEndsBeforeTheLockUnlessInputComesFirst) {
-    struct Row {
-        const char* name;
-        bool commandRunning, inputMeanwhile;
-        bool lockNow, lockAfterCommands;
-    };
-    for (const Row& row :
-         {Row{"no command", false, false, true, false}, Row{"a command", true, false, false, true},
-          Row{"a command, then input", true, true, false, false}}) {
-        EXPECT_EQ(lock.lockDue(row.commandRunning), row.lockNow) << row.name;
-        if (row.inputMeanwhile) {
+    EXPECT_TRUE(lock.lockDue(false)) << "no command: at once";
+    for (const bool input : {false, true}) {
+        EXPECT_FALSE(lock.lockDue(true));
+        if (input) {
             lock.input();
         }
-        EXPECT_EQ(lock.takeWaitingLock(), row.lockAfterCommands) << row.name;
-        EXPECT_FALSE(lock.takeWaitingLock()) << row.name << ": taken once";
+        EXPECT_EQ(lock.takeWaitingLock(), !input);
+        EXPECT_FALSE(lock.takeWaitingLock()) << "taken once";
     }
     lock.lockDue(true);
     lock.locked();

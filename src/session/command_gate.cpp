@@ -4,6 +4,21 @@
 
 namespace vantory {
 
+CommandGate::Controls CommandGate::setBusy(bool running) {
+    if (!running) {
+        state_.bolBusy = false;
+        return {.list = true, .run = true, .settings = true, .tabs = true, .busyWindow = false};
+    }
+    if (!state_.bolBusy) {
+        state_.fileBytes = {};
+    }
+    state_.bolBusy = true;
+    if (state_.bolTempFileOpen) {
+        return {.list = false, .run = {}, .settings = false, .tabs = {}, .busyWindow = {}};
+    }
+    return {.list = false, .run = false, .settings = false, .tabs = false, .busyWindow = true};
+}
+
 bool CommandGate::mayClose() {
     if (busyWithCommand()) {
         closeWaiting_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,21 @@ namespace vantory {
 // state, but not a running command.
 class CommandGate {
   public:
-    explicit CommandGate(const ProgramState& state) : state_(state) {}
+    // Which controls the user may reach in a busy state; std::nullopt leaves one as it is.
+    struct Controls {
+        bool list;                       // the filter box, the list, Hide and both Restores
+        std::optional<bool> run;         // Run Selected File
+        bool settings;                   // Change Password, the storage settings, Slow Run
+        std::optional<bool> tabs;        // the tab strip, and with it Encrypt
+        std::optional<bool> busyWindow;  // shown or hidden
+    };
+
+    explicit CommandGate(ProgramState& state) : state_(state) {}
+
+    // The busy state starts or ends; a start forgets the bytes of an earlier command's files.
+    // While Run Selected File waits for its second press, Run and the tabs stay as they are
+    // (usable, so the press can come) and no busy window shows.
+    Controls setBusy(bool running);
 
     void started() { ++depth_; }
     // True when the last command has returned: what waited may follow (see afterCommands).
@@ -47,7 +62,7 @@ class CommandGate {
     Next afterCommands(bool windowInUse, IdleLock& idleLock);
 
   private:
-    const ProgramState& state_;
+    ProgramState& state_;
     int depth_ = 0;
     bool closeWaiting_ = false;
     std::deque<std::vector<std::string>> handedOver_;

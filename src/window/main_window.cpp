@@ -707,35 +707,10 @@ BusyWindow& MainWindow::showBusyWindow() {
 }
 
 void MainWindow::OpRunning(bool running) {
-    if (running) {
-        if (!state_.bolBusy) {
-            state_.fileBytes = {};  // nothing of this command's files is done yet
-        }
-        state_.bolBusy = true;
-        if (!state_.bolTempFileOpen) {
-            showBusyWindow();
-        }
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_}) {
-            control->setEnabled(false);
-        }
-        if (!state_.bolTempFileOpen) {
-            cmdShell_->setEnabled(false);
-        }
-        for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
-                                                                cmdSetExten_, chkSlowRun_}) {
-            control->setEnabled(false);
-        }
-        if (state_.bolTempFileOpen) {
-            return;
-        }
-        // The disabled strip keeps both tabs out of reach, chkEncrypt included.
-        tabControl_->setEnabled(false);
-        return;
-    }
-
-    state_.bolBusy = false;
-    if (busyWindow_) {
+    const CommandGate::Controls controls = gate_.setBusy(running);
+    if (controls.busyWindow == true) {
+        showBusyWindow();
+    } else if (controls.busyWindow == false && busyWindow_) {
         // The keyboard goes back to the window in front when the busy window had it.
         const bool hadKeyboard = busyWindow_->isActiveWindow();
         busyWindow_->hide();  // it closes itself at its next tick
@@ -743,10 +718,22 @@ void MainWindow::OpRunning(bool running) {
             bringForward();
         }
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_,
-             cmdChangePass_, cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
-        control->setEnabled(true);
+    for (QWidget* control : std::initializer_list<QWidget*>{txtFilter_, lstFileList_, cmdAddFile_,
+                                                            cmdRestoreFile_, cmdRestore_}) {
+        control->setEnabled(controls.list);
+    }
+    if (controls.run) {
+        cmdShell_->setEnabled(*controls.run);
+    }
+    for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
+                                                            cmdSetExten_, chkSlowRun_}) {
+        control->setEnabled(controls.settings);
+    }
+    if (controls.tabs) {
+        tabControl_->setEnabled(*controls.tabs);
+    }
+    if (running) {
+        return;
     }
     if (gate_.takeWaitingClose()) {
         // Close once the command that just left the busy state has returned.
