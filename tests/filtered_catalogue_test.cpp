@@ -72,5 +72,12 @@ TEST(FilteredCatalogueTest, rowsStandForPositionsAndTheSelectionOutlivesAChange)
     }
 }
 
+TEST(FilteredCatalogueTest, runOpensTheCurrentEntryWhenSelectedElseTheFirstSelected) {
+    using Positions = std::vector<size_t>;
+    EXPECT_EQ(EntryToRun(Positions{1, 3}, 3), 3u);
+    EXPECT_EQ(EntryToRun(Positions{1, 3}, 2), 1u);
+    EXPECT_EQ(EntryToRun(Positions{}, 2), std::nullopt);
+}
+
 }  // namespace
 }  // namespace vantory

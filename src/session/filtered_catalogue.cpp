@@ -70,6 +70,14 @@ bool PathHoldsFilter(std::string_view path, std::string_view filter) {
     return filter.empty() || Folded(path).find(Folded(filter)) != std::u32string::npos;
 }
 
+std::optional<size_t> EntryToRun(const std::vector<size_t>& selected, int current) {
+    if (current >= 0 &&
+        std::binary_search(selected.begin(), selected.end(), static_cast<size_t>(current))) {
+        return static_cast<size_t>(current);
+    }
+    return selected.empty() ? std::nullopt : std::optional(selected.front());
+}
+
 void FilteredCatalogue::show(const Catalogue& catalogue, std::string_view filter) {
     positions_.clear();
     for (size_t position = 0; position < catalogue.size(); ++position) {

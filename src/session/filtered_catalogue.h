@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,10 @@ namespace vantory {
 // Whether `path` holds `filter`, letters of either case alike (the Latin, Greek and Cyrillic
 // letters of UTF-8; other bytes as they are). An empty filter is in every path.
 bool PathHoldsFilter(std::string_view path, std::string_view filter);
+
+// The entry Run Selected File opens, of the `selected` positions (ascending) and the current
+// one (-1: none): the current one when it is selected, else the first selected one.
+std::optional<size_t> EntryToRun(const std::vector<size_t>& selected, int current);
 
 // The list beside the commands: one row for each catalogue entry whose path holds the filter
 // text, in catalogue order. Each row stands for its entry's catalogue position, which is what

@@ -27,6 +27,7 @@
 #include "commands/storage_lock.h"
 #include "commands/storage_settings.h"
 #include "commands/store_check.h"
+#include "session/captions.h"
 #include "store/settings_file.h"
 #include "window/busy_window.h"
 #include "window/login_window.h"
@@ -51,35 +52,6 @@ constexpr int kPageLeft = 1;
 QRect pageRect(Twips t) {
     return QRect(t.left / 15 - kPageLeft, t.top / 15 - kPageTop, t.width / 15, t.height / 15);
 }
-
-// The help texts are the program's own words, double spaces and all.
-constexpr const char* kAddFileHelp = "Add a file from your computer to be hidden";
-constexpr const char* kRestoreFileHelp = "Puts the selected file back in its orginal location";
-constexpr const char* kRestoreHelp = "Puts all the files back in their orginal location";
-constexpr const char* kShellHelpStart =
-    "This allows you to temporarily run a file.  The file will be created in the storage "
-    "folder under the name tempFile and whatever extension the file originally was.  When "
-    "you are finished running the file you click the button again and it will delete the "
-    "temporary file, hiding the file";
-constexpr int kShellHelpSpaces = 82;  // they push the note onto a line of its own
-constexpr const char* kShellHelpNote =
-    "NOTE:  The temporary file will not be deleted until you close the file!!!";
-constexpr const char* kChangePassHelp =
-    "This changes the password used  to access the program and to encrypt the files.  NOTE: "
-    "This operation can take a long time, as it decrypts and then re-encrypts every file in "
-    "the list";
-constexpr const char* kSlowRunHelp =
-    "If checked, the encryption and decryption process goes slower but uses less memory and "
-    "processor time";
-constexpr const char* kStorageHelp =
-    "This is the folder where the encrypted files are saved.  If you want to keep you files "
-    "hidden, then place this someone where people do not usually look, such as "
-    "c:\\windows\\system\\";
-constexpr const char* kExtensionHelp =
-    "This changes the extension that the encrypted files are saved with.  If you are looking "
-    "to hide your files, use something that does not attract attention, such as txt or dat";
-constexpr const char* kIdleLockHelp =
-    "Minutes without use before Vantory locks and asks for the password";
 
 // Set to a whole number of seconds, this takes the place of the idle minutes of the settings
 // tab, which count in whole minutes: the end-to-end test locks the window after a few seconds.
@@ -205,19 +177,6 @@ class InputWatch : public QObject {
 };
 
 }  // namespace
-
-std::string MainCaption() {
-    return std::string(kProductName) + " v" + std::to_string(kVersionMajor) + "." +
-           std::to_string(kVersionMinor);
-}
-
-std::string StorageLabelText(const ProgramState& state) {
-    return std::string(kStorageHelp) + "   Current directory is " + state.strStorageDir;
-}
-
-std::string ExtensionLabelText(const ProgramState& state) {
-    return std::string(kExtensionHelp) + "   Current extension is " + state.strExtension;
-}
 
 MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
@@ -868,16 +827,7 @@ void MainWindow::cmdShell_Click() {
     if (!runCommand_->waiting() && !readyForCommand()) {
         return;
     }
-    // The entry to run: the current one when it is selected, else the first selected one.
-    const std::vector<size_t> selected = selectedPositions();
-    std::optional<size_t> position;
-    const int current = currentPosition();
-    if (current >= 0 && lstFileList_->currentItem()->isSelected()) {
-        position = static_cast<size_t>(current);
-    } else if (!selected.empty()) {
-        position = selected.front();
-    }
-    runCommand_->press(position);
+    runCommand_->press(EntryToRun(selectedPositions(), currentPosition()));
 }
 
 void MainWindow::cmdChangePass_Click() {

@@ -9,6 +9,7 @@
 
 #include "commands/command_context.h"
 #include "commands/run_command.h"
+#include "session/captions.h"
 #include "session/command_gate.h"
 #include "session/filtered_catalogue.h"
 #include "session/idle_lock.h"
@@ -31,17 +32,6 @@ namespace vantory {
 
 class HelpLabel;
 class WrappedButton;
-
-inline constexpr const char* kProductName = "Corvantis Vantory";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-
-// "Corvantis Vantory v1.0": product name, major and minor version.
-std::string MainCaption();
-// The help texts beside Set Storage Folder and Set Encrypted File Extension, with the
-// current folder and extension.
-std::string StorageLabelText(const ProgramState& state);
-std::string ExtensionLabelText(const ProgramState& state);
 
 // The working window, opened after a right password: the catalogue on the left, a strip of
 // two tabs with the commands and settings on the right. It owns the catalogue and the busy
