@@ -22,7 +22,11 @@ class QtClock : public Clock {
 
 class QtTimer : public Timer {
   public:
-    explicit QtTimer(std::function<void()> fired) {
+    // A parent and name make the timer one of its parent's children, which finds it by name.
+    explicit QtTimer(std::function<void()> fired, QObject* parent = nullptr,
+                     const char* name = nullptr) {
+        timer_.setParent(parent);
+        timer_.setObjectName(QString::fromLatin1(name));
         timer_.setSingleShot(true);
         QObject::connect(&timer_, &QTimer::timeout, std::move(fired));
     }
