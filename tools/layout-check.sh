@@ -1,7 +1,8 @@
 #!/bin/sh
 # Draws which folder of src/ includes which, and fails when the drawing has a circle, when a
-# folder of the core (platform, cipher, store, commands) includes one of the Qt side (window,
-# app), or when a Qt header is included outside window/ and app/.
+# folder of the core (platform, cipher, store, commands, session) includes one of the Qt side
+# (window, app), or when a Qt header is included outside window/ and app/. session/, the
+# windows' decisions, includes no toolkit header at all.
 # Usage: sh tools/layout-check.sh
 set -eu
 cd "$(dirname "$0")/../src"
@@ -22,17 +23,18 @@ if ! echo "$edges" | tsort >/dev/null 2>&1; then
     echo "$edges" | tsort 2>&1 >/dev/null | sed 's/^/  /' >&2
     status=1
 fi
-upward=$(echo "$edges" | awk '$1 ~ /^(platform|cipher|store|commands)$/ && $2 ~ /^(window|app)$/')
+upward=$(echo "$edges" | awk '$1 ~ /^(platform|cipher|store|commands|session)$/ && $2 ~ /^(window|app)$/')
 if [ -n "$upward" ]; then
     echo "layout: the core includes the Qt side:" >&2
     echo "$upward" | sed 's/^/  /' >&2
     status=1
 fi
-qt=$(grep -l '^#include <Q' platform/* cipher/* store/* commands/* 2>/dev/null || true)
+qt=$(grep -lE '^#include <(Q|qt|gtk|windows\.h|winuser\.h)' platform/* cipher/* store/* \
+    commands/* session/* 2>/dev/null | grep -v '^platform/win32' || true)
 if [ -n "$qt" ]; then
-    echo "layout: Qt headers in the core:" >&2
+    echo "layout: toolkit headers in the core:" >&2
     echo "$qt" | sed 's/^/  /' >&2
     status=1
 fi
-[ "$status" = 0 ] && echo "layout: no circle, the core is Qt-free and never includes the windows"
+[ "$status" = 0 ] && echo "layout: no circle, the core is toolkit-free and never includes the windows"
 exit "$status"

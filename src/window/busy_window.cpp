@@ -23,22 +23,6 @@ constexpr int kBarHeight = 18;
 constexpr int kBottomMargin = 12;
 constexpr int kBytesHeight = 20;        // added above the bar when the line of bytes shows
 constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
-constexpr int kBarSteps = 1000;         // of a single file's bytes
-
-// "12 MiB of 40 MiB": both counts in the first unit in which the size is below 10240, whole
-// and never rounded up.
-QString bytesText(uint64_t done, uint64_t size) {
-    static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
-    size_t unit = 0;
-    uint64_t scale = 1;
-    while (unit + 1 < std::size(units) && size / scale >= 10240) {
-        scale *= 1024;
-        ++unit;
-    }
-    const QString name = QLatin1Char(' ') + QString::fromLatin1(units[unit]);
-    return QString::number(done / scale) + name + QStringLiteral(" of ") +
-           QString::number(size / scale) + name;
-}
 
 }  // namespace
 
@@ -51,7 +35,8 @@ BusyWindow::BusyWindow(const ProgramState& state)
       lblBytes_(new QLabel(this)),
       lblClosing_(new QLabel(QString::fromLatin1(kClosingNote), this)),
       progressBar_(new QProgressBar(this)),
-      Timer1_(new QTimer(this)) {
+      Timer1_([this] { Timer1_Timer(); }, this, "Timer1"),
+      progress_(state, Timer1_) {
     setObjectName(QStringLiteral("frmBusy"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -79,28 +64,29 @@ BusyWindow::BusyWindow(const ProgramState& state)
     progressBar_->setTextVisible(false);
     progressBar_->hide();
     arrange();
-
-    Timer1_->setObjectName(QStringLiteral("Timer1"));
-    Timer1_->setInterval(kTickMilliseconds);
-    connect(Timer1_, &QTimer::timeout, this, &BusyWindow::Timer1_Timer);
-    Timer1_->start();
 }
 
 void BusyWindow::Timer1_Timer() {
-    // The dots run one, two, three, one, ...; any other caption is left alone.
-    const QString caption = windowTitle();
-    if (caption == QLatin1String("Program is busy...")) {
-        setWindowTitle(QStringLiteral("Program is busy."));
-    } else if (caption == QLatin1String("Program is busy..")) {
-        setWindowTitle(QStringLiteral("Program is busy..."));
-    } else if (caption == QLatin1String("Program is busy.")) {
-        setWindowTitle(QStringLiteral("Program is busy.."));
+    setWindowTitle(QString::fromStdString(NextBusyCaption(windowTitle().toStdString())));
+    const BusyProgress::View view = progress_.tick();
+    if (view.status) {
+        lblStatus_->setText(QString::fromStdString(*view.status));
     }
-
-    showProgress();
-    showBytes();
-
-    if (!state_.bolBusy) {
+    if (view.bytes) {
+        if (lblBytes_->isHidden()) {
+            lblBytes_->show();
+            arrange();
+        }
+        lblBytes_->setText(QString::fromStdString(*view.bytes));
+    }
+    if (view.bar && view.bar->shown) {
+        progressBar_->setRange(0, view.bar->maximum);
+        progressBar_->setValue(view.bar->value);
+        progressBar_->show();
+    } else if (view.bar) {
+        progressBar_->hide();
+    }
+    if (view.close) {
         close();
     }
 }
@@ -126,43 +112,6 @@ void BusyWindow::arrange() {
         y += kClosingNoteHeight;
     }
     setFixedSize(kWidth, y);
-}
-
-void BusyWindow::showBytes() {
-    const FileBytes& bytes = state_.fileBytes;
-    if (lblBytes_->isHidden()) {
-        if (bytes.size < kLargeFile) {
-            return;
-        }
-        lblBytes_->show();
-        arrange();
-    }
-    lblBytes_->setText(bytesText(std::min(bytes.done, bytes.size), bytes.size));
-    if (state_.intProgressTotal == 1 && bytes.size > 0) {
-        progressBar_->setRange(0, kBarSteps);
-        progressBar_->setValue(
-            static_cast<int>(std::min(bytes.done, bytes.size) * kBarSteps / bytes.size));
-        progressBar_->show();
-    }
-}
-
-void BusyWindow::showProgress() {
-    // Items completed is the 1-based item in hand less one, in 16-bit arithmetic: at the
-    // smallest counter the subtraction has no result and the line stays as it was.
-    if (state_.intProgress == std::numeric_limits<int16_t>::min()) {
-        return;
-    }
-    const int completed = state_.intProgress - 1;
-    const int total = state_.intProgressTotal;
-    lblStatus_->setText(QString::number(completed) + QStringLiteral(" files completed out of ") +
-                        QString::number(total));
-    if (total > 0) {
-        progressBar_->setRange(0, total);
-        progressBar_->setValue(std::clamp(completed, 0, total));
-        progressBar_->show();
-    } else {
-        progressBar_->hide();
-    }
 }
 
 }  // namespace vantory

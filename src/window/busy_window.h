@@ -2,11 +2,12 @@
 
 #include <QWidget>
 
+#include "session/busy_progress.h"
 #include "store/program_state.h"
+#include "window/qt_clock.h"
 
 class QLabel;
 class QProgressBar;
-class QTimer;
 
 namespace vantory {
 
@@ -26,9 +27,6 @@ class BusyWindow : public QWidget {
     static constexpr const char* kNotice =
         "Be patient.  The file operations can be quite lengthy and memory-intensive.  Large "
         "files can take many minutes to complete.";
-    static constexpr int kTickMilliseconds = 500;
-    // Smaller files pass too quickly for a line of their own.
-    static constexpr uint64_t kLargeFile = uint64_t{1} << 20;
 
     explicit BusyWindow(const ProgramState& state);
 
@@ -42,8 +40,6 @@ class BusyWindow : public QWidget {
     void showClosingNote();
 
   private:
-    void showProgress();
-    void showBytes();
     // Places the lines that show beneath the progress line and fits the window to them.
     void arrange();
 
@@ -53,7 +49,8 @@ class BusyWindow : public QWidget {
     QLabel* lblBytes_;
     QLabel* lblClosing_;
     QProgressBar* progressBar_;
-    QTimer* Timer1_;
+    QtTimer Timer1_;
+    BusyProgress progress_;
 };
 
 }  // namespace vantory

@@ -27,6 +27,7 @@
 #include "commands/storage_lock.h"
 #include "commands/storage_settings.h"
 #include "commands/store_check.h"
+#include "session/captions.h"
 #include "store/settings_file.h"
 #include "window/busy_window.h"
 #include "window/login_window.h"
@@ -52,39 +53,9 @@ QRect pageRect(Twips t) {
     return QRect(t.left / 15 - kPageLeft, t.top / 15 - kPageTop, t.width / 15, t.height / 15);
 }
 
-// The help texts are the program's own words, double spaces and all.
-constexpr const char* kAddFileHelp = "Add a file from your computer to be hidden";
-constexpr const char* kRestoreFileHelp = "Puts the selected file back in its orginal location";
-constexpr const char* kRestoreHelp = "Puts all the files back in their orginal location";
-constexpr const char* kShellHelpStart =
-    "This allows you to temporarily run a file.  The file will be created in the storage "
-    "folder under the name tempFile and whatever extension the file originally was.  When "
-    "you are finished running the file you click the button again and it will delete the "
-    "temporary file, hiding the file";
-constexpr int kShellHelpSpaces = 82;  // they push the note onto a line of its own
-constexpr const char* kShellHelpNote =
-    "NOTE:  The temporary file will not be deleted until you close the file!!!";
-constexpr const char* kChangePassHelp =
-    "This changes the password used  to access the program and to encrypt the files.  NOTE: "
-    "This operation can take a long time, as it decrypts and then re-encrypts every file in "
-    "the list";
-constexpr const char* kSlowRunHelp =
-    "If checked, the encryption and decryption process goes slower but uses less memory and "
-    "processor time";
-constexpr const char* kStorageHelp =
-    "This is the folder where the encrypted files are saved.  If you want to keep you files "
-    "hidden, then place this someone where people do not usually look, such as "
-    "c:\\windows\\system\\";
-constexpr const char* kExtensionHelp =
-    "This changes the extension that the encrypted files are saved with.  If you are looking "
-    "to hide your files, use something that does not attract attention, such as txt or dat";
-constexpr const char* kIdleLockHelp =
-    "Minutes without use before Vantory locks and asks for the password";
-
 // Set to a whole number of seconds, this takes the place of the idle minutes of the settings
 // tab, which count in whole minutes: the end-to-end test locks the window after a few seconds.
 constexpr const char* kIdleSecondsVariable = "VANTORY_IDLE_LOCK_SECONDS";
-constexpr int kLongestIdleSeconds = 24 * 60 * 60;
 
 // The help labels use a small face.
 constexpr double kHelpPointSize = 6.75;
@@ -207,19 +178,6 @@ class InputWatch : public QObject {
 
 }  // namespace
 
-std::string MainCaption() {
-    return std::string(kProductName) + " v" + std::to_string(kVersionMajor) + "." +
-           std::to_string(kVersionMinor);
-}
-
-std::string StorageLabelText(const ProgramState& state) {
-    return std::string(kStorageHelp) + "   Current directory is " + state.strStorageDir;
-}
-
-std::string ExtensionLabelText(const ProgramState& state) {
-    return std::string(kExtensionHelp) + "   Current extension is " + state.strExtension;
-}
-
 MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
     setObjectName(QStringLiteral("frmMain"));
@@ -232,6 +190,8 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
     resize(kOpeningWidth, kOpeningHeight);
     // Read now, so that the window opens where it was left; a problem is told by the load step.
     preferencesProblem_ = ReadPreferences(PreferencesPath(state_), preferences_);
+    idleLock_.setMinutes(preferences_.idleLockMinutes);
+    idleLock_.setOverrideSeconds(qEnvironmentVariableIntValue(kIdleSecondsVariable));
     placeAsLeft();
 }
 
@@ -273,10 +233,10 @@ void MainWindow::buildControls() {
     lstFileList_->setAcceptDrops(true);
     lstFileList_->viewport()->setAcceptDrops(true);
     lstFileList_->viewport()->installEventFilter(
-        new FileDropFilter([this] { return !state_.bolBusy && cmdAddFile_->isEnabled(); },
+        new FileDropFilter([this] { return gate_.takesDrops() && cmdAddFile_->isEnabled(); },
                            [this](const std::vector<std::string>& paths) {
                                CommandScope command(*this);
-                               if (!state_.bolBusy && readyForCommand()) {
+                               if (gate_.takesDrops() && readyForCommand()) {
                                    HideSelection(context_, paths, [this] { refreshList(); });
                                }
                            },
@@ -422,9 +382,7 @@ bool MainWindow::load() {
     lstFileList_->setFocus();  // the busy state passed the keyboard on; the list has it first
 
     loadPreferences();
-    idleTimer_ = new QTimer(this);
-    idleTimer_->setSingleShot(true);
-    connect(idleTimer_, &QTimer::timeout, this, &MainWindow::idleTimer_Timer);
+    inputWatched_ = true;
     QCoreApplication::instance()->installEventFilter(new InputWatch([this] { noteInput(); }, this));
     // The window manager may hand the keyboard to the busy window after a short command has
     // hidden it again; the keyboard would then be nowhere until the user left the program.
@@ -509,7 +467,7 @@ void MainWindow::rememberPlace() {
 }
 
 MainWindow::CommandScope::~CommandScope() {
-    if (--window_.commandDepth_ == 0) {
+    if (window_.gate_.finished()) {
         window_.scheduleAfterCommands();
     }
 }
@@ -520,23 +478,14 @@ void MainWindow::scheduleAfterCommands() {
 }
 
 void MainWindow::afterCommands() {
-    if (!loaded_ || unusable_ || locked() || commandDepth_ > 0 || busyWithCommand()) {
-        return;
-    }
-    if (lockPending_) {
+    CommandGate::Next next = gate_.afterCommands(loaded_ && !unusable_ && !locked(), idleLock_);
+    if (next.kind == CommandGate::Next::kLock) {
         lockNow();
-        return;
-    }
-    // A hide never starts while another command runs, the waiting state of Run Selected
-    // File included.
-    if (handedOver_.empty() || state_.bolBusy) {
-        return;
-    }
-    const std::vector<std::string> paths = std::move(handedOver_.front());
-    handedOver_.pop_front();
-    CommandScope command(*this);  // its end looks at the next list
-    if (readyForCommand()) {
-        HideSelection(context_, paths, [this] { refreshList(); });
+    } else if (next.kind == CommandGate::Next::kHide) {
+        CommandScope command(*this);  // its end looks at the next list
+        if (readyForCommand()) {
+            HideSelection(context_, next.paths, [this] { refreshList(); });
+        }
     }
 }
 
@@ -544,7 +493,7 @@ void MainWindow::hideHandedOver(const std::vector<std::string>& paths) {
     if (paths.empty()) {
         return;
     }
-    handedOver_.push_back(paths);
+    gate_.handOver(paths);
     bringForward();
     scheduleAfterCommands();
 }
@@ -553,7 +502,7 @@ void MainWindow::bringForward() {
     QWidget* front = this;
     if (locked()) {
         front = lockWindow_;
-    } else if (busyWithCommand() && busyWindow_) {
+    } else if (gate_.busyWithCommand() && busyWindow_) {
         front = busyWindow_;
     }
     if (!front->isVisible()) {
@@ -566,67 +515,30 @@ void MainWindow::bringForward() {
     front->activateWindow();
 }
 
-int MainWindow::idleLockMilliseconds() const {
-    bool given = false;
-    const int seconds = qEnvironmentVariableIntValue(kIdleSecondsVariable, &given);
-    if (given && seconds > 0) {
-        return std::min(seconds, kLongestIdleSeconds) * 1000;
-    }
-    return preferences_.idleLockMinutes * 60 * 1000;
-}
-
 void MainWindow::noteInput() {
-    sinceInput_.start();
-    lockPending_ = false;  // whoever left the window is back
+    idleLock_.input();
 }
 
 void MainWindow::restartIdleTimer() {
-    if (idleTimer_ == nullptr) {
-        return;
+    if (inputWatched_) {
+        idleLock_.restart(locked());
     }
-    sinceInput_.start();
-    const int interval = idleLockMilliseconds();
-    if (interval <= 0 || locked()) {
-        idleTimer_->stop();
-        return;
-    }
-    idleTimer_->start(interval);
 }
 
 void MainWindow::idleTimer_Timer() {
-    // Input restarts the count without touching the timer, which would cost a system call
-    // for every move of the mouse; the time left is looked at here.
-    const int interval = idleLockMilliseconds();
-    if (interval <= 0) {
-        return;
-    }
-    const qint64 idle = sinceInput_.isValid() ? sinceInput_.elapsed() : interval;
-    if (idle < interval) {
-        idleTimer_->start(static_cast<int>(interval - idle));
-        return;
-    }
-    idleTimeElapsed();
-    if (!locked()) {
-        idleTimer_->start(interval);
+    if (idleLock_.timerFired()) {
+        idleTimeElapsed();
     }
 }
 
 void MainWindow::idleTimeElapsed() {
-    if (!loaded_ || locked()) {
-        return;
+    if (loaded_ && !locked() && idleLock_.lockDue(gate_.commandRunning())) {
+        lockNow();
     }
-    if (commandDepth_ > 0 || busyWithCommand()) {
-        lockPending_ = true;  // after the command, unless input comes first
-        return;
-    }
-    lockNow();
 }
 
 void MainWindow::lockNow() {
-    lockPending_ = false;
-    if (idleTimer_ != nullptr) {
-        idleTimer_->stop();
-    }
+    idleLock_.locked();
     busyWindowWasShown_ = busyWindow_ && busyWindow_->isVisible();
     if (busyWindowWasShown_) {
         busyWindow_->hide();
@@ -667,6 +579,7 @@ void MainWindow::spnIdleLock_Change(int minutes) {
     }
     CommandScope command(*this);
     preferences_.idleLockMinutes = minutes;
+    idleLock_.setMinutes(minutes);
     restartIdleTimer();
     const std::string path = PreferencesPath(state_);
     if (const Status s = WritePreferences(path, preferences_); !s.ok()) {
@@ -676,29 +589,11 @@ void MainWindow::spnIdleLock_Change(int minutes) {
     }
 }
 
-size_t MainWindow::positionAt(int row) const {
-    return static_cast<size_t>(lstFileList_->item(row)->data(Qt::UserRole).toULongLong());
-}
-
-int MainWindow::rowOf(size_t position) const {
-    for (int row = 0; row < lstFileList_->count(); ++row) {
-        if (positionAt(row) == position) {
-            return row;
-        }
-    }
-    return -1;
-}
-
-bool MainWindow::passesFilter(const CatalogueEntry& entry) const {
-    const QString filter = txtFilter_->text();
-    return filter.isEmpty() || pathToQString(entry.path).contains(filter, Qt::CaseInsensitive);
-}
-
 std::vector<size_t> MainWindow::selectedPositions() const {
     std::vector<size_t> positions;
     for (int row = 0; row < lstFileList_->count(); ++row) {
         if (lstFileList_->item(row)->isSelected()) {
-            positions.push_back(positionAt(row));
+            positions.push_back(list_.positionAt(row));
         }
     }
     return positions;
@@ -706,60 +601,37 @@ std::vector<size_t> MainWindow::selectedPositions() const {
 
 int MainWindow::currentPosition() const {
     const int row = lstFileList_->currentRow();
-    return row < 0 ? -1 : static_cast<int>(positionAt(row));
+    return row < 0 ? -1 : static_cast<int>(list_.positionAt(row));
 }
 
 void MainWindow::refreshList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
+    list_.show(catalogue_, pathFromQString(txtFilter_->text()));
     lstFileList_->clear();
-    int currentRow = -1;
-    const std::vector<CatalogueEntry>& entries = catalogue_.entries();
-    for (size_t position = 0; position < entries.size(); ++position) {
-        if (!passesFilter(entries[position])) {
-            continue;
-        }
-        auto* item = new QListWidgetItem(pathToQString(entries[position].path));
-        item->setData(Qt::UserRole, static_cast<qulonglong>(position));
-        lstFileList_->addItem(item);
-        if (currentRow < 0 && current >= 0 && position >= static_cast<size_t>(current)) {
-            currentRow = lstFileList_->count() - 1;
-        }
+    for (const size_t position : list_.positions()) {
+        lstFileList_->addItem(pathToQString(catalogue_.at(position).path));
     }
-    const int count = lstFileList_->count();
-    if (current >= 0 && count > 0) {
-        lstFileList_->setCurrentRow(currentRow >= 0 ? currentRow : count - 1,
-                                    QItemSelectionModel::NoUpdate);
-    }
-    for (int row = 0; row < count; ++row) {
-        if (std::binary_search(selected.begin(), selected.end(), positionAt(row))) {
-            lstFileList_->item(row)->setSelected(true);
-        }
-    }
+    drawSelection(list_.keep(selected, current));
 }
 
 void MainWindow::setSelection(const std::vector<size_t>& positions, int current) {
     lstFileList_->clearSelection();
-    int first = -1;
-    for (const size_t position : positions) {
-        const int row = rowOf(position);
-        if (row >= 0) {
-            lstFileList_->item(row)->setSelected(true);
-            if (first < 0 || row < first) {
-                first = row;
-            }
-        }
+    drawSelection(list_.select(positions, current));
+}
+
+void MainWindow::drawSelection(const FilteredCatalogue::Selection& selection) {
+    if (selection.currentRow >= 0) {
+        lstFileList_->setCurrentRow(selection.currentRow, QItemSelectionModel::NoUpdate);
     }
-    const int currentRow = current < 0 ? -1 : rowOf(static_cast<size_t>(current));
-    const int row = currentRow >= 0 ? currentRow : first;
-    if (row >= 0) {
-        lstFileList_->setCurrentRow(row, QItemSelectionModel::NoUpdate);
+    for (const int row : selection.rows) {
+        lstFileList_->item(row)->setSelected(true);
     }
 }
 
 void MainWindow::selectFirst() {
-    if (lstFileList_->count() > 0) {
-        setSelection({positionAt(0)}, static_cast<int>(positionAt(0)));
+    if (!list_.positions().empty()) {
+        setSelection({list_.positionAt(0)}, static_cast<int>(list_.positionAt(0)));
     }
 }
 
@@ -794,35 +666,10 @@ BusyWindow& MainWindow::showBusyWindow() {
 }
 
 void MainWindow::OpRunning(bool running) {
-    if (running) {
-        if (!state_.bolBusy) {
-            state_.fileBytes = {};  // nothing of this command's files is done yet
-        }
-        state_.bolBusy = true;
-        if (!state_.bolTempFileOpen) {
-            showBusyWindow();
-        }
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_}) {
-            control->setEnabled(false);
-        }
-        if (!state_.bolTempFileOpen) {
-            cmdShell_->setEnabled(false);
-        }
-        for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
-                                                                cmdSetExten_, chkSlowRun_}) {
-            control->setEnabled(false);
-        }
-        if (state_.bolTempFileOpen) {
-            return;
-        }
-        // The disabled strip keeps both tabs out of reach, chkEncrypt included.
-        tabControl_->setEnabled(false);
-        return;
-    }
-
-    state_.bolBusy = false;
-    if (busyWindow_) {
+    const CommandGate::Controls controls = gate_.setBusy(running);
+    if (controls.busyWindow == true) {
+        showBusyWindow();
+    } else if (controls.busyWindow == false && busyWindow_) {
         // The keyboard goes back to the window in front when the busy window had it.
         const bool hadKeyboard = busyWindow_->isActiveWindow();
         busyWindow_->hide();  // it closes itself at its next tick
@@ -830,14 +677,25 @@ void MainWindow::OpRunning(bool running) {
             bringForward();
         }
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             txtFilter_, lstFileList_, cmdAddFile_, cmdRestoreFile_, cmdRestore_, cmdShell_,
-             cmdChangePass_, cmdSetStorDir_, cmdSetExten_, chkSlowRun_, tabControl_}) {
-        control->setEnabled(true);
+    for (QWidget* control : std::initializer_list<QWidget*>{txtFilter_, lstFileList_, cmdAddFile_,
+                                                            cmdRestoreFile_, cmdRestore_}) {
+        control->setEnabled(controls.list);
     }
-    if (closePending_) {
+    if (controls.run) {
+        cmdShell_->setEnabled(*controls.run);
+    }
+    for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
+                                                            cmdSetExten_, chkSlowRun_}) {
+        control->setEnabled(controls.settings);
+    }
+    if (controls.tabs) {
+        tabControl_->setEnabled(*controls.tabs);
+    }
+    if (running) {
+        return;
+    }
+    if (gate_.takeWaitingClose()) {
         // Close once the command that just left the busy state has returned.
-        closePending_ = false;
         QMetaObject::invokeMethod(
             this, [this] { close(); }, Qt::QueuedConnection);
     }
@@ -885,15 +743,14 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::Form_GotFocus() {
     // While a command runs, the busy window is the one to look at.
-    if (state_.bolBusy && !state_.bolTempFileOpen) {
+    if (gate_.busyWithCommand()) {
         showBusyWindow().activateWindow();
     }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Ending in the middle of a command could cut a file short: the close waits for it.
-    if (state_.bolBusy && !state_.bolTempFileOpen) {
-        closePending_ = true;
+    if (!gate_.mayClose()) {
         event->ignore();
         ensureBusyWindow().showClosingNote();
         showBusyWindow();
@@ -970,16 +827,7 @@ void MainWindow::cmdShell_Click() {
     if (!runCommand_->waiting() && !readyForCommand()) {
         return;
     }
-    // The entry to run: the current one when it is selected, else the first selected one.
-    const std::vector<size_t> selected = selectedPositions();
-    std::optional<size_t> position;
-    const int current = currentPosition();
-    if (current >= 0 && lstFileList_->currentItem()->isSelected()) {
-        position = static_cast<size_t>(current);
-    } else if (!selected.empty()) {
-        position = selected.front();
-    }
-    runCommand_->press(position);
+    runCommand_->press(EntryToRun(selectedPositions(), currentPosition()));
 }
 
 void MainWindow::cmdChangePass_Click() {

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,11 +9,16 @@
 
 #include "commands/command_context.h"
 #include "commands/run_command.h"
+#include "session/captions.h"
+#include "session/command_gate.h"
+#include "session/filtered_catalogue.h"
+#include "session/idle_lock.h"
 #include "store/catalogue.h"
 #include "store/preferences.h"
 #include "store/program_state.h"
 #include "window/busy_window.h"
 #include "window/login_window.h"
+#include "window/qt_clock.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -24,23 +27,11 @@ class QLineEdit;
 class QListWidget;
 class QSpinBox;
 class QTabWidget;
-class QTimer;
 
 namespace vantory {
 
 class HelpLabel;
 class WrappedButton;
-
-inline constexpr const char* kProductName = "Corvantis Vantory";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-
-// "Corvantis Vantory v1.0": product name, major and minor version.
-std::string MainCaption();
-// The help texts beside Set Storage Folder and Set Encrypted File Extension, with the
-// current folder and extension.
-std::string StorageLabelText(const ProgramState& state);
-std::string ExtensionLabelText(const ProgramState& state);
 
 // The working window, opened after a right password: the catalogue on the left, a strip of
 // two tabs with the commands and settings on the right. It owns the catalogue and the busy
@@ -129,7 +120,7 @@ class MainWindow : public QMainWindow, public BusyState {
     // The busy window while it exists.
     BusyWindow* busyWindow() const { return busyWindow_; }
     // A close was asked for during the busy state and waits for its end.
-    bool closePending() const { return closePending_; }
+    bool closePending() const { return gate_.closeWaiting(); }
 
     // The idle time has passed: the window locks now, or, while a command runs or the busy
     // state lasts, once it has ended (unless input comes first).
@@ -138,7 +129,7 @@ class MainWindow : public QMainWindow, public BusyState {
     bool locked() const { return !lockWindow_.isNull(); }
     LoginWindow* lockWindow() const { return lockWindow_; }
     // The idle time in force, in milliseconds; 0 when the lock is off.
-    int idleLockMilliseconds() const;
+    int idleLockMilliseconds() const { return static_cast<int>(idleLock_.intervalMilliseconds()); }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -164,7 +155,7 @@ class MainWindow : public QMainWindow, public BusyState {
     // the idle lock and handed-over files wait until the last one has returned.
     class CommandScope {
       public:
-        explicit CommandScope(MainWindow& window) : window_(window) { ++window_.commandDepth_; }
+        explicit CommandScope(MainWindow& window) : window_(window) { window_.gate_.started(); }
         ~CommandScope();
         CommandScope(const CommandScope&) = delete;
         CommandScope& operator=(const CommandScope&) = delete;
@@ -189,7 +180,6 @@ class MainWindow : public QMainWindow, public BusyState {
     // loop, once the command that ended has returned.
     void scheduleAfterCommands();
     void afterCommands();
-    bool busyWithCommand() const { return state_.bolBusy && !state_.bolTempFileOpen; }
     void noteInput();
     void restartIdleTimer();
     void lockNow();
@@ -200,26 +190,24 @@ class MainWindow : public QMainWindow, public BusyState {
     std::optional<WindowPlace> currentPlace() const;
     // Keeps the place and size the window has now in the preferences file, when they changed.
     void rememberPlace();
-    int rowOf(size_t position) const;
-    size_t positionAt(int row) const;
-    bool passesFilter(const CatalogueEntry& entry) const;
+    void drawSelection(const FilteredCatalogue::Selection& selection);
 
     ProgramState& state_;
     UiServices& ui_;
     Catalogue catalogue_;
+    FilteredCatalogue list_;  // what lstFileList_ shows, row by row
     CommandContext context_;
     std::unique_ptr<RunCommand> runCommand_;
     QPointer<BusyWindow> busyWindow_;
     bool loaded_ = false;
     bool unusable_ = false;  // the list could not be read: nothing may be written
-    bool closePending_ = false;
-    int commandDepth_ = 0;
-    std::deque<std::vector<std::string>> handedOver_;
+    CommandGate gate_{state_};
     Preferences preferences_;
     std::string preferencesProblem_;  // from reading them, told by the load step
-    QTimer* idleTimer_ = nullptr;
-    QElapsedTimer sinceInput_;
-    bool lockPending_ = false;
+    QtClock clock_;
+    QtTimer idleTimer_{[this] { idleTimer_Timer(); }};
+    IdleLock idleLock_{clock_, idleTimer_};
+    bool inputWatched_ = false;  // the idle lock counts from the load step on
     bool busyWindowWasShown_ = false;
     QPointer<LoginWindow> lockWindow_;
 
