@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,9 +11,10 @@
 
 namespace vantory {
 
-// Whether `path` holds `filter`, letters of either case alike (the Latin, Greek and Cyrillic
-// letters of UTF-8; other bytes as they are). An empty filter is in every path.
-bool PathHoldsFilter(std::string_view path, std::string_view filter);
+// A text with the difference between capital and small letters taken away, as the toolkit
+// knows the letters of every script: a path holds a filter when its folded form holds the
+// folded filter.
+using CaseFold = std::function<std::string(std::string_view)>;
 
 // The entry Run Selected File opens, of the `selected` positions (ascending) and the current
 // one (-1: none): the current one when it is selected, else the first selected one.
@@ -29,8 +31,9 @@ class FilteredCatalogue {
         int currentRow = -1;
     };
 
-    // Shows the entries of `catalogue` that hold `filter`.
-    void show(const Catalogue& catalogue, std::string_view filter);
+    // Shows the entries of `catalogue` whose paths hold `filter`, letters of either case alike
+    // (`fold`); an empty filter shows every entry.
+    void show(const Catalogue& catalogue, std::string_view filter, const CaseFold& fold);
     // The positions shown, row by row.
     const std::vector<size_t>& positions() const { return positions_; }
     size_t positionAt(int row) const { return positions_.at(static_cast<size_t>(row)); }

@@ -38,6 +38,11 @@ namespace vantory {
 
 namespace {
 
+// A path or filter text with letter case folded away, as Qt knows the letters of every script.
+std::string CaseFolded(std::string_view text) {
+    return pathFromQString(pathToQString(std::string(text)).toCaseFolded());
+}
+
 // A control's rectangle in twips, measured from the top-left corner of the tab strip.
 struct Twips {
     int left, top, width, height;
@@ -607,7 +612,7 @@ int MainWindow::currentPosition() const {
 void MainWindow::refreshList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
-    list_.show(catalogue_, pathFromQString(txtFilter_->text()));
+    list_.show(catalogue_, pathFromQString(txtFilter_->text()), CaseFolded);
     lstFileList_->clear();
     for (const size_t position : list_.positions()) {
         lstFileList_->addItem(pathToQString(catalogue_.at(position).path));
