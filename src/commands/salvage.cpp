@@ -153,11 +153,7 @@ std::optional<std::string> keepDamaged(const std::string& path, Status& status) 
 }  // namespace
 
 std::string RecoveredFolder(const std::string& storageDir) {
-    std::string folder = storageDir;
-    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
-        folder.pop_back();
-    }
-    std::string parent = platform::parentFolder(folder);
+    std::string parent = platform::parentFolder(platform::withoutClosingSeparators(storageDir));
     if (parent.empty() || !platform::isSeparator(parent.back())) {
         parent += platform::kSeparator;
     }

@@ -2,20 +2,9 @@
 
 namespace vantory {
 
-namespace {
-
-std::string withoutClosingSeparators(std::string folder) {
-    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
-        folder.pop_back();
-    }
-    return folder;
-}
-
-}  // namespace
-
 std::shared_ptr<platform::FolderLock> LockStorageFolder(const std::string& folder, bool& inUse) {
     auto lock = std::make_shared<platform::FolderLock>();
-    inUse = lock->acquire(withoutClosingSeparators(folder), kStorageLockName) ==
+    inUse = lock->acquire(platform::withoutClosingSeparators(folder), kStorageLockName) ==
             platform::LockResult::kHeldElsewhere;
     return lock;
 }
@@ -27,7 +16,7 @@ std::string StorageInUseText(const std::string& folder) {
 }
 
 bool ClaimStorageFolder(ProgramState& state, UiServices& ui, bool atStart) {
-    const std::string folder = withoutClosingSeparators(state.strStorageDir);
+    const std::string folder = platform::withoutClosingSeparators(state.strStorageDir);
     if (state.storageLock && state.storageLock->held() && state.storageLock->folder() == folder) {
         return true;
     }

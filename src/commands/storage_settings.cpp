@@ -42,13 +42,6 @@ void say(UiServices& ui, const std::string& text, const std::string& title = {})
     ui.messageBox(text, UiServices::kPlain, title);
 }
 
-std::string withoutClosingSeparators(std::string folder) {
-    while (folder.size() > 1 && platform::isSeparator(folder.back())) {
-        folder.pop_back();
-    }
-    return folder;
-}
-
 // Every entry's stored file to `folder` + its name with `extension`, and the settings that go
 // with it. Moves of files that are missing are skipped when the plan is carried out.
 MovePlan planFor(const ProgramState& state, const Catalogue& catalogue, const std::string& folder,
@@ -272,9 +265,9 @@ bool ChangeStorageDir(CommandContext& context, const std::string& folder,
     ProgramState trial = state;
     Status ready = SetStorageDir(trial, folder);
     if (ready.error == ENOENT && anyToMove(plan)) {
-        ready = platform::makeFolders(withoutClosingSeparators(folder), 0700);
+        ready = platform::makeFolders(platform::withoutClosingSeparators(folder), 0700);
     }
-    if (ready.ok() && !platform::isFolder(withoutClosingSeparators(folder))) {
+    if (ready.ok() && !platform::isFolder(platform::withoutClosingSeparators(folder))) {
         ready = Status{ENOTDIR};
     }
     if (ready.ok() && !lock->held()) {

@@ -137,6 +137,13 @@ std::optional<std::string> readWholeFile(const std::string& path, Status* status
     return content;
 }
 
+std::string withoutClosingSeparators(std::string path) {
+    while (path.size() > 1 && isSeparator(path.back())) {
+        path.pop_back();
+    }
+    return path;
+}
+
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) {
         return name;

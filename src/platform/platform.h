@@ -117,6 +117,8 @@ constexpr bool isSeparator(char c) {
 // is that root ("/", "C:\\"); "" for a bare name.
 std::string parentFolder(const std::string& path);
 std::string baseName(const std::string& path);
+// The path without the separators that close it; a root folder alone keeps its own.
+std::string withoutClosingSeparators(std::string path);
 
 // Whether `path` starts at the root of a file system: "/..." on POSIX systems; on Windows a
 // drive's root ("C:\\...") or a share ("\\\\server\\share", then the end or a separator), with

@@ -131,10 +131,7 @@ Status ShellFileOp(const std::string& source, const std::string& destination) {
 }
 
 std::vector<std::string> MissingFolders(const std::string& folder) {
-    std::string path = folder;
-    while (path.size() > 1 && platform::isSeparator(path.back())) {
-        path.pop_back();
-    }
+    std::string path = platform::withoutClosingSeparators(folder);
     std::vector<std::string> missing;
     while (!path.empty() && !platform::pathExists(path)) {
         std::string parent = platform::parentFolder(path);

@@ -73,10 +73,7 @@ Status GetSysDir(ProgramState& state) {
 
 Status SetStorageDir(ProgramState& state, const std::string& folder) {
     state.strStorageDir = folder;
-    std::string path = folder;
-    while (path.size() > 1 && platform::isSeparator(path.back())) {
-        path.pop_back();
-    }
+    const std::string path = platform::withoutClosingSeparators(folder);
     // Only a folder that is not there at all is made. Whatever else is at the path is left
     // to the writes that follow, which say what is wrong with it; nothing is written to find
     // out, so a crash here leaves nothing behind.
