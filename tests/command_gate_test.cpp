@@ -92,5 +92,59 @@ TEST_F(CommandGateTest, theLockThenEachHandedOverListFollowTheCommands) {
     EXPECT_EQ(gate.afterCommands(true, idleLock).kind, Kind::kNothing);
 }
 
+// The idle lock, which the gate consults after the commands.
+TEST_F(CommandGateTest, theIdleTimeIsTheMinutesOrTheSecondsGivenInTheirPlace) {
+    struct Row {
+        const char* name;
+        int minutes, seconds;
+        int64_t milliseconds;
+    };
+    for (const Row& row :
+         {Row{"minutes", 5, 0, 300'000}, Row{"never", 0, 0, 0}, Row{"seconds win", 5, 3, 3'000},
+          Row{"none below one", 5, -2, 300'000}, Row{"a day at most", 5, 100'000, 86'400'000}}) {
+        idleLock.setMinutes(row.minutes);
+        idleLock.setOverrideSeconds(row.seconds);
+        EXPECT_EQ(idleLock.intervalMilliseconds(), row.milliseconds) << row.name;
+    }
+}
+
+TEST_F(CommandGateTest, inputMovesTheLockWithoutTouchingTheTimer) {
+    idleLock.setMinutes(1);
+    idleLock.restart(false);
+    EXPECT_EQ(timer.firesAt, 60'000);
+    clock.now = 40'000;
+    idleLock.input();
+    EXPECT_EQ(timer.firesAt, 60'000) << "left alone on input";
+    clock.now = 60'000;
+    EXPECT_FALSE(idleLock.timerFired());
+    EXPECT_EQ(timer.firesAt, 100'000) << "set for the time left";
+    clock.now = 100'000;
+    EXPECT_TRUE(idleLock.timerFired());
+    EXPECT_EQ(timer.firesAt, 160'000) << "another idle time, should the lock wait";
+    idleLock.locked();
+    EXPECT_EQ(timer.firesAt, std::nullopt);
+    idleLock.restart(true);
+    EXPECT_EQ(timer.firesAt, std::nullopt) << "nothing counts while locked";
+    idleLock.setMinutes(0);
+    idleLock.restart(false);
+    EXPECT_EQ(timer.firesAt, std::nullopt) << "never";
+    EXPECT_FALSE(idleLock.timerFired());
+}
+
+TEST_F(CommandGateTest, aRunningCommandEndsBeforeTheLockUnlessInputComesFirst) {
+    EXPECT_TRUE(idleLock.lockDue(false)) << "no command: at once";
+    for (const bool input : {false, true}) {
+        EXPECT_FALSE(idleLock.lockDue(true));
+        if (input) {
+            idleLock.input();
+        }
+        EXPECT_EQ(idleLock.takeWaitingLock(), !input);
+        EXPECT_FALSE(idleLock.takeWaitingLock()) << "taken once";
+    }
+    idleLock.lockDue(true);
+    idleLock.locked();
+    EXPECT_FALSE(idleLock.takeWaitingLock()) << "the lock came another way";
+}
+
 }  // namespace
 }  // namespace vantory

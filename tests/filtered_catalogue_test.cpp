@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace vantory {
@@ -11,9 +12,7 @@ namespace {
 TEST(FilteredCatalogueTest, rowsStandForPositionsAndTheSelectionOutlivesAChange) {
     const CaseFold lower = [](std::string_view text) {
         std::string folded(text);
-        for (char& c : folded) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
+        std::transform(folded.begin(), folded.end(), folded.begin(), ::tolower);
         return folded;
     };
     Catalogue catalogue;
