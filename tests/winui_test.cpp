@@ -48,7 +48,8 @@ std::vector<std::string> rows(HWND list) {
     std::vector<std::string> texts;
     const auto count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        std::wstring text(static_cast<size_t>(::SendMessageW(list, LB_GETTEXTLEN, row, 0)) + 1, L'\0');
+        std::wstring text(static_cast<size_t>(::SendMessageW(list, LB_GETTEXTLEN, row, 0)) + 1,
+                          L'\0');
         text.resize(static_cast<size_t>(
             ::SendMessageW(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()))));
         texts.push_back(Narrow(text));
@@ -63,8 +64,7 @@ HDROP dropOf(const std::vector<std::string>& paths) {
         names += Wide(path) + L'\0';
     }
     names += L'\0';
-    const HGLOBAL memory =
-        ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+    const HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
     auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
     drop->pFiles = sizeof(DROPFILES);
     drop->fWide = TRUE;
@@ -159,7 +159,8 @@ TEST_F(WinuiTest, hidesFiltersAndRestoresThroughTheControls) {
 TEST_F(WinuiTest, busyStateDisablesTheControlsAndShowsProgress) {
     open();
     window->OpRunning(true);
-    for (const char* name : {"lstFileList", "cmdAddFile", "cmdShell", "cmdChangePass", "tabControl"}) {
+    for (const char* name :
+         {"lstFileList", "cmdAddFile", "cmdShell", "cmdChangePass", "tabControl"}) {
         EXPECT_FALSE(enabled(name)) << name;
     }
     BusyWindow* busy = window->busyWindow();
@@ -193,6 +194,18 @@ TEST_F(WinuiTest, anOpenFileLeavesRunAndTheTabsUsable) {
     EXPECT_EQ(window->busyWindow(), nullptr);
     window->OpRunning(false);
     state.bolTempFileOpen = false;
+}
+
+// Alt+A, which Restore All Files and the second tab share, reaches one and then the other.
+TEST_F(WinuiTest, sharedMnemonicReachesTheButtonThenTheTab) {
+    open();
+    const MSG altA{control("lstFileList"), WM_SYSCHAR, 'a', 0, 0, {}};
+    ASSERT_TRUE(window->filterKey(altA));
+    EXPECT_EQ(::GetFocus(), control("cmdRestore"));
+    EXPECT_EQ(window->currentPage(), 0);
+    ASSERT_TRUE(window->filterKey(altA));
+    EXPECT_EQ(window->currentPage(), 1);
+    EXPECT_TRUE(::IsWindowVisible(control("cmdChangePass")));
 }
 
 // The idle minutes as typed in their box: kept in vantory.conf and in force at once; what is
@@ -231,7 +244,8 @@ TEST_F(WinuiTest, lockedWindowOpensAgainWithThePassword) {
 // A later start's files reach the running copy through its pipe, once the start hears that
 // the whole list came; a message of anything else is taken by no one.
 TEST(InstancePipeTest, handsOverWholeListsOnly) {
-    const std::wstring name = L"\\\\.\\pipe\\vantory-test-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring name =
+        L"\\\\.\\pipe\\vantory-test-" + std::to_wstring(::GetCurrentProcessId());
     InstancePipeServer server;
     std::string error;
     ASSERT_TRUE(server.listen(name, error)) << error;

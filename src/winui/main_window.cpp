@@ -694,20 +694,30 @@ bool MainWindow::filterKey(const MSG& message) {
             return true;
         }
     }
-    // A tab's mnemonic shows its page, unless a control of the page shown takes the letter
-    // first: Alt+A on the first page is Restore All Files.
+    // A tab's mnemonic shows its page. A control of the page shown that shares the letter
+    // takes it first, and only the keyboard's focus (Alt+A reaches Restore All Files, then the
+    // second tab), as the mnemonics two controls share go to each in turn.
     if (message.message == WM_SYSCHAR && enabled("tabControl")) {
+        const auto mnemonicOf = [](std::string_view caption) {
+            const size_t amp = caption.find('&');
+            return amp != std::string_view::npos && amp + 1 < caption.size()
+                       ? std::towlower(static_cast<wint_t>(caption[amp + 1]))
+                       : wint_t{0};
+        };
         const auto letter = std::towlower(static_cast<wint_t>(message.wParam));
         for (int page = 0; page < 2; ++page) {
-            const std::string_view caption = main_form::kPageCaptions[page];
-            const auto mnemonic =
-                std::towlower(static_cast<wint_t>(caption[caption.find('&') + 1]));
-            if (letter != mnemonic) {
+            if (letter != mnemonicOf(main_form::kPageCaptions[page])) {
                 continue;
             }
-            if (page != currentPage() && currentPage() == 0 && enabled("cmdRestore") &&
-                letter == L'a') {
-                return false;
+            for (const main_form::Control& spec : main_form::Controls()) {
+                const HWND sharing = control(spec.name);
+                if (static_cast<int>(spec.page) == currentPage() && spec.caption != nullptr &&
+                    spec.kind != main_form::Kind::kHelpLabel &&
+                    mnemonicOf(spec.caption) == letter && ::IsWindowEnabled(sharing) &&
+                    ::GetFocus() != sharing) {
+                    ::SetFocus(sharing);
+                    return true;
+                }
             }
             showPage(page);
             ::SetFocus(control("tabControl"));
