@@ -32,19 +32,7 @@ HWND makeLabel(HWND parent, const char* text) {
 
 BusyWindow::BusyWindow(const ProgramState& state)
     : state_(state), Timer1_([this] { Timer1_Timer(); }), progress_(state, Timer1_) {
-    static const ATOM registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = &BusyWindow::procedure;
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hCursor = ::LoadCursorW(nullptr, IDC_WAIT);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.hIcon = ProgramIcon(true);
-        type.hIconSm = ProgramIcon(false);
-        type.lpszClassName = kClassName;
-        return ::RegisterClassExW(&type);
-    }();
-    (void)registered;
+    RegisterWindowClass(kClassName, &BusyWindow::procedure, IDC_WAIT, true);
     handle_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, kClassName,
                                 Wide(kCaption).c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                 CW_USEDEFAULT, CW_USEDEFAULT, kWidth, kBarTop, nullptr, nullptr,
@@ -74,7 +62,7 @@ void BusyWindow::close() {
     if (handle_ != nullptr) {
         const HWND window = handle_;
         handle_ = nullptr;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        ForgetObject(window);
         ::DestroyWindow(window);
     }
 }
@@ -160,12 +148,7 @@ void BusyWindow::arrange() {
 }
 
 LRESULT CALLBACK BusyWindow::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<BusyWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = ObjectOf<BusyWindow>(window, message, l);
     switch (message) {
         case WM_CLOSE:
             return 0;  // it closes when the operation ends, not before

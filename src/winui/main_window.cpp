@@ -23,6 +23,7 @@ constexpr UINT kLater = WM_APP + 10;
 constexpr int kFilterId = 900, kListId = 901, kTabsId = 902;
 // The filter box's height at 96 dots per inch.
 constexpr int kFilterHeight = 24;
+constexpr int kArrowsWidth = 14;  // the idle minutes' arrows
 constexpr DWORD kMainStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kMainExStyle = WS_EX_CONTROLPARENT;
 
@@ -117,24 +118,8 @@ std::vector<ScreenArea> Screens() {
 
 MainWindow::MainWindow(ProgramState& state, UiServices& ui)
     : state_(state), ui_(ui), session_(state_, ui_, *this, clock_, idleTimer_) {
-    static const bool registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = &MainWindow::procedure;
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.hIcon = ProgramIcon(true);
-        type.hIconSm = ProgramIcon(false);
-        type.lpszClassName = kClassName;
-        ::RegisterClassExW(&type);
-        type.lpfnWndProc = &MainWindow::pageProcedure;
-        type.hIcon = type.hIconSm = nullptr;
-        type.lpszClassName = kPageClassName;
-        ::RegisterClassExW(&type);
-        return true;
-    }();
-    (void)registered;
+    RegisterWindowClass(kClassName, &MainWindow::procedure, IDC_ARROW, true);
+    RegisterWindowClass(kPageClassName, &MainWindow::pageProcedure);
     handle_ = ::CreateWindowExW(kMainExStyle, kClassName, Wide(MainCaption()).c_str(), kMainStyle,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                                 nullptr, ::GetModuleHandleW(nullptr), this);
@@ -155,7 +140,7 @@ MainWindow::~MainWindow() {
     lockWindow_.reset();
     retiredLockWindow_.reset();
     if (handle_ != nullptr) {
-        ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+        ForgetObject(handle_);
         ::DestroyWindow(handle_);
     }
     if (font_ != nullptr) {
@@ -225,8 +210,8 @@ void MainWindow::buildControls() {
             case main_form::Kind::kMinutes: {
                 made = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, page,
                              ControlId(i));
-                const HWND arrows =
-                    child(0, UPDOWN_CLASSW, L"", UDS_ALIGNRIGHT | UDS_ARROWKEYS, page, 0);
+                // The arrows sit beside the box, which keeps its width for "Never" and "15 min".
+                const HWND arrows = child(0, UPDOWN_CLASSW, L"", UDS_ARROWKEYS, page, 0);
                 ::SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(made), 0);
                 ::SendMessageW(arrows, UDM_SETRANGE32, 0, kMaxIdleLockMinutes);
                 controls_[std::string(spec.name) + "Arrows"] = arrows;
@@ -634,9 +619,8 @@ void MainWindow::arrange(const main_form::Layout& layout) {
         ::MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                      TRUE);
         if (spec.kind == main_form::Kind::kMinutes) {
-            // The arrows sit inside the box's right end again.
-            ::SendMessageW(control("spnIdleLockArrows"), UDM_SETBUDDY,
-                           reinterpret_cast<WPARAM>(window), 0);
+            ::MoveWindow(control("spnIdleLockArrows"), rect.right, rect.top, px(kArrowsWidth),
+                         rect.bottom - rect.top, TRUE);
         }
     }
 }
@@ -667,7 +651,7 @@ void MainWindow::tryClose() {
     MessageLoop::setKeyFilter({});
     idleTimer_.stop();
     const HWND window = std::exchange(handle_, nullptr);
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    ForgetObject(window);
     ::DestroyWindow(window);
     ::PostQuitMessage(0);
 }
@@ -862,13 +846,10 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM w, LPARAM l) {
 }
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = ObjectOf<MainWindow>(window, message, l);
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        auto* self = static_cast<MainWindow*>(create->lpCreateParams);
         self->handle_ = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     // Until the controls are made, the window has nothing to lay out.
     if (self == nullptr || self->handle_ != window || self->controls_.empty()) {
         return ::DefWindowProcW(window, message, w, l);
@@ -878,12 +859,7 @@ LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM w, LPAR
 
 // A page passes what its controls say on to the main window.
 LRESULT CALLBACK MainWindow::pageProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = ObjectOf<MainWindow>(window, message, l);
     if (self != nullptr && self->handle_ != nullptr &&
         (message == WM_COMMAND || message == WM_NOTIFY)) {
         return self->handleMessage(message, w, l);
