@@ -89,6 +89,35 @@ std::string CaseFolded(std::string_view text) {
     return Narrow(wide);
 }
 
+// Draws the help text beside Run Selected File: the run of spaces that pushes its note onto a
+// line of its own is a line break here, as the system's word wrap would keep it on the line of
+// the last word before it.
+LRESULT CALLBACK ShellHelpProcedure(HWND label, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                    DWORD_PTR) {
+    if (message != WM_PAINT) {
+        return ::DefSubclassProc(label, message, w, l);
+    }
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(label, &paint);
+    RECT area{};
+    ::GetClientRect(label, &area);
+    ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+    const HGDIOBJ was =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+    std::wstring text = Wide(WindowText(label));
+    const std::wstring spaces(kShellHelpSpaces, L' ');
+    if (const size_t at = text.find(spaces); at != std::wstring::npos) {
+        text.replace(at, spaces.size(), L"\r\n");
+    }
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+    ::SelectObject(dc, was);
+    ::EndPaint(label, &paint);
+    return 0;
+}
+
 // The work areas of the screens there are now, the primary one first.
 std::vector<ScreenArea> Screens() {
     std::vector<ScreenArea> screens;
@@ -221,6 +250,7 @@ void MainWindow::buildControls() {
         controls_[spec.name] = made;
     }
     showIdleMinutes(session_.preferences().idleLockMinutes());
+    ::SetWindowSubclass(control("lblShell"), ShellHelpProcedure, 1, 0);
 
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
     // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
