@@ -158,6 +158,7 @@ TEST_F(WinuiTest, hidesFiltersAndRestoresThroughTheControls) {
 // tick, its close at the first tick after the end; a close asked for meanwhile waits for it.
 TEST_F(WinuiTest, busyStateDisablesTheControlsAndShowsProgress) {
     open();
+    ::SetFocus(control("cmdAddFile"));
     window->OpRunning(true);
     for (const char* name :
          {"lstFileList", "cmdAddFile", "cmdShell", "cmdChangePass", "tabControl"}) {
@@ -174,6 +175,9 @@ TEST_F(WinuiTest, busyStateDisablesTheControlsAndShowsProgress) {
 
     ::SendMessageW(window->handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(window->closePending());
+    window->OpRunning(false);
+    EXPECT_EQ(::GetFocus(), control("cmdAddFile")) << "the keyboard is back where it was";
+    window->OpRunning(true);
     EXPECT_FALSE(window->closed());
 
     window->OpRunning(false);

@@ -556,6 +556,9 @@ BusyWindow& MainWindow::showBusyWindow() {
 }
 
 void MainWindow::showControls(const CommandGate::Controls& controls) {
+    if (const HWND focus = ::GetFocus(); ::IsChild(handle_, focus)) {
+        lastFocus_ = focus;  // a control that is disabled drops the keyboard
+    }
     if (controls.busyWindow == true) {
         showBusyWindow();
     } else if (controls.busyWindow == false && busyWindow() != nullptr) {
@@ -583,6 +586,9 @@ void MainWindow::showControls(const CommandGate::Controls& controls) {
         // The strip and what is on its first page but the commands: Encrypt.
         enable("tabControl", *controls.tabs);
         enable("chkEncrypt", *controls.tabs);
+    }
+    if (controls.list && ::GetActiveWindow() == handle_) {
+        restoreFocus();
     }
 }
 
@@ -651,6 +657,23 @@ void MainWindow::arrange(const main_form::Layout& layout) {
         if (spec.kind == main_form::Kind::kMinutes) {
             ::MoveWindow(control("spnIdleLockArrows"), rect.right, rect.top, px(kArrowsWidth),
                          rect.bottom - rect.top, TRUE);
+        }
+    }
+}
+
+// The keyboard goes back to the control that had it, or, when that one cannot take it now,
+// to the list or the tabs. Disabled controls drop the keyboard, and the window only passes it
+// on by itself when it is a dialog.
+void MainWindow::restoreFocus() {
+    const HWND focus = ::GetFocus();
+    if (focus != nullptr && ::IsChild(handle_, focus) && ::IsWindowEnabled(focus)) {
+        lastFocus_ = focus;
+        return;
+    }
+    for (const HWND candidate : {lastFocus_, control("lstFileList"), control("tabControl")}) {
+        if (candidate != nullptr && ::IsWindowEnabled(candidate) && ::IsWindowVisible(candidate)) {
+            ::SetFocus(candidate);
+            return;
         }
     }
 }
@@ -848,10 +871,14 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM w, LPARAM l) {
             return 0;
         }
         case WM_ACTIVATE:
-            if (LOWORD(w) != WA_INACTIVE) {
-                Form_GotFocus();
+            if (LOWORD(w) == WA_INACTIVE) {
+                const HWND focus = ::GetFocus();
+                lastFocus_ = ::IsChild(handle_, focus) ? focus : lastFocus_;
+                return 0;
             }
-            break;
+            restoreFocus();
+            Form_GotFocus();
+            return 0;
         case WM_SETCURSOR:
             if (Win32UiServices::waitCursorShown()) {
                 ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));

@@ -32,7 +32,8 @@ INT_PTR CALLBACK InputProcedure(HWND dialog, UINT message, WPARAM w, LPARAM l) {
             ::SetDlgItemTextW(dialog, IDC_PROMPT, request->prompt.c_str());
             ::SendMessageW(dialog, WM_SETICON, ICON_SMALL,
                            reinterpret_cast<LPARAM>(ProgramIcon(false)));
-            return TRUE;  // the focus goes to the first control that takes it: the answer
+            ::SetFocus(::GetDlgItem(dialog, IDC_ANSWER));
+            return FALSE;  // the keyboard is in the answer already
         }
         case WM_COMMAND:
             if (LOWORD(w) == IDOK) {
