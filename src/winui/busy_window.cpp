@@ -22,6 +22,7 @@ constexpr int kBarHeight = 18;
 constexpr int kBottomMargin = 12;
 constexpr int kBytesHeight = 20;        // added above the bar when the line of bytes shows
 constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
+constexpr double kStatusPoints = 12;
 
 HWND makeLabel(HWND parent, const char* text) {
     return ::CreateWindowExW(0, L"STATIC", Wide(text).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0,
@@ -69,18 +70,12 @@ void BusyWindow::close() {
 
 void BusyWindow::makeFonts() {
     const UINT dpi = ::GetDpiForWindow(handle_);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     if (font_ != nullptr) {
         ::DeleteObject(font_);
         ::DeleteObject(bold_);
     }
-    font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    LOGFONTW bold = metrics.lfMessageFont;
-    bold.lfHeight = -MulDiv(12, static_cast<int>(dpi), 72);
-    bold.lfWeight = FW_BOLD;
-    bold_ = ::CreateFontIndirectW(&bold);
+    font_ = MessageFont(dpi);
+    bold_ = MessageFont(dpi, kStatusPoints, true);
     for (const HWND label : {lblBusy_, lblBytes_, lblClosing_}) {
         ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     }

@@ -262,17 +262,12 @@ void MainWindow::buildControls() {
 
 void MainWindow::makeFonts() {
     const UINT dpi = DpiOf(handle_);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     if (font_ != nullptr) {
         ::DeleteObject(font_);
         ::DeleteObject(helpFont_);
     }
-    font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    LOGFONTW help = metrics.lfMessageFont;
-    help.lfHeight = -static_cast<LONG>(main_form::kHelpPointSize * dpi / 72 + 0.5);
-    helpFont_ = ::CreateFontIndirectW(&help);
+    font_ = MessageFont(dpi);
+    helpFont_ = MessageFont(dpi, main_form::kHelpPointSize);
     for (const auto& [name, window] : controls_) {
         const main_form::Control* spec = main_form::Find(name.c_str());
         const bool small = spec != nullptr && spec->kind == main_form::Kind::kHelpLabel;
@@ -800,26 +795,28 @@ void MainWindow::command(int id, int code) {
     if (code != BN_CLICKED) {
         return;
     }
-    const HWND window = control(std::string(name));
-    const bool checked = ::SendMessageW(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    static const std::pair<std::string_view, void (MainSession::*)()> kCommands[] = {
+        {"cmdAddFile", &MainSession::addFiles},
+        {"cmdRestoreFile", &MainSession::restoreSelected},
+        {"cmdRestore", &MainSession::restoreAll},
+        {"cmdShell", &MainSession::run},
+        {"cmdChangePass", &MainSession::changePassword},
+        {"cmdSetExten", &MainSession::setExtension},
+        {"cmdSetStorDir", &MainSession::setStorageFolder},
+    };
+    for (const auto& [button, run] : kCommands) {
+        if (name == button) {
+            (session_.*run)();
+            return;
+        }
+    }
+    // A check box's handler runs on every change of its state.
+    const bool checked =
+        ::SendMessageW(control(std::string(name)), BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (name == "chkEncrypt") {
         state_.bolEncrypt = checked;
     } else if (name == "chkSlowRun") {
         state_.bolSlowRun = checked;
-    } else if (name == "cmdAddFile") {
-        session_.addFiles();
-    } else if (name == "cmdRestoreFile") {
-        session_.restoreSelected();
-    } else if (name == "cmdRestore") {
-        session_.restoreAll();
-    } else if (name == "cmdShell") {
-        session_.run();
-    } else if (name == "cmdChangePass") {
-        session_.changePassword();
-    } else if (name == "cmdSetExten") {
-        session_.setExtension();
-    } else if (name == "cmdSetStorDir") {
-        session_.setStorageFolder();
     }
 }
 
