@@ -19,6 +19,7 @@
 #include "winui/message_loop.h"
 #include "winui/resource.h"
 #include "winui/win_text.h"
+#include "winui/win_ui_services.h"
 
 namespace vantory::winui {
 namespace {
@@ -243,6 +244,45 @@ TEST_F(WinuiTest, lockedWindowOpensAgainWithThePassword) {
     click(login->control(IDOK));
     EXPECT_FALSE(window->locked());
     EXPECT_TRUE(::IsWindowVisible(window->handle()));
+}
+
+// What the input box is told to answer, and the prompt it showed.
+std::optional<std::wstring> typed;
+std::wstring prompted;
+
+// Answers the input box once it shows, from the timer of its modal loop.
+void CALLBACK AnswerInputBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    const HWND box = ::FindWindowW(nullptr, L"New extension");
+    if (box == nullptr || !::IsWindowVisible(box)) {
+        return;  // not shown yet: the timer comes again
+    }
+    ::KillTimer(nullptr, timer);
+    prompted = Wide(WindowText(::GetDlgItem(box, IDC_PROMPT)));
+    if (typed) {
+        ::SetDlgItemTextW(box, IDC_ANSWER, typed->c_str());
+    }
+    ::SendMessageW(box, WM_COMMAND, typed ? IDOK : IDCANCEL, 0);
+}
+
+// The input box is the resource script's dialog: its prompt and title as asked, the answer
+// typed, and Cancel never taken for an empty answer. The file dialog's answer becomes full paths.
+TEST(Win32UiServicesTest, inputBoxAndFileDialogAnswers) {
+    Win32UiServices ui;
+    for (const std::optional<std::wstring>& row :
+         {std::optional<std::wstring>(L"dat"), std::optional<std::wstring>(L""),
+          std::optional<std::wstring>()}) {
+        typed = row;
+        ::SetTimer(nullptr, 0, 10, AnswerInputBox);
+        const std::optional<std::string> given = ui.inputBox("Enter it:", "New extension");
+        EXPECT_EQ(prompted, L"Enter it:");
+        EXPECT_EQ(given.has_value(), row.has_value());
+        if (row) {
+            EXPECT_EQ(Wide(given.value_or("?")), *row);
+        }
+    }
+    EXPECT_EQ(ChosenPaths(std::wstring(L"C:\\a\\b.txt\0\0", 12), true), Texts{"C:\\a\\b.txt"});
+    EXPECT_EQ(ChosenPaths(std::wstring(L"C:\\a\0b.txt\0c d.txt\0\0", 20), true),
+              (Texts{"C:\\a\\b.txt", "C:\\a\\c d.txt"}));
 }
 
 // A later start's files reach the running copy through its pipe, once the start hears that

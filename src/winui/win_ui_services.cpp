@@ -57,8 +57,8 @@ INT_PTR CALLBACK InputProcedure(HWND dialog, UINT message, WPARAM w, LPARAM l) {
     return FALSE;
 }
 
-// The paths GetOpenFileName returned: one full path, or the folder and then each name, each
-// ending in a NUL, the list in two.
+}  // namespace
+
 std::vector<std::string> ChosenPaths(const std::wstring& buffer, bool multiple) {
     std::vector<std::wstring> parts;
     for (size_t start = 0; start < buffer.size() && buffer[start] != L'\0';) {
@@ -76,8 +76,6 @@ std::vector<std::string> ChosenPaths(const std::wstring& buffer, bool multiple) 
     }
     return paths;
 }
-
-}  // namespace
 
 HWND DialogOwner() {
     const HWND active = ::GetActiveWindow();
