@@ -5,12 +5,13 @@
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
             clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick
-# What `make windows-test` needs: the mingw-w64 cross compiler, wine, GoogleTest's sources.
-WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
+# What `make windows-test` and `make windows-package` need: the mingw-w64 cross compiler,
+# wine, GoogleTest's sources, NSIS.
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nsis
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps windows-deps build run test sanitize windows-test check e2e fuzz bench install \
-        package clean
+.PHONY: all deps windows-deps build run test sanitize windows-test windows-package check e2e \
+        fuzz bench install package clean
 
 all: build
 
@@ -68,6 +69,12 @@ windows-test: windows-deps
 	cmake --build --preset windows
 	$(WINE_ENV) wineboot --init
 	ctest --preset windows
+
+# `make windows-package` cross-builds the Windows program and its installer,
+# build/windows/vantory-<version>-setup.exe, made by NSIS's makensis.
+windows-package: windows-deps
+	cmake --preset windows
+	cmake --build --preset windows --target windows_installer
 
 # `make check` is what CI runs: `make test`, the sanitizers and fuzz targets, the core's
 # tests under wine, then the share of the code that is tests, which may be at most 35%, and
