@@ -25,7 +25,7 @@ if(EXISTS ${_vantory_ico})
 endif()
 add_custom_command(
   OUTPUT ${VANTORY_INSTALLER}
-  COMMAND ${VANTORY_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION}
+  COMMAND ${VANTORY_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION}
           -DPROGRAM=$<TARGET_FILE:vantory> -DOUTFILE=${VANTORY_INSTALLER}
           ${_vantory_icon_define} ${_vantory_nsi}
   DEPENDS vantory ${_vantory_nsi}

@@ -29,7 +29,6 @@ RequestExecutionLevel user  ; MultiUser asks for more when it may have it
 !define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -60,16 +59,12 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 
 Function .onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 
 Function un.onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   !insertmacro MULTIUSER_UNINIT
 FunctionEnd
 
