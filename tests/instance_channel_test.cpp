@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <set>
 
+#include "session/hand_over.h"
+#include "session/stopped_start.h"
 #include "store/settings_file.h"
 #include "support/fake_ui_services.h"
 #include "support/temp_folder.h"
@@ -153,7 +155,7 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
     Lists received;
     server.setReceiver([&](const std::vector<std::string>& paths) { received.push_back(paths); });
     std::string error;
-    EXPECT_FALSE(HandOverToRunningCopy(settings, {std::string(kLongestHandOver, 'x')}, error));
+    EXPECT_FALSE(HandOverToRunningCopy(settings, {std::string(HandOver::kLongest, 'x')}, error));
     EXPECT_NE(error.find("too many to hand to it at once"), std::string::npos) << error;
 
     // Under AddressSanitizer every piece costs many times more: the flood is smaller there,
@@ -167,7 +169,7 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
     for (int i = 0; i < kFloodPaths; ++i) {
         flood.push_back(dir / ("files/" + std::to_string(i) + " with a space.txt"));
     }
-    const QByteArray whole = HandOverMessage({"/a"});
+    const QByteArray whole = QByteArray::fromStdString(HandOver::message({"/a"}));
     QByteArray tooLong = whole.left(16);
     tooLong[11] = 1;  // 2^32 + 8 bytes to follow
     QByteArray countTooLarge = whole;
@@ -179,7 +181,7 @@ TEST(InstanceChannelTest, theRunningCopyTakesOnlyWholeListsThatTheStartStillHand
         std::vector<std::string> taken;  // "take" is said after the answer when not empty
     };
     const Case cases[] = {
-        {"a flood of paths", HandOverMessage(flood), true, flood},
+        {"a flood of paths", QByteArray::fromStdString(HandOver::message(flood)), true, flood},
         {"a header claiming too much", tooLong, false, {}},
         {"more paths than the body holds", countTooLarge, false, {}},
         {"the answer not taken up", whole, true, {}},
@@ -220,7 +222,10 @@ TEST(InstanceChannelTest, aStartThatCannotUseItsSettingsHandsItsFilesToNoOne) {
     test::FakeUiServices ui;
     ProgramState state;
     const StartOutcome outcome = PrepareStart(state, ui);
-    EXPECT_EQ(EndStoppedStart(outcome, state.strSystemDir, {dir / "a.txt"}, ui), 1);
+    const auto handOver = [&state](const std::vector<std::string>& files, std::string& error) {
+        return HandOverToRunningCopy(state.strSystemDir, files, error);
+    };
+    EXPECT_EQ(FinishStoppedStart(outcome, {dir / "a.txt"}, ui, handOver), 1);
     EXPECT_EQ(ui.messages.size(), 1u) << "only what is wrong with the settings";
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/command_line.h"
+#include "session/stopped_start.h"
 #include "window/instance_channel.h"
 #include "window/login_window.h"
 #include "window/main_window.h"
@@ -59,7 +60,11 @@ int main(int argc, char** argv) {
         outcome == vantory::StartOutcome::kAnotherInstance ||
         outcome == vantory::StartOutcome::kSettingsUnusable ||
         outcome == vantory::StartOutcome::kStorageInUse) {
-        return vantory::EndStoppedStart(outcome, state.strSystemDir, line.files, ui);
+        return vantory::FinishStoppedStart(
+            outcome, line.files, ui,
+            [&state](const std::vector<std::string>& files, std::string& error) {
+                return vantory::HandOverToRunningCopy(state.strSystemDir, files, error);
+            });
     }
 
     // Files named here, and files handed over by later starts, wait for the main window.

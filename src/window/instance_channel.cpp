@@ -6,11 +6,10 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
-#include <QtEndian>
-#include <cstdio>
 #include <memory>
 
 #include "platform/platform.h"
+#include "session/hand_over.h"
 
 namespace vantory {
 
@@ -18,16 +17,6 @@ namespace {
 
 // The longest socket path the system takes: its address holds 108 bytes with the closing NUL.
 constexpr qsizetype kLongestSocketPath = 107;
-
-// A message: magic, version and the length of the rest (big-endian 32, 32 and 64 bits), then
-// the number of paths and each path as its length (32 bits) and its bytes.
-constexpr quint32 kMagic = 0x56414e54;  // "VANT"
-constexpr quint32 kVersion = 2;
-constexpr qsizetype kHeaderSize = 16;
-// The running copy answers kWhole once it has read a whole message; the start then says
-// kTake. A start that gave up before the answer never says it, and the copy takes nothing.
-constexpr char kWhole = 'k';
-constexpr char kTake = 't';
 
 // A second start waits this long for the running copy to answer. The copy answers from its
 // event loop, which long commands serve every few milliseconds.
@@ -37,41 +26,6 @@ constexpr int kAnswerMilliseconds = 30000;
 constexpr int kConnectMilliseconds = 5000;
 
 constexpr const char* kNothingHidden = "; no file was hidden, and the files are where they were.";
-
-void append32(QByteArray& bytes, quint32 value) {
-    const quint32 big = qToBigEndian(value);
-    bytes.append(reinterpret_cast<const char*>(&big), sizeof big);
-}
-
-quint32 read32(const char* at) {
-    return qFromBigEndian<quint32>(at);
-}
-
-// The paths of a whole message's body, or false when it is not one.
-bool parseBody(const char* at, qsizetype size, std::vector<std::string>& paths) {
-    if (size < 4) {
-        return false;
-    }
-    const quint32 count = read32(at);
-    qsizetype offset = 4;
-    if (count > static_cast<quint64>(size - offset) / 4) {
-        return false;  // more paths than the body could hold lengths for
-    }
-    paths.reserve(count);
-    for (quint32 i = 0; i < count; ++i) {
-        if (size - offset < 4) {
-            return false;
-        }
-        const quint32 length = read32(at + offset);
-        offset += 4;
-        if (length > static_cast<quint64>(size - offset)) {
-            return false;
-        }
-        paths.emplace_back(at + offset, length);
-        offset += length;
-    }
-    return offset == size;
-}
 
 }  // namespace
 
@@ -103,30 +57,9 @@ QString InstanceChannelName(const std::string& settingsFolder, std::string* why)
     return QFile::decodeName(name);
 }
 
-QByteArray HandOverMessage(const std::vector<std::string>& paths) {
-    QByteArray body;
-    qsizetype size = 4;
-    for (const std::string& path : paths) {
-        size += 4 + static_cast<qsizetype>(path.size());
-    }
-    body.reserve(kHeaderSize + size);
-    append32(body, kMagic);
-    append32(body, kVersion);
-    append32(body, static_cast<quint32>(static_cast<quint64>(size) >> 32));
-    append32(body, static_cast<quint32>(size));
-    append32(body, static_cast<quint32>(paths.size()));
-    for (const std::string& path : paths) {
-        append32(body, static_cast<quint32>(path.size()));
-        body.append(path.data(), static_cast<qsizetype>(path.size()));
-    }
-    return body;
-}
-
 // What has come of one connection so far.
 struct InstanceServer::Incoming {
-    QByteArray bytes;
-    qint64 length = -1;  // of the message, once its header is in
-    std::vector<std::string> paths;
+    HandOverReader message;
     bool answered = false;
 };
 
@@ -202,40 +135,26 @@ void InstanceServer::readFrom(QLocalSocket* socket, Incoming& incoming) {
             return;
         }
         socket->abort();
-        if (word == QByteArray(1, kTake)) {
-            deliver(std::move(incoming.paths));
+        if (word == QByteArray(1, HandOver::kTake)) {
+            deliver(std::move(incoming.message.paths()));
         }
         return;
     }
-    if (incoming.length < 0) {
-        incoming.bytes += socket->read(kHeaderSize - incoming.bytes.size());
-        if (incoming.bytes.size() < kHeaderSize) {
-            return;
+    while (incoming.message.state() == HandOverReader::State::kMore) {
+        const QByteArray piece = socket->read(static_cast<qint64>(incoming.message.wanted()));
+        if (piece.isEmpty()) {
+            return;  // the rest has not arrived yet
         }
-        const char* header = incoming.bytes.constData();
-        const quint64 length =
-            (static_cast<quint64>(read32(header + 8)) << 32) | read32(header + 12);
-        if (read32(header) != kMagic || read32(header + 4) != kVersion ||
-            length > static_cast<quint64>(kLongestHandOver)) {
-            socket->abort();  // not a start of this program, or more than a command line
-            return;
-        }
-        incoming.length = static_cast<qint64>(length);
-        incoming.bytes.clear();
-        incoming.bytes.reserve(incoming.length);
+        incoming.message.take(std::string_view(piece.constData(), piece.size()));
     }
-    incoming.bytes += socket->read(incoming.length - incoming.bytes.size());
-    if (incoming.bytes.size() < incoming.length) {
-        return;  // the rest has not arrived yet
-    }
-    const bool whole = parseBody(incoming.bytes.constData(), incoming.bytes.size(), incoming.paths);
-    incoming.bytes = QByteArray();
-    if (!whole || socket->bytesAvailable() > 0) {
+    // Not a start of this program, more than a command line, or more than one message.
+    if (incoming.message.state() == HandOverReader::State::kRefused ||
+        socket->bytesAvailable() > 0) {
         socket->abort();
         return;
     }
     incoming.answered = true;
-    socket->write(&kWhole, 1);
+    socket->write(&HandOver::kWhole, 1);
     socket->flush();
 }
 
@@ -247,8 +166,8 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
         error = "Vantory is running, but files cannot be handed to it: " + why + kNothingHidden;
         return false;
     }
-    const QByteArray message = HandOverMessage(paths);
-    if (message.size() - kHeaderSize > kLongestHandOver) {
+    const QByteArray message = QByteArray::fromStdString(HandOver::message(paths));
+    if (static_cast<uint64_t>(message.size()) - HandOver::kHeaderSize > HandOver::kLongest) {
         error = "Vantory is running, but the " + std::to_string(paths.size()) +
                 " files named are too many to hand to it at once" + kNothingHidden;
         return false;
@@ -285,9 +204,9 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
         socket.waitForReadyRead(static_cast<int>(answering.remainingTime()))) {
         answer = socket.read(1);
     }
-    if (answer == QByteArray(1, kWhole)) {
+    if (answer == QByteArray(1, HandOver::kWhole)) {
         // From this word on, the files are the running copy's to hide.
-        socket.write(&kTake, 1);
+        socket.write(&HandOver::kTake, 1);
         if (sent()) {
             return true;
         }
@@ -295,28 +214,6 @@ bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<
     error = "Vantory is running, but it did not take the files (" +
             socket.errorString().toStdString() + ")" + kNothingHidden;
     return false;
-}
-
-int EndStoppedStart(StartOutcome outcome, const std::string& settingsFolder,
-                    const std::vector<std::string>& files, UiServices& ui) {
-    if (outcome != StartOutcome::kAnotherInstance) {
-        if (!files.empty()) {
-            std::fprintf(stderr, outcome == StartOutcome::kStorageInUse
-                                     ? "vantory: the storage folder is in use, so no file was hidden\n"
-                                     : "vantory: the settings cannot be used, so no file was hidden\n");
-        }
-        return 1;
-    }
-    if (files.empty()) {
-        return 0;
-    }
-    std::string problem;
-    if (HandOverToRunningCopy(settingsFolder, files, problem)) {
-        return 0;
-    }
-    std::fprintf(stderr, "vantory: %s\n", problem.c_str());
-    ui.messageBox(problem, UiServices::kExclamation, "Hide with Vantory");
-    return 1;
 }
 
 }  // namespace vantory

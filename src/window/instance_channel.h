@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "commands/startup.h"
-
 class QLocalServer;
 class QLocalSocket;
 
@@ -22,13 +20,6 @@ namespace vantory {
 // made from a hash of the folder in the user's private runtime folder. Empty, with the reason
 // in `why`, when there is no such folder (or its name is too long too): hand-over is off then.
 QString InstanceChannelName(const std::string& settingsFolder, std::string* why = nullptr);
-
-// The longest list of paths, in bytes of its message, that a start hands over.
-inline constexpr qint64 kLongestHandOver = 16 * 1024 * 1024;
-
-// The message that hands `paths` over: a header with the length of what follows, then each
-// path with its length.
-QByteArray HandOverMessage(const std::vector<std::string>& paths);
 
 // The running copy's end: takes whole lists of paths from any number of later starts and
 // answers each once it has it. Lists that arrive before anyone receives them are kept.
@@ -66,11 +57,5 @@ class InstanceServer : public QObject {
 // copy then takes none of them.
 bool HandOverToRunningCopy(const std::string& settingsFolder, const std::vector<std::string>& paths,
                            std::string& error);
-
-// Ends a start that its load step stopped and returns the exit status. With another copy
-// running, the files named on the command line are handed to it. A start that could not use
-// its settings or its storage folder has said why; the files then go to no one.
-int EndStoppedStart(StartOutcome outcome, const std::string& settingsFolder,
-                    const std::vector<std::string>& files, UiServices& ui);
 
 }  // namespace vantory
