@@ -86,6 +86,25 @@ Rect PageRect(const Control& control) {
             t.width / kTwipsPerPixel, t.height / kTwipsPerPixel};
 }
 
+std::vector<std::pair<const char*, bool>> EnabledStates(const CommandGate::Controls& controls) {
+    std::vector<std::pair<const char*, bool>> states;
+    for (const char* name :
+         {"txtFilter", "lstFileList", "cmdAddFile", "cmdRestoreFile", "cmdRestore"}) {
+        states.emplace_back(name, controls.list);
+    }
+    if (controls.run) {
+        states.emplace_back("cmdShell", *controls.run);
+    }
+    for (const char* name : {"cmdChangePass", "cmdSetStorDir", "cmdSetExten", "chkSlowRun"}) {
+        states.emplace_back(name, controls.settings);
+    }
+    if (controls.tabs) {
+        states.emplace_back("tabControl", *controls.tabs);
+        states.emplace_back("chkEncrypt", *controls.tabs);
+    }
+    return states;
+}
+
 Layout LayOut(int width, int height, int clientHeight, int filterHeight, bool sizeGiven) {
     Layout layout;
     if (!sizeGiven && height < kMinimumHeight) {

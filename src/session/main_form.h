@@ -3,6 +3,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "session/command_gate.h"
 
 #include "store/program_state.h"
 
@@ -69,6 +73,11 @@ std::string Caption(const Control& control, const ProgramState& state);
 // Where a control sits on its page, in pixels: the page starts below the real row of tabs,
 // with the same gap above the first controls as there once was below a row 400 twips high.
 Rect PageRect(const Control& control);
+
+// The controls a busy state's `controls` enable or disable, by name, and whether each is
+// enabled; those it leaves as they are go unnamed. The tab strip takes Encrypt with it, the
+// one control on its pages that is not a command.
+std::vector<std::pair<const char*, bool>> EnabledStates(const CommandGate::Controls& controls);
 
 // Where the list, its filter box and the strip go when the window has a new size.
 struct Layout {

@@ -380,19 +380,8 @@ void MainWindow::showControls(const CommandGate::Controls& controls) {
             bringForward();
         }
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{txtFilter_, lstFileList_, cmdAddFile_,
-                                                            cmdRestoreFile_, cmdRestore_}) {
-        control->setEnabled(controls.list);
-    }
-    if (controls.run) {
-        cmdShell_->setEnabled(*controls.run);
-    }
-    for (QWidget* control : std::initializer_list<QWidget*>{cmdChangePass_, cmdSetStorDir_,
-                                                            cmdSetExten_, chkSlowRun_}) {
-        control->setEnabled(controls.settings);
-    }
-    if (controls.tabs) {
-        tabControl_->setEnabled(*controls.tabs);
+    for (const auto& [name, enabled] : main_form::EnabledStates(controls)) {
+        findChild<QWidget*>(QString::fromLatin1(name))->setEnabled(enabled);
     }
 }
 

@@ -564,23 +564,8 @@ void MainWindow::showControls(const CommandGate::Controls& controls) {
             bringForward();
         }
     }
-    const auto enable = [this](const char* name, bool on) {
-        ::EnableWindow(control(name), on ? TRUE : FALSE);
-    };
-    for (const char* name :
-         {"txtFilter", "lstFileList", "cmdAddFile", "cmdRestoreFile", "cmdRestore"}) {
-        enable(name, controls.list);
-    }
-    if (controls.run) {
-        enable("cmdShell", *controls.run);
-    }
-    for (const char* name : {"cmdChangePass", "cmdSetStorDir", "cmdSetExten", "chkSlowRun"}) {
-        enable(name, controls.settings);
-    }
-    if (controls.tabs) {
-        // The strip and what is on its first page but the commands: Encrypt.
-        enable("tabControl", *controls.tabs);
-        enable("chkEncrypt", *controls.tabs);
+    for (const auto& [name, enabled] : main_form::EnabledStates(controls)) {
+        ::EnableWindow(control(name), enabled ? TRUE : FALSE);
     }
     if (controls.list && ::GetActiveWindow() == handle_) {
         restoreFocus();
