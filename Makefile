@@ -4,9 +4,11 @@
 
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
-            clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick
-# What `make windows-test` needs: the mingw-w64 cross compiler, wine, GoogleTest's sources.
-WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
+            clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick libgcrypt20-dev
+# What `make windows-test` needs: the mingw-w64 cross compiler, wine, GoogleTest's sources,
+# and libgcrypt built for Windows (linked statically).
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest \
+                    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps windows-deps build run test sanitize windows-test check e2e fuzz bench install \
