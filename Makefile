@@ -91,7 +91,8 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	sh fuzz/run_fuzzers.sh $(FUZZ_SECONDS) build/fuzz/fuzz/fuzz_unseal \
-	  build/fuzz/fuzz/fuzz_settings build/fuzz/fuzz/fuzz_decrypt_copy
+	  build/fuzz/fuzz/fuzz_settings build/fuzz/fuzz/fuzz_decrypt_copy \
+	  build/fuzz/fuzz/fuzz_strong_open build/fuzz/fuzz/fuzz_strong_key_record
 
 bench: deps
 	cmake --preset release
