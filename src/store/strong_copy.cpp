@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "store/piece_writer.h"
+
 namespace vantory {
 
 namespace {
@@ -11,8 +13,6 @@ namespace {
 constexpr size_t kOutputSize =
     std::max(StrongSealer::maxOutput(StrongCopier::kPiece) + StrongSealer::kMaxFinishOutput,
              StrongOpener::maxOutput(StrongCopier::kPiece) + StrongOpener::kMaxFinishOutput);
-// Writing to disk is started whenever this much more has been written.
-constexpr uint64_t kWritebackStep = uint64_t{8} << 20;
 
 }  // namespace
 
@@ -48,27 +48,42 @@ StrongOutcome StrongCopier::stream(const std::string& source, platform::AtomicFi
     if (Status s = out.open(); !s.ok()) {
         return {.status = s};
     }
-    uint64_t unflushed = 0;
-    for (bool end = false; !end && transform.refusal() == StrongRefusal::kNone;) {
-        size_t got = 0;
-        if (Status s = in.read(input_.get(), kPiece, got); !s.ok()) {
-            return {.status = s};
-        }
+    size_t got = 0;
+    const auto readPiece = [&] {
+        const Status s = in.read(input_.get(), kPiece, got);
         in.dropRead();  // each file is read once; keep the page cache for the rest
         if (bytes != nullptr) {
             bytes->done += got;
         }
-        end = got == 0;
-        const size_t n = end ? transform.finish(output_.get())
-                             : transform.update(input_.get(), got, output_.get());
+        tick(pacer_);
+        return s;
+    };
+    if (Status s = readPiece(); !s.ok()) {
+        return {.status = s};
+    }
+    if (got < kPiece) {  // the whole file, written in one go
+        size_t n = transform.update(input_.get(), got, output_.get());
+        n += transform.finish(output_.get() + n);
         if (Status s = out.write(output_.get(), n); !s.ok()) {
             return {.status = s};
         }
-        if ((unflushed += n) >= kWritebackStep) {
-            out.writeBehind();
-            unflushed = 0;
+    } else {  // sealed or opened while the piece before is written
+        PieceWriter writer(out, kOutputSize);
+        for (bool end = false; !end && transform.refusal() == StrongRefusal::kNone;) {
+            uint8_t* output = writer.take();
+            if (output == nullptr) {
+                break;  // drain() reports the error
+            }
+            end = got == 0;
+            writer.submit(end ? transform.finish(output)
+                              : transform.update(input_.get(), got, output));
+            if (Status s = end ? Status::success() : readPiece(); !s.ok()) {
+                return {.status = s};
+            }
         }
-        tick(pacer_);
+        if (Status s = writer.drain(); !s.ok()) {
+            return {.status = s};
+        }
     }
     in.close();  // Windows refuses to replace a file that is open
     return {.refusal = transform.refusal(), .status = Status::success()};
