@@ -118,11 +118,16 @@ TEST(StrongKey, unwrapsWithItsPasswordOnlyAndTheRecordRefusesDamage) {
     EXPECT_TRUE(*opened == master);
 
     std::string newPassword = "battery staple";
-    const WrappedKey rewrapped = wrapMasterKey(*opened, newPassword, kQuick);
-    password = "correct horse";
-    EXPECT_FALSE(unwrapMasterKey(rewrapped, password));
+    EXPECT_FALSE(rewrapMasterKey(wrapped, wrong = "wrong", newPassword));
+    EXPECT_TRUE(newPassword.empty());
     newPassword = "battery staple";
-    const std::optional<SecretBytes> again = unwrapMasterKey(rewrapped, newPassword);
+    const std::optional<WrappedKey> rewrapped =
+        rewrapMasterKey(wrapped, password = "correct horse", newPassword);
+    ASSERT_TRUE(rewrapped);
+    EXPECT_EQ(rewrapped->kdf, kQuick);
+    EXPECT_FALSE(unwrapMasterKey(*rewrapped, password = "correct horse"));
+    const std::optional<SecretBytes> again =
+        unwrapMasterKey(*rewrapped, newPassword = "battery staple");
     ASSERT_TRUE(again);
     EXPECT_TRUE(*again == master);
 

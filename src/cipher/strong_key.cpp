@@ -159,6 +159,16 @@ std::optional<SecretBytes> unwrapMasterKey(const WrappedKey& wrapped, std::strin
     return masterKey;
 }
 
+std::optional<WrappedKey> rewrapMasterKey(const WrappedKey& wrapped, std::string& oldPassword,
+                                          std::string& newPassword) {
+    const std::optional<SecretBytes> masterKey = unwrapMasterKey(wrapped, oldPassword);
+    if (!masterKey) {
+        wipeString(newPassword);
+        return std::nullopt;
+    }
+    return wrapMasterKey(*masterKey, newPassword, wrapped.kdf);
+}
+
 std::array<uint8_t, 8> masterKeyId(const SecretBytes& masterKey) {
     const SecretBytes id = hkdfSha256(masterKey, {}, "vantory key id", 8);
     std::array<uint8_t, 8> out{};

@@ -69,6 +69,12 @@ WrappedKey wrapMasterKey(const SecretBytes& masterKey, std::string& password,
 // key is derived from it.
 std::optional<SecretBytes> unwrapMasterKey(const WrappedKey& wrapped, std::string& password);
 
+// The master key of `wrapped` wrapped again under `newPassword`, with the same costs: what a
+// change of password writes, which re-seals nothing. nullopt when `oldPassword` does not open
+// it. Both password texts are wiped.
+std::optional<WrappedKey> rewrapMasterKey(const WrappedKey& wrapped, std::string& oldPassword,
+                                          std::string& newPassword);
+
 // Eight bytes that name a master key without giving anything of it away: a stored file
 // carries them, so that one sealed under another store's key is told apart from a changed one.
 std::array<uint8_t, 8> masterKeyId(const SecretBytes& masterKey);
