@@ -125,9 +125,8 @@ SecretBytes hkdfSha256(const SecretBytes& ikm, std::string_view salt, std::strin
 }
 
 SecretBytes newMasterKey() {
-    useCryptoLibrary();
     SecretBytes key(kMasterKeySize);
-    gcry_randomize(key.data(), key.size(), GCRY_VERY_STRONG_RANDOM);
+    fillRandom(key.data(), key.size());
     return key;
 }
 
