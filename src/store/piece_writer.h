@@ -15,15 +15,27 @@ namespace vantory {
 
 using platform::Status;
 
+// The buffers a PieceWriter fills and writes, which a caller writing many files can keep
+// from one writer to the next instead of having each writer make its own.
+struct PieceBuffers {
+    static constexpr size_t kCount = 3;
+    std::unique_ptr<uint8_t[]> pieces[kCount];
+};
+
 // Writes pieces to a file on a thread of its own, so that reading and sealing the next piece
 // overlap with writing this one, and asks the system every few mebibytes to start sending
 // what was written on to the disk, so that little is left to flush at the end. A few buffers
 // go round between the two threads; the first write error stops the writing and is kept.
 class PieceWriter {
   public:
-    PieceWriter(platform::AtomicFile& file, size_t capacity) : file_(file) {
+    // With `kept`, its buffers are used, and those missing are made there (a caller always
+    // asks for the same `capacity`); without, the writer makes its own.
+    PieceWriter(platform::AtomicFile& file, size_t capacity, PieceBuffers* kept = nullptr)
+        : file_(file), buffers_(kept != nullptr ? *kept : own_) {
         for (size_t i = 0; i < kBuffers; ++i) {
-            buffers_[i] = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+            if (!buffers_.pieces[i]) {
+                buffers_.pieces[i] = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+            }
             free_.push_back(i);
         }
         thread_ = std::thread([this] { run(); });
@@ -48,7 +60,7 @@ class PieceWriter {
         }
         taken_ = free_.front();
         free_.pop_front();
-        return buffers_[taken_].get();
+        return buffers_.pieces[taken_].get();
     }
     // Queues the first n bytes of the buffer last taken.
     void submit(size_t n) {
@@ -66,7 +78,7 @@ class PieceWriter {
     }
 
   private:
-    static constexpr size_t kBuffers = 3;
+    static constexpr size_t kBuffers = PieceBuffers::kCount;
     // Writing to disk is started whenever this much more has been written.
     static constexpr size_t kWritebackStep = size_t{8} << 20;
 
@@ -82,7 +94,7 @@ class PieceWriter {
             Status written;
             if (failure_.ok()) {
                 lock.unlock();
-                written = file_.write(buffers_[index].get(), n);
+                written = file_.write(buffers_.pieces[index].get(), n);
                 pending_ += n;
                 if (written.ok() && pending_ >= kWritebackStep) {
                     file_.writeBehind();
@@ -99,7 +111,8 @@ class PieceWriter {
     }
 
     platform::AtomicFile& file_;
-    std::unique_ptr<uint8_t[]> buffers_[kBuffers];
+    PieceBuffers own_;
+    PieceBuffers& buffers_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<size_t> free_;

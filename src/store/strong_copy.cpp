@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "store/piece_writer.h"
-
 namespace vantory {
 
 namespace {
@@ -24,9 +22,14 @@ StrongCopier::StrongCopier(const SecretBytes& masterKey, Pacer* pacer)
     : masterKey_(masterKey), pacer_(pacer) {}
 
 StrongCopier::~StrongCopier() {
-    if (input_) {  // the last piece of content read or opened
+    if (input_) {  // the last pieces of content read or opened
         wipeBytes(input_.get(), kPiece);
         wipeBytes(output_.get(), kOutputSize);
+    }
+    for (const auto& piece : writerBuffers_.pieces) {
+        if (piece) {
+            wipeBytes(piece.get(), kOutputSize);
+        }
     }
 }
 
@@ -68,7 +71,7 @@ StrongOutcome StrongCopier::stream(const std::string& source, platform::AtomicFi
             return {.status = s};
         }
     } else {  // sealed or opened while the piece before is written
-        PieceWriter writer(out, kOutputSize);
+        PieceWriter writer(out, kOutputSize, &writerBuffers_);
         for (bool end = false; !end && transform.refusal() == StrongRefusal::kNone;) {
             uint8_t* output = writer.take();
             if (output == nullptr) {

@@ -17,6 +17,7 @@
 #include "cipher/pacer.h"
 #include "cipher/strong_stream.h"
 #include "platform/platform.h"
+#include "store/piece_writer.h"
 
 namespace vantory {
 
@@ -64,7 +65,8 @@ class StrongCopier {
     const SecretBytes& masterKey_;
     Pacer* pacer_;
     std::unique_ptr<uint8_t[]> input_;
-    std::unique_ptr<uint8_t[]> output_;
+    std::unique_ptr<uint8_t[]> output_;  // for a file read in one piece
+    PieceBuffers writerBuffers_;         // for larger ones
 };
 
 }  // namespace vantory
