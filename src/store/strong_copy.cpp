@@ -22,11 +22,11 @@ StrongCopier::StrongCopier(const SecretBytes& masterKey, Pacer* pacer)
     : masterKey_(masterKey), pacer_(pacer) {}
 
 StrongCopier::~StrongCopier() {
-    if (input_) {  // the last pieces of content read or opened
+    // The last pieces of content read or opened.
+    if (input_) {
         wipeBytes(input_.get(), kPiece);
-        wipeBytes(output_.get(), kOutputSize);
     }
-    for (const auto& piece : writerBuffers_.pieces) {
+    for (const auto& piece : output_.pieces) {
         if (piece) {
             wipeBytes(piece.get(), kOutputSize);
         }
@@ -42,7 +42,7 @@ StrongOutcome StrongCopier::stream(const std::string& source, platform::AtomicFi
     }
     if (!input_) {
         input_ = std::make_unique_for_overwrite<uint8_t[]>(kPiece);
-        output_ = std::make_unique_for_overwrite<uint8_t[]>(kOutputSize);
+        output_.pieces[0] = std::make_unique_for_overwrite<uint8_t[]>(kOutputSize);
     }
     FileBytes* bytes = pacer_ != nullptr ? pacer_->fileBytes() : nullptr;
     if (bytes != nullptr) {
@@ -65,13 +65,14 @@ StrongOutcome StrongCopier::stream(const std::string& source, platform::AtomicFi
         return {.status = s};
     }
     if (got < kPiece) {  // the whole file, written in one go
-        size_t n = transform.update(input_.get(), got, output_.get());
-        n += transform.finish(output_.get() + n);
-        if (Status s = out.write(output_.get(), n); !s.ok()) {
+        uint8_t* output = output_.pieces[0].get();
+        size_t n = transform.update(input_.get(), got, output);
+        n += transform.finish(output + n);
+        if (Status s = out.write(output, n); !s.ok()) {
             return {.status = s};
         }
     } else {  // sealed or opened while the piece before is written
-        PieceWriter writer(out, kOutputSize, &writerBuffers_);
+        PieceWriter writer(out, kOutputSize, &output_);
         for (bool end = false; !end && transform.refusal() == StrongRefusal::kNone;) {
             uint8_t* output = writer.take();
             if (output == nullptr) {

@@ -65,8 +65,8 @@ class StrongCopier {
     const SecretBytes& masterKey_;
     Pacer* pacer_;
     std::unique_ptr<uint8_t[]> input_;
-    std::unique_ptr<uint8_t[]> output_;  // for a file read in one piece
-    PieceBuffers writerBuffers_;         // for larger ones
+    // What the piece writer writes from; a file read in one piece goes through the first.
+    PieceBuffers output_;
 };
 
 }  // namespace vantory
