@@ -5,14 +5,14 @@
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
             clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick libgcrypt20-dev
-# What `make windows-test` needs: the mingw-w64 cross compiler, wine, GoogleTest's sources,
-# and libgcrypt built for Windows (linked statically).
-WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest \
+# What `make windows-test` and `make windows-package` need: the mingw-w64 cross compiler,
+# wine, GoogleTest's sources, NSIS, and libgcrypt built for Windows (linked statically).
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nsis \
                     libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps windows-deps build run test sanitize windows-test check e2e fuzz bench install \
-        package clean
+.PHONY: all deps windows-deps build run test sanitize windows-test windows-package check e2e \
+        fuzz bench install package clean
 
 all: build
 
@@ -58,8 +58,10 @@ sanitize: deps
 	cmake --build --preset fuzz
 	ctest --preset fuzz
 
-# `make windows-test` cross-builds the core and its tests for Windows (build/windows) and runs
-# them under wine, in a wine prefix of its own (build/windows/wineprefix), without a display.
+# `make windows-test` cross-builds the core, the Win32 program (build/windows/src/vantory.exe)
+# and their tests for Windows (build/windows) and runs the tests under wine, in wine prefixes
+# of their own (build/windows/wineprefix; the windows' tests in wineprefix-ui, where wine's null
+# graphics driver draws them), without a display.
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/windows/wineprefix \
             WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 
@@ -68,6 +70,12 @@ windows-test: windows-deps
 	cmake --build --preset windows
 	$(WINE_ENV) wineboot --init
 	ctest --preset windows
+
+# `make windows-package` cross-builds the Windows program and its installer,
+# build/windows/vantory-<version>-setup.exe, made by NSIS's makensis.
+windows-package: windows-deps
+	cmake --preset windows
+	cmake --build --preset windows --target windows_installer
 
 # `make check` is what CI runs: `make test`, the sanitizers and fuzz targets, the core's
 # tests under wine, then the share of the code that is tests, which may be at most 35%, and

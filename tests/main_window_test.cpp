@@ -21,6 +21,7 @@
 
 #include "commands/change_password.h"
 #include "commands/storage_lock.h"
+#include "session/main_form.h"
 #include "platform/fault_injection.h"
 #include "store/open_copies.h"
 #include "window/qt_ui_services.h"
@@ -392,8 +393,8 @@ TEST_F(MainWindowTest, busyStateSwitchesControlsTheBusyWindowAndWhatEnterPresses
 
 TEST_F(MainWindowTest, resizeKeepsTheStripOnTheRightAndSnapsBack) {
     open();
-    const int h = MainWindow::kMinimumHeight, w = MainWindow::kOpeningWidth;
-    EXPECT_EQ(window->size(), QSize(w, MainWindow::kOpeningHeight));
+    const int h = main_form::kMinimumHeight, w = main_form::kOpeningWidth;
+    EXPECT_EQ(window->size(), QSize(w, main_form::kOpeningHeight));
     QWidget* filter = window->filterBox();
     const int f = filter->height();  // the filter box above the list takes from its height
     ASSERT_GT(f, 0);

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "commands/recovery.h"
+#include "commands/storage_lock.h"
+
 namespace vantory {
 
 CommandGate::Controls CommandGate::setBusy(bool running) {
@@ -19,6 +22,17 @@ CommandGate::Controls CommandGate::setBusy(bool running) {
     return {.list = false, .run = false, .settings = false, .tabs = false, .busyWindow = true};
 }
 
+CommandGate::Start CommandGate::mayStart(CommandContext& context) const {
+    if (unusable_) {
+        return Start::kRefused;
+    }
+    if (!FinishPendingWork(context)) {
+        return Start::kShowChanges;
+    }
+    // Interrupted work finished just now may have moved the storage folder.
+    return ClaimStorageFolder(context.state, context.ui, false) ? Start::kGo : Start::kRefused;
+}
+
 bool CommandGate::mayClose() {
     if (busyWithCommand()) {
         closeWaiting_ = true;
@@ -32,7 +46,7 @@ bool CommandGate::takeWaitingClose() {
 }
 
 CommandGate::Next CommandGate::afterCommands(bool windowInUse, IdleLock& idleLock) {
-    if (!windowInUse || commandRunning()) {
+    if (!windowInUse || unusable_ || commandRunning()) {
         return {};
     }
     if (idleLock.takeWaitingLock()) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_context.h"
 #include "session/idle_lock.h"
 #include "store/program_state.h"
 
@@ -33,6 +34,23 @@ class CommandGate {
     // (usable, so the press can come) and no busy window shows.
     Controls setBusy(bool running);
 
+    // Whether the command chosen now may start. Work an earlier command left unfinished is
+    // finished first; the command then waits for the user to choose it again, and the window
+    // shows what that work changed (kShowChanges). No command starts in a window whose list
+    // could not be read, or while another copy of Vantory works on the storage folder.
+    enum class Start { kGo, kRefused, kShowChanges };
+    Start mayStart(CommandContext& context) const;
+    // The list could not be read: nothing may be written from now on.
+    void setUnusable() { unusable_ = true; }
+    bool unusable() const { return unusable_; }
+
+    // The window to look at: the password window while locked, the busy window while a
+    // command is busy, else the main window.
+    enum class Front { kMain, kPassword, kBusy };
+    Front windowInFront(bool locked) const {
+        return locked ? Front::kPassword : busyWithCommand() ? Front::kBusy : Front::kMain;
+    }
+
     void started() { ++depth_; }
     // True when the last command has returned: what waited may follow (see afterCommands).
     bool finished() { return --depth_ == 0; }
@@ -52,9 +70,9 @@ class CommandGate {
 
     void handOver(std::vector<std::string> paths) { handedOver_.push_back(std::move(paths)); }
 
-    // What follows once the commands have ended, in a window that is loaded, usable and
-    // unlocked (`windowInUse`): a lock that waited, else the next list handed over, whose
-    // hide never starts while Run Selected File waits either.
+    // What follows once the commands have ended, in a window that is loaded and unlocked
+    // (`windowInUse`) and whose list could be read: a lock that waited, else the next list handed
+    // over, whose hide never starts while Run Selected File waits either.
     struct Next {
         enum Kind { kNothing, kLock, kHide } kind = kNothing;
         std::vector<std::string> paths;  // for kHide
@@ -65,6 +83,7 @@ class CommandGate {
     ProgramState& state_;
     int depth_ = 0;
     bool closeWaiting_ = false;
+    bool unusable_ = false;
     std::deque<std::vector<std::string>> handedOver_;
 };
 

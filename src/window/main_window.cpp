@@ -4,32 +4,22 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMimeData>
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTimer>
-#include <QUrl>
 #include <QWindow>
-#include <algorithm>
 #include <functional>
 
-#include "commands/change_password.h"
-#include "commands/hide_command.h"
-#include "commands/recovery.h"
-#include "commands/restore_command.h"
-#include "commands/startup.h"
-#include "commands/storage_lock.h"
-#include "commands/storage_settings.h"
-#include "commands/store_check.h"
 #include "session/captions.h"
-#include "store/settings_file.h"
+#include "session/main_form.h"
+#include "session/window_place.h"
 #include "window/busy_window.h"
+#include "window/event_watchers.h"
+#include "window/form_widgets.h"
 #include "window/login_window.h"
 #include "window/qt_ui_services.h"
 #include "window/wrapped_text.h"
@@ -43,160 +33,19 @@ std::string CaseFolded(std::string_view text) {
     return pathFromQString(pathToQString(std::string(text)).toCaseFolded());
 }
 
-// A control's rectangle in twips, measured from the top-left corner of the tab strip.
-struct Twips {
-    int left, top, width, height;
-};
-
-// The rectangles count from the strip's top, where a row of tabs 400 twips high once sat.
-// Here the pages start below the real row of tabs, with the same gap above the first
-// controls.
-constexpr int kPageTop = 30;
-constexpr int kPageLeft = 1;
-
-QRect pageRect(Twips t) {
-    return QRect(t.left / 15 - kPageLeft, t.top / 15 - kPageTop, t.width / 15, t.height / 15);
-}
-
-// Set to a whole number of seconds, this takes the place of the idle minutes of the settings
-// tab, which count in whole minutes: the end-to-end test locks the window after a few seconds.
-constexpr const char* kIdleSecondsVariable = "VANTORY_IDLE_LOCK_SECONDS";
-
-// The help labels use a small face.
-constexpr double kHelpPointSize = 6.75;
-
-// Check boxes get the room their caption needs: as wide as the caption, centred on the
-// rectangle's middle where it has room to grow, and at least as tall as the box.
-void fitCheckBox(QCheckBox* box, QRect area, bool centred) {
-    const QSize wanted = box->sizeHint();
-    QRect rect = area;
-    if (wanted.width() > rect.width()) {
-        rect.setWidth(wanted.width());
-        if (centred) {
-            rect.moveLeft(area.center().x() - wanted.width() / 2);
-        }
-    }
-    if (wanted.height() > rect.height()) {
-        rect.setTop(area.center().y() - wanted.height() / 2);
-        rect.setHeight(wanted.height());
-    }
-    box->setGeometry(rect);
-}
-
-// The tab strip, with its two captions wrapped into tabs of equal width.
-class TabStrip : public QTabWidget {
-  public:
-    TabStrip(int width, QWidget* parent) : QTabWidget(parent) {
-        setTabBar(new WrappedTabBar(width - 4, this));
-    }
-};
-
-// Files dragged from a file manager onto the list: while `accepting` says yes, a drop of local
-// files hands their paths to `dropped` as one selection. The paths are handed over once the
-// drop has been answered, so the file manager is not kept waiting for the hide.
-class FileDropFilter : public QObject {
-  public:
-    FileDropFilter(std::function<bool()> accepting,
-                   std::function<void(const std::vector<std::string>&)> dropped, QObject* parent)
-        : QObject(parent), accepting_(std::move(accepting)), dropped_(std::move(dropped)) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::DragEnter:
-            case QEvent::DragMove: {
-                auto* drag = static_cast<QDragMoveEvent*>(event);
-                if (accepting_() && !localFiles(drag->mimeData()).empty()) {
-                    drag->setDropAction(Qt::CopyAction);  // the file manager keeps its file
-                    drag->accept();
-                } else {
-                    drag->ignore();
-                }
-                return true;
-            }
-            case QEvent::Drop: {
-                auto* drop = static_cast<QDropEvent*>(event);
-                std::vector<std::string> paths = localFiles(drop->mimeData());
-                if (!accepting_() || paths.empty()) {
-                    drop->ignore();
-                    return true;
-                }
-                drop->setDropAction(Qt::CopyAction);
-                drop->accept();
-                QMetaObject::invokeMethod(
-                    this, [this, paths = std::move(paths)] { dropped_(paths); },
-                    Qt::QueuedConnection);
-                return true;
-            }
-            default:
-                return QObject::eventFilter(watched, event);
-        }
-    }
-
-  private:
-    static std::vector<std::string> localFiles(const QMimeData* data) {
-        std::vector<std::string> paths;
-        if (data == nullptr) {
-            return paths;
-        }
-        for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile()) {
-                paths.push_back(pathFromQString(url.toLocalFile()));
-            }
-        }
-        return paths;
-    }
-
-    std::function<bool()> accepting_;
-    std::function<void(const std::vector<std::string>&)> dropped_;
-};
-
-// Keyboard and mouse input to any of the program's windows, told to `input`.
-class InputWatch : public QObject {
-  public:
-    InputWatch(std::function<void()> input, QObject* parent)
-        : QObject(parent), input_(std::move(input)) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::KeyPress:
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::MouseMove:
-            case QEvent::Wheel:
-            case QEvent::TouchBegin:
-            case QEvent::TouchUpdate:
-            case QEvent::TabletPress:
-                // Only what comes from the window system: Qt makes up moves of its own.
-                if (event->spontaneous()) {
-                    input_();
-                }
-                break;
-            default:
-                break;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-  private:
-    std::function<void()> input_;
-};
-
 }  // namespace
 
 MainWindow::MainWindow(ProgramState& state, UiServices& ui, QWidget* parent)
-    : QMainWindow(parent), state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
+    : QMainWindow(parent),
+      state_(state),
+      ui_(ui),
+      session_(state_, ui_, *this, clock_, idleTimer_) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(toQString(MainCaption()));
     setWindowIcon(ProgramIcon());
     buildControls();
-    runCommand_ = std::make_unique<RunCommand>(
-        context_, [this](const std::string& caption) { cmdShell_->setText(toQString(caption)); });
-    setMinimumHeight(kMinimumHeight);
-    resize(kOpeningWidth, kOpeningHeight);
-    // Read now, so that the window opens where it was left; a problem is told by the load step.
-    preferencesProblem_ = ReadPreferences(PreferencesPath(state_), preferences_);
-    idleLock_.setMinutes(preferences_.idleLockMinutes);
-    idleLock_.setOverrideSeconds(qEnvironmentVariableIntValue(kIdleSecondsVariable));
+    setMinimumHeight(main_form::kMinimumHeight);
+    resize(main_form::kOpeningWidth, main_form::kOpeningHeight);
     placeAsLeft();
 }
 
@@ -212,10 +61,10 @@ void MainWindow::buildControls() {
     // The filter box sits above the list, as wide as the list; the list gives up its height.
     txtFilter_ = new QLineEdit(central);
     txtFilter_->setObjectName(QStringLiteral("txtFilter"));
-    txtFilter_->setPlaceholderText(QStringLiteral("Filter the list"));
+    txtFilter_->setPlaceholderText(QString::fromLatin1(main_form::kFilterPlaceholder));
     txtFilter_->setClearButtonEnabled(true);
     const int filterHeight = txtFilter_->sizeHint().height();
-    txtFilter_->setGeometry(0, 0, 297, filterHeight);
+    txtFilter_->setGeometry(0, 0, main_form::kListWidth, filterHeight);
     connect(txtFilter_, &QLineEdit::textChanged, this, [this] { refreshList(); });
     // Ctrl+F reaches the box from anywhere in the window, Esc in it clears it.
     auto* find = new QShortcut(QKeySequence::Find, this);
@@ -233,109 +82,52 @@ void MainWindow::buildControls() {
     lstFileList_->setObjectName(QStringLiteral("lstFileList"));
     lstFileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFileList_->setSortingEnabled(false);
-    lstFileList_->setGeometry(0, filterHeight, 297, kOpeningHeight - filterHeight);
+    lstFileList_->setGeometry(0, filterHeight, main_form::kListWidth,
+                              main_form::kOpeningHeight - filterHeight);
     // Files dropped on the list are hidden like a selection in the file-open dialog.
     lstFileList_->setAcceptDrops(true);
     lstFileList_->viewport()->setAcceptDrops(true);
-    lstFileList_->viewport()->installEventFilter(
-        new FileDropFilter([this] { return gate_.takesDrops() && cmdAddFile_->isEnabled(); },
-                           [this](const std::vector<std::string>& paths) {
-                               CommandScope command(*this);
-                               if (gate_.takesDrops() && readyForCommand()) {
-                                   HideSelection(context_, paths, [this] { refreshList(); });
-                               }
-                           },
-                           lstFileList_));
+    lstFileList_->viewport()->installEventFilter(new FileDropFilter(
+        [this] { return session_.takesDrops() && cmdAddFile_->isEnabled(); },
+        [this](const std::vector<std::string>& paths) { session_.hideDropped(paths); },
+        lstFileList_));
 
-    tabControl_ = new TabStrip(kStripWidth, central);
+    tabControl_ = new TabStrip(main_form::kStripWidth, central);
     tabControl_->setObjectName(QStringLiteral("tabControl"));
-    tabControl_->setGeometry(297, 0, kStripWidth, kOpeningHeight);
-    auto* manage = new QWidget;
-    manage->setObjectName(QStringLiteral("tabManageFiles"));
-    auto* access = new QWidget;
-    access->setObjectName(QStringLiteral("tabAccessAndSecurity"));
-
-    QFont helpFont = font();
-    helpFont.setPointSizeF(kHelpPointSize);
-
-    auto makeButton = [](QWidget* page, const char* name, const char* caption, Twips at) {
-        auto* button = new WrappedButton(QString::fromLatin1(caption), page);
-        button->setObjectName(QString::fromLatin1(name));
-        // A focused button takes Enter itself; elsewhere Enter presses Run Selected File.
-        button->setAutoDefault(true);
-        button->setGeometry(pageRect(at));
-        return button;
+    tabControl_->setGeometry(main_form::kListWidth, 0, main_form::kStripWidth,
+                             main_form::kOpeningHeight);
+    QWidget* pages[] = {new QWidget, new QWidget};
+    pages[0]->setObjectName(QStringLiteral("tabManageFiles"));
+    pages[1]->setObjectName(QStringLiteral("tabAccessAndSecurity"));
+    for (const main_form::Control& control : main_form::Controls()) {
+        BuildFormControl(control, pages[static_cast<int>(control.page)], state_);
+    }
+    const auto take = [&pages]<typename Widget>(Widget*& widget, const char* name) {
+        for (QWidget* page : pages) {
+            if (auto* found = page->findChild<Widget*>(QString::fromLatin1(name))) {
+                widget = found;
+            }
+        }
     };
-    auto makeLabel = [&helpFont](QWidget* page, const char* name, const QString& text, Twips at) {
-        auto* label = new HelpLabel(text, page);
-        label->setObjectName(QString::fromLatin1(name));
-        label->setFont(helpFont);
-        label->setGeometry(pageRect(at));
-        return label;
-    };
-    auto makeCheckBox = [](QWidget* page, const char* name, const char* caption, Twips at) {
-        auto* box = new QCheckBox(QString::fromLatin1(caption), page);
-        box->setObjectName(QString::fromLatin1(name));
-        box->setGeometry(pageRect(at));
-        return box;
-    };
-
-    // The first tab: the file commands.
-    cmdAddFile_ = makeButton(manage, "cmdAddFile", "&Hide File(s)", {240, 600, 1095, 735});
-    cmdRestoreFile_ =
-        makeButton(manage, "cmdRestoreFile", "Restore &Selected File(s)", {1680, 600, 975, 735});
-    cmdRestore_ = makeButton(manage, "cmdRestore", "Restore &All Files", {3120, 600, 975, 735});
-    makeLabel(manage, "lblAddFile", QString::fromLatin1(kAddFileHelp), {240, 1440, 1095, 615});
-    makeLabel(manage, "lblRestoreFile", QString::fromLatin1(kRestoreFileHelp),
-              {1560, 1440, 1215, 615});
-    makeLabel(manage, "lblRestore", QString::fromLatin1(kRestoreHelp), {3000, 1440, 1215, 615});
-    chkEncrypt_ = makeCheckBox(manage, "chkEncrypt", "&Encrypt File(s) When Hiding Them",
-                               {840, 2160, 2655, 255});
-    fitCheckBox(chkEncrypt_, chkEncrypt_->geometry(), true);
-    cmdShell_ = makeButton(manage, "cmdShell", "&Run Selected File", {240, 2520, 3975, 735});
+    take(cmdAddFile_, "cmdAddFile");
+    take(cmdRestoreFile_, "cmdRestoreFile");
+    take(cmdRestore_, "cmdRestore");
+    take(cmdShell_, "cmdShell");
+    take(cmdChangePass_, "cmdChangePass");
+    take(cmdSetExten_, "cmdSetExten");
+    take(cmdSetStorDir_, "cmdSetStorDir");
+    take(chkEncrypt_, "chkEncrypt");
+    take(chkSlowRun_, "chkSlowRun");
+    take(spnIdleLock_, "spnIdleLock");
+    take(lblSetExten_, "lblSetExten");
+    take(lblSetStore_, "lblSetStore");
     cmdShell_->setDefault(true);
-    makeLabel(manage, "lblShell",
-              QString::fromLatin1(kShellHelpStart) + QString(kShellHelpSpaces, QLatin1Char(' ')) +
-                  QString::fromLatin1(kShellHelpNote),
-              {240, 3360, 3975, 1335});
-
-    // The second tab: access and security settings. The labels beside the two storage
-    // buttons reach a little further down than they once did (975 and 1215 twips): with
-    // today's fonts their texts need the room.
-    cmdChangePass_ = makeButton(access, "cmdChangePass", "Change &Password", {240, 600, 975, 975});
-    makeLabel(access, "lblChangePass", QString::fromLatin1(kChangePassHelp),
-              {1440, 600, 2775, 975});
-    cmdSetExten_ =
-        makeButton(access, "cmdSetExten", "Set Encrypted File &Extension", {240, 1680, 975, 975});
-    lblSetExten_ = makeLabel(access, "lblSetExten", toQString(ExtensionLabelText(state_)),
-                             {1440, 1680, 2775, 1050});
-    cmdSetStorDir_ =
-        makeButton(access, "cmdSetStorDir", "Set Storage &Folder", {240, 2760, 975, 975});
-    lblSetStore_ = makeLabel(access, "lblSetStore", toQString(StorageLabelText(state_)),
-                             {1440, 2760, 2775, 1305});
-    makeLabel(access, "lblSlowRun", QString::fromLatin1(kSlowRunHelp), {1440, 4080, 2775, 615});
-    chkSlowRun_ = makeCheckBox(access, "chkSlowRun", "&Slow Run", {240, 4200, 1095, 315});
-    fitCheckBox(chkSlowRun_, chkSlowRun_->geometry(), false);
-    // The idle lock, in the row below slow run: the minutes in the column of the buttons,
-    // what they mean beside them.
-    spnIdleLock_ = new QSpinBox(access);
-    spnIdleLock_->setObjectName(QStringLiteral("spnIdleLock"));
-    spnIdleLock_->setRange(0, kMaxIdleLockMinutes);
-    spnIdleLock_->setSuffix(QStringLiteral(" min"));
-    spnIdleLock_->setSpecialValueText(QStringLiteral("Never"));
-    spnIdleLock_->setValue(preferences_.idleLockMinutes);
-    spnIdleLock_->setAccessibleName(QString::fromLatin1(kIdleLockHelp));
-    // Typing "15" is one change, made when the user leaves the box or presses Enter.
-    spnIdleLock_->setKeyboardTracking(false);
-    spnIdleLock_->setGeometry(pageRect({240, 4800, 975, 360}));
-    makeLabel(access, "lblIdleLock", QString::fromLatin1(kIdleLockHelp), {1440, 4800, 2775, 420});
-
-    // The tabs take their captions after the buttons: Qt hands a mnemonic that two controls
-    // share to each in turn, in the order they took it, so Alt+A first reaches Restore All
-    // Files on the page shown and then the tab. Taken first, the tab would win every time, as
-    // its page hides the button.
-    tabControl_->addTab(manage, QStringLiteral("&Manage Files"));
-    tabControl_->addTab(access, QStringLiteral("&Access and Security Control"));
+    spnIdleLock_->setValue(session_.preferences().idleLockMinutes());
+    // The tabs take their captions after the buttons, whose mnemonics come first.
+    for (QWidget* page : pages) {
+        tabControl_->addTab(page,
+                            QString::fromLatin1(main_form::kPageCaptions[tabControl_->count()]));
+    }
     tabControl_->setCurrentIndex(0);
 
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
@@ -344,51 +136,40 @@ void MainWindow::buildControls() {
     chkEncrypt_->setChecked(false);
     state_.bolEncrypt = false;
 
-    connect(cmdAddFile_, &QPushButton::clicked, this, &MainWindow::cmdAddFile_Click);
-    connect(cmdRestoreFile_, &QPushButton::clicked, this, &MainWindow::cmdRestoreFile_Click);
-    connect(cmdRestore_, &QPushButton::clicked, this, &MainWindow::cmdRestore_Click);
-    connect(cmdShell_, &QPushButton::clicked, this, &MainWindow::cmdShell_Click);
-    connect(cmdChangePass_, &QPushButton::clicked, this, &MainWindow::cmdChangePass_Click);
-    connect(cmdSetExten_, &QPushButton::clicked, this, &MainWindow::cmdSetExten_Click);
-    connect(cmdSetStorDir_, &QPushButton::clicked, this, &MainWindow::cmdSetStorDir_Click);
+    connectControls();
+}
+
+void MainWindow::connectControls() {
+    const std::pair<QAbstractButton*, void (MainSession::*)()> commands[] = {
+        {cmdAddFile_, &MainSession::addFiles},
+        {cmdRestoreFile_, &MainSession::restoreSelected},
+        {cmdRestore_, &MainSession::restoreAll},
+        {cmdShell_, &MainSession::run},
+        {cmdChangePass_, &MainSession::changePassword},
+        {cmdSetExten_, &MainSession::setExtension},
+        {cmdSetStorDir_, &MainSession::setStorageFolder},
+    };
+    for (const auto& [control, command] : commands) {
+        connect(control, &QAbstractButton::clicked, this,
+                [this, command] { (session_.*command)(); });
+    }
     // A check box's handler runs on every change of its state, from a click or from code.
-    connect(chkEncrypt_, &QCheckBox::toggled, this, &MainWindow::chkEncrypt_Click);
-    connect(chkSlowRun_, &QCheckBox::toggled, this, &MainWindow::chkSlowRun_Click);
-    connect(spnIdleLock_, &QSpinBox::valueChanged, this, &MainWindow::spnIdleLock_Change);
+    connect(chkEncrypt_, &QCheckBox::toggled, this, [this](bool on) { state_.bolEncrypt = on; });
+    connect(chkSlowRun_, &QCheckBox::toggled, this, [this](bool on) { state_.bolSlowRun = on; });
+    connect(spnIdleLock_, &QSpinBox::valueChanged, this,
+            [this](int minutes) { session_.setIdleLockMinutes(minutes); });
 }
 
 bool MainWindow::load() {
-    if (loaded_) {
+    if (session_.loaded()) {
         return true;
     }
-    loaded_ = true;
-    CommandScope command(*this);
-
-    // Going on with an empty list would hide new files over the stored files it lists, and
-    // write a new settings file over it.
-    if (const Result read = loadList(state_, catalogue_, WindowPacing(state_, ui_).slowRun());
-        !read.ok()) {
-        ShowUnusableSettingsFile(state_, ui_, read);
-        unusable_ = true;
-        close();
+    if (!session_.load()) {
         return false;
     }
-    refreshList();
-    refreshStorageLabel();
-    refreshExtensionLabel();
-    setWindowTitle(toQString(MainCaption()));
-    chkSlowRun_->setChecked(true);
-    state_.bolSlowRun = true;
-    // The window is up already, and this work yields to it: no command may start meanwhile.
-    centralWidget()->setEnabled(false);
-    RecoverInterruptedWork(context_);
-    centralWidget()->setEnabled(true);
-    ErrorRemoveFiles();
     lstFileList_->setFocus();  // the busy state passed the keyboard on; the list has it first
-
-    loadPreferences();
-    inputWatched_ = true;
-    QCoreApplication::instance()->installEventFilter(new InputWatch([this] { noteInput(); }, this));
+    QCoreApplication::instance()->installEventFilter(
+        new InputWatch([this] { session_.input(); }, this));
     // The window manager may hand the keyboard to the busy window after a short command has
     // hidden it again; the keyboard would then be nowhere until the user left the program.
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
@@ -397,49 +178,24 @@ bool MainWindow::load() {
             bringForward();
         }
     });
-    restartIdleTimer();
     return true;
 }
 
-void MainWindow::loadPreferences() {
-    const std::string path = PreferencesPath(state_);
-    if (const std::string problem = std::exchange(preferencesProblem_, {}); !problem.empty()) {
-        ui_.messageBox("Vantory's own settings file " + path + " could not be used: " + problem +
-                           ".  The window locks after " +
-                           std::to_string(preferences_.idleLockMinutes) +
-                           " idle minutes until you set the time again.",
-                       UiServices::kExclamation, "Settings file");
-    }
-    const QSignalBlocker quiet(spnIdleLock_);
-    spnIdleLock_->setValue(preferences_.idleLockMinutes);
-}
-
 void MainWindow::placeAsLeft() {
-    if (!preferences_.window) {
+    if (!session_.preferences().place()) {
         return;
     }
-    const WindowPlace& place = *preferences_.window;
-    // A place where the title bar cannot be reached, on no screen there is now, is not used:
-    // the window system then places the window.
-    const QRect titleBar(place.x, place.y, place.width, 2 * kTitleBarGrip);
-    const QScreen* screen = nullptr;
-    for (const QScreen* candidate : QGuiApplication::screens()) {
-        const QRect reached = candidate->availableGeometry().intersected(titleBar);
-        if (reached.width() >= std::min(place.width, kReachableTitleBar) &&
-            reached.height() >= kTitleBarGrip) {
-            screen = candidate;
-            break;
-        }
+    std::vector<ScreenArea> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        screens.push_back({area.x(), area.y(), area.width(), area.height()});
     }
-    const QScreen* sizing = screen != nullptr ? screen : QGuiApplication::primaryScreen();
-    const QSize room =
-        sizing != nullptr ? sizing->availableSize() : QSize(place.width, place.height);
-    // The resize rules snap back a size too small.
-    resize(std::min(place.width, room.width()), std::min(place.height, room.height()));
-    if (screen != nullptr) {
-        move(place.x, place.y);
+    const OpeningPlace opening = PlaceAsLeft(*session_.preferences().place(), screens);
+    resize(opening.width, opening.height);
+    if (opening.x && opening.y) {
+        move(*opening.x, *opening.y);
     }
-    if (place.maximized) {
+    if (opening.maximized) {
         setWindowState(windowState() | Qt::WindowMaximized);
     }
 }
@@ -458,57 +214,24 @@ std::optional<WindowPlace> MainWindow::currentPlace() const {
                        (state & Qt::WindowMaximized) != 0};
 }
 
-void MainWindow::rememberPlace() {
-    if (!loaded_ || unusable_) {
-        return;  // a list that could not be read: nothing is written
-    }
-    const std::optional<WindowPlace> place = currentPlace();
-    if (!place || place == preferences_.window) {
-        return;
-    }
-    preferences_.window = place;
-    // Only a convenience: a file that cannot be written is not worth a word as Vantory ends.
-    (void)WritePreferences(PreferencesPath(state_), preferences_);
-}
-
-MainWindow::CommandScope::~CommandScope() {
-    if (window_.gate_.finished()) {
-        window_.scheduleAfterCommands();
-    }
-}
-
-void MainWindow::scheduleAfterCommands() {
-    QMetaObject::invokeMethod(
-        this, [this] { afterCommands(); }, Qt::QueuedConnection);
-}
-
-void MainWindow::afterCommands() {
-    CommandGate::Next next = gate_.afterCommands(loaded_ && !unusable_ && !locked(), idleLock_);
-    if (next.kind == CommandGate::Next::kLock) {
-        lockNow();
-    } else if (next.kind == CommandGate::Next::kHide) {
-        CommandScope command(*this);  // its end looks at the next list
-        if (readyForCommand()) {
-            HideSelection(context_, next.paths, [this] { refreshList(); });
-        }
-    }
-}
-
 void MainWindow::hideHandedOver(const std::vector<std::string>& paths) {
-    if (paths.empty()) {
-        return;
+    if (!paths.empty()) {
+        session_.handOver(paths);
+        bringForward();
     }
-    gate_.handOver(paths);
-    bringForward();
-    scheduleAfterCommands();
 }
 
 void MainWindow::bringForward() {
     QWidget* front = this;
-    if (locked()) {
-        front = lockWindow_;
-    } else if (gate_.busyWithCommand() && busyWindow_) {
-        front = busyWindow_;
+    switch (session_.gate().windowInFront(locked())) {
+        case CommandGate::Front::kPassword:
+            front = lockWindow_;
+            break;
+        case CommandGate::Front::kBusy:
+            front = busyWindow_ ? busyWindow_.data() : front;
+            break;
+        case CommandGate::Front::kMain:
+            break;
     }
     if (!front->isVisible()) {
         return;
@@ -520,30 +243,11 @@ void MainWindow::bringForward() {
     front->activateWindow();
 }
 
-void MainWindow::noteInput() {
-    idleLock_.input();
+void MainWindow::later(std::function<void()> then) {
+    QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
 }
 
-void MainWindow::restartIdleTimer() {
-    if (inputWatched_) {
-        idleLock_.restart(locked());
-    }
-}
-
-void MainWindow::idleTimer_Timer() {
-    if (idleLock_.timerFired()) {
-        idleTimeElapsed();
-    }
-}
-
-void MainWindow::idleTimeElapsed() {
-    if (loaded_ && !locked() && idleLock_.lockDue(gate_.commandRunning())) {
-        lockNow();
-    }
-}
-
-void MainWindow::lockNow() {
-    idleLock_.locked();
+void MainWindow::lock() {
     busyWindowWasShown_ = busyWindow_ && busyWindow_->isVisible();
     if (busyWindowWasShown_) {
         busyWindow_->hide();
@@ -574,24 +278,7 @@ void MainWindow::unlock() {
         busyWindow_->show();
     }
     busyWindowWasShown_ = false;
-    restartIdleTimer();
-    scheduleAfterCommands();  // handed-over files may be waiting
-}
-
-void MainWindow::spnIdleLock_Change(int minutes) {
-    if (minutes == preferences_.idleLockMinutes) {
-        return;
-    }
-    CommandScope command(*this);
-    preferences_.idleLockMinutes = minutes;
-    idleLock_.setMinutes(minutes);
-    restartIdleTimer();
-    const std::string path = PreferencesPath(state_);
-    if (const Status s = WritePreferences(path, preferences_); !s.ok()) {
-        ui_.messageBox("The idle time could not be saved in " + path + " (" + s.message() +
-                           ").  It applies until Vantory ends.",
-                       UiServices::kExclamation, "Settings file");
-    }
+    session_.unlocked();
 }
 
 std::vector<size_t> MainWindow::selectedPositions() const {
@@ -609,13 +296,13 @@ int MainWindow::currentPosition() const {
     return row < 0 ? -1 : static_cast<int>(list_.positionAt(row));
 }
 
-void MainWindow::refreshList() {
+void MainWindow::showList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
-    list_.show(catalogue_, pathFromQString(txtFilter_->text()), CaseFolded);
+    list_.show(session_.catalogue(), pathFromQString(txtFilter_->text()), CaseFolded);
     lstFileList_->clear();
     for (const size_t position : list_.positions()) {
-        lstFileList_->addItem(pathToQString(catalogue_.at(position).path));
+        lstFileList_->addItem(pathToQString(session_.catalogue().at(position).path));
     }
     drawSelection(list_.keep(selected, current));
 }
@@ -640,12 +327,24 @@ void MainWindow::selectFirst() {
     }
 }
 
-void MainWindow::refreshStorageLabel() {
+void MainWindow::showStorageLabel() {
     lblSetStore_->setText(toQString(StorageLabelText(state_)));
 }
 
-void MainWindow::refreshExtensionLabel() {
+void MainWindow::showExtensionLabel() {
     lblSetExten_->setText(toQString(ExtensionLabelText(state_)));
+}
+
+void MainWindow::showRunCaption(const std::string& caption) {
+    cmdShell_->setText(toQString(caption));
+}
+
+void MainWindow::showSlowRun(bool on) {
+    chkSlowRun_->setChecked(on);
+}
+
+void MainWindow::setUsable(bool usable) {
+    centralWidget()->setEnabled(usable);
 }
 
 QAbstractButton* MainWindow::button(const QString& name) const {
@@ -670,8 +369,7 @@ BusyWindow& MainWindow::showBusyWindow() {
     return busy;
 }
 
-void MainWindow::OpRunning(bool running) {
-    const CommandGate::Controls controls = gate_.setBusy(running);
+void MainWindow::showControls(const CommandGate::Controls& controls) {
     if (controls.busyWindow == true) {
         showBusyWindow();
     } else if (controls.busyWindow == false && busyWindow_) {
@@ -696,15 +394,6 @@ void MainWindow::OpRunning(bool running) {
     if (controls.tabs) {
         tabControl_->setEnabled(*controls.tabs);
     }
-    if (running) {
-        return;
-    }
-    if (gate_.takeWaitingClose()) {
-        // Close once the command that just left the busy state has returned.
-        QMetaObject::invokeMethod(
-            this, [this] { close(); }, Qt::QueuedConnection);
-    }
-    scheduleAfterCommands();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -713,29 +402,24 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::Form_Resize() {
-    // A minimised, maximised or full-screen window keeps the size it is given; the list and
-    // the strip still follow it.
     const bool sizeGiven =
         windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
-    if (!sizeGiven && height() < kMinimumHeight) {
-        resize(width(), kMinimumHeight);
+    const main_form::Layout layout = main_form::LayOut(width(), height(), centralWidget()->height(),
+                                                       txtFilter_->height(), sizeGiven);
+    if (layout.snapHeight) {
+        resize(width(), *layout.snapHeight);
         return;  // the resize comes back here with the new size
     }
-    const int h = centralWidget()->height();
-    const int filterHeight = txtFilter_->height();
-    tabControl_->resize(kStripWidth, h);
-    lstFileList_->resize(lstFileList_->width(), h - filterHeight);
-    if (!sizeGiven && kNarrowestWidth > width()) {
-        resize(kOpeningWidth, height());
+    tabControl_->resize(main_form::kStripWidth, layout.stripHeight);
+    lstFileList_->resize(lstFileList_->width(), layout.listHeight);
+    if (layout.snapWidth) {
+        resize(*layout.snapWidth, height());
         return;
     }
-    const int left = width() - kStripWidth - kRightMargin;
-    tabControl_->move(left, 0);
-    // Between the narrowest width and the strip's own width the list cannot shrink below
-    // nothing; it keeps the width it had.
-    if (left >= 0) {
-        txtFilter_->resize(left, filterHeight);
-        lstFileList_->resize(left, h - filterHeight);
+    tabControl_->move(layout.stripLeft, 0);
+    if (layout.listWidth) {
+        txtFilter_->resize(*layout.listWidth, txtFilter_->height());
+        lstFileList_->resize(*layout.listWidth, layout.listHeight);
     }
 }
 
@@ -748,21 +432,21 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::Form_GotFocus() {
     // While a command runs, the busy window is the one to look at.
-    if (gate_.busyWithCommand()) {
+    if (session_.gate().busyWithCommand()) {
         showBusyWindow().activateWindow();
     }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Ending in the middle of a command could cut a file short: the close waits for it.
-    if (!gate_.mayClose()) {
+    if (!session_.mayClose()) {
         event->ignore();
         ensureBusyWindow().showClosingNote();
         showBusyWindow();
         return;
     }
     event->accept();
-    rememberPlace();
+    session_.closing(currentPlace());
     delete busyWindow_.data();
     QCoreApplication::quit();
 }
@@ -778,103 +462,6 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-bool MainWindow::readyForCommand() {
-    if (unusable_) {
-        return false;
-    }
-    if (FinishPendingWork(context_)) {
-        // Interrupted work finished just now may have moved the storage folder.
-        return ClaimStorageFolder(state_, ui_, false);
-    }
-    refreshList();
-    refreshStorageLabel();
-    refreshExtensionLabel();
-    return false;
-}
-
-void MainWindow::cmdAddFile_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    AddFiles(context_, [this] { refreshList(); });
-}
-
-void MainWindow::cmdRestoreFile_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    // Entries that stay hidden end selected; the others have left the list.
-    RestoreSelected(context_, currentPosition(), selectedPositions(),
-                    [this](const RestoreOutcome& outcome) {
-                        refreshList();
-                        setSelection(outcome.stillHidden);
-                    });
-}
-
-void MainWindow::cmdRestore_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    RestoreAll(context_, [this](const RestoreOutcome& outcome) {
-        refreshList();
-        setSelection(outcome.stillHidden);
-    });
-}
-
-void MainWindow::cmdShell_Click() {
-    CommandScope command(*this);
-    // The second press only puts away the file the first one opened.
-    if (!runCommand_->waiting() && !readyForCommand()) {
-        return;
-    }
-    runCommand_->press(EntryToRun(selectedPositions(), currentPosition()));
-}
-
-void MainWindow::cmdChangePass_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    ChangePassCommand(context_);
-}
-
-void MainWindow::cmdSetExten_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    if (SetExtensionCommand(context_)) {
-        refreshExtensionLabel();
-    }
-}
-
-void MainWindow::cmdSetStorDir_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    if (SetStorageDirCommand(context_)) {
-        refreshStorageLabel();
-    }
-}
-
-void MainWindow::chkEncrypt_Click() {
-    state_.bolEncrypt = chkEncrypt_->isChecked();
-}
-
-void MainWindow::chkSlowRun_Click() {
-    state_.bolSlowRun = chkSlowRun_->isChecked();
-}
-
-void MainWindow::ErrorRemoveFiles() {
-    refreshList();  // interrupted work finished just before may have changed the catalogue
-    vantory::ErrorRemoveFiles(context_, {}, [this] { refreshList(); });
-    selectFirst();
 }
 
 }  // namespace vantory
