@@ -4,10 +4,11 @@
 
 PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
-            clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick
+            clang libclang-rt-dev llvm xvfb xauth xdotool openbox imagemagick libgcrypt20-dev
 # What `make windows-test` and `make windows-package` need: the mingw-w64 cross compiler,
-# wine, GoogleTest's sources, NSIS.
-WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nsis
+# wine, GoogleTest's sources, NSIS, and libgcrypt built for Windows (linked statically).
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nsis \
+                    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps windows-deps build run test sanitize windows-test windows-package check e2e \
@@ -98,7 +99,8 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	sh fuzz/run_fuzzers.sh $(FUZZ_SECONDS) build/fuzz/fuzz/fuzz_unseal \
-	  build/fuzz/fuzz/fuzz_settings build/fuzz/fuzz/fuzz_decrypt_copy
+	  build/fuzz/fuzz/fuzz_settings build/fuzz/fuzz/fuzz_decrypt_copy \
+	  build/fuzz/fuzz/fuzz_strong_open build/fuzz/fuzz/fuzz_strong_key_record
 
 bench: deps
 	cmake --preset release

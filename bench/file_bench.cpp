@@ -13,6 +13,8 @@
 // and dirty data is flushed (sync). The
 // sealed copy's own flush to disk is timed, as it is part of the operation, while cp leaves
 // its copy in the page cache; a line before the results shows cp with that flush added.
+// The strong store's sealing and opening (StrongCopier) are timed the same way:
+//   strong seal file: ..., strong open file: ...
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -33,11 +35,13 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "cipher/strong_key.h"
 #include "commands/command_context.h"
 #include "commands/silent_ui_services.h"
 #include "platform/platform.h"
 #include "store/program_state.h"
 #include "store/sealed_copy.h"
+#include "store/strong_copy.h"
 
 extern char** environ;
 
@@ -189,7 +193,8 @@ int main() {
         state.bolSlowRun = true;  // as the main window runs, with a window system that is idle
         vantory::SilentUiServices ui;
 
-        Run cp{true}, cpFlushed{true}, seal{true}, unseal{true};
+        const vantory::SecretBytes masterKey = vantory::newMasterKey();
+        Run cp{true}, cpFlushed{true}, seal{true}, unseal{true}, strongSeal{true}, strongOpen{true};
         bool same = true;
         for (uint64_t i = 0; i < runs && same; ++i) {
             readIntoCache(source);
@@ -223,6 +228,22 @@ int main() {
             std::error_code ec;
             std::filesystem::remove(stored, ec);
             std::filesystem::remove(restored, ec);
+
+            readIntoCache(source);
+            keepBest(strongSeal, runInChild([&] {
+                         vantory::WindowPacing pacing(state, ui);
+                         vantory::StrongCopier copier(masterKey, pacing.slowRun());
+                         return copier.seal(source, stored, "100").ok();
+                     }));
+            readIntoCache(stored);
+            keepBest(strongOpen, runInChild([&] {
+                         vantory::WindowPacing pacing(state, ui);
+                         vantory::StrongCopier copier(masterKey, pacing.slowRun());
+                         return copier.open(stored, restored, "100").ok();
+                     }));
+            same = same && strongSeal.ok && strongOpen.ok && sameContent(source, restored);
+            std::filesystem::remove(stored, ec);
+            std::filesystem::remove(restored, ec);
         }
 
         const double megabytes = static_cast<double>(bytes) / 1e6;
@@ -234,9 +255,17 @@ int main() {
         std::printf("unseal file: %.0f MB/s, %.2fx cp, %.2fx cp with its flush, peak %.1f MiB\n",
                     megabytes / unseal.seconds, unseal.seconds / cp.seconds,
                     unseal.seconds / cpFlushed.seconds, unseal.peakMiB);
-        if (!cp.ok || !seal.ok || !unseal.ok) {
-            std::fprintf(stderr, "an operation failed (cp %d, seal %d, unseal %d)\n", cp.ok,
-                         seal.ok, unseal.ok);
+        for (const auto& [name, run] : {std::pair{"strong seal file", strongSeal},
+                                        std::pair{"strong open file", strongOpen}}) {
+            std::printf("%s: %.0f MB/s, %.2fx cp, %.2fx cp with its flush, peak %.1f MiB\n", name,
+                        megabytes / run.seconds, run.seconds / cp.seconds,
+                        run.seconds / cpFlushed.seconds, run.peakMiB);
+        }
+        if (!cp.ok || !seal.ok || !unseal.ok || !strongSeal.ok || !strongOpen.ok) {
+            std::fprintf(stderr,
+                         "an operation failed (cp %d, seal %d, unseal %d, strong seal %d, "
+                         "strong open %d)\n",
+                         cp.ok, seal.ok, unseal.ok, strongSeal.ok, strongOpen.ok);
         } else if (!same) {
             std::fprintf(stderr, "the restored file differs from the original\n");
         } else {
