@@ -194,9 +194,14 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         return notChanged(s, std::nullopt, PasswordChangeRecordPath(state));
     }
 
-    // 2. Re-seal into new files; the stored files stay as they are.
+    // 2. Re-seal into new files; the stored files stay as they are. The new files are written
+    // in batches, each flushed and renamed to its reserved name together.
     std::vector<Rename> renames;
+    WindowPacing pacing(state, ui);
+    CopyBatch batch(state, pacing.slowRun());
+    std::vector<size_t> batched;  // the positions of the files in the batch, in order
     const auto abandon = [&](Status status, std::optional<size_t> position, std::string path) {
+        batch.discard();
         for (const Rename& rename : renames) {
             (void)platform::removeFile(rename.from);
         }
@@ -204,7 +209,24 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         RemovePasswordChangeRecord(state);
         return notChanged(status, position, std::move(path));
     };
-    WindowPacing pacing(state, ui);
+    // The batch's files, committed, are known by their first bytes (the last renames).
+    const auto commitBatch = [&]() -> std::optional<ChangePassOutcome> {
+        const std::vector<Status> results = batch.commit(pacing.always());
+        const size_t first = renames.size() - batched.size();
+        for (size_t k = 0; k < batched.size(); ++k) {
+            Rename& rename = renames[first + k];
+            Status s = results[k];
+            if (s.ok()) {
+                rename.head = RekeyedHead(rename.from);
+                s = rename.head ? s : Status{EIO};
+            }
+            if (!s.ok()) {
+                return abandon(s, batched[k], rename.to);
+            }
+        }
+        batched.clear();
+        return std::nullopt;
+    };
     state.intProgressTotal = ProgressCount(catalogue.size());
     for (size_t i = 0; i < catalogue.size(); ++i) {
         state.intProgress = ProgressCount(i + 1);
@@ -221,18 +243,21 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
                     return abandon(s, i, stored);
                 }
                 renames.push_back({*fresh, stored, {}});
-                s = resealFile(stored, *fresh, old, strNewPass, pacing.slowRun(),
-                               platform::kStoredAttributes);
-                if (s.ok()) {
-                    renames.back().head = RekeyedHead(*fresh);
-                    s = renames.back().head ? s : Status{EIO};
-                }
-                if (!s.ok()) {
+                if (s = batch.reseal(stored, *fresh, old, strNewPass); !s.ok()) {
                     return abandon(s, i, stored);
+                }
+                batched.push_back(i);
+                if (batch.full()) {
+                    if (auto failed = commitBatch()) {
+                        return *failed;
+                    }
                 }
             }
         }
         ui.yield();
+    }
+    if (auto failed = commitBatch()) {
+        return *failed;
     }
 
     // 3. The commit point: from this record on, the change is finished, now or at next start.

@@ -263,9 +263,10 @@ Status copyFile(const std::string& from, const std::string& to,
 // copy is removed again (unless it replaced an earlier `to`) and the error is returned.
 Status movePath(const std::string& from, const std::string& to);
 // The same, except that an existing `to` is kept and the move fails with EEXIST. With
-// `unsynced`, the folders of a rename are added to it (once each) instead of being synced
-// now: many moves then cost one sync of each folder, which the caller does (syncFolder)
-// before anything relies on them.
+// `unsynced`, the folders of a rename, and the source's folder of a copy, are added to it
+// (once each) instead of being synced now: many moves then cost one sync of each folder,
+// which the caller does (syncFolder) before anything relies on them. A copy itself is
+// flushed, its folder too, before its source is deleted.
 Status movePathKeeping(const std::string& from, const std::string& to,
                        std::vector<std::string>* unsynced = nullptr);
 

@@ -456,23 +456,10 @@ CopyBatch::CopyBatch(const ProgramState& state, Pacer* pacer) : state_(state), p
 
 CopyBatch::~CopyBatch() = default;
 
-Status CopyBatch::add(const std::string& source, const std::string& target, bool sealing) {
-    // A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
-    const int attributes = sealing ? platform::kStoredAttributes : platform::kNormal;
-    auto out = std::make_unique<platform::AtomicFile>(
-        target,
-        givenBackBits(sealing ? platform::permissionBits(source)
-                              : platform::recordedPermissionBits(source)),
-        sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
-    Status written;
-    if (sealing) {
-        SealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
-    } else {
-        UnsealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
-    }
-    if (!written.ok()) {
+Status CopyBatch::add(const std::string& target, platform::FileMode mode,
+                      platform::Existing existing, const WriteTemporary& write) {
+    auto out = std::make_unique<platform::AtomicFile>(target, mode, existing);
+    if (Status written = write(*out); !written.ok()) {
         return written;  // the temporary file goes with `out`
     }
     out->writeBehind();  // so that the flush at the commit finds it on its way to the disk
@@ -482,12 +469,39 @@ Status CopyBatch::add(const std::string& source, const std::string& target, bool
     return Status::success();
 }
 
+// A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
 Status CopyBatch::seal(const std::string& source, const std::string& target) {
-    return add(source, target, true);
+    return add(target, givenBackBits(platform::permissionBits(source)),
+               platform::Existing::kReplace, [&](platform::AtomicFile& out) {
+                   SealTransform transform(state_.strPassword, pacer_);
+                   return transformToTemporary(source, target, out, platform::kStoredAttributes,
+                                               transform, pacer_);
+               });
 }
 
 Status CopyBatch::unseal(const std::string& source, const std::string& target) {
-    return add(source, target, false);
+    return add(target, givenBackBits(platform::recordedPermissionBits(source)),
+               platform::Existing::kKeep, [&](platform::AtomicFile& out) {
+                   UnsealTransform transform(state_.strPassword, pacer_);
+                   return transformToTemporary(source, target, out, platform::kNormal, transform,
+                                               pacer_);
+               });
+}
+
+Status CopyBatch::reseal(const std::string& source, const std::string& target,
+                         std::string_view oldKey, std::string_view newKey) {
+    return add(target, givenBackBits(platform::recordedPermissionBits(source)),
+               platform::Existing::kReplace, [&](platform::AtomicFile& out) {
+                   ResealTransform transform(oldKey, newKey, pacer_);
+                   return transformToTemporary(source, target, out, platform::kStoredAttributes,
+                                               transform, pacer_);
+               });
+}
+
+void CopyBatch::discard() {
+    files_.clear();
+    targets_.clear();
+    bytes_ = 0;
 }
 
 std::vector<Status> CopyBatch::commit(Pacer* pacer) {
@@ -519,9 +533,7 @@ std::vector<Status> CopyBatch::commit(Pacer* pacer) {
     for (const std::string& folder : synced) {
         platform::syncFolder(folder);
     }
-    files_.clear();  // removes the temporary files of those not committed
-    targets_.clear();
-    bytes_ = 0;
+    discard();  // removes the temporary files of those not committed
     return results;
 }
 

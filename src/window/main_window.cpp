@@ -613,10 +613,14 @@ void MainWindow::refreshList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
     list_.show(catalogue_, pathFromQString(txtFilter_->text()), CaseFolded);
-    lstFileList_->clear();
+    // Added at once: the list then lays itself out once, not once per path.
+    QStringList paths;
+    paths.reserve(static_cast<qsizetype>(list_.positions().size()));
     for (const size_t position : list_.positions()) {
-        lstFileList_->addItem(pathToQString(catalogue_.at(position).path));
+        paths.append(pathToQString(catalogue_.at(position).path));
     }
+    lstFileList_->clear();
+    lstFileList_->addItems(paths);
     drawSelection(list_.keep(selected, current));
 }
 
