@@ -18,7 +18,8 @@
 //                         original moved aside first and compared with it after; the file is
 //                         hidden again, at the end of the list, untimed
 // Each runs in a child process of its own, with Slow Run on as the main window starts, timed
-// as command_timing.h describes. Prints the median of the runs, each command as
+// as command_timing.h describes. BENCH_COMMANDS_ONLY=<text> runs only the commands whose
+// name holds the text (and the copies). Prints the median of the runs, each command as
 //   <command>: <s> s, <ratio>x <copy>, peak <MiB> MiB, longest gap <ms> ms
 
 #include <sys/stat.h>
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -148,6 +150,15 @@ int main() {
         extension{"set encrypted file extension", {}}, start{"start to the password window", {}},
         list{"password to a full list", {}},
         restoreFirst{"restore selected, first of " + std::to_string(count), {}};
+    const char* only = std::getenv("BENCH_COMMANDS_ONLY");
+    const auto wanted = [only](const Series& series) {
+        return only == nullptr || series.name.find(only) != std::string::npos;
+    };
+    const auto measure = [&](Series& series, const std::function<Timing()>& work) {
+        if (wanted(series)) {
+            series.runs.push_back(runInChild(work));
+        }
+    };
     bool same = true;
     for (uint64_t run = 0; run < runs && same; ++run) {
         const bool there = run % 2 == 0;
@@ -159,26 +170,24 @@ int main() {
         copy.runs.push_back(runInChild([&] { return copyFiles(storedFiles(), copies, true); }));
         fs::remove_all(copies);
 
-        password.runs.push_back(runInChild([&] {
+        measure(password, [&] {
             return runCommand(settings(), true, [&](vantory::CommandContext& c) {
                 return vantory::ChangePass(c, there ? "kumquat 2" : "kumquat").result ==
                        vantory::ChangePassOutcome::Result::kChanged;
             });
-        }));
-        state.strPassword = there ? "kumquat 2" : "kumquat";
-        storage.runs.push_back(runInChild([&] {
+        });
+        measure(storage, [&] {
             return runCommand(settings(), true, [&](vantory::CommandContext& c) {
                 return vantory::ChangeStorageDir(c, folder + (there ? "/store 2/" : "/store/"),
                                                  vantory::MoveStoredFile);
             });
-        }));
-        extension.runs.push_back(runInChild([&] {
+        });
+        measure(extension, [&] {
             return runCommand(settings(), true, [&](vantory::CommandContext& c) {
-                return vantory::ChangeExtension(c, there ? "dat" : "txt",
-                                                vantory::MoveStoredFile);
+                return vantory::ChangeExtension(c, there ? "dat" : "txt", vantory::MoveStoredFile);
             });
-        }));
-        if (tmpfs) {
+        });
+        if (tmpfs && wanted(storageTmpfs)) {
             const std::string home = settings().strStorageDir;
             fs::create_directories(*tmpfs + "/copies");
             copyTmpfs.runs.push_back(
@@ -195,13 +204,13 @@ int main() {
             same = same && moveTo(home).timing.ok;
         }
 
-        start.runs.push_back(runInChild([&] {
+        measure(start, [&] {
             vantory::ProgramState fresh;
             return timed([&](TimingUi& ui) {
                 return vantory::PrepareStart(fresh, ui) == vantory::StartOutcome::kReady;
             });
-        }));
-        list.runs.push_back(runInChild([&] {
+        });
+        measure(list, [&] {
             vantory::ProgramState fresh;
             TimingUi quiet;
             NoBusy busy;
@@ -219,8 +228,11 @@ int main() {
                 vantory::RecoverInterruptedWork(context);
                 return vantory::ErrorRemoveFiles(context).empty() && catalogue.size() == count;
             });
-        }));
+        });
 
+        if (!wanted(restoreFirst)) {
+            continue;
+        }
         // The first entry's original goes aside, so that the restore writes it back.
         vantory::ProgramState now = settings();
         vantory::Catalogue catalogue;
@@ -240,6 +252,9 @@ int main() {
     }
 
     const auto print = [](const Series& series, const Series& base) {
+        if (series.runs.empty()) {
+            return true;  // not asked for
+        }
         std::printf("%s: %.3f s, %.2fx %s, peak %.1f MiB, longest gap %.0f ms\n",
                     series.name.c_str(), series.seconds(), series.seconds() / base.seconds(),
                     base.name.c_str(), series.peakMiB(), series.gapMs());

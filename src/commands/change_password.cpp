@@ -12,6 +12,7 @@
 #include "commands/startup.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
+#include "store/parallel.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -72,12 +73,25 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
     std::set<std::string> folders;
     std::vector<std::string> missing;
     bool anyFound = false;
-    for (const Rename& rename : record.renames) {
-        const Status from = platform::probePath(rename.from);
+    // Renamed by a few threads at once: each rename frees the stored file it replaces, and
+    // one after the other, each would wait for the disk on its own.
+    const size_t n = record.renames.size();
+    std::vector<Status> found(n), renamed(n);
+    ForEachAtOnce(
+        n,
+        [&](size_t i) {
+            if ((found[i] = platform::probePath(record.renames[i].from)).ok()) {
+                renamed[i] = platform::renamePath(record.renames[i].from, record.renames[i].to);
+            }
+        },
+        WindowPacing(state, ui).always());
+    for (size_t i = 0; i < n; ++i) {
+        const Rename& rename = record.renames[i];
+        const Status from = found[i];
         const Status to = from.ok() ? Status::success() : platform::probePath(rename.to);
         if (from.ok()) {
             anyFound = true;
-            if (Status s = platform::renamePath(rename.from, rename.to); !s.ok()) {
+            if (const Status s = renamed[i]; !s.ok()) {
                 fail(s, rename.to,
                      rename.to + " could not be replaced by its re-sealed copy (" + s.message() +
                          ")");
@@ -116,8 +130,8 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
         } else {
             fail(to, rename.to, rename.to + " cannot be reached (" + to.message() + ")");
         }
-        ui.yield();
     }
+    ui.yield();
     if (!missing.empty() && !anyFound) {
         fail(Status{ENOENT}, missing.front(),
              "the stored files cannot be found in " + platform::parentFolder(missing.front()) +

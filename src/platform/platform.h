@@ -270,6 +270,14 @@ Status movePath(const std::string& from, const std::string& to);
 Status movePathKeeping(const std::string& from, const std::string& to,
                        std::vector<std::string>* unsynced = nullptr);
 
+// Memory for the pieces of a file read, and of what is written for it: a buffer of at least
+// `size` bytes that the calling thread keeps for its next call with the same use, its content
+// left as it was. Files handled one after another share it; a buffer of its own for each
+// would be mapped and given back, or the heap grown and trimmed, at a cost that for small
+// files is as large as that of the file itself.
+enum class Scratch { kInput, kOutput };
+uint8_t* scratchBuffer(Scratch use, size_t size);
+
 // A regular file read from its start to its end in large pieces.
 class InputFile {
   public:

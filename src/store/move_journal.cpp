@@ -1,13 +1,16 @@
 #include "store/move_journal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <set>
 
 #include "cipher/cipher.h"
 #include "platform/progress_file.h"
 #include "store/leftover_copies.h"
+#include "store/parallel.h"
 
 namespace vantory {
 
@@ -175,17 +178,19 @@ class ChangedFolders {
     std::vector<std::string> folders_;
 };
 
-// Moves back, newest first, the first `made` moves of the plan. A folder moved from that is
-// gone (a drive not connected) is not made again: its other files are away with it, and a new
-// folder in its place would split them from the ones moved back. Returns false when a move
-// cannot be undone; the plan then stays on disk, to be completed forwards.
+// Moves back the moves in `made` (ascending), the newest first. A folder moved from that
+// is gone (a drive not connected) is not made again: its other files are away with it, and a
+// new folder in its place would split them from the ones moved back. Returns false when a
+// move cannot be undone; the plan then stays on disk, to be completed forwards.
 //
 // A counted plan uncounts each undone move before the next, so a crash here is completed
-// forwards at the next start. An uncounted one needs no count: undone newest first, the
-// moves still made are always the first ones, which is what its completion looks for.
-bool undoMoves(const MovePlan& plan, size_t made, platform::ProgressFile& progress,
-               const MoveFunction& move, ChangedFolders& changed) {
-    for (size_t k = made; k-- > 0;) {
+// forwards at the next start. An uncounted one needs no count: its moves are found made or
+// not on disk, as resumption() finds them.
+bool undoMoves(const MovePlan& plan, const std::vector<size_t>& made,
+               platform::ProgressFile& progress, const MoveFunction& move,
+               ChangedFolders& changed) {
+    for (auto newest = made.rbegin(); newest != made.rend(); ++newest) {
+        const size_t k = *newest;
         const PlannedMove& done = plan.moves[k];
         if (platform::pathExists(done.to) &&
             (!platform::isFolder(platform::parentFolder(done.from)) ||
@@ -203,73 +208,162 @@ bool undoMoves(const MovePlan& plan, size_t made, platform::ProgressFile& progre
     return true;
 }
 
-// Where the moves of a plan start. A counted plan starts at its count: every move before it
-// was made, and at most the one it names may have been made since. An uncounted plan never
-// replaces a file, so a move whose destination holds a file has been made, and the moves made
-// are always the first ones: it starts at the first move whose destination is free, or, from
-// the outset, at 0. Made already, a move whose source is there too, in no other move's
-// destination, was a copy to another file system whose source was not yet deleted: it is made
-// again, as a counted plan would.
-struct Resumption {
-    size_t first = 0;
-    std::vector<size_t> unfinishedCopies;
-};
-
-Resumption resumption(const MovePlan& plan, platform::ProgressFile& progress) {
-    if (plan.counted) {
-        return {progress.count(), {}};
+// The first `count` moves.
+std::vector<size_t> firstMoves(size_t count) {
+    std::vector<size_t> moves(count);
+    for (size_t k = 0; k < count; ++k) {
+        moves[k] = k;
     }
+    return moves;
+}
+
+// Whether a move of the plan fills the source of another (a renumbering). Its moves are then
+// made one after the other, in order; else each stands on its own.
+bool chained(const MovePlan& plan) {
     std::set<std::string> destinations;
     for (const PlannedMove& move : plan.moves) {
         destinations.insert(move.to);
     }
+    return std::any_of(plan.moves.begin(), plan.moves.end(),
+                       [&](const PlannedMove& move) { return destinations.count(move.from) != 0; });
+}
+
+// What is left of a plan: the moves still to make, in order, and the copies to another file
+// system that were made but whose sources are still there, to be made again.
+//
+// A counted plan goes on at its count: every move before it was made, and at most the one it
+// names may have been made since. An uncounted plan never replaces a file, so a move whose
+// destination holds a file has been made. When its moves are chained, the moves made are
+// always the first ones, and it goes on at the first move whose destination is free; else
+// each move is made or not on its own.
+struct Resumption {
+    std::vector<size_t> pending;
+    std::vector<size_t> unfinishedCopies;
+};
+
+Resumption resumption(const MovePlan& plan, platform::ProgressFile& progress) {
     Resumption resume;
-    for (; resume.first < plan.moves.size(); ++resume.first) {
-        const PlannedMove& step = plan.moves[resume.first];
-        if (!platform::pathExists(step.to)) {
-            if (platform::pathExists(step.from) ||
-                !platform::isFolder(platform::parentFolder(step.from))) {
-                break;  // runMoves makes it, or stops at a folder that is not there
+    size_t next = plan.counted ? progress.count() : 0;
+    const bool inOrder = chained(plan);
+    for (; !plan.counted && next < plan.moves.size(); ++next) {
+        const PlannedMove& step = plan.moves[next];
+        const bool sourceFolder = platform::isFolder(platform::parentFolder(step.from));
+        if (platform::pathExists(step.to) && sourceFolder) {
+            if (!inOrder && platform::pathExists(step.from)) {
+                resume.unfinishedCopies.push_back(next);
             }
-            continue;  // never made, its file having gone: nothing to do either way
+        } else if (platform::pathExists(step.from) || !sourceFolder) {
+            // Made or not, with its source's folder gone (a drive not connected) a copy may
+            // have stayed there, and the plan waits for the folder.
+            if (inOrder) {
+                break;  // this move and all after it are still to make
+            }
+            resume.pending.push_back(next);
         }
-        if (platform::pathExists(step.from) && destinations.count(step.from) == 0) {
-            resume.unfinishedCopies.push_back(resume.first);
-        }
+        // Else it was never made, its file having gone: nothing to do either way.
+    }
+    for (; next < plan.moves.size(); ++next) {
+        resume.pending.push_back(next);
     }
     return resume;
 }
 
-// Makes the moves from `from` on. A move whose source is gone was made before a crash could
-// count it (or its file vanished): either way there is nothing to move. But where the source's
-// folder is gone (a drive not connected), nothing can be said of the file: counted as made,
-// the plan could leave the file unlisted there, or a copy of it beside its new place. The
-// moves then stop and the plan stays on disk.
-//
-// A counted plan counts each move durably before the next. An uncounted one refuses a move
-// whose destination holds a file (EEXIST), and makes its renames durable all at once,
-// before the settings file is saved.
-MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, size_t from,
+// Makes one move of an uncounted plan, or of a counted one, which may replace a file. Where
+// the source's folder is gone (a drive not connected), nothing can be said of the file:
+// counted as made, the plan could leave the file unlisted there, or a copy of it beside its
+// new place; `folderGone` is then set.
+Status makeMove(const MovePlan& plan, const PlannedMove& step, const MoveFunction& move,
+                bool& folderGone) {
+    if (platform::pathExists(step.from)) {
+        return !plan.counted && platform::pathExists(step.to) ? Status{EEXIST}
+                                                              : move(step.from, step.to);
+    }
+    // A source that is gone was moved before a crash could count it (or its file vanished):
+    // either way there is nothing to move.
+    folderGone = !platform::isFolder(platform::parentFolder(step.from));
+    return Status::success();
+}
+
+// Makes the pending moves of a plan whose moves each stand on their own by a few threads at
+// once: a move to another file system deletes its source, and deletions one after the other
+// would each wait for the disk. A move that fails leaves the others made, then undone.
+MoveOutcome runAtOnce(ProgramState& state, const MovePlan& plan, const std::vector<size_t>& pending,
+                      platform::ProgressFile& progress, const MoveFunction& move, Pacing pacing,
+                      ChangedFolders& changed) {
+    for (const size_t i : pending) {
+        changed.note(plan.moves[i]);
+    }
+    std::vector<Status> results(pending.size());
+    std::vector<char> folderGone(pending.size());
+    std::atomic<size_t> done{0};
+    Pacer shown(
+        [&] {
+            state.intProgress = ProgressCount(done + 1);
+            tick(pacing.slowRun);
+            tick(pacing.always);
+        },
+        std::chrono::microseconds(0));
+    ForEachAtOnce(
+        pending.size(),
+        [&](size_t k) {
+            bool gone = false;
+            results[k] = makeMove(plan, plan.moves[pending[k]], move, gone);
+            folderGone[k] = gone;
+            ++done;
+        },
+        &shown);
+    for (size_t k = 0; k < pending.size(); ++k) {
+        if (folderGone[k]) {
+            return {Reason::kFolderMissing, pending[k]};  // the plan stays as it is
+        }
+    }
+    // Every move but those that failed may have been made, now or before a crash.
+    std::vector<char> failed(plan.moves.size());
+    for (size_t k = 0; k < pending.size(); ++k) {
+        failed[pending[k]] = !results[k].ok();
+    }
+    std::vector<size_t> made;
+    for (size_t i = 0; i < plan.moves.size(); ++i) {
+        if (!failed[i]) {
+            made.push_back(i);
+        }
+    }
+    for (size_t k = 0; k < pending.size(); ++k) {
+        if (!results[k].ok()) {
+            if (undoMoves(plan, made, progress, move, changed)) {
+                removeJournal(state, progress);
+            }
+            return {results[k], pending[k]};
+        }
+    }
+    changed.sync(pacing.always);
+    return {};
+}
+
+// Makes the pending moves of the plan. A counted plan counts each move durably before the
+// next. An uncounted one refuses a move whose destination holds a file (EEXIST), and makes its
+// renames durable all at once, before the settings file is saved. Where a source's folder is
+// gone the moves stop and the plan stays on disk, until the folder is back.
+MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, const std::vector<size_t>& pending,
                      platform::ProgressFile& progress, const MoveFunction& move, Pacing pacing,
                      ChangedFolders& changed) {
     state.intProgressTotal = ProgressCount(plan.moves.size());
-    for (size_t i = from; i < plan.moves.size(); ++i) {
+    if (!plan.counted && !chained(plan)) {
+        return runAtOnce(state, plan, pending, progress, move, pacing, changed);
+    }
+    for (const size_t i : pending) {
         state.intProgress = ProgressCount(i + 1);
         tick(pacing.slowRun);
         tick(pacing.always);
         const PlannedMove& step = plan.moves[i];
-        Status status;
-        bool moved = false;
-        if (platform::pathExists(step.from)) {
-            changed.note(step);
-            status = !plan.counted && platform::pathExists(step.to) ? Status{EEXIST}
-                                                                    : move(step.from, step.to);
-            moved = status.ok();
-        } else if (!platform::isFolder(platform::parentFolder(step.from))) {
-            // Whether this move was made is not known, so it cannot be undone either: the plan
-            // stays as it is until the folder is back.
+        changed.note(step);
+        bool folderGone = false;
+        const bool there = platform::pathExists(step.from);
+        Status status = makeMove(plan, step, move, folderGone);
+        if (folderGone) {
             return {Reason::kFolderMissing, i};
         }
+        const bool moved = there && status.ok();
         if (status.ok() && plan.counted) {
             status = progress.setCount(i + 1);
         }
@@ -280,10 +374,9 @@ MoveOutcome runMoves(ProgramState& state, const MovePlan& plan, size_t from,
             if (moved && !move(step.to, step.from).ok()) {
                 return {status, i};
             }
-            if (!undoMoves(plan, i, progress, move, changed)) {
-                return {status, i};
+            if (undoMoves(plan, firstMoves(i), progress, move, changed)) {
+                removeJournal(state, progress);
             }
-            removeJournal(state, progress);
             return {status, i};
         }
     }
@@ -314,8 +407,8 @@ MoveOutcome finish(ProgramState& state, const MovePlan& plan, platform::Progress
         const int16_t progressShown = state.intProgress;
         state = before;
         state.intProgress = progressShown;
-        if (undoMoves(plan, plan.counted ? progress.count() : plan.moves.size(), progress, move,
-                      changed)) {
+        if (undoMoves(plan, firstMoves(plan.counted ? progress.count() : plan.moves.size()),
+                      progress, move, changed)) {
             removeJournal(state, progress);
         }
         return {saved, std::nullopt};
@@ -347,7 +440,8 @@ MoveOutcome CarryOutMoves(ProgramState& state, const MovePlan& plan, const MoveF
         return {s, std::nullopt};
     }
     ChangedFolders changed;
-    MoveOutcome outcome = runMoves(state, plan, 0, progress, move, pacing, changed);
+    MoveOutcome outcome =
+        runMoves(state, plan, firstMoves(plan.moves.size()), progress, move, pacing, changed);
     if (!outcome.status.ok()) {
         return outcome;
     }
@@ -389,7 +483,7 @@ std::optional<MoveOutcome> CompleteInterruptedMoves(ProgramState& state, Catalog
     const Resumption resume = resumption(*plan, progress);
     MoveOutcome outcome = finishCopies(*plan, resume, move, changed);
     if (outcome.status.ok()) {
-        outcome = runMoves(state, *plan, resume.first, progress, move, pacing, changed);
+        outcome = runMoves(state, *plan, resume.pending, progress, move, pacing, changed);
     }
     if (outcome.status.ok()) {
         outcome = finish(state, *plan, progress, move, pacing, changed);

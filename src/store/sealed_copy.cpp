@@ -243,19 +243,19 @@ void count(FileBytes* bytes, size_t n) {
 // a larger one through a PieceWriter. Each piece read is counted in `bytes`.
 Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile& out,
                      Transform& transform, FileBytes* bytes) {
-    const auto input = std::make_unique_for_overwrite<uint8_t[]>(piece);
+    uint8_t* const input = platform::scratchBuffer(platform::Scratch::kInput, piece);
     size_t got = 0;
-    if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+    if (Status s = in.read(input, piece, got); !s.ok()) {
         return s;
     }
     count(bytes, got);
     in.dropRead();      // each file is read once; keep the page cache for the rest
     if (got < piece) {  // the whole file
-        const auto output =
-            std::make_unique_for_overwrite<uint8_t[]>(transform.maxOutput(got) + kMaxFinishOutput);
-        size_t n = transform.update(input.get(), got, output.get());
-        n += transform.finish(output.get() + n);
-        return out.write(output.get(), n);
+        uint8_t* const output = platform::scratchBuffer(
+            platform::Scratch::kOutput, transform.maxOutput(got) + kMaxFinishOutput);
+        size_t n = transform.update(input, got, output);
+        n += transform.finish(output + n);
+        return out.write(output, n);
     }
     PieceWriter writer(out, std::max(transform.maxOutput(piece), kMaxFinishOutput));
     for (bool end = false; !end;) {
@@ -264,9 +264,9 @@ Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile
             break;  // drain() reports the error
         }
         end = got == 0;
-        writer.submit(end ? transform.finish(output) : transform.update(input.get(), got, output));
+        writer.submit(end ? transform.finish(output) : transform.update(input, got, output));
         if (!end) {
-            if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+            if (Status s = in.read(input, piece, got); !s.ok()) {
                 return s;
             }
             count(bytes, got);
