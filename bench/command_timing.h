@@ -44,9 +44,20 @@ struct Run {
     double peakMiB = 0;
 };
 
-// Notes the longest time between two turns it is given.
+// Notes the longest time between two turns it is given, and the messages it is asked to show,
+// which a failed command prints.
 class TimingUi : public SilentUiServices {
   public:
+    std::vector<std::string> messages;
+
+    void messageBox(const std::string& text, int, const std::string&) override {
+        messages.push_back(text);
+    }
+    void printMessages() const {
+        for (const std::string& text : messages) {
+            std::fprintf(stderr, "message: %s\n", text.c_str());
+        }
+    }
     void start() { last_ = Clock::now(); }
     void yield() override { note(); }
     double finish() {
@@ -161,6 +172,9 @@ inline Timing timed(const std::function<bool(TimingUi&)>& work) {
     ui.start();
     const bool ok = work(ui);
     const double gap = ui.finish();
+    if (!ok) {
+        ui.printMessages();
+    }
     return {ok, std::chrono::duration<double>(Clock::now() - start).count(), gap};
 }
 
