@@ -106,6 +106,7 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	./build/release/bench/vantory_small_files_bench
+	./build/release/bench/vantory_commands_bench
 	./build/release/bench/vantory_file_bench
 	./build/release/bench/vantory_bench
 

@@ -8,184 +8,29 @@
 //   hide sealed  HideSelection with encrypt-when-hiding on, Slow Run on, then off
 //   restore all  RestoreAll of those entries, the originals having been deleted first
 //   hide plain   HideSelection with it off (the files move into storage), then RestoreAll
-// Each command runs in a child process of its own, on a ProgramState and catalogue loaded
-// from the settings file as the main window does, with a UiServices that notes when it is
-// asked to yield: the longest gap is the longest time the window's event loop would have
-// waited for a turn (from the command's start to its first yield, between two yields, from
-// the last one to its end). "peak" is the child's peak resident memory (ru_maxrss). Every
+// Each command runs in a child process of its own, timed as command_timing.h describes. Every
 // restore is checked against the copy, byte for byte. Prints the median of the runs:
 //   copy + fsync: <s> s ...
 //   copy + one sync: <s> s ...
 //   <command>: <s> s, <ratio>x copy, <ratio>x copy + one sync[, <ratio>x plain hide],
 //              peak <MiB> MiB, longest gap <ms> ms
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
-#include "commands/command_context.h"
+#include "command_timing.h"
 #include "commands/hide_command.h"
 #include "commands/restore_command.h"
-#include "commands/silent_ui_services.h"
-#include "platform/platform.h"
-#include "store/settings_file.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-// What a child sends back through its pipe.
-struct Timing {
-    bool ok = false;
-    double seconds = 0;
-    double longestGap = 0;
-};
-
-struct Run {
-    Timing timing;
-    double peakMiB = 0;
-};
-
-// Notes the longest time between two turns it is given.
-class TimingUi : public vantory::SilentUiServices {
-  public:
-    void start() { last_ = Clock::now(); }
-    void yield() override { note(); }
-    double finish() {
-        note();
-        return longest_;
-    }
-
-  private:
-    void note() {
-        const auto now = Clock::now();
-        longest_ = std::max(longest_, std::chrono::duration<double>(now - last_).count());
-        last_ = now;
-    }
-    Clock::time_point last_ = Clock::now();
-    double longest_ = 0;
-};
-
-class NoBusy : public vantory::BusyState {
-  public:
-    void OpRunning(bool) override {}
-};
-
-// Runs `work` in a child, which reports its own timing through a pipe.
-Run runInChild(const std::function<Timing()>& work) {
-    ::sync();
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        return {};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        const Timing timing = work();
-        const bool sent = ::write(pipeEnds[1], &timing, sizeof timing) == sizeof timing;
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(pipeEnds[1]);
-    Run run;
-    if (child > 0 && ::read(pipeEnds[0], &run.timing, sizeof run.timing) != sizeof run.timing) {
-        run.timing.ok = false;
-    }
-    ::close(pipeEnds[0]);
-    int status = 0;
-    struct rusage usage {};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-        run.timing.ok = false;
-    }
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    return run;
-}
-
-bool writeWhole(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w <= 0) {
-            return false;
-        }
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// Copies each file into `folder`, flushing each (`each`), then the folder; or copies them all
-// and flushes the file system once, as cp and sync do.
-Timing copyFiles(const std::vector<std::string>& files, const std::string& folder, bool each) {
-    const auto start = Clock::now();
-    std::vector<char> buffer(size_t{1} << 20);
-    bool ok = true;
-    for (const std::string& file : files) {
-        const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        const std::string to = folder + "/" + fs::path(file).filename().string();
-        const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        ssize_t got = 0;
-        while (in >= 0 && out >= 0 && (got = ::read(in, buffer.data(), buffer.size())) > 0) {
-            ok = ok && writeWhole(out, buffer.data(), static_cast<size_t>(got));
-        }
-        ok = ok && in >= 0 && out >= 0 && got == 0 && (!each || ::fsync(out) == 0);
-        ::close(in);
-        ::close(out);
-    }
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ok = ok && dir >= 0 && (each ? ::fsync(dir) : ::syncfs(dir)) == 0;
-    ::close(dir);
-    return {ok, std::chrono::duration<double>(Clock::now() - start).count(), 0};
-}
-
-bool writeSources(const std::vector<std::string>& files, size_t bytes) {
-    uint64_t x = 0x9E3779B97F4A7C15ull;
-    std::string content(bytes, '\0');
-    for (const std::string& file : files) {
-        for (size_t i = 0; i < bytes; ++i) {  // xorshift64
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            content[i] = static_cast<char>(x >> 56);
-        }
-        if (!vantory::platform::writeFileAtomically(file, content).ok()) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A command on the state and catalogue that the settings file holds, timed as the window
-// would see it.
-Timing runCommand(vantory::ProgramState state, bool slowRun,
-                  const std::function<bool(vantory::CommandContext&)>& command) {
-    TimingUi ui;
-    NoBusy busy;
-    vantory::Catalogue catalogue;
-    if (!vantory::ReadSettings(state).ok() || !vantory::loadList(state, catalogue).ok()) {
-        return {};
-    }
-    state.bolSlowRun = slowRun;
-    vantory::CommandContext context{state, ui, catalogue, busy};
-    const auto start = Clock::now();
-    ui.start();
-    const bool ok = command(context);
-    const double gap = ui.finish();
-    return {ok, std::chrono::duration<double>(Clock::now() - start).count(), gap};
-}
+using namespace vantory::bench;
 
 bool sameFiles(const std::vector<std::string>& files, const std::string& copies) {
     return std::all_of(files.begin(), files.end(), [&](const std::string& file) {
@@ -193,35 +38,6 @@ bool sameFiles(const std::vector<std::string>& files, const std::string& copies)
         return vantory::platform::readWholeFile(file) == vantory::platform::readWholeFile(copy);
     });
 }
-
-struct Series {
-    std::string name;
-    std::vector<Run> runs;
-
-    bool ok() const {
-        return !runs.empty() &&
-               std::all_of(runs.begin(), runs.end(), [](const Run& r) { return r.timing.ok; });
-    }
-    // Median of one figure of the runs.
-    double median(double (*figure)(const Run&)) const {
-        std::vector<double> values;
-        for (const Run& run : runs) {
-            values.push_back(figure(run));
-        }
-        std::sort(values.begin(), values.end());
-        const size_t n = values.size();
-        return n == 0 ? 0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    }
-    double seconds() const {
-        return median([](const Run& r) { return r.timing.seconds; });
-    }
-    double gapMs() const {
-        return 1000 * median([](const Run& r) { return r.timing.longestGap; });
-    }
-    double peakMiB() const {
-        return median([](const Run& r) { return r.peakMiB; });
-    }
-};
 
 }  // namespace
 

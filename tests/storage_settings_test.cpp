@@ -192,16 +192,16 @@ TEST_F(StorageSettingsTest, onlyFilesToMoveCreateMoreThanOneLevel) {
     EXPECT_PERMISSIONS(dir / "a/b/c", 0700u);
 }
 
-// The second rename or move fails: every file is put back, the message names it.
+// The second stored file's rename or move fails: every file is put back, the message names it.
 TEST_F(StorageSettingsTest, aRenameOrMoveThatFailsPutsEveryFileBack) {
     hide(3);
     const std::string settings = readFile(SettingsPath(state));
-    int calls = 0;
+    const std::string second = StoredPath(state, 1);
     const auto failSecond = [&](const std::string& from, const std::string& to) {
-        return ++calls == 2 ? Status{EIO} : platform::movePath(from, to);
+        return from == second ? Status{EIO} : platform::movePath(from, to);
     };
     EXPECT_FALSE(ChangeExtension(context, "dat", failSecond));
-    EXPECT_FALSE(ChangeStorageDir(context, dir / "moved/", (calls = 0, failSecond)));
+    EXPECT_FALSE(ChangeStorageDir(context, dir / "moved/", failSecond));
 
     ASSERT_EQ(ui.messages.size(), 2u);
     for (const auto& message : ui.messages) {

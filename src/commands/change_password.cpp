@@ -12,6 +12,7 @@
 #include "commands/startup.h"
 #include "store/file_services.h"
 #include "store/move_journal.h"
+#include "store/parallel.h"
 #include "store/sealed_copy.h"
 #include "store/settings_file.h"
 #include "store/stored_name.h"
@@ -72,12 +73,25 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
     std::set<std::string> folders;
     std::vector<std::string> missing;
     bool anyFound = false;
-    for (const Rename& rename : record.renames) {
-        const Status from = platform::probePath(rename.from);
+    // Renamed by a few threads at once: each rename frees the stored file it replaces, and
+    // one after the other, each would wait for the disk on its own.
+    const size_t n = record.renames.size();
+    std::vector<Status> found(n), renamed(n);
+    ForEachAtOnce(
+        n,
+        [&](size_t i) {
+            if ((found[i] = platform::probePath(record.renames[i].from)).ok()) {
+                renamed[i] = platform::renamePath(record.renames[i].from, record.renames[i].to);
+            }
+        },
+        WindowPacing(state, ui).always());
+    for (size_t i = 0; i < n; ++i) {
+        const Rename& rename = record.renames[i];
+        const Status from = found[i];
         const Status to = from.ok() ? Status::success() : platform::probePath(rename.to);
         if (from.ok()) {
             anyFound = true;
-            if (Status s = platform::renamePath(rename.from, rename.to); !s.ok()) {
+            if (const Status s = renamed[i]; !s.ok()) {
                 fail(s, rename.to,
                      rename.to + " could not be replaced by its re-sealed copy (" + s.message() +
                          ")");
@@ -116,8 +130,8 @@ Finish finishCommitted(ProgramState& state, const Catalogue& catalogue, UiServic
         } else {
             fail(to, rename.to, rename.to + " cannot be reached (" + to.message() + ")");
         }
-        ui.yield();
     }
+    ui.yield();
     if (!missing.empty() && !anyFound) {
         fail(Status{ENOENT}, missing.front(),
              "the stored files cannot be found in " + platform::parentFolder(missing.front()) +
@@ -194,9 +208,14 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         return notChanged(s, std::nullopt, PasswordChangeRecordPath(state));
     }
 
-    // 2. Re-seal into new files; the stored files stay as they are.
+    // 2. Re-seal into new files; the stored files stay as they are. The new files are written
+    // in batches, each flushed and renamed to its reserved name together.
     std::vector<Rename> renames;
+    WindowPacing pacing(state, ui);
+    CopyBatch batch(state, pacing.slowRun());
+    std::vector<size_t> batched;  // the positions of the files in the batch, in order
     const auto abandon = [&](Status status, std::optional<size_t> position, std::string path) {
+        batch.discard();
         for (const Rename& rename : renames) {
             (void)platform::removeFile(rename.from);
         }
@@ -204,7 +223,24 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
         RemovePasswordChangeRecord(state);
         return notChanged(status, position, std::move(path));
     };
-    WindowPacing pacing(state, ui);
+    // The batch's files, committed, are known by their first bytes (the last renames).
+    const auto commitBatch = [&]() -> std::optional<ChangePassOutcome> {
+        const std::vector<Status> results = batch.commit(pacing.always());
+        const size_t first = renames.size() - batched.size();
+        for (size_t k = 0; k < batched.size(); ++k) {
+            Rename& rename = renames[first + k];
+            Status s = results[k];
+            if (s.ok()) {
+                rename.head = RekeyedHead(rename.from);
+                s = rename.head ? s : Status{EIO};
+            }
+            if (!s.ok()) {
+                return abandon(s, batched[k], rename.to);
+            }
+        }
+        batched.clear();
+        return std::nullopt;
+    };
     state.intProgressTotal = ProgressCount(catalogue.size());
     for (size_t i = 0; i < catalogue.size(); ++i) {
         state.intProgress = ProgressCount(i + 1);
@@ -221,18 +257,21 @@ ChangePassOutcome ChangePass(CommandContext& context, const std::string& strNewP
                     return abandon(s, i, stored);
                 }
                 renames.push_back({*fresh, stored, {}});
-                s = resealFile(stored, *fresh, old, strNewPass, pacing.slowRun(),
-                               platform::kStoredAttributes);
-                if (s.ok()) {
-                    renames.back().head = RekeyedHead(*fresh);
-                    s = renames.back().head ? s : Status{EIO};
-                }
-                if (!s.ok()) {
+                if (s = batch.reseal(stored, *fresh, old, strNewPass); !s.ok()) {
                     return abandon(s, i, stored);
+                }
+                batched.push_back(i);
+                if (batch.full()) {
+                    if (auto failed = commitBatch()) {
+                        return *failed;
+                    }
                 }
             }
         }
         ui.yield();
+    }
+    if (auto failed = commitBatch()) {
+        return *failed;
     }
 
     // 3. The commit point: from this record on, the change is finished, now or at next start.

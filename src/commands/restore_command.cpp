@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
-#include <set>
 
 #include "commands/run_command.h"
 #include "platform/platform.h"
@@ -161,18 +160,15 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     const size_t remaining = kept.size();
     plan.moves = RenumberingMoves(state, kept);
 
-    std::set<std::string> taken;  // stored names a move fills
-    for (const PlannedMove& move : plan.moves) {
-        taken.insert(move.to);
-    }
     for (size_t r = 0; r < count; ++r) {
         const std::string copy = StoredPath(state, r);
-        if (!restored[r] || inPlace[r] || taken.count(copy) != 0 || !platform::pathExists(copy)) {
+        if (!restored[r] || inPlace[r] || !platform::pathExists(copy)) {
             continue;
         }
         if (r < remaining) {
-            // No file moves onto it: its remaining entry has no stored file. The copy must
-            // not pass for that entry's file, even after a crash.
+            // A remaining entry's number: a file moves onto it, and moves never replace a
+            // file, or its entry has no stored file, and the copy must not pass for that
+            // entry's file, even after a crash.
             (void)RemoveFile(copy, pacing.always());
         } else {
             plan.removals.push_back(copy);
@@ -180,7 +176,7 @@ Finished finishRestore(CommandContext& context, const std::vector<bool>& restore
     }
 
     Finished finished;
-    MoveOutcome moved = CarryOutMoves(state, plan, platform::movePath, pacing.both());
+    MoveOutcome moved = CarryOutMoves(state, plan, MoveStoredFile, pacing.both());
     if (!moved.status.ok() && platform::pathExists(JournalPath(state))) {
         // A move could not be undone, so the plan stayed on disk: finish it forwards.
         Catalogue completed;

@@ -152,7 +152,7 @@ bool SetExtensionCommand(CommandContext& context) {
     const std::optional<std::string> extension =
         context.ui.inputBox(kExtensionPrompt, "Enter new extension");
     // Cancel: nothing is changed, and nothing needs saying.
-    return extension && ChangeExtension(context, *extension, platform::renamePath);
+    return extension && ChangeExtension(context, *extension, MoveStoredFile);
 }
 
 bool ChangeExtension(CommandContext& context, const std::string& extension,
@@ -216,7 +216,7 @@ bool SetStorageDirCommand(CommandContext& context) {
     context.state.intProgressTotal = ProgressCount(context.catalogue.size());
     const std::optional<std::string> folder =
         context.ui.inputBox(kFolderPrompt, "Enter new directory");
-    return folder && ChangeStorageDir(context, *folder, platform::movePath);
+    return folder && ChangeStorageDir(context, *folder, MoveStoredFile);
 }
 
 bool ChangeStorageDir(CommandContext& context, const std::string& folder,

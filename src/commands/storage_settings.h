@@ -17,8 +17,8 @@ namespace vantory {
 bool SetExtensionCommand(CommandContext& context);
 bool SetStorageDirCommand(CommandContext& context);
 
-// The same after the input box, with the move that carries one file (the commands use a
-// rename for the extension and platform::movePath for the folder).
+// The same after the input box, with the move that carries one file (the commands use
+// MoveStoredFile).
 bool ChangeExtension(CommandContext& context, const std::string& extension,
                      const MoveFunction& move);
 bool ChangeStorageDir(CommandContext& context, const std::string& folder, const MoveFunction& move);

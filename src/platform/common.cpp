@@ -2,10 +2,12 @@
 
 #include "platform/platform.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,18 +62,32 @@ Status ensureFolder(const std::string& path, FileMode mode) {
     return makeFolderChain(path, mode, 0755);
 }
 
+uint8_t* scratchBuffer(Scratch use, size_t size) {
+    struct Buffer {
+        std::unique_ptr<uint8_t[]> data;
+        size_t size = 0;
+    };
+    thread_local std::array<Buffer, 2> buffers;
+    Buffer& buffer = buffers.at(static_cast<size_t>(use));
+    if (buffer.size < size) {
+        buffer.data = std::make_unique_for_overwrite<uint8_t[]>(size);
+        buffer.size = size;
+    }
+    return buffer.data.get();
+}
+
 Status copyContent(InputFile& in, AtomicFile& out) {
     constexpr size_t kPiece = size_t{1} << 20;
-    std::vector<char> buffer(kPiece);
+    uint8_t* const buffer = scratchBuffer(Scratch::kInput, kPiece);
     for (;;) {
         size_t got = 0;
-        if (Status s = in.read(buffer.data(), buffer.size(), got); !s.ok()) {
+        if (Status s = in.read(buffer, kPiece, got); !s.ok()) {
             return s;
         }
         if (got == 0) {
             return Status::success();
         }
-        if (Status s = out.write(buffer.data(), got); !s.ok()) {
+        if (Status s = out.write(buffer, got); !s.ok()) {
             return s;
         }
     }

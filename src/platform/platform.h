@@ -263,11 +263,20 @@ Status copyFile(const std::string& from, const std::string& to,
 // copy is removed again (unless it replaced an earlier `to`) and the error is returned.
 Status movePath(const std::string& from, const std::string& to);
 // The same, except that an existing `to` is kept and the move fails with EEXIST. With
-// `unsynced`, the folders of a rename are added to it (once each) instead of being synced
-// now: many moves then cost one sync of each folder, which the caller does (syncFolder)
-// before anything relies on them.
+// `unsynced`, the folders of a rename, and the source's folder of a copy, are added to it
+// (once each) instead of being synced now: many moves then cost one sync of each folder,
+// which the caller does (syncFolder) before anything relies on them. A copy itself is
+// flushed, its folder too, before its source is deleted.
 Status movePathKeeping(const std::string& from, const std::string& to,
                        std::vector<std::string>* unsynced = nullptr);
+
+// Memory for the pieces of a file read, and of what is written for it: a buffer of at least
+// `size` bytes that the calling thread keeps for its next call with the same use, its content
+// left as it was. Files handled one after another share it; a buffer of its own for each
+// would be mapped and given back, or the heap grown and trimmed, at a cost that for small
+// files is as large as that of the file itself.
+enum class Scratch { kInput, kOutput };
+uint8_t* scratchBuffer(Scratch use, size_t size);
 
 // A regular file read from its start to its end in large pieces.
 class InputFile {

@@ -880,7 +880,11 @@ Status moveExisting(const std::string& from, const std::string& to, Existing exi
         }
         return removed;
     }
-    syncFolder(fromFolder);
+    if (unsynced == nullptr) {
+        syncFolder(fromFolder);
+    } else if (std::find(unsynced->begin(), unsynced->end(), fromFolder) == unsynced->end()) {
+        unsynced->push_back(fromFolder);
+    }
     return Status::success();
 }
 

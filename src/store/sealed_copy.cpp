@@ -148,19 +148,19 @@ void count(FileBytes* bytes, size_t n) {
 // a larger one through a PieceWriter. Each piece read is counted in `bytes`.
 Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile& out,
                      Transform& transform, FileBytes* bytes) {
-    const auto input = std::make_unique_for_overwrite<uint8_t[]>(piece);
+    uint8_t* const input = platform::scratchBuffer(platform::Scratch::kInput, piece);
     size_t got = 0;
-    if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+    if (Status s = in.read(input, piece, got); !s.ok()) {
         return s;
     }
     count(bytes, got);
     in.dropRead();      // each file is read once; keep the page cache for the rest
     if (got < piece) {  // the whole file
-        const auto output =
-            std::make_unique_for_overwrite<uint8_t[]>(transform.maxOutput(got) + kMaxFinishOutput);
-        size_t n = transform.update(input.get(), got, output.get());
-        n += transform.finish(output.get() + n);
-        return out.write(output.get(), n);
+        uint8_t* const output = platform::scratchBuffer(
+            platform::Scratch::kOutput, transform.maxOutput(got) + kMaxFinishOutput);
+        size_t n = transform.update(input, got, output);
+        n += transform.finish(output + n);
+        return out.write(output, n);
     }
     PieceWriter writer(out, std::max(transform.maxOutput(piece), kMaxFinishOutput));
     for (bool end = false; !end;) {
@@ -169,9 +169,9 @@ Status transformInto(platform::InputFile& in, size_t piece, platform::AtomicFile
             break;  // drain() reports the error
         }
         end = got == 0;
-        writer.submit(end ? transform.finish(output) : transform.update(input.get(), got, output));
+        writer.submit(end ? transform.finish(output) : transform.update(input, got, output));
         if (!end) {
-            if (Status s = in.read(input.get(), piece, got); !s.ok()) {
+            if (Status s = in.read(input, piece, got); !s.ok()) {
                 return s;
             }
             count(bytes, got);
@@ -361,23 +361,10 @@ CopyBatch::CopyBatch(const ProgramState& state, Pacer* pacer) : state_(state), p
 
 CopyBatch::~CopyBatch() = default;
 
-Status CopyBatch::add(const std::string& source, const std::string& target, bool sealing) {
-    // A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
-    const int attributes = sealing ? platform::kStoredAttributes : platform::kNormal;
-    auto out = std::make_unique<platform::AtomicFile>(
-        target,
-        givenBackBits(sealing ? platform::permissionBits(source)
-                              : platform::recordedPermissionBits(source)),
-        sealing ? platform::Existing::kReplace : platform::Existing::kKeep);
-    Status written;
-    if (sealing) {
-        SealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
-    } else {
-        UnsealTransform transform(state_.strPassword, pacer_);
-        written = transformToTemporary(source, target, *out, attributes, transform, pacer_);
-    }
-    if (!written.ok()) {
+Status CopyBatch::add(const std::string& target, platform::FileMode mode,
+                      platform::Existing existing, const WriteTemporary& write) {
+    auto out = std::make_unique<platform::AtomicFile>(target, mode, existing);
+    if (Status written = write(*out); !written.ok()) {
         return written;  // the temporary file goes with `out`
     }
     out->writeBehind();  // so that the flush at the commit finds it on its way to the disk
@@ -387,12 +374,39 @@ Status CopyBatch::add(const std::string& source, const std::string& target, bool
     return Status::success();
 }
 
+// A sealed copy replaces an earlier stored file; an unsealed one never replaces a file.
 Status CopyBatch::seal(const std::string& source, const std::string& target) {
-    return add(source, target, true);
+    return add(target, givenBackBits(platform::permissionBits(source)),
+               platform::Existing::kReplace, [&](platform::AtomicFile& out) {
+                   SealTransform transform(state_.strPassword, pacer_);
+                   return transformToTemporary(source, target, out, platform::kStoredAttributes,
+                                               transform, pacer_);
+               });
 }
 
 Status CopyBatch::unseal(const std::string& source, const std::string& target) {
-    return add(source, target, false);
+    return add(target, givenBackBits(platform::recordedPermissionBits(source)),
+               platform::Existing::kKeep, [&](platform::AtomicFile& out) {
+                   UnsealTransform transform(state_.strPassword, pacer_);
+                   return transformToTemporary(source, target, out, platform::kNormal, transform,
+                                               pacer_);
+               });
+}
+
+Status CopyBatch::reseal(const std::string& source, const std::string& target,
+                         std::string_view oldKey, std::string_view newKey) {
+    return add(target, givenBackBits(platform::recordedPermissionBits(source)),
+               platform::Existing::kReplace, [&](platform::AtomicFile& out) {
+                   ResealTransform transform(oldKey, newKey, pacer_);
+                   return transformToTemporary(source, target, out, platform::kStoredAttributes,
+                                               transform, pacer_);
+               });
+}
+
+void CopyBatch::discard() {
+    files_.clear();
+    targets_.clear();
+    bytes_ = 0;
 }
 
 std::vector<Status> CopyBatch::commit(Pacer* pacer) {
@@ -424,9 +438,7 @@ std::vector<Status> CopyBatch::commit(Pacer* pacer) {
     for (const std::string& folder : synced) {
         platform::syncFolder(folder);
     }
-    files_.clear();  // removes the temporary files of those not committed
-    targets_.clear();
-    bytes_ = 0;
+    discard();  // removes the temporary files of those not committed
     return results;
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,6 +111,9 @@ class CopyBatch {
     // `target` will never replace a file (EEXIST at the commit). The stored file's attributes are
     // left alone.
     Status unseal(const std::string& source, const std::string& target);
+    // resealFile's re-keying, up to the commit: `target` will replace an earlier file.
+    Status reseal(const std::string& source, const std::string& target, std::string_view oldKey,
+                  std::string_view newKey);
 
     size_t size() const { return files_.size(); }
     uint64_t bytes() const { return bytes_; }
@@ -124,9 +128,13 @@ class CopyBatch {
     // and empties the batch. One status per file, in that order: the first file that fails
     // stops the commit, and it and every later file get its error and are not committed.
     std::vector<Status> commit(Pacer* pacer = nullptr);
+    // Removes the temporary files of the batch and empties it, committing nothing.
+    void discard();
 
   private:
-    Status add(const std::string& source, const std::string& target, bool sealing);
+    using WriteTemporary = std::function<Status(platform::AtomicFile&)>;
+    Status add(const std::string& target, platform::FileMode mode, platform::Existing existing,
+               const WriteTemporary& write);
 
     const ProgramState& state_;
     Pacer* pacer_;

@@ -300,10 +300,14 @@ void MainWindow::showList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
     list_.show(session_.catalogue(), pathFromQString(txtFilter_->text()), CaseFolded);
-    lstFileList_->clear();
+    // Added at once: the list then lays itself out once, not once per path.
+    QStringList paths;
+    paths.reserve(static_cast<qsizetype>(list_.positions().size()));
     for (const size_t position : list_.positions()) {
-        lstFileList_->addItem(pathToQString(session_.catalogue().at(position).path));
+        paths.append(pathToQString(session_.catalogue().at(position).path));
     }
+    lstFileList_->clear();
+    lstFileList_->addItems(paths);
     drawSelection(list_.keep(selected, current));
 }
 
