@@ -4,8 +4,8 @@
 #   cmake --install <build> [--prefix /usr/local]    install into a prefix (DESTDIR honoured)
 #   cd <build> && cpack                              vantory_<version>_<arch>.deb in <build>
 
-if(NOT TARGET vantory)
-  return()  # core-only build: nothing to install
+if(NOT TARGET vantory OR WIN32)
+  return()  # core-only build, or the Windows program, whose installer is built apart
 endif()
 
 include(GNUInstallDirs)

@@ -2,68 +2,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "commands/command_line.h"
-#include "commands/salvage.h"
-#include "commands/silent_ui_services.h"
-#include "platform/platform.h"
 #include "window/instance_channel.h"
 #include "window/login_window.h"
 #include "window/main_window.h"
 #include "window/qt_ui_services.h"
 
 namespace {
-
-// The salvage runs without windows; it holds the single-instance lock, so no Vantory starts
-// while it works.
-struct SalvageUi : vantory::SilentUiServices {
-    bool previousInstanceRunning(const std::string& folder) override {
-        return vantory::platform::lockInstance(folder) != vantory::platform::LockResult::kAcquired;
-    }
-};
-
-int salvage(const vantory::CommandLine& line) {
-    vantory::ProgramState state;
-    SalvageUi ui;
-    vantory::SalvageOptions options;
-    options.storageFolder = line.storageFolder;
-    options.askPassword = [](const std::string& why) {
-        std::fprintf(stderr, "%s", why.c_str());
-        std::fflush(stderr);
-        return vantory::platform::readUnshownLine();
-    };
-    const vantory::SalvageResult result = vantory::SalvageSettings(state, ui, options);
-    for (const std::string& line : result.lines) {
-        std::printf("%s\n", line.c_str());
-    }
-    return result.ok ? 0 : 1;
-}
-
-// The command line is read before Qt starts: --help and --version need no display, and a
-// bad command line ends before anything is touched.
-int runCommandLine(const vantory::CommandLine& line) {
-    using Action = vantory::CommandLine::Action;
-    switch (line.action) {
-        case Action::kHelp:
-            std::fputs(vantory::UsageText().c_str(), stdout);
-            return 0;
-        case Action::kVersion:
-            std::printf("Vantory %s\n", VANTORY_VERSION);
-            return 0;
-        case Action::kInvalid:
-            std::fprintf(stderr, "vantory: %s\nTry 'vantory --help' for more information.\n",
-                         line.error.c_str());
-            return vantory::kBadArgumentsExit;
-        case Action::kSalvage:
-            return salvage(line);
-        case Action::kStart:
-            break;
-    }
-    return -1;
-}
 
 std::string workingFolder() {
     std::error_code error;
@@ -76,8 +26,17 @@ std::string workingFolder() {
 int main(int argc, char** argv) {
     const vantory::CommandLine line =
         vantory::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), workingFolder());
-    if (const int ended = runCommandLine(line); ended >= 0) {
-        return ended;
+    // The command line is read before Qt starts: --help and --version need no display, and a
+    // bad command line ends before anything is touched.
+    const vantory::TextOutput console{
+        [](const std::string& text) { std::fputs(text.c_str(), stdout); },
+        [](const std::string& text) {
+            std::fputs(text.c_str(), stderr);
+            std::fflush(stderr);
+        }};
+    if (const std::optional<int> ended =
+            vantory::RunWithoutWindows(line, VANTORY_VERSION, console)) {
+        return *ended;
     }
 
     // Qt sees none of the arguments, so that no FILE is taken for one of its options.

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "commands/salvage.h"
+#include "commands/silent_ui_services.h"
 #include "platform/fs_path.h"
 #include "platform/platform.h"
 
@@ -35,28 +37,94 @@ std::string whyNotAFile(const std::string& path) {
     return "is not a regular file";
 }
 
+// The salvage runs without windows; it holds the single-instance lock, so no Vantory starts
+// while it works.
+struct SalvageUi : SilentUiServices {
+    bool previousInstanceRunning(const std::string& folder) override {
+        return platform::lockInstance(folder) != platform::LockResult::kAcquired;
+    }
+};
+
+int salvage(const CommandLine& line, const TextOutput& output) {
+    ProgramState state;
+    SalvageUi ui;
+    SalvageOptions options;
+    options.storageFolder = line.storageFolder;
+    options.askPassword = [&output](const std::string& why) {
+        output.err(why);
+        return platform::readUnshownLine();
+    };
+    const SalvageResult result = SalvageSettings(state, ui, options);
+    for (const std::string& text : result.lines) {
+        output.out(text + "\n");
+    }
+    return result.ok ? 0 : 1;
+}
+
 }  // namespace
 
+std::optional<int> RunWithoutWindows(const CommandLine& line, const std::string& version,
+                                     const TextOutput& output) {
+    using Action = CommandLine::Action;
+    switch (line.action) {
+        case Action::kHelp:
+            output.out(UsageText());
+            return 0;
+        case Action::kVersion:
+            output.out("Vantory " + version + "\n");
+            return 0;
+        case Action::kInvalid:
+            output.err("vantory: " + line.error + "\nTry 'vantory --help' for more information.\n");
+            return kBadArgumentsExit;
+        case Action::kSalvage:
+            return salvage(line, output);
+        case Action::kStart:
+            break;
+    }
+    return std::nullopt;
+}
+
 std::string AbsolutePath(const std::string& path, const std::string& workingFolder) {
-    const std::string joined = !path.empty() && path[0] == '/' ? path : workingFolder + "/" + path;
-    std::string result;  // "" stands for the root
-    size_t start = 0;
-    while (start <= joined.size()) {
-        size_t end = joined.find('/', start);
-        if (end == std::string::npos) {
-            end = joined.size();
+    const std::string joined =
+        platform::isAbsolutePath(path) ? path : workingFolder + platform::kSeparator + path;
+    // What ".." never leaves: the root "/" (kept as ""), on Windows a drive "C:" or a share
+    // "\\server\share", each followed by a separator.
+    size_t rootEnd = 0;
+    if (platform::kSeparator == '\\') {
+        if (joined.size() >= 2 && platform::isSeparator(joined[0]) &&
+            platform::isSeparator(joined[1])) {
+            const auto separatorAfter = [&joined](size_t from) {
+                return std::find_if(joined.begin() + static_cast<std::ptrdiff_t>(from),
+                                    joined.end(), platform::isSeparator) -
+                       joined.begin();
+            };
+            const size_t server = static_cast<size_t>(separatorAfter(2));
+            rootEnd =
+                server == joined.size() ? server : static_cast<size_t>(separatorAfter(server + 1));
+        } else if (joined.size() >= 2 && joined[1] == ':') {
+            rootEnd = 2;
         }
+    }
+    std::string result = joined.substr(0, rootEnd);
+    std::replace_if(result.begin(), result.end(), platform::isSeparator, platform::kSeparator);
+    size_t start = rootEnd;
+    while (start <= joined.size()) {
+        const size_t end =
+            static_cast<size_t>(std::find_if(joined.begin() + static_cast<std::ptrdiff_t>(start),
+                                             joined.end(), platform::isSeparator) -
+                                joined.begin());
         const std::string part = joined.substr(start, end - start);
         start = end + 1;
         if (part.empty() || part == ".") {
             continue;
         }
         if (part != "..") {
-            result += "/" + part;
+            result += platform::kSeparator + part;
             continue;
         }
-        // The system takes ".." after a link from the folder the link points to.
-        if (platform::isSymbolicLink(result)) {
+        // POSIX systems take ".." after a link from the folder the link points to; Windows
+        // takes every ".." by the letters of the path.
+        if (platform::kSeparator == '/' && platform::isSymbolicLink(result)) {
             std::error_code error;
             const std::filesystem::path target =
                 std::filesystem::canonical(platform::fsPath(result), error);
@@ -64,9 +132,10 @@ std::string AbsolutePath(const std::string& path, const std::string& workingFold
                 result = platform::pathString(target);
             }
         }
-        result.erase(std::min(result.rfind('/'), result.size()));
+        result.erase(
+            std::max(rootEnd, std::min(result.rfind(platform::kSeparator), result.size())));
     }
-    return result.empty() ? "/" : result;
+    return result.size() == rootEnd ? result + platform::kSeparator : result;
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
@@ -111,7 +180,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
         }
         line.action = CommandLine::Action::kSalvage;
         if (storage) {
-            if ((*storage)[0] != '/' && workingFolder.empty()) {
+            if (!platform::isAbsolutePath(*storage) && workingFolder.empty()) {
                 return invalid(*storage +
                                ": the working folder cannot be read, so this path leads nowhere");
             }
@@ -133,7 +202,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
         if (file.empty()) {
             return invalid("an empty FILE name");
         }
-        if (file[0] != '/' && workingFolder.empty()) {
+        if (!platform::isAbsolutePath(file) && workingFolder.empty()) {
             return invalid(file +
                            ": the working folder cannot be read, so this path leads nowhere");
         }

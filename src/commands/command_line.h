@@ -4,6 +4,8 @@
 // `--help`, `--version`.
 // Arguments are byte strings, like every path in the program.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,5 +42,17 @@ std::string AbsolutePath(const std::string& path, const std::string& workingFold
 
 // The text of --help.
 std::string UsageText();
+
+// Where a command line that needs no window writes: what it was asked for, and what went
+// wrong or asks the user.
+struct TextOutput {
+    std::function<void(const std::string&)> out, err;
+};
+
+// Runs a command line that needs no window (--help, --version, --salvage, one that cannot
+// be used) and returns its exit status; nullopt when the windows are to start. The salvage
+// asks for a password on standard input when it needs one.
+std::optional<int> RunWithoutWindows(const CommandLine& line, const std::string& version,
+                                     const TextOutput& output);
 
 }  // namespace vantory

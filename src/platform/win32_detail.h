@@ -1,6 +1,7 @@
 #pragma once
 
-// What the Win32 platform sources share; included by them alone.
+// What the Win32 sources share: those of the platform layer, and the Win32 windows for their
+// texts.
 
 #include <windows.h>
 
