@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_line.h"
 #include "commands/storage_settings.h"
 #include "platform/fault_injection.h"
 #include "platform/fs_path.h"
@@ -169,6 +170,19 @@ TEST(Win32Platform, pathsSplitAtEitherSeparator) {
     for (const char* path : {"", "C:", "C:x\\", "\\x\\", "/x/", "1:\\", "\\\\srv", "\\\\srv\\",
                              "\\\\\\share\\", "x\\"}) {
         EXPECT_FALSE(platform::isAbsolutePath(path)) << path;
+    }
+}
+
+// Files named on the command line are recorded by their full Windows path, ".." taken by the
+// letters of the path as Windows takes it, never above a drive's root or a share.
+TEST(Win32Platform, commandLinePathsAreFullWindowsPaths) {
+    const char* const cases[][2] = {{"a.txt", "C:\\work\\a.txt"},
+                                    {"..\\b/./c.txt", "C:\\b\\c.txt"},
+                                    {"D:/x/../../y.txt", "D:\\y.txt"},
+                                    {"\\\\srv\\share\\..\\z.txt", "\\\\srv\\share\\z.txt"},
+                                    {"C:\\", "C:\\"}};
+    for (const auto& [given, full] : cases) {
+        EXPECT_EQ(AbsolutePath(given, "C:\\work"), full) << given;
     }
 }
 

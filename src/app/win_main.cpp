@@ -1,10 +1,11 @@
 // The Windows program: the same command line as on Linux, then the password window and the
 // main window drawn with Win32.
 
+#include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <memory>

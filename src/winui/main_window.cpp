@@ -4,16 +4,11 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cwctype>
 
-#include "commands/change_password.h"
-#include "commands/hide_command.h"
-#include "commands/recovery.h"
-#include "commands/restore_command.h"
-#include "commands/storage_lock.h"
-#include "commands/storage_settings.h"
-#include "commands/store_check.h"
 #include "session/captions.h"
-#include "store/settings_file.h"
+#include "session/main_form.h"
+#include "session/window_place.h"
 #include "winui/message_loop.h"
 #include "winui/win_text.h"
 #include "winui/win_ui_services.h"
@@ -24,104 +19,12 @@ namespace {
 
 constexpr const wchar_t* kClassName = L"VantoryMainWindow";
 constexpr const wchar_t* kPageClassName = L"VantoryPage";
-constexpr UINT kAfterCommands = WM_APP + 10;
-constexpr UINT kCloseNow = WM_APP + 11;
-
-// Set to a whole number of seconds, this takes the place of the idle minutes of the settings
-// tab: the end-to-end test locks the window after a few seconds.
-constexpr const wchar_t* kIdleSecondsVariable = L"VANTORY_IDLE_LOCK_SECONDS";
-
-// Sizes in pixels at 96 dots per inch; 15 twips make a pixel there.
-constexpr int kStripWidth = 289;    // the tab strip never changes its width
-constexpr int kRightMargin = 10;    // between the strip and the window's edge
-constexpr int kOpeningWidth = 588;  // client area at opening
-constexpr int kOpeningHeight = 370;
-constexpr int kMinimumHeight = kOpeningHeight;
-constexpr int kNarrowestWidth = kStripWidth - kRightMargin;
+constexpr UINT kLater = WM_APP + 10;
+constexpr int kFilterId = 900, kListId = 901, kTabsId = 902;
+// The filter box's height at 96 dots per inch.
 constexpr int kFilterHeight = 24;
-// The rectangles count from the strip's top, where a row of tabs 400 twips high once sat;
-// the pages start below the real row of tabs, with the same gap above the first controls.
-constexpr int kPageTop = 30;
-constexpr int kPageLeft = 1;
-constexpr double kHelpPointSize = 6.75;
-
-enum class Kind { kButton, kDefaultButton, kLabel, kCheckBox, kIdleMinutes };
-
-struct Twips {
-    int left, top, width, height;
-};
-
-struct ControlSpec {
-    const char* name;
-    Kind kind;
-    int page;
-    Twips at;
-};
-
-// The controls of the two pages, in the order the keyboard goes through them.
-constexpr ControlSpec kControls[] = {
-    {"cmdAddFile", Kind::kButton, 0, {240, 600, 1095, 735}},
-    {"cmdRestoreFile", Kind::kButton, 0, {1680, 600, 975, 735}},
-    {"cmdRestore", Kind::kButton, 0, {3120, 600, 975, 735}},
-    {"lblAddFile", Kind::kLabel, 0, {240, 1440, 1095, 615}},
-    {"lblRestoreFile", Kind::kLabel, 0, {1560, 1440, 1215, 615}},
-    {"lblRestore", Kind::kLabel, 0, {3000, 1440, 1215, 615}},
-    {"chkEncrypt", Kind::kCheckBox, 0, {840, 2160, 2655, 255}},
-    {"cmdShell", Kind::kDefaultButton, 0, {240, 2520, 3975, 735}},
-    {"lblShell", Kind::kLabel, 0, {240, 3360, 3975, 1335}},
-    {"cmdChangePass", Kind::kButton, 1, {240, 600, 975, 975}},
-    {"lblChangePass", Kind::kLabel, 1, {1440, 600, 2775, 975}},
-    {"cmdSetExten", Kind::kButton, 1, {240, 1680, 975, 975}},
-    {"lblSetExten", Kind::kLabel, 1, {1440, 1680, 2775, 1050}},
-    {"cmdSetStorDir", Kind::kButton, 1, {240, 2760, 975, 975}},
-    {"lblSetStore", Kind::kLabel, 1, {1440, 2760, 2775, 1305}},
-    {"lblSlowRun", Kind::kLabel, 1, {1440, 4080, 2775, 615}},
-    {"chkSlowRun", Kind::kCheckBox, 1, {240, 4200, 1095, 315}},
-    {"spnIdleLock", Kind::kIdleMinutes, 1, {240, 4800, 975, 360}},
-    {"lblIdleLock", Kind::kLabel, 1, {1440, 4800, 2775, 420}},
-};
-
-std::string Caption(const std::string& name, const ProgramState& state) {
-    if (name == "cmdAddFile")
-        return "&Hide File(s)";
-    if (name == "cmdRestoreFile")
-        return "Restore &Selected File(s)";
-    if (name == "cmdRestore")
-        return "Restore &All Files";
-    if (name == "lblAddFile")
-        return kAddFileHelp;
-    if (name == "lblRestoreFile")
-        return kRestoreFileHelp;
-    if (name == "lblRestore")
-        return kRestoreHelp;
-    if (name == "chkEncrypt")
-        return "&Encrypt File(s) When Hiding Them";
-    if (name == "cmdShell")
-        return "&Run Selected File";
-    if (name == "lblShell")
-        return std::string(kShellHelpStart) + std::string(kShellHelpSpaces, ' ') + kShellHelpNote;
-    if (name == "cmdChangePass")
-        return "Change &Password";
-    if (name == "lblChangePass")
-        return kChangePassHelp;
-    if (name == "cmdSetExten")
-        return "Set Encrypted File &Extension";
-    if (name == "lblSetExten")
-        return ExtensionLabelText(state);
-    if (name == "cmdSetStorDir")
-        return "Set Storage &Folder";
-    if (name == "lblSetStore")
-        return StorageLabelText(state);
-    if (name == "lblSlowRun")
-        return kSlowRunHelp;
-    if (name == "chkSlowRun")
-        return "&Slow Run";
-    if (name == "lblIdleLock")
-        return kIdleLockHelp;
-    return {};
-}
-
-constexpr const char* kTabCaptions[] = {"&Manage Files", "&Access and Security Control"};
+constexpr DWORD kMainStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kMainExStyle = WS_EX_CONTROLPARENT;
 
 int ControlId(size_t index) {
     return 1000 + static_cast<int>(index);
@@ -132,30 +35,88 @@ UINT DpiOf(HWND window) {
     return dpi != 0 ? dpi : 96;
 }
 
+// Pixels of a 96-dpi screen on this one, and back.
 int Scaled(int pixels, UINT dpi) {
     return MulDiv(pixels, static_cast<int>(dpi), 96);
 }
-
-RECT PageRect(Twips t, UINT dpi) {
-    const auto px = [dpi](int twips) { return MulDiv(twips, static_cast<int>(dpi), 1440); };
-    const int left = px(t.left) - Scaled(kPageLeft, dpi);
-    const int top = px(t.top) - Scaled(kPageTop, dpi);
-    return {left, top, left + px(t.width), top + px(t.height)};
+int Unscaled(int pixels, UINT dpi) {
+    return MulDiv(pixels, 96, static_cast<int>(dpi));
 }
-
-const DWORD kMainStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
 // The frame around an inside of `width` x `height` pixels.
 SIZE FrameFor(int width, int height, UINT dpi) {
     RECT frame{0, 0, width, height};
-    ::AdjustWindowRectExForDpi(&frame, kMainStyle, FALSE, WS_EX_CONTROLPARENT, dpi);
+    ::AdjustWindowRectExForDpi(&frame, kMainStyle, FALSE, kMainExStyle, dpi);
     return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The idle minutes as the box shows them: "Never" for 0, else "15 min".
+std::string MinutesText(int minutes) {
+    return minutes == 0 ? main_form::kIdleLockNever
+                        : std::to_string(minutes) + main_form::kIdleLockSuffix;
+}
+
+// The minutes typed in the box: its leading digits, 0 for "Never"; none for anything else.
+std::optional<int> MinutesTyped(const std::string& text) {
+    size_t start = text.find_first_not_of(' ');
+    if (start == std::string::npos) {
+        return std::nullopt;
+    }
+    if (text.compare(start, std::string::npos, main_form::kIdleLockNever) == 0) {
+        return 0;
+    }
+    int minutes = 0;
+    size_t digits = 0;
+    for (size_t i = start; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 6;
+         ++i, ++digits) {
+        minutes = minutes * 10 + (text[i] - '0');
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return std::min(minutes, kMaxIdleLockMinutes);
+}
+
+// Letter case folded away as the system knows the letters of every script.
+std::string CaseFolded(std::string_view text) {
+    std::wstring wide = Wide(std::string(text));
+    if (!wide.empty()) {
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(),
+                        static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
+                        nullptr, nullptr, 0);
+    }
+    return Narrow(wide);
+}
+
+// The work areas of the screens there are now, the primary one first.
+std::vector<ScreenArea> Screens() {
+    std::vector<ScreenArea> screens;
+    ::EnumDisplayMonitors(
+        nullptr, nullptr,
+        [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
+            MONITORINFO info{};
+            info.cbSize = sizeof info;
+            if (::GetMonitorInfoW(monitor, &info)) {
+                auto& list = *reinterpret_cast<std::vector<ScreenArea>*>(data);
+                const RECT& work = info.rcWork;
+                const ScreenArea area{work.left, work.top, work.right - work.left,
+                                      work.bottom - work.top};
+                if ((info.dwFlags & MONITORINFOF_PRIMARY) != 0) {
+                    list.insert(list.begin(), area);
+                } else {
+                    list.push_back(area);
+                }
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&screens));
+    return screens;
 }
 
 }  // namespace
 
 MainWindow::MainWindow(ProgramState& state, UiServices& ui)
-    : state_(state), ui_(ui), context_{state_, ui_, catalogue_, *this} {
+    : state_(state), ui_(ui), session_(state_, ui_, *this, clock_, idleTimer_) {
     static const bool registered = [] {
         WNDCLASSEXW type{};
         type.cbSize = sizeof type;
@@ -174,27 +135,17 @@ MainWindow::MainWindow(ProgramState& state, UiServices& ui)
         return true;
     }();
     (void)registered;
-
-    // Read now, so that the window opens where it was left; a problem is told by the load step.
-    preferencesProblem_ = ReadPreferences(PreferencesPath(state_), preferences_);
-    idleLock_.setMinutes(preferences_.idleLockMinutes);
-    wchar_t seconds[16] = {};
-    if (::GetEnvironmentVariableW(kIdleSecondsVariable, seconds, 16) > 0) {
-        idleLock_.setOverrideSeconds(static_cast<int>(std::wcstol(seconds, nullptr, 10)));
-    }
-
-    handle_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Wide(MainCaption()).c_str(),
-                                kMainStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+    handle_ = ::CreateWindowExW(kMainExStyle, kClassName, Wide(MainCaption()).c_str(), kMainStyle,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                                nullptr, ::GetModuleHandleW(nullptr), this);
     const UINT dpi = DpiOf(handle_);
-    const SIZE frame = FrameFor(Scaled(kOpeningWidth, dpi), Scaled(kOpeningHeight, dpi), dpi);
+    listWidth_ = Scaled(main_form::kListWidth, dpi);
+    buildControls();
+    const SIZE frame = FrameFor(Scaled(main_form::kOpeningWidth, dpi),
+                                Scaled(main_form::kOpeningHeight, dpi), dpi);
     ::SetWindowPos(handle_, nullptr, 0, 0, frame.cx, frame.cy,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    buildControls();
-    runCommand_ = std::make_unique<RunCommand>(context_, [this](const std::string& caption) {
-        SetWindowTextUtf8(control("cmdShell"), caption);
-    });
-    arrange();
+    placeAsLeft();
 }
 
 MainWindow::~MainWindow() {
@@ -202,6 +153,7 @@ MainWindow::~MainWindow() {
     MessageLoop::setKeyFilter({});
     busyWindow_.reset();
     lockWindow_.reset();
+    retiredLockWindow_.reset();
     if (handle_ != nullptr) {
         ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
         ::DestroyWindow(handle_);
@@ -214,34 +166,30 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildControls() {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    const auto add = [this](const char* name, HWND window) {
-        controls_[name] = window;
-        return window;
+    const auto child = [&](DWORD exStyle, const wchar_t* type, const std::wstring& text,
+                           DWORD style, HWND parent, int id) {
+        return ::CreateWindowExW(exStyle, type, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0,
+                                 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 instance, nullptr);
     };
 
-    // The filter box above the list, as wide as the list.
-    const HWND filter =
-        add("txtFilter",
-            ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0,
-                              handle_, reinterpret_cast<HMENU>(900), instance, nullptr));
-    ::SendMessageW(filter, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter the list"));
+    // The filter box sits above the list, as wide as the list; the list gives up its height.
+    const HWND filter = controls_["txtFilter"] =
+        child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, handle_, kFilterId);
+    ::SendMessageW(filter, EM_SETCUEBANNER, TRUE,
+                   reinterpret_cast<LPARAM>(Wide(main_form::kFilterPlaceholder).c_str()));
     // Files dropped on the list are hidden like a selection in the file-open dialog.
-    const HWND list = add(
-        "lstFileList",
-        ::CreateWindowExW(WS_EX_CLIENTEDGE | WS_EX_ACCEPTFILES, L"LISTBOX", L"",
-                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL |
-                              LBS_EXTENDEDSEL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS,
-                          0, 0, 0, 0, handle_, reinterpret_cast<HMENU>(901), instance, nullptr));
+    const HWND list = controls_["lstFileList"] =
+        child(WS_EX_CLIENTEDGE | WS_EX_ACCEPTFILES, L"LISTBOX", L"",
+              WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOTIFY |
+                  LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS,
+              handle_, kListId);
     ::SetWindowSubclass(list, &MainWindow::listProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
 
-    const HWND tabs = add(
-        "tabControl",
-        ::CreateWindowExW(0, WC_TABCONTROLW, L"",
-                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | TCS_MULTILINE, 0,
-                          0, 0, 0, handle_, reinterpret_cast<HMENU>(902), instance, nullptr));
+    const HWND tabs = controls_["tabControl"] = child(
+        0, WC_TABCONTROLW, L"", WS_TABSTOP | WS_CLIPSIBLINGS | TCS_MULTILINE, handle_, kTabsId);
     for (int page = 0; page < 2; ++page) {
-        std::wstring caption = Wide(kTabCaptions[page]);
+        std::wstring caption = Wide(main_form::kPageCaptions[page]);
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = caption.data();
@@ -252,53 +200,47 @@ void MainWindow::buildControls() {
                                          0, 0, 0, 0, handle_, nullptr, instance, this);
     }
 
-    for (size_t i = 0; i < std::size(kControls); ++i) {
-        const ControlSpec& spec = kControls[i];
-        const std::wstring caption = Wide(Caption(spec.name, state_));
-        const HWND page = pages_[spec.page];
-        const auto id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(i)));
+    const auto form = main_form::Controls();
+    for (size_t i = 0; i < form.size(); ++i) {
+        const main_form::Control& spec = form[i];
+        const std::wstring caption = Wide(main_form::Caption(spec, state_));
+        const HWND page = pages_[static_cast<int>(spec.page)];
         HWND made = nullptr;
         switch (spec.kind) {
-            case Kind::kButton:
-            case Kind::kDefaultButton:
-                made = ::CreateWindowExW(
-                    0, L"BUTTON", caption.c_str(),
-                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_MULTILINE |
-                        (spec.kind == Kind::kDefaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
-                    0, 0, 0, 0, page, id, instance, nullptr);
+            case main_form::Kind::kButton: {
+                // A focused button takes Enter itself; elsewhere Enter presses Run Selected File.
+                const DWORD push =
+                    std::string_view(spec.name) == "cmdShell" ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+                made = child(0, L"BUTTON", caption, WS_TABSTOP | BS_MULTILINE | push, page,
+                             ControlId(i));
                 break;
-            case Kind::kLabel:
-                made = ::CreateWindowExW(0, L"STATIC", caption.c_str(),
-                                         WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
-                                         page, id, instance, nullptr);
+            }
+            case main_form::Kind::kHelpLabel:
+                made = child(0, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, page, ControlId(i));
                 break;
-            case Kind::kCheckBox:
-                made = ::CreateWindowExW(0, L"BUTTON", caption.c_str(),
-                                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0,
-                                         0, 0, page, id, instance, nullptr);
+            case main_form::Kind::kCheckBox:
+                made =
+                    child(0, L"BUTTON", caption, WS_TABSTOP | BS_AUTOCHECKBOX, page, ControlId(i));
                 break;
-            case Kind::kIdleMinutes: {
-                made = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT,
-                                         0, 0, 0, 0, page, id, instance, nullptr);
+            case main_form::Kind::kMinutes: {
+                made = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, page,
+                             ControlId(i));
                 const HWND arrows =
-                    ::CreateWindowExW(0, UPDOWN_CLASSW, L"",
-                                      WS_CHILD | WS_VISIBLE | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
-                                          UDS_ARROWKEYS | UDS_NOTHOUSANDS,
-                                      0, 0, 0, 0, page, nullptr, instance, nullptr);
+                    child(0, UPDOWN_CLASSW, L"", UDS_ALIGNRIGHT | UDS_ARROWKEYS, page, 0);
                 ::SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(made), 0);
                 ::SendMessageW(arrows, UDM_SETRANGE32, 0, kMaxIdleLockMinutes);
-                ::SendMessageW(arrows, UDM_SETPOS32, 0, preferences_.idleLockMinutes);
-                controls_["spnIdleLockArrows"] = arrows;
+                controls_[std::string(spec.name) + "Arrows"] = arrows;
                 break;
             }
         }
         controls_[spec.name] = made;
     }
-    // What the idle minutes mean, for screen readers, as the label beside them says.
-    ::SendMessageW(control("chkEncrypt"), BM_SETCHECK, BST_UNCHECKED, 0);
+    showIdleMinutes(session_.preferences().idleLockMinutes());
+
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
-    // into storage. Sealing is a choice the user makes by ticking the box.
+    // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
+    // choice the user makes by ticking the box.
+    ::SendMessageW(control("chkEncrypt"), BM_SETCHECK, BST_UNCHECKED, 0);
     state_.bolEncrypt = false;
     makeFonts();
 }
@@ -314,177 +256,91 @@ void MainWindow::makeFonts() {
     }
     font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
     LOGFONTW help = metrics.lfMessageFont;
-    help.lfHeight = -static_cast<LONG>(kHelpPointSize * dpi / 72 + 0.5);
+    help.lfHeight = -static_cast<LONG>(main_form::kHelpPointSize * dpi / 72 + 0.5);
     helpFont_ = ::CreateFontIndirectW(&help);
     for (const auto& [name, window] : controls_) {
-        const bool isHelp = name.rfind("lbl", 0) == 0;
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(isHelp ? helpFont_ : font_),
+        const main_form::Control* spec = main_form::Find(name.c_str());
+        const bool small = spec != nullptr && spec->kind == main_form::Kind::kHelpLabel;
+        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(small ? helpFont_ : font_),
                        FALSE);
     }
 }
 
-void MainWindow::arrange() {
-    RECT client{};
-    ::GetClientRect(handle_, &client);
-    const UINT dpi = DpiOf(handle_);
-    const int height = client.bottom;
-    const int stripWidth = Scaled(kStripWidth, dpi);
-    const int filterHeight = Scaled(kFilterHeight, dpi);
-    // Between the narrowest width and the strip's own width the list keeps the width it had.
-    const int left = client.right - stripWidth - Scaled(kRightMargin, dpi);
-    RECT listNow{};
-    ::GetWindowRect(control("lstFileList"), &listNow);
-    const int listWidth = left >= 0 ? left : listNow.right - listNow.left;
-    ::MoveWindow(control("txtFilter"), 0, 0, listWidth, filterHeight, TRUE);
-    ::MoveWindow(control("lstFileList"), 0, filterHeight, listWidth, height - filterHeight, TRUE);
-    const HWND tabs = control("tabControl");
-    ::MoveWindow(tabs, std::max(left, 0), 0, stripWidth, height, TRUE);
-    RECT display{0, 0, stripWidth, height};
-    ::SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-    for (const HWND page : pages_) {
-        ::SetWindowPos(page, HWND_TOP, std::max(left, 0) + display.left, display.top,
-                       display.right - display.left, display.bottom - display.top, 0);
-    }
-    for (size_t i = 0; i < std::size(kControls); ++i) {
-        const ControlSpec& spec = kControls[i];
-        RECT at = PageRect(spec.at, dpi);
-        const HWND window = control(spec.name);
-        if (spec.kind == Kind::kCheckBox) {
-            // As wide as its caption needs, centred where it has room to grow, at least as
-            // tall as the box.
-            SIZE wanted{};
-            ::SendMessageW(window, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&wanted));
-            if (wanted.cx > at.right - at.left) {
-                const int middle = (at.left + at.right) / 2;
-                at.left = spec.page == 0 ? middle - wanted.cx / 2 : at.left;
-                at.right = at.left + wanted.cx;
-            }
-            if (wanted.cy > at.bottom - at.top) {
-                const int middle = (at.top + at.bottom) / 2;
-                at.top = middle - wanted.cy / 2;
-                at.bottom = at.top + wanted.cy;
-            }
-        }
-        ::MoveWindow(window, at.left, at.top, at.right - at.left, at.bottom - at.top, TRUE);
-    }
-}
-
-void MainWindow::Form_Resize() {
-    if (::IsIconic(handle_) || ::IsZoomed(handle_)) {
-        arrange();  // the size is given; the list and the strip still follow it
-        return;
-    }
-    RECT client{};
-    ::GetClientRect(handle_, &client);
-    const UINT dpi = DpiOf(handle_);
-    int width = client.right, height = client.bottom;
-    if (height < Scaled(kMinimumHeight, dpi)) {
-        height = Scaled(kMinimumHeight, dpi);
-    }
-    if (width < Scaled(kNarrowestWidth, dpi)) {
-        width = Scaled(kOpeningWidth, dpi);
-    }
-    if (width != client.right || height != client.bottom) {
-        const SIZE frame = FrameFor(width, height, dpi);
-        ::SetWindowPos(handle_, nullptr, 0, 0, frame.cx, frame.cy,
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        return;  // the resize comes back here with the new size
-    }
-    arrange();
-}
-
 bool MainWindow::load() {
-    if (loaded_) {
+    if (session_.loaded()) {
         return true;
     }
-    loaded_ = true;
-    CommandScope command(*this);
-    // Going on with an empty list would hide new files over the stored files it lists, and
-    // write a new settings file over it.
-    if (const Result read = loadList(state_, catalogue_, WindowPacing(state_, ui_).slowRun());
-        !read.ok()) {
-        ShowUnusableSettingsFile(state_, ui_, read);
-        unusable_ = true;
-        close();
+    if (!session_.load()) {
         return false;
     }
-    refreshList();
-    refreshStorageLabel();
-    refreshExtensionLabel();
-    SetWindowTextUtf8(handle_, MainCaption());
-    ::SendMessageW(control("chkSlowRun"), BM_SETCHECK, BST_CHECKED, 0);
-    state_.bolSlowRun = true;
-    // The window is up already, and this work yields to it: no command may start meanwhile.
-    ::EnableWindow(handle_, FALSE);
-    RecoverInterruptedWork(context_);
-    ::EnableWindow(handle_, TRUE);
-    ErrorRemoveFiles();
-    ::SetFocus(control("lstFileList"));
-
-    loadPreferences();
-    inputWatched_ = true;
-    MessageLoop::setInputWatcher([this] { idleLock_.input(); });
+    ::SetFocus(control("lstFileList"));  // the list has the keyboard first
+    MessageLoop::setInputWatcher([this] { session_.input(); });
     MessageLoop::setKeyFilter([this](const MSG& message) { return filterKey(message); });
-    restartIdleTimer();
     return true;
 }
 
 void MainWindow::show() {
-    ::ShowWindow(handle_, SW_SHOW);
+    ::ShowWindow(handle_, openMaximized_ ? SW_SHOWMAXIMIZED : SW_SHOW);
+    openMaximized_ = false;
     ::SetForegroundWindow(handle_);
 }
 
-void MainWindow::loadPreferences() {
-    const std::string path = PreferencesPath(state_);
-    if (const std::string problem = std::exchange(preferencesProblem_, {}); !problem.empty()) {
-        ui_.messageBox("Vantory's own settings file " + path + " could not be used: " + problem +
-                           ".  The window locks after " +
-                           std::to_string(preferences_.idleLockMinutes) +
-                           " idle minutes until you set the time again.",
-                       UiServices::kExclamation, "Settings file");
+void MainWindow::placeAsLeft() {
+    if (!session_.preferences().place()) {
+        return;
     }
-    ::SendMessageW(control("spnIdleLockArrows"), UDM_SETPOS32, 0, preferences_.idleLockMinutes);
+    const OpeningPlace opening = PlaceAsLeft(*session_.preferences().place(), Screens());
+    const SIZE frame = FrameFor(opening.width, opening.height, DpiOf(handle_));
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    if (!opening.x || !opening.y) {
+        flags |= SWP_NOMOVE;
+    }
+    ::SetWindowPos(handle_, nullptr, opening.x.value_or(0), opening.y.value_or(0), frame.cx,
+                   frame.cy, flags);
+    openMaximized_ = opening.maximized;
 }
 
-MainWindow::CommandScope::~CommandScope() {
-    if (window_.gate_.finished()) {
-        window_.scheduleAfterCommands();
+std::optional<WindowPlace> MainWindow::currentPlace() const {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (!::GetWindowPlacement(handle_, &placement)) {
+        return std::nullopt;
     }
-}
-
-void MainWindow::scheduleAfterCommands() {
-    if (handle_ != nullptr) {
-        ::PostMessageW(handle_, kAfterCommands, 0, 0);
+    // The frame as it is, or as it goes back to; the place's size is that of its inside.
+    RECT frame{};
+    const bool normal = !::IsIconic(handle_) && !::IsZoomed(handle_);
+    if (normal) {
+        ::GetWindowRect(handle_, &frame);
+    } else {
+        frame = placement.rcNormalPosition;
     }
-}
-
-void MainWindow::afterCommands() {
-    CommandGate::Next next = gate_.afterCommands(loaded_ && !unusable_ && !locked(), idleLock_);
-    if (next.kind == CommandGate::Next::kLock) {
-        lockNow();
-    } else if (next.kind == CommandGate::Next::kHide) {
-        CommandScope command(*this);  // its end looks at the next list
-        if (readyForCommand()) {
-            HideSelection(context_, next.paths, [this] { refreshList(); });
-        }
+    const SIZE border = FrameFor(0, 0, DpiOf(handle_));
+    const int width = frame.right - frame.left - border.cx;
+    const int height = frame.bottom - frame.top - border.cy;
+    if (width <= 0 || height <= 0) {
+        return std::nullopt;
     }
+    return WindowPlace{frame.left, frame.top, width, height, ::IsZoomed(handle_) != 0};
 }
 
 void MainWindow::hideHandedOver(const std::vector<std::string>& paths) {
-    if (paths.empty()) {
-        return;
+    if (!paths.empty()) {
+        session_.handOver(paths);
+        bringForward();
     }
-    gate_.handOver(paths);
-    bringForward();
-    scheduleAfterCommands();
 }
 
 void MainWindow::bringForward() {
     HWND front = handle_;
-    if (locked()) {
-        front = lockWindow_->handle();
-    } else if (gate_.busyWithCommand() && busyWindow() != nullptr) {
-        front = busyWindow_->handle();
+    switch (session_.gate().windowInFront(locked())) {
+        case CommandGate::Front::kPassword:
+            front = lockWindow_ ? lockWindow_->handle() : front;
+            break;
+        case CommandGate::Front::kBusy:
+            front = busyWindow() != nullptr ? busyWindow_->handle() : front;
+            break;
+        case CommandGate::Front::kMain:
+            break;
     }
     if (front == nullptr || !::IsWindowVisible(front)) {
         return;
@@ -495,26 +351,12 @@ void MainWindow::bringForward() {
     ::SetForegroundWindow(front);
 }
 
-void MainWindow::restartIdleTimer() {
-    if (inputWatched_) {
-        idleLock_.restart(locked());
-    }
+void MainWindow::later(std::function<void()> then) {
+    later_.push_back(std::move(then));
+    ::PostMessageW(handle_, kLater, 0, 0);
 }
 
-void MainWindow::idleTimer_Timer() {
-    if (idleLock_.timerFired()) {
-        idleTimeElapsed();
-    }
-}
-
-void MainWindow::idleTimeElapsed() {
-    if (loaded_ && !locked() && idleLock_.lockDue(gate_.commandRunning())) {
-        lockNow();
-    }
-}
-
-void MainWindow::lockNow() {
-    idleLock_.locked();
+void MainWindow::lock() {
     busyWindowWasShown_ = busyWindow() != nullptr && ::IsWindowVisible(busyWindow_->handle());
     if (busyWindowWasShown_) {
         ::ShowWindow(busyWindow_->handle(), SW_HIDE);
@@ -523,39 +365,22 @@ void MainWindow::lockNow() {
     // The password window as at the start, asking for the password in force now.
     lockWindow_ = std::make_unique<LoginWindow>(state_, ui_);
     lockWindow_->loggedIn = [this] { unlock(); };
-    // Cancel ends the program as at the start, by the rules of closing this window.
+    // Cancel ends the program as at the start, by the rules of closing this window: with a
+    // file open for Run Selected File it ends at once and the file is put away at the next
+    // start.
     lockWindow_->cancelled = [this] { close(); };
     lockWindow_->show();
 }
 
 void MainWindow::unlock() {
-    retiredLockWindow_ = std::move(lockWindow_);  // its handler is running
-    show();
+    retiredLockWindow_ = std::move(lockWindow_);  // its handler is running; it goes later
+    ::ShowWindow(handle_, SW_SHOW);
+    ::SetForegroundWindow(handle_);
     if (busyWindowWasShown_ && busyWindow() != nullptr) {
         ::ShowWindow(busyWindow_->handle(), SW_SHOWNOACTIVATE);
     }
     busyWindowWasShown_ = false;
-    restartIdleTimer();
-    scheduleAfterCommands();  // handed-over files may be waiting
-}
-
-void MainWindow::spnIdleLock_Change() {
-    BOOL failed = FALSE;
-    const int minutes = static_cast<int>(::SendMessageW(control("spnIdleLockArrows"), UDM_GETPOS32,
-                                                        0, reinterpret_cast<LPARAM>(&failed)));
-    if (minutes == preferences_.idleLockMinutes) {
-        return;
-    }
-    CommandScope command(*this);
-    preferences_.idleLockMinutes = minutes;
-    idleLock_.setMinutes(minutes);
-    restartIdleTimer();
-    const std::string path = PreferencesPath(state_);
-    if (const Status s = WritePreferences(path, preferences_); !s.ok()) {
-        ui_.messageBox("The idle time could not be saved in " + path + " (" + s.message() +
-                           ").  It applies until Vantory ends.",
-                       UiServices::kExclamation, "Settings file");
-    }
+    session_.unlocked();
 }
 
 std::vector<size_t> MainWindow::selectedPositions() const {
@@ -577,35 +402,25 @@ std::vector<size_t> MainWindow::selectedPositions() const {
 int MainWindow::currentPosition() const {
     const HWND list = control("lstFileList");
     const auto row = static_cast<int>(::SendMessageW(list, LB_GETCARETINDEX, 0, 0));
-    if (row < 0 || row >= static_cast<int>(list_.positions().size()) ||
-        ::SendMessageW(list, LB_GETCOUNT, 0, 0) == 0) {
+    if (row < 0 || static_cast<size_t>(row) >= list_.positions().size()) {
         return -1;
     }
     return static_cast<int>(list_.positionAt(row));
 }
 
-void MainWindow::refreshList() {
+void MainWindow::showList() {
     const std::vector<size_t> selected = selectedPositions();
     const int current = currentPosition();
-    // Letter case folded as the system knows the letters of every script.
-    const CaseFold fold = [](std::string_view text) {
-        std::wstring wide = Wide(std::string(text));
-        if (!wide.empty()) {
-            ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(),
-                            static_cast<int>(wide.size()), wide.data(),
-                            static_cast<int>(wide.size()), nullptr, nullptr, 0);
-        }
-        return Narrow(wide);
-    };
-    list_.show(catalogue_, WindowText(control("txtFilter")), fold);
+    list_.show(session_.catalogue(), WindowText(control("txtFilter")), CaseFolded);
     const HWND list = control("lstFileList");
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    // As wide as the longest path, so that the list scrolls across to its end.
     int widest = 0;
     const HDC dc = ::GetDC(list);
     const HGDIOBJ was = ::SelectObject(dc, font_);
     for (const size_t position : list_.positions()) {
-        const std::wstring path = Wide(catalogue_.at(position).path);
+        const std::wstring path = Wide(session_.catalogue().at(position).path);
         ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
         SIZE size{};
         ::GetTextExtentPoint32W(dc, path.c_str(), static_cast<int>(path.size()), &size);
@@ -640,17 +455,53 @@ void MainWindow::selectFirst() {
     }
 }
 
-void MainWindow::refreshStorageLabel() {
+void MainWindow::showStorageLabel() {
     SetWindowTextUtf8(control("lblSetStore"), StorageLabelText(state_));
 }
 
-void MainWindow::refreshExtensionLabel() {
+void MainWindow::showExtensionLabel() {
     SetWindowTextUtf8(control("lblSetExten"), ExtensionLabelText(state_));
+}
+
+void MainWindow::showRunCaption(const std::string& caption) {
+    SetWindowTextUtf8(control("cmdShell"), caption);
+}
+
+void MainWindow::showSlowRun(bool on) {
+    ::SendMessageW(control("chkSlowRun"), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void MainWindow::setUsable(bool usable) {
+    ::EnableWindow(handle_, usable ? TRUE : FALSE);
+}
+
+void MainWindow::showIdleMinutes(int minutes) {
+    ::SendMessageW(control("spnIdleLockArrows"), UDM_SETPOS32, 0, minutes);
+    SetWindowTextUtf8(control("spnIdleLock"), MinutesText(minutes));
+}
+
+void MainWindow::setIdleMinutesText(const std::string& text) {
+    SetWindowTextUtf8(control("spnIdleLock"), text);
+    idleMinutesChanged();
+}
+
+// Typing "15" is one change, made when the user leaves the box or presses Enter; what is not
+// a number of minutes goes back to the minutes in force.
+void MainWindow::idleMinutesChanged() {
+    const std::optional<int> typed = MinutesTyped(WindowText(control("spnIdleLock")));
+    if (typed) {
+        session_.setIdleLockMinutes(*typed);
+    }
+    showIdleMinutes(session_.preferences().idleLockMinutes());
 }
 
 HWND MainWindow::control(const std::string& name) const {
     const auto found = controls_.find(name);
     return found != controls_.end() ? found->second : nullptr;
+}
+
+bool MainWindow::enabled(const char* name) const {
+    return ::IsWindowEnabled(control(name)) != 0;
 }
 
 int MainWindow::currentPage() const {
@@ -663,12 +514,8 @@ void MainWindow::showPage(int page) {
     ::ShowWindow(pages_[1 - page], SW_HIDE);
 }
 
-void MainWindow::setEnabled(const char* name, bool enabled) {
-    ::EnableWindow(control(name), enabled ? TRUE : FALSE);
-}
-
-bool MainWindow::enabled(const char* name) const {
-    return ::IsWindowEnabled(control(name)) != 0;
+BusyWindow* MainWindow::busyWindow() const {
+    return busyWindow_ && busyWindow_->open() ? busyWindow_.get() : nullptr;
 }
 
 BusyWindow& MainWindow::ensureBusyWindow() {
@@ -693,8 +540,7 @@ BusyWindow& MainWindow::showBusyWindow() {
     return busy;
 }
 
-void MainWindow::OpRunning(bool running) {
-    const CommandGate::Controls controls = gate_.setBusy(running);
+void MainWindow::showControls(const CommandGate::Controls& controls) {
     if (controls.busyWindow == true) {
         showBusyWindow();
     } else if (controls.busyWindow == false && busyWindow() != nullptr) {
@@ -705,33 +551,99 @@ void MainWindow::OpRunning(bool running) {
             bringForward();
         }
     }
+    const auto enable = [this](const char* name, bool on) {
+        ::EnableWindow(control(name), on ? TRUE : FALSE);
+    };
     for (const char* name :
          {"txtFilter", "lstFileList", "cmdAddFile", "cmdRestoreFile", "cmdRestore"}) {
-        setEnabled(name, controls.list);
+        enable(name, controls.list);
     }
     if (controls.run) {
-        setEnabled("cmdShell", *controls.run);
+        enable("cmdShell", *controls.run);
     }
     for (const char* name : {"cmdChangePass", "cmdSetStorDir", "cmdSetExten", "chkSlowRun"}) {
-        setEnabled(name, controls.settings);
+        enable(name, controls.settings);
     }
     if (controls.tabs) {
-        setEnabled("tabControl", *controls.tabs);
-        setEnabled("chkEncrypt", *controls.tabs);
+        // The strip and what is on its first page but the commands: Encrypt.
+        enable("tabControl", *controls.tabs);
+        enable("chkEncrypt", *controls.tabs);
     }
-    if (running) {
-        return;
+}
+
+void MainWindow::Form_Resize() {
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    const UINT dpi = DpiOf(handle_);
+    const bool sizeGiven = ::IsIconic(handle_) || ::IsZoomed(handle_);
+    if (::IsIconic(handle_)) {
+        return;  // nothing to lay out in a window that shows nothing
     }
-    if (gate_.takeWaitingClose()) {
-        // Close once the command that just left the busy state has returned.
-        ::PostMessageW(handle_, kCloseNow, 0, 0);
+    const int width = Unscaled(client.right, dpi), height = Unscaled(client.bottom, dpi);
+    const main_form::Layout layout =
+        main_form::LayOut(width, height, height, kFilterHeight, sizeGiven);
+    if (layout.snapHeight || layout.snapWidth) {
+        const SIZE frame = FrameFor(Scaled(layout.snapWidth.value_or(width), dpi),
+                                    Scaled(layout.snapHeight.value_or(height), dpi), dpi);
+        ::SetWindowPos(handle_, nullptr, 0, 0, frame.cx, frame.cy,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return;  // the resize comes back here with the new size
     }
-    scheduleAfterCommands();
+    arrange(layout);
+}
+
+void MainWindow::arrange(const main_form::Layout& layout) {
+    const UINT dpi = DpiOf(handle_);
+    const auto px = [dpi](int pixels) { return Scaled(pixels, dpi); };
+    if (layout.listWidth) {
+        listWidth_ = px(*layout.listWidth);
+    }
+    const int filterHeight = px(kFilterHeight);
+    ::MoveWindow(control("txtFilter"), 0, 0, listWidth_, filterHeight, TRUE);
+    ::MoveWindow(control("lstFileList"), 0, filterHeight, listWidth_, px(layout.listHeight), TRUE);
+    const int stripLeft = px(layout.stripLeft);
+    const int stripWidth = px(main_form::kStripWidth);
+    const HWND tabs = control("tabControl");
+    ::MoveWindow(tabs, stripLeft, 0, stripWidth, px(layout.stripHeight), TRUE);
+    RECT display{0, 0, stripWidth, px(layout.stripHeight)};
+    ::SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    for (const HWND page : pages_) {
+        ::SetWindowPos(page, HWND_TOP, stripLeft + display.left, display.top,
+                       display.right - display.left, display.bottom - display.top, 0);
+    }
+    for (const main_form::Control& spec : main_form::Controls()) {
+        const main_form::Rect at = main_form::PageRect(spec);
+        RECT rect{px(at.left), px(at.top), px(at.left + at.width), px(at.top + at.height)};
+        const HWND window = control(spec.name);
+        if (spec.kind == main_form::Kind::kCheckBox) {
+            // As wide as its caption needs, centred where it has room to grow, and at least as
+            // tall as the box.
+            SIZE wanted{};
+            ::SendMessageW(window, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&wanted));
+            if (wanted.cx > rect.right - rect.left) {
+                if (spec.centred) {
+                    rect.left = (rect.left + rect.right - wanted.cx) / 2;
+                }
+                rect.right = rect.left + wanted.cx;
+            }
+            if (wanted.cy > rect.bottom - rect.top) {
+                rect.top = (rect.top + rect.bottom - wanted.cy) / 2;
+                rect.bottom = rect.top + wanted.cy;
+            }
+        }
+        ::MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                     TRUE);
+        if (spec.kind == main_form::Kind::kMinutes) {
+            // The arrows sit inside the box's right end again.
+            ::SendMessageW(control("spnIdleLockArrows"), UDM_SETBUDDY,
+                           reinterpret_cast<WPARAM>(window), 0);
+        }
+    }
 }
 
 void MainWindow::Form_GotFocus() {
     // While a command runs, the busy window is the one to look at.
-    if (gate_.busyWithCommand()) {
+    if (session_.gate().busyWithCommand()) {
         ::SetForegroundWindow(showBusyWindow().handle());
     }
 }
@@ -742,13 +654,14 @@ void MainWindow::close() {
     }
 }
 
-void MainWindow::finishClose() {
+void MainWindow::tryClose() {
     // Ending in the middle of a command could cut a file short: the close waits for it.
-    if (!gate_.mayClose()) {
+    if (!session_.mayClose()) {
         ensureBusyWindow().showClosingNote();
         showBusyWindow();
         return;
     }
+    session_.closing(currentPlace());
     busyWindow_.reset();
     MessageLoop::setInputWatcher({});
     MessageLoop::setKeyFilter({});
@@ -765,9 +678,8 @@ bool MainWindow::filterKey(const MSG& message) {
     }
     const HWND filter = control("txtFilter");
     if (message.message == WM_KEYDOWN) {
-        const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
         // Ctrl+F reaches the filter box from anywhere in the window, Esc in it clears it.
-        if (ctrl && message.wParam == 'F' && ::IsWindowEnabled(filter)) {
+        if (::GetKeyState(VK_CONTROL) < 0 && message.wParam == 'F' && ::IsWindowEnabled(filter)) {
             ::SetFocus(filter);
             ::SendMessageW(filter, EM_SETSEL, 0, -1);
             return true;
@@ -778,24 +690,24 @@ bool MainWindow::filterKey(const MSG& message) {
         }
         // Enter in the idle minutes sets them.
         if (message.wParam == VK_RETURN && message.hwnd == control("spnIdleLock")) {
-            spnIdleLock_Change();
+            idleMinutesChanged();
             return true;
         }
     }
-    // A tab's mnemonic selects it, unless a control of the page shown takes the letter
-    // (Restore All Files, as on the first page, comes before the second tab).
-    if (message.message == WM_SYSCHAR && ::IsWindowEnabled(control("tabControl"))) {
-        const wchar_t letter =
-            static_cast<wchar_t>(::towlower(static_cast<wint_t>(message.wParam)));
+    // A tab's mnemonic shows its page, unless a control of the page shown takes the letter
+    // first: Alt+A on the first page is Restore All Files.
+    if (message.message == WM_SYSCHAR && enabled("tabControl")) {
+        const auto letter = std::towlower(static_cast<wint_t>(message.wParam));
         for (int page = 0; page < 2; ++page) {
-            const std::string caption = kTabCaptions[page];
-            const wchar_t mnemonic =
-                static_cast<wchar_t>(::towlower(caption[caption.find('&') + 1]));
+            const std::string_view caption = main_form::kPageCaptions[page];
+            const auto mnemonic =
+                std::towlower(static_cast<wint_t>(caption[caption.find('&') + 1]));
             if (letter != mnemonic) {
                 continue;
             }
-            if (page == 1 && currentPage() == 0 && enabled("cmdRestore")) {
-                return false;  // Alt+A on the first page: Restore All Files
+            if (page != currentPage() && currentPage() == 0 && enabled("cmdRestore") &&
+                letter == L'a') {
+                return false;
             }
             showPage(page);
             ::SetFocus(control("tabControl"));
@@ -814,152 +726,57 @@ void MainWindow::filesDropped(HDROP drop) {
         paths.push_back(Narrow(path));
     }
     ::DragFinish(drop);
-    if (paths.empty() || !gate_.takesDrops() || !enabled("cmdAddFile")) {
-        return;
+    if (!paths.empty() && session_.takesDrops() && enabled("cmdAddFile")) {
+        session_.hideDropped(paths);
     }
-    CommandScope command(*this);
-    if (readyForCommand()) {
-        HideSelection(context_, paths, [this] { refreshList(); });
-    }
-}
-
-bool MainWindow::readyForCommand() {
-    if (unusable_) {
-        return false;
-    }
-    if (FinishPendingWork(context_)) {
-        // Interrupted work finished just now may have moved the storage folder.
-        return ClaimStorageFolder(state_, ui_, false);
-    }
-    refreshList();
-    refreshStorageLabel();
-    refreshExtensionLabel();
-    return false;
-}
-
-void MainWindow::cmdAddFile_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    AddFiles(context_, [this] { refreshList(); });
-}
-
-void MainWindow::cmdRestoreFile_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    // Entries that stay hidden end selected; the others have left the list.
-    RestoreSelected(context_, currentPosition(), selectedPositions(),
-                    [this](const RestoreOutcome& outcome) {
-                        refreshList();
-                        setSelection(outcome.stillHidden);
-                    });
-}
-
-void MainWindow::cmdRestore_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    RestoreAll(context_, [this](const RestoreOutcome& outcome) {
-        refreshList();
-        setSelection(outcome.stillHidden);
-    });
-}
-
-void MainWindow::cmdShell_Click() {
-    CommandScope command(*this);
-    // The second press only puts away the file the first one opened.
-    if (!runCommand_->waiting() && !readyForCommand()) {
-        return;
-    }
-    runCommand_->press(EntryToRun(selectedPositions(), currentPosition()));
-}
-
-void MainWindow::cmdChangePass_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    ChangePassCommand(context_);
-}
-
-void MainWindow::cmdSetExten_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    if (SetExtensionCommand(context_)) {
-        refreshExtensionLabel();
-    }
-}
-
-void MainWindow::cmdSetStorDir_Click() {
-    CommandScope command(*this);
-    if (!readyForCommand()) {
-        return;
-    }
-    if (SetStorageDirCommand(context_)) {
-        refreshStorageLabel();
-    }
-}
-
-void MainWindow::chkEncrypt_Click() {
-    state_.bolEncrypt = ::SendMessageW(control("chkEncrypt"), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void MainWindow::chkSlowRun_Click() {
-    state_.bolSlowRun = ::SendMessageW(control("chkSlowRun"), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void MainWindow::ErrorRemoveFiles() {
-    refreshList();  // interrupted work finished just before may have changed the catalogue
-    vantory::ErrorRemoveFiles(context_, {}, [this] { refreshList(); });
-    selectFirst();
 }
 
 void MainWindow::command(int id, int code) {
-    if (id == 900 && code == EN_CHANGE) {
-        refreshList();
+    if (id == kFilterId) {
+        if (code == EN_CHANGE) {
+            showList();
+        }
         return;
     }
+    const auto form = main_form::Controls();
     const size_t index = static_cast<size_t>(id - ControlId(0));
-    if (id < ControlId(0) || index >= std::size(kControls)) {
+    if (id < ControlId(0) || index >= form.size()) {
         return;
     }
-    const std::string name = kControls[index].name;
+    const std::string_view name = form[index].name;
     if (name == "spnIdleLock") {
         if (code == EN_KILLFOCUS) {
-            spnIdleLock_Change();
+            idleMinutesChanged();
         }
         return;
     }
     if (code != BN_CLICKED) {
         return;
     }
-    if (name == "cmdAddFile")
-        cmdAddFile_Click();
-    else if (name == "cmdRestoreFile")
-        cmdRestoreFile_Click();
-    else if (name == "cmdRestore")
-        cmdRestore_Click();
-    else if (name == "cmdShell")
-        cmdShell_Click();
-    else if (name == "cmdChangePass")
-        cmdChangePass_Click();
-    else if (name == "cmdSetExten")
-        cmdSetExten_Click();
-    else if (name == "cmdSetStorDir")
-        cmdSetStorDir_Click();
-    else if (name == "chkEncrypt")
-        chkEncrypt_Click();
-    else if (name == "chkSlowRun")
-        chkSlowRun_Click();
+    const HWND window = control(std::string(name));
+    const bool checked = ::SendMessageW(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (name == "chkEncrypt") {
+        state_.bolEncrypt = checked;
+    } else if (name == "chkSlowRun") {
+        state_.bolSlowRun = checked;
+    } else if (name == "cmdAddFile") {
+        session_.addFiles();
+    } else if (name == "cmdRestoreFile") {
+        session_.restoreSelected();
+    } else if (name == "cmdRestore") {
+        session_.restoreAll();
+    } else if (name == "cmdShell") {
+        session_.run();
+    } else if (name == "cmdChangePass") {
+        session_.changePassword();
+    } else if (name == "cmdSetExten") {
+        session_.setExtension();
+    } else if (name == "cmdSetStorDir") {
+        session_.setStorageFolder();
+    }
 }
 
-LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l) {
+LRESULT MainWindow::handleMessage(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_COMMAND:
             command(LOWORD(w), HIWORD(w));
@@ -970,15 +787,23 @@ LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l) {
                 showPage(currentPage());
             } else if (header->hwndFrom == control("spnIdleLockArrows") &&
                        header->code == UDN_DELTAPOS) {
-                // The position moves after this notice.
-                ::PostMessageW(handle_, WM_COMMAND, MAKEWPARAM(ControlId(17), EN_KILLFOCUS), 0);
+                const auto* change = reinterpret_cast<const NMUPDOWN*>(l);
+                const int minutes =
+                    std::clamp(session_.preferences().idleLockMinutes() + change->iDelta, 0,
+                               kMaxIdleLockMinutes);
+                session_.setIdleLockMinutes(minutes);
+                showIdleMinutes(session_.preferences().idleLockMinutes());
+                return TRUE;  // the box shows the minutes; the arrows keep their own count
             }
             return 0;
         }
         case DM_GETDEFID:
             // Enter presses Run Selected File unless a button with the focus took it first.
             if (currentPage() == 0 && enabled("cmdShell") && enabled("tabControl")) {
-                return MAKELRESULT(ControlId(7), DC_HASDEFID);
+                const auto* shell = main_form::Find("cmdShell");
+                return MAKELRESULT(
+                    ControlId(static_cast<size_t>(shell - main_form::Controls().data())),
+                    DC_HASDEFID);
             }
             return 0;
         case WM_SIZE:
@@ -987,16 +812,15 @@ LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l) {
         case WM_GETMINMAXINFO: {
             auto* limits = reinterpret_cast<MINMAXINFO*>(l);
             const UINT dpi = DpiOf(handle_);
-            limits->ptMinTrackSize.y = FrameFor(0, Scaled(kMinimumHeight, dpi), dpi).cy;
+            limits->ptMinTrackSize.y = FrameFor(0, Scaled(main_form::kMinimumHeight, dpi), dpi).cy;
             return 0;
         }
         case WM_DPICHANGED: {
             const auto* suggested = reinterpret_cast<const RECT*>(l);
+            makeFonts();
             ::SetWindowPos(handle_, nullptr, suggested->left, suggested->top,
                            suggested->right - suggested->left, suggested->bottom - suggested->top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
-            makeFonts();
-            arrange();
             return 0;
         }
         case WM_ACTIVATE:
@@ -1011,14 +835,15 @@ LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l) {
             }
             break;
         case WM_CLOSE:
-            finishClose();
+            tryClose();
             return 0;
-        case kCloseNow:
-            finishClose();
-            return 0;
-        case kAfterCommands:
+        case kLater:
             retiredLockWindow_.reset();
-            afterCommands();
+            if (!later_.empty()) {
+                const std::function<void()> then = std::move(later_.front());
+                later_.pop_front();
+                then();
+            }
             return 0;
         default:
             break;
@@ -1034,10 +859,11 @@ LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM w, LPAR
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr || self->handle_ != window) {
+    // Until the controls are made, the window has nothing to lay out.
+    if (self == nullptr || self->handle_ != window || self->controls_.empty()) {
         return ::DefWindowProcW(window, message, w, l);
     }
-    return self->handle(message, w, l);
+    return self->handleMessage(message, w, l);
 }
 
 // A page passes what its controls say on to the main window.
@@ -1050,7 +876,7 @@ LRESULT CALLBACK MainWindow::pageProcedure(HWND window, UINT message, WPARAM w, 
     auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr && self->handle_ != nullptr &&
         (message == WM_COMMAND || message == WM_NOTIFY)) {
-        return self->handle(message, w, l);
+        return self->handleMessage(message, w, l);
     }
     return ::DefWindowProcW(window, message, w, l);
 }
@@ -1059,8 +885,7 @@ LRESULT CALLBACK MainWindow::listProcedure(HWND window, UINT message, WPARAM w, 
                                            DWORD_PTR data) {
     if (message == WM_DROPFILES) {
         // Answered first, so that the file manager is not kept waiting for the hide.
-        auto* self = reinterpret_cast<MainWindow*>(data);
-        self->filesDropped(reinterpret_cast<HDROP>(w));
+        reinterpret_cast<MainWindow*>(data)->filesDropped(reinterpret_cast<HDROP>(w));
         return 0;
     }
     return ::DefSubclassProc(window, message, w, l);
