@@ -189,7 +189,7 @@ make_content() {
     head -c 3000 /dev/urandom
     printf '\000\001\377\r\n'
 }
-first_name='grüße-日本.txt'  # named on the command line: it cannot be typed
+first_name='grüße-Ωμέγα.txt'  # named on the command line: it cannot be typed
 for name in plain:notes-2024.txt sealed:photo-archive.bin "first:$first_name"; do
     make_content | tee "$originals/${name%%:*}" >"$docs/${name#*:}"
 done
@@ -223,8 +223,20 @@ answer '^Add File$' "$win_docs\\notes-2024.txt"
 hidden_with 5 '&& [ ! -e "$docs/notes-2024.txt" ]'
 
 begin hide-sealed
+# For a picture of the busy window the hide must last: a larger file.
+[ -z "$shots" ] || head -c 300M /dev/zero | tee -a "$originals/sealed" >>"$docs/photo-archive.bin"
 press alt+e alt+h # Encrypt File(s) When Hiding Them, then Hide File(s)
 answer '^Add File$' "$win_docs\\photo-archive.bin"
+if [ -n "$shots" ]; then
+    wait_until "the busy window" visible '^Program is busy'
+    sleep 1 # drawn, and a tick of its timer later
+    visible '^Program is busy' || fail "the busy window went before its picture"
+    # The busy window over the main window: the screen, cut to what is not its black ground
+    # (a picture of the main window alone leaves out the window over it).
+    import -window root "$work/screen.png" &&
+        convert "$work/screen.png" -bordercolor black -border 1 -trim +repage \
+            "$shots/windows-busy-window.png" || fail "no screenshot of the busy window"
+fi
 hidden_with 6 '&& [ -f "$docs/photo-archive.bin" ]'
 shoot "$main" windows-main-window-files.png
 
@@ -299,7 +311,7 @@ for path in "$docs"/* "$settings"/* "$vault"/*; do
 done >"$work/disk.txt"
 "$check" settings "$settings" "$password" >>"$work/disk.txt" || fail "regInfo.lst cannot be read"
 diff -u - "$work/disk.txt" >&2 <<EOF || fail "the disk does not hold what was expected"
-Documents/Papers/grüße-日本.txt - first
+Documents/Papers/grüße-Ωμέγα.txt - first
 Documents/Papers/notes-2024.txt - plain
 Documents/Papers/photo-archive (restored).bin - sealed
 Documents/Papers/photo-archive.bin - edited
