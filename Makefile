@@ -57,8 +57,10 @@ sanitize: deps
 	cmake --build --preset fuzz
 	ctest --preset fuzz
 
-# `make windows-test` cross-builds the core and its tests for Windows (build/windows) and runs
-# them under wine, in a wine prefix of its own (build/windows/wineprefix), without a display.
+# `make windows-test` cross-builds the core, the Win32 program (build/windows/src/vantory.exe)
+# and their tests for Windows (build/windows) and runs the tests under wine, in wine prefixes
+# of their own (build/windows/wineprefix; the windows' tests in wineprefix-ui, where wine's null
+# graphics driver draws them), without a display.
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/windows/wineprefix \
             WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 

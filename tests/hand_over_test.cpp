@@ -36,15 +36,13 @@ TEST(HandOverTest, refusesWhatIsNotOneWholeMessage) {
         std::string bytes;
         HandOverReader::State state;
     };
-    for (const Row& row : {Row{"another magic", badMagic, HandOverReader::State::kRefused},
-                           Row{"another version", badVersion, HandOverReader::State::kRefused},
-                           Row{"longer than a command line", tooLong,
-                               HandOverReader::State::kRefused},
-                           Row{"more paths than it holds", countTooHigh,
-                               HandOverReader::State::kRefused},
-                           Row{"bytes after it", good + "x", HandOverReader::State::kRefused},
-                           Row{"cut short", good.substr(0, good.size() - 1),
-                               HandOverReader::State::kMore}}) {
+    for (const Row& row :
+         {Row{"another magic", badMagic, HandOverReader::State::kRefused},
+          Row{"another version", badVersion, HandOverReader::State::kRefused},
+          Row{"longer than a command line", tooLong, HandOverReader::State::kRefused},
+          Row{"more paths than it holds", countTooHigh, HandOverReader::State::kRefused},
+          Row{"bytes after it", good + "x", HandOverReader::State::kRefused},
+          Row{"cut short", good.substr(0, good.size() - 1), HandOverReader::State::kMore}}) {
         HandOverReader reader;
         EXPECT_EQ(reader.take(row.bytes), row.state) << row.name;
     }
@@ -69,14 +67,14 @@ TEST(HandOverTest, aStoppedStartHandsItsFilesToTheRunningCopy) {
          }) {
         test::FakeUiServices ui;
         int handOvers = 0;
-        const int status = FinishStoppedStart(
-            row.outcome, row.files, ui,
-            [&](const std::vector<std::string>& files, std::string& error) {
-                ++handOvers;
-                EXPECT_EQ(files, row.files) << row.name;
-                error = "not answering";
-                return row.handOverWorks;
-            });
+        const int status =
+            FinishStoppedStart(row.outcome, row.files, ui,
+                               [&](const std::vector<std::string>& files, std::string& error) {
+                                   ++handOvers;
+                                   EXPECT_EQ(files, row.files) << row.name;
+                                   error = "not answering";
+                                   return row.handOverWorks;
+                               });
         EXPECT_EQ(status, row.status) << row.name;
         EXPECT_EQ(handOvers, row.handOvers) << row.name;
         ASSERT_EQ(ui.messages.size(), static_cast<size_t>(row.messages)) << row.name;

@@ -19,6 +19,7 @@
 #include "winui/message_loop.h"
 #include "winui/resource.h"
 #include "winui/win_text.h"
+#include "winui/win_ui_services.h"
 
 namespace vantory::winui {
 namespace {
@@ -48,7 +49,8 @@ std::vector<std::string> rows(HWND list) {
     std::vector<std::string> texts;
     const auto count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        std::wstring text(static_cast<size_t>(::SendMessageW(list, LB_GETTEXTLEN, row, 0)) + 1, L'\0');
+        std::wstring text(static_cast<size_t>(::SendMessageW(list, LB_GETTEXTLEN, row, 0)) + 1,
+                          L'\0');
         text.resize(static_cast<size_t>(
             ::SendMessageW(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()))));
         texts.push_back(Narrow(text));
@@ -63,8 +65,7 @@ HDROP dropOf(const std::vector<std::string>& paths) {
         names += Wide(path) + L'\0';
     }
     names += L'\0';
-    const HGLOBAL memory =
-        ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+    const HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
     auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
     drop->pFiles = sizeof(DROPFILES);
     drop->fWide = TRUE;
@@ -158,8 +159,10 @@ TEST_F(WinuiTest, hidesFiltersAndRestoresThroughTheControls) {
 // tick, its close at the first tick after the end; a close asked for meanwhile waits for it.
 TEST_F(WinuiTest, busyStateDisablesTheControlsAndShowsProgress) {
     open();
+    ::SetFocus(control("cmdAddFile"));
     window->OpRunning(true);
-    for (const char* name : {"lstFileList", "cmdAddFile", "cmdShell", "cmdChangePass", "tabControl"}) {
+    for (const char* name :
+         {"lstFileList", "cmdAddFile", "cmdShell", "cmdChangePass", "tabControl"}) {
         EXPECT_FALSE(enabled(name)) << name;
     }
     BusyWindow* busy = window->busyWindow();
@@ -173,6 +176,9 @@ TEST_F(WinuiTest, busyStateDisablesTheControlsAndShowsProgress) {
 
     ::SendMessageW(window->handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(window->closePending());
+    window->OpRunning(false);
+    EXPECT_EQ(::GetFocus(), control("cmdAddFile")) << "the keyboard is back where it was";
+    window->OpRunning(true);
     EXPECT_FALSE(window->closed());
 
     window->OpRunning(false);
@@ -193,6 +199,18 @@ TEST_F(WinuiTest, anOpenFileLeavesRunAndTheTabsUsable) {
     EXPECT_EQ(window->busyWindow(), nullptr);
     window->OpRunning(false);
     state.bolTempFileOpen = false;
+}
+
+// Alt+A, which Restore All Files and the second tab share, reaches one and then the other.
+TEST_F(WinuiTest, sharedMnemonicReachesTheButtonThenTheTab) {
+    open();
+    const MSG altA{control("lstFileList"), WM_SYSCHAR, 'a', 0, 0, {}};
+    ASSERT_TRUE(window->filterKey(altA));
+    EXPECT_EQ(::GetFocus(), control("cmdRestore"));
+    EXPECT_EQ(window->currentPage(), 0);
+    ASSERT_TRUE(window->filterKey(altA));
+    EXPECT_EQ(window->currentPage(), 1);
+    EXPECT_TRUE(::IsWindowVisible(control("cmdChangePass")));
 }
 
 // The idle minutes as typed in their box: kept in vantory.conf and in force at once; what is
@@ -228,10 +246,50 @@ TEST_F(WinuiTest, lockedWindowOpensAgainWithThePassword) {
     EXPECT_TRUE(::IsWindowVisible(window->handle()));
 }
 
+// What the input box is told to answer, and the prompt it showed.
+std::optional<std::wstring> typed;
+std::wstring prompted;
+
+// Answers the input box once it shows, from the timer of its modal loop.
+void CALLBACK AnswerInputBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    const HWND box = ::FindWindowW(nullptr, L"New extension");
+    if (box == nullptr || !::IsWindowVisible(box)) {
+        return;  // not shown yet: the timer comes again
+    }
+    ::KillTimer(nullptr, timer);
+    prompted = Wide(WindowText(::GetDlgItem(box, IDC_PROMPT)));
+    if (typed) {
+        ::SetDlgItemTextW(box, IDC_ANSWER, typed->c_str());
+    }
+    ::SendMessageW(box, WM_COMMAND, typed ? IDOK : IDCANCEL, 0);
+}
+
+// The input box is the resource script's dialog: its prompt and title as asked, the answer
+// typed, and Cancel never taken for an empty answer. The file dialog's answer becomes full paths.
+TEST(Win32UiServicesTest, inputBoxAndFileDialogAnswers) {
+    Win32UiServices ui;
+    for (const std::optional<std::wstring>& row :
+         {std::optional<std::wstring>(L"dat"), std::optional<std::wstring>(L""),
+          std::optional<std::wstring>()}) {
+        typed = row;
+        ::SetTimer(nullptr, 0, 10, AnswerInputBox);
+        const std::optional<std::string> given = ui.inputBox("Enter it:", "New extension");
+        EXPECT_EQ(prompted, L"Enter it:");
+        EXPECT_EQ(given.has_value(), row.has_value());
+        if (row) {
+            EXPECT_EQ(Wide(given.value_or("?")), *row);
+        }
+    }
+    EXPECT_EQ(ChosenPaths(std::wstring(L"C:\\a\\b.txt\0\0", 12), true), Texts{"C:\\a\\b.txt"});
+    EXPECT_EQ(ChosenPaths(std::wstring(L"C:\\a\0b.txt\0c d.txt\0\0", 20), true),
+              (Texts{"C:\\a\\b.txt", "C:\\a\\c d.txt"}));
+}
+
 // A later start's files reach the running copy through its pipe, once the start hears that
 // the whole list came; a message of anything else is taken by no one.
 TEST(InstancePipeTest, handsOverWholeListsOnly) {
-    const std::wstring name = L"\\\\.\\pipe\\vantory-test-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring name =
+        L"\\\\.\\pipe\\vantory-test-" + std::to_wstring(::GetCurrentProcessId());
     InstancePipeServer server;
     std::string error;
     ASSERT_TRUE(server.listen(name, error)) << error;

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Draws which folder of src/ includes which, and fails when the drawing has a circle, when a
-# folder of the core (platform, cipher, store, commands, session) includes one of the Qt side
-# (window, app), or when a Qt header is included outside window/ and app/. session/, the
-# windows' decisions, includes no toolkit header at all.
+# folder of the core (platform, cipher, store, commands, session) includes one of the windows
+# (window for Qt, winui for Win32, app), or when a Qt header is included outside window/ and
+# app/. session/, the windows' decisions, includes no toolkit header at all.
 # Usage: sh tools/layout-check.sh
 set -eu
 cd "$(dirname "$0")/../src"
@@ -23,7 +23,7 @@ if ! echo "$edges" | tsort >/dev/null 2>&1; then
     echo "$edges" | tsort 2>&1 >/dev/null | sed 's/^/  /' >&2
     status=1
 fi
-upward=$(echo "$edges" | awk '$1 ~ /^(platform|cipher|store|commands|session)$/ && $2 ~ /^(window|app)$/')
+upward=$(echo "$edges" | awk '$1 ~ /^(platform|cipher|store|commands|session)$/ && $2 ~ /^(window|winui|app)$/')
 if [ -n "$upward" ]; then
     echo "layout: the core includes the Qt side:" >&2
     echo "$upward" | sed 's/^/  /' >&2

@@ -22,6 +22,7 @@ constexpr int kBarHeight = 18;
 constexpr int kBottomMargin = 12;
 constexpr int kBytesHeight = 20;        // added above the bar when the line of bytes shows
 constexpr int kClosingNoteHeight = 22;  // added beneath the bar when the note shows
+constexpr double kStatusPoints = 12;
 
 HWND makeLabel(HWND parent, const char* text) {
     return ::CreateWindowExW(0, L"STATIC", Wide(text).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0,
@@ -32,19 +33,7 @@ HWND makeLabel(HWND parent, const char* text) {
 
 BusyWindow::BusyWindow(const ProgramState& state)
     : state_(state), Timer1_([this] { Timer1_Timer(); }), progress_(state, Timer1_) {
-    static const ATOM registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = &BusyWindow::procedure;
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hCursor = ::LoadCursorW(nullptr, IDC_WAIT);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.hIcon = ProgramIcon(true);
-        type.hIconSm = ProgramIcon(false);
-        type.lpszClassName = kClassName;
-        return ::RegisterClassExW(&type);
-    }();
-    (void)registered;
+    RegisterWindowClass(kClassName, &BusyWindow::procedure, IDC_WAIT, true);
     handle_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, kClassName,
                                 Wide(kCaption).c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                 CW_USEDEFAULT, CW_USEDEFAULT, kWidth, kBarTop, nullptr, nullptr,
@@ -74,25 +63,19 @@ void BusyWindow::close() {
     if (handle_ != nullptr) {
         const HWND window = handle_;
         handle_ = nullptr;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        ForgetObject(window);
         ::DestroyWindow(window);
     }
 }
 
 void BusyWindow::makeFonts() {
     const UINT dpi = ::GetDpiForWindow(handle_);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     if (font_ != nullptr) {
         ::DeleteObject(font_);
         ::DeleteObject(bold_);
     }
-    font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    LOGFONTW bold = metrics.lfMessageFont;
-    bold.lfHeight = -MulDiv(12, static_cast<int>(dpi), 72);
-    bold.lfWeight = FW_BOLD;
-    bold_ = ::CreateFontIndirectW(&bold);
+    font_ = MessageFont(dpi);
+    bold_ = MessageFont(dpi, kStatusPoints, true);
     for (const HWND label : {lblBusy_, lblBytes_, lblClosing_}) {
         ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     }
@@ -160,12 +143,7 @@ void BusyWindow::arrange() {
 }
 
 LRESULT CALLBACK BusyWindow::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<BusyWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = ObjectOf<BusyWindow>(window, message, l);
     switch (message) {
         case WM_CLOSE:
             return 0;  // it closes when the operation ends, not before

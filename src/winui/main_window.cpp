@@ -23,6 +23,7 @@ constexpr UINT kLater = WM_APP + 10;
 constexpr int kFilterId = 900, kListId = 901, kTabsId = 902;
 // The filter box's height at 96 dots per inch.
 constexpr int kFilterHeight = 24;
+constexpr int kArrowsWidth = 14;  // the idle minutes' arrows
 constexpr DWORD kMainStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kMainExStyle = WS_EX_CONTROLPARENT;
 
@@ -88,6 +89,35 @@ std::string CaseFolded(std::string_view text) {
     return Narrow(wide);
 }
 
+// Draws the help text beside Run Selected File: the run of spaces that pushes its note onto a
+// line of its own is a line break here, as the system's word wrap would keep it on the line of
+// the last word before it.
+LRESULT CALLBACK ShellHelpProcedure(HWND label, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                    DWORD_PTR) {
+    if (message != WM_PAINT) {
+        return ::DefSubclassProc(label, message, w, l);
+    }
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(label, &paint);
+    RECT area{};
+    ::GetClientRect(label, &area);
+    ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+    const HGDIOBJ was =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+    std::wstring text = Wide(WindowText(label));
+    const std::wstring spaces(kShellHelpSpaces, L' ');
+    if (const size_t at = text.find(spaces); at != std::wstring::npos) {
+        text.replace(at, spaces.size(), L"\r\n");
+    }
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+    ::SelectObject(dc, was);
+    ::EndPaint(label, &paint);
+    return 0;
+}
+
 // The work areas of the screens there are now, the primary one first.
 std::vector<ScreenArea> Screens() {
     std::vector<ScreenArea> screens;
@@ -117,24 +147,8 @@ std::vector<ScreenArea> Screens() {
 
 MainWindow::MainWindow(ProgramState& state, UiServices& ui)
     : state_(state), ui_(ui), session_(state_, ui_, *this, clock_, idleTimer_) {
-    static const bool registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = &MainWindow::procedure;
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.hIcon = ProgramIcon(true);
-        type.hIconSm = ProgramIcon(false);
-        type.lpszClassName = kClassName;
-        ::RegisterClassExW(&type);
-        type.lpfnWndProc = &MainWindow::pageProcedure;
-        type.hIcon = type.hIconSm = nullptr;
-        type.lpszClassName = kPageClassName;
-        ::RegisterClassExW(&type);
-        return true;
-    }();
-    (void)registered;
+    RegisterWindowClass(kClassName, &MainWindow::procedure, IDC_ARROW, true);
+    RegisterWindowClass(kPageClassName, &MainWindow::pageProcedure);
     handle_ = ::CreateWindowExW(kMainExStyle, kClassName, Wide(MainCaption()).c_str(), kMainStyle,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                                 nullptr, ::GetModuleHandleW(nullptr), this);
@@ -155,7 +169,7 @@ MainWindow::~MainWindow() {
     lockWindow_.reset();
     retiredLockWindow_.reset();
     if (handle_ != nullptr) {
-        ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+        ForgetObject(handle_);
         ::DestroyWindow(handle_);
     }
     if (font_ != nullptr) {
@@ -225,8 +239,8 @@ void MainWindow::buildControls() {
             case main_form::Kind::kMinutes: {
                 made = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, page,
                              ControlId(i));
-                const HWND arrows =
-                    child(0, UPDOWN_CLASSW, L"", UDS_ALIGNRIGHT | UDS_ARROWKEYS, page, 0);
+                // The arrows sit beside the box, which keeps its width for "Never" and "15 min".
+                const HWND arrows = child(0, UPDOWN_CLASSW, L"", UDS_ARROWKEYS, page, 0);
                 ::SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(made), 0);
                 ::SendMessageW(arrows, UDM_SETRANGE32, 0, kMaxIdleLockMinutes);
                 controls_[std::string(spec.name) + "Arrows"] = arrows;
@@ -236,6 +250,7 @@ void MainWindow::buildControls() {
         controls_[spec.name] = made;
     }
     showIdleMinutes(session_.preferences().idleLockMinutes());
+    ::SetWindowSubclass(control("lblShell"), ShellHelpProcedure, 1, 0);
 
     // Encrypt when hiding starts off, box and flag alike: hiding then moves the file itself
     // into storage, so it leaves its old place and comes back byte for byte. Sealing is a
@@ -247,17 +262,12 @@ void MainWindow::buildControls() {
 
 void MainWindow::makeFonts() {
     const UINT dpi = DpiOf(handle_);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     if (font_ != nullptr) {
         ::DeleteObject(font_);
         ::DeleteObject(helpFont_);
     }
-    font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    LOGFONTW help = metrics.lfMessageFont;
-    help.lfHeight = -static_cast<LONG>(main_form::kHelpPointSize * dpi / 72 + 0.5);
-    helpFont_ = ::CreateFontIndirectW(&help);
+    font_ = MessageFont(dpi);
+    helpFont_ = MessageFont(dpi, main_form::kHelpPointSize);
     for (const auto& [name, window] : controls_) {
         const main_form::Control* spec = main_form::Find(name.c_str());
         const bool small = spec != nullptr && spec->kind == main_form::Kind::kHelpLabel;
@@ -541,6 +551,9 @@ BusyWindow& MainWindow::showBusyWindow() {
 }
 
 void MainWindow::showControls(const CommandGate::Controls& controls) {
+    if (const HWND focus = ::GetFocus(); ::IsChild(handle_, focus)) {
+        lastFocus_ = focus;  // a control that is disabled drops the keyboard
+    }
     if (controls.busyWindow == true) {
         showBusyWindow();
     } else if (controls.busyWindow == false && busyWindow() != nullptr) {
@@ -568,6 +581,9 @@ void MainWindow::showControls(const CommandGate::Controls& controls) {
         // The strip and what is on its first page but the commands: Encrypt.
         enable("tabControl", *controls.tabs);
         enable("chkEncrypt", *controls.tabs);
+    }
+    if (controls.list && ::GetActiveWindow() == handle_) {
+        restoreFocus();
     }
 }
 
@@ -634,9 +650,25 @@ void MainWindow::arrange(const main_form::Layout& layout) {
         ::MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                      TRUE);
         if (spec.kind == main_form::Kind::kMinutes) {
-            // The arrows sit inside the box's right end again.
-            ::SendMessageW(control("spnIdleLockArrows"), UDM_SETBUDDY,
-                           reinterpret_cast<WPARAM>(window), 0);
+            ::MoveWindow(control("spnIdleLockArrows"), rect.right, rect.top, px(kArrowsWidth),
+                         rect.bottom - rect.top, TRUE);
+        }
+    }
+}
+
+// The keyboard goes back to the control that had it, or, when that one cannot take it now,
+// to the list or the tabs. Disabled controls drop the keyboard, and the window only passes it
+// on by itself when it is a dialog.
+void MainWindow::restoreFocus() {
+    const HWND focus = ::GetFocus();
+    if (focus != nullptr && ::IsChild(handle_, focus) && ::IsWindowEnabled(focus)) {
+        lastFocus_ = focus;
+        return;
+    }
+    for (const HWND candidate : {lastFocus_, control("lstFileList"), control("tabControl")}) {
+        if (candidate != nullptr && ::IsWindowEnabled(candidate) && ::IsWindowVisible(candidate)) {
+            ::SetFocus(candidate);
+            return;
         }
     }
 }
@@ -667,7 +699,7 @@ void MainWindow::tryClose() {
     MessageLoop::setKeyFilter({});
     idleTimer_.stop();
     const HWND window = std::exchange(handle_, nullptr);
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    ForgetObject(window);
     ::DestroyWindow(window);
     ::PostQuitMessage(0);
 }
@@ -694,20 +726,30 @@ bool MainWindow::filterKey(const MSG& message) {
             return true;
         }
     }
-    // A tab's mnemonic shows its page, unless a control of the page shown takes the letter
-    // first: Alt+A on the first page is Restore All Files.
+    // A tab's mnemonic shows its page. A control of the page shown that shares the letter
+    // takes it first, and only the keyboard's focus (Alt+A reaches Restore All Files, then the
+    // second tab), as the mnemonics two controls share go to each in turn.
     if (message.message == WM_SYSCHAR && enabled("tabControl")) {
+        const auto mnemonicOf = [](std::string_view caption) {
+            const size_t amp = caption.find('&');
+            return amp != std::string_view::npos && amp + 1 < caption.size()
+                       ? std::towlower(static_cast<wint_t>(caption[amp + 1]))
+                       : wint_t{0};
+        };
         const auto letter = std::towlower(static_cast<wint_t>(message.wParam));
         for (int page = 0; page < 2; ++page) {
-            const std::string_view caption = main_form::kPageCaptions[page];
-            const auto mnemonic =
-                std::towlower(static_cast<wint_t>(caption[caption.find('&') + 1]));
-            if (letter != mnemonic) {
+            if (letter != mnemonicOf(main_form::kPageCaptions[page])) {
                 continue;
             }
-            if (page != currentPage() && currentPage() == 0 && enabled("cmdRestore") &&
-                letter == L'a') {
-                return false;
+            for (const main_form::Control& spec : main_form::Controls()) {
+                const HWND sharing = control(spec.name);
+                if (static_cast<int>(spec.page) == currentPage() && spec.caption != nullptr &&
+                    spec.kind != main_form::Kind::kHelpLabel &&
+                    mnemonicOf(spec.caption) == letter && ::IsWindowEnabled(sharing) &&
+                    ::GetFocus() != sharing) {
+                    ::SetFocus(sharing);
+                    return true;
+                }
             }
             showPage(page);
             ::SetFocus(control("tabControl"));
@@ -753,26 +795,28 @@ void MainWindow::command(int id, int code) {
     if (code != BN_CLICKED) {
         return;
     }
-    const HWND window = control(std::string(name));
-    const bool checked = ::SendMessageW(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    static const std::pair<std::string_view, void (MainSession::*)()> kCommands[] = {
+        {"cmdAddFile", &MainSession::addFiles},
+        {"cmdRestoreFile", &MainSession::restoreSelected},
+        {"cmdRestore", &MainSession::restoreAll},
+        {"cmdShell", &MainSession::run},
+        {"cmdChangePass", &MainSession::changePassword},
+        {"cmdSetExten", &MainSession::setExtension},
+        {"cmdSetStorDir", &MainSession::setStorageFolder},
+    };
+    for (const auto& [button, run] : kCommands) {
+        if (name == button) {
+            (session_.*run)();
+            return;
+        }
+    }
+    // A check box's handler runs on every change of its state.
+    const bool checked =
+        ::SendMessageW(control(std::string(name)), BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (name == "chkEncrypt") {
         state_.bolEncrypt = checked;
     } else if (name == "chkSlowRun") {
         state_.bolSlowRun = checked;
-    } else if (name == "cmdAddFile") {
-        session_.addFiles();
-    } else if (name == "cmdRestoreFile") {
-        session_.restoreSelected();
-    } else if (name == "cmdRestore") {
-        session_.restoreAll();
-    } else if (name == "cmdShell") {
-        session_.run();
-    } else if (name == "cmdChangePass") {
-        session_.changePassword();
-    } else if (name == "cmdSetExten") {
-        session_.setExtension();
-    } else if (name == "cmdSetStorDir") {
-        session_.setStorageFolder();
     }
 }
 
@@ -824,10 +868,14 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM w, LPARAM l) {
             return 0;
         }
         case WM_ACTIVATE:
-            if (LOWORD(w) != WA_INACTIVE) {
-                Form_GotFocus();
+            if (LOWORD(w) == WA_INACTIVE) {
+                const HWND focus = ::GetFocus();
+                lastFocus_ = ::IsChild(handle_, focus) ? focus : lastFocus_;
+                return 0;
             }
-            break;
+            restoreFocus();
+            Form_GotFocus();
+            return 0;
         case WM_SETCURSOR:
             if (Win32UiServices::waitCursorShown()) {
                 ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
@@ -852,13 +900,10 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM w, LPARAM l) {
 }
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = ObjectOf<MainWindow>(window, message, l);
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        auto* self = static_cast<MainWindow*>(create->lpCreateParams);
         self->handle_ = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     // Until the controls are made, the window has nothing to lay out.
     if (self == nullptr || self->handle_ != window || self->controls_.empty()) {
         return ::DefWindowProcW(window, message, w, l);
@@ -868,12 +913,7 @@ LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM w, LPAR
 
 // A page passes what its controls say on to the main window.
 LRESULT CALLBACK MainWindow::pageProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = ObjectOf<MainWindow>(window, message, l);
     if (self != nullptr && self->handle_ != nullptr &&
         (message == WM_COMMAND || message == WM_NOTIFY)) {
         return self->handleMessage(message, w, l);

@@ -105,6 +105,7 @@ class MainWindow : private MainView {
     void Form_Resize();
     void arrange(const main_form::Layout& layout);
     void Form_GotFocus();
+    void restoreFocus();
     void tryClose();
     BusyWindow& ensureBusyWindow();
     BusyWindow& showBusyWindow();
@@ -134,7 +135,8 @@ class MainWindow : private MainView {
     HWND pages_[2] = {nullptr, nullptr};
     std::map<std::string, HWND> controls_;
     HFONT font_ = nullptr, helpFont_ = nullptr;
-    int listWidth_ = 0;  // kept between the narrowest width and the strip's own
+    HWND lastFocus_ = nullptr;  // the control that had the keyboard when the window had it
+    int listWidth_ = 0;         // kept between the narrowest width and the strip's own
 };
 
 }  // namespace vantory::winui

@@ -33,4 +33,18 @@ void SetWindowTextUtf8(HWND window, const std::string& text) {
     ::SetWindowTextW(window, Wide(text).c_str());
 }
 
+HFONT MessageFont(UINT dpi, double points, bool bold) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+    LOGFONTW face = metrics.lfMessageFont;
+    if (points > 0) {
+        face.lfHeight = -static_cast<LONG>(points * dpi / 72 + 0.5);
+    }
+    if (bold) {
+        face.lfWeight = FW_BOLD;
+    }
+    return ::CreateFontIndirectW(&face);
+}
+
 }  // namespace vantory::winui

@@ -16,4 +16,8 @@ std::string Narrow(const std::wstring& text);
 std::string WindowText(HWND window);
 void SetWindowTextUtf8(HWND window, const std::string& text);
 
+// The system's face for messages at `dpi` dots per inch: its own size, or `points` when above
+// 0, bold when asked. The caller deletes it.
+HFONT MessageFont(UINT dpi, double points = 0, bool bold = false);
+
 }  // namespace vantory::winui

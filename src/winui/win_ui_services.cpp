@@ -32,7 +32,8 @@ INT_PTR CALLBACK InputProcedure(HWND dialog, UINT message, WPARAM w, LPARAM l) {
             ::SetDlgItemTextW(dialog, IDC_PROMPT, request->prompt.c_str());
             ::SendMessageW(dialog, WM_SETICON, ICON_SMALL,
                            reinterpret_cast<LPARAM>(ProgramIcon(false)));
-            return TRUE;  // the focus goes to the first control that takes it: the answer
+            ::SetFocus(::GetDlgItem(dialog, IDC_ANSWER));
+            return FALSE;  // the keyboard is in the answer already
         }
         case WM_COMMAND:
             if (LOWORD(w) == IDOK) {
@@ -56,8 +57,8 @@ INT_PTR CALLBACK InputProcedure(HWND dialog, UINT message, WPARAM w, LPARAM l) {
     return FALSE;
 }
 
-// The paths GetOpenFileName returned: one full path, or the folder and then each name, each
-// ending in a NUL, the list in two.
+}  // namespace
+
 std::vector<std::string> ChosenPaths(const std::wstring& buffer, bool multiple) {
     std::vector<std::wstring> parts;
     for (size_t start = 0; start < buffer.size() && buffer[start] != L'\0';) {
@@ -75,8 +76,6 @@ std::vector<std::string> ChosenPaths(const std::wstring& buffer, bool multiple) 
     }
     return paths;
 }
-
-}  // namespace
 
 HWND DialogOwner() {
     const HWND active = ::GetActiveWindow();

@@ -38,6 +38,10 @@ class Win32UiServices : public UiServices {
     std::unique_ptr<InstancePipeServer> instanceServer_;
 };
 
+// The paths the file-open dialog returned in `buffer`: one full path, or the folder and then
+// each name, each ending in a NUL, the list in two.
+std::vector<std::string> ChosenPaths(const std::wstring& buffer, bool multiple);
+
 // The window that dialogs belong to: the active window of this program, if any.
 HWND DialogOwner();
 
