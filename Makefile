@@ -94,7 +94,8 @@ e2e: build
 
 # `make windows-e2e` installs the Windows package in a fresh wine prefix and plays the everyday
 # cycle with the installed program on a virtual X display, then checks the disk in the prefix.
-# SCREENSHOTS=docs/screenshots also takes the pictures of its windows there.
+# SCREENSHOTS=docs/screenshots/windows takes the pictures of the password, main and busy windows
+# again there.
 windows-e2e: build windows-package
 	tests/e2e/run_e2e_windows.sh build/windows build/default
 

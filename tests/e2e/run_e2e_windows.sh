@@ -124,16 +124,6 @@ answer() { # name pattern, text
     wait_until "the window named $1 to close" hidden "$1"
 }
 
-# An input box: its answer box, along its bottom edge, is clicked before typing, since the box
-# opens with the keyboard on its OK button.
-input() { # name pattern, text
-    local id WIDTH HEIGHT
-    id=$(window "$1")
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    xdotool mousemove --window "$id" $((WIDTH / 2)) $((HEIGHT - 26)) click 1
-    answer "$1" "$2"
-}
-
 # A picture of the window with its frame, when SCREENSHOTS asks for them.
 shoot() { # window id, file name
     [ -z "$shots" ] || import -frame -window "$1" "$shots/$2" || fail "no screenshot $2"
@@ -212,7 +202,7 @@ has_lines "$settings/regInfo.lst" 3 || fail "regInfo.lst was not written with th
 answer '^Program file not found$' ""
 
 begin login
-shoot "$(window '^Default password = "kumquat"$')" windows-login-window.png
+shoot "$(window '^Default password = "kumquat"$')" login-window.png
 answer '^Default password = "kumquat"$' kumquat
 main=$(window '^Corvantis Vantory v1\.0$')
 hidden_with 4 '&& [ ! -e "$docs/$first_name" ]'
@@ -235,16 +225,16 @@ if [ -n "$shots" ]; then
     # (a picture of the main window alone leaves out the window over it).
     import -window root "$work/screen.png" &&
         convert "$work/screen.png" -bordercolor black -border 1 -trim +repage \
-            "$shots/windows-busy-window.png" || fail "no screenshot of the busy window"
+            "$shots/busy-window.png" || fail "no screenshot of the busy window"
 fi
 hidden_with 6 '&& [ -f "$docs/photo-archive.bin" ]'
-shoot "$main" windows-main-window-files.png
+shoot "$main" main-window-files.png
 
 begin edit-then-restore-all
 # The sealed entry's original stayed and is edited on; restored, neither copy is lost.
 printf 'edited since it was hidden\n' >>"$docs/photo-archive.bin"
 cp "$docs/photo-archive.bin" "$originals/edited"
-press alt+a
+press alt+a space # Alt+A reaches Restore All Files (the second tab shares the letter)
 answer '^Restore$' "" # names the file restored beside the edited one
 hidden_with 3 '&& [ -f "$docs/notes-2024.txt" ] && [ -f "$docs/$first_name" ]'
 
@@ -267,16 +257,16 @@ answer '^File deleted$' ""
 begin change-password
 press alt+m Right # the Access and Security Control tab
 sleep 0.3
-shoot "$main" windows-main-window-settings.png
+shoot "$main" main-window-settings.png
 press alt+p
-input '^Enter new password$' lychee
-input '^Confirm Password$' lychee
+answer '^Enter new password$' lychee
+answer '^Confirm Password$' lychee
 answer '^Password changed$' ""
 password=lychee
 
 begin move-storage
 press alt+f
-input '^Enter new directory$' "$win_vault"
+answer '^Enter new directory$' "$win_vault"
 answer '^Storage directory set$' ""
 [ -f "$vault/100.txt" ] && [ ! -e "$settings/100.txt" ] || fail "the stored file did not move"
 
