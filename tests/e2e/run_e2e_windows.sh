@@ -2,8 +2,9 @@
 # End-to-end test of the Windows program under wine, driven with xdotool on a virtual X display:
 # the installer run silently in a fresh wine prefix, then the installed program's first start
 # with a FILE whose name is outside the ANSI code page, the login, hides through the file dialog
-# (plain and sealed), an edited original and Restore All, a hide again, Run Selected File (in
-# Notepad) and its second press, a new password and storage folder; then the disk in the prefix.
+# (plain and sealed), a file handed over by a second start, an edited original and Restore All,
+# a hide again, Run Selected File (in Notepad) and its second press, a new password and storage
+# folder; then the disk in the prefix.
 #
 # Usage: tests/e2e/run_e2e_windows.sh [Windows build folder] [Linux build folder]
 # The first holds vantory-<version>-setup.exe (`make windows-package`), the second the reader of
@@ -180,7 +181,8 @@ make_content() {
     printf '\000\001\377\r\n'
 }
 first_name='grüße-Ωμέγα.txt'  # named on the command line: it cannot be typed
-for name in plain:notes-2024.txt sealed:photo-archive.bin "first:$first_name"; do
+for name in plain:notes-2024.txt sealed:photo-archive.bin handed:handed-over.dat \
+    "first:$first_name"; do
     make_content | tee "$originals/${name%%:*}" >"$docs/${name#*:}"
 done
 
@@ -229,6 +231,12 @@ if [ -n "$shots" ]; then
 fi
 hidden_with 6 '&& [ -f "$docs/photo-archive.bin" ]'
 shoot "$main" main-window-files.png
+
+begin hand-over
+# A second start as Send To's "Hide with Vantory" makes it: it hands its file over and ends.
+timeout 30 wine "$program" --hide "$win_docs\\handed-over.dat" >"$work/second.log" 2>&1 ||
+    fail "the second start ended with status $?: $(cat "$work/second.log")"
+hidden_with 7 '&& [ -f "$docs/handed-over.dat" ]'
 
 begin edit-then-restore-all
 # The sealed entry's original stayed and is edited on; restored, neither copy is lost.
@@ -280,7 +288,7 @@ program_pid=
 begin check
 holds() { # file
     local name
-    for name in plain sealed first edited; do
+    for name in plain sealed handed first edited; do
         ! cmp -s "$1" "$originals/$name" || { echo "$name" && return; }
     done
     [ "$1" != "$work/unsealed" ] && "$check" unseal "$1" "$work/unsealed" "$password" 2>/dev/null &&
@@ -302,6 +310,7 @@ done >"$work/disk.txt"
 "$check" settings "$settings" "$password" >>"$work/disk.txt" || fail "regInfo.lst cannot be read"
 diff -u - "$work/disk.txt" >&2 <<EOF || fail "the disk does not hold what was expected"
 Documents/Papers/grüße-Ωμέγα.txt - first
+Documents/Papers/handed-over.dat - handed
 Documents/Papers/notes-2024.txt - plain
 Documents/Papers/photo-archive (restored).bin - sealed
 Documents/Papers/photo-archive.bin - edited
