@@ -51,9 +51,11 @@ fi
 
 work=$2 installer=$3 check=$4 shots=$5
 # A prefix of its own, with the X11 graphics driver; nothing is written to the host's menus or
-# file associations (winemenubuilder), and no Mono or Gecko is offered.
+# file associations (winemenubuilder), and no Mono or Gecko is offered. The prefix links the
+# user's Documents to the home folder's, so that is the work folder's too.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home LC_ALL=C.UTF-8 \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
 mkdir -p "$HOME" "$work/originals"
 originals=$work/originals
 
@@ -172,6 +174,8 @@ win_profile="C:\\users\\$user"
 settings=$profile/AppData/Roaming/vantory
 docs=$profile/Documents/Papers win_docs="$win_profile\\Documents\\Papers"
 vault=$profile/Vault win_vault="$win_profile\\Vault\\"
+# Never the files of the user running the test.
+[[ $(realpath -m "$docs") == "$work"/* ]] || fail "Documents leads out of $work"
 mkdir -p "$docs"
 
 # Bytes of every value, line ends of every kind and some random content.
