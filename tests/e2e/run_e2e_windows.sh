@@ -59,7 +59,7 @@ unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
 mkdir -p "$HOME" "$work/originals"
 originals=$work/originals
 
-program_pid= wm_pid= step= step_started=$(date +%s%N)
+program_pid='' wm_pid='' step='' step_started=$(date +%s%N)
 seconds() { printf '%d.%02d' $(($1 / 1000000000)) $(($1 / 10000000 % 100)); }
 # Starts the next step, printing the time the one before took.
 begin() { # step name
@@ -299,7 +299,6 @@ holds() { # file
         name=$(holds "$work/unsealed") && [ "$name" != other ] && echo "sealed $name" || echo other
 }
 shopt -s dotglob
-paths=("$docs"/* "$settings"/* "$vault"/*)
 # The attributes as Windows has them: attrib's letters R, H and S.
 attributes() { # path
     local line letter
