@@ -19,16 +19,12 @@ endif()
 set(VANTORY_INSTALLER ${PROJECT_BINARY_DIR}/vantory-${PROJECT_VERSION}-setup.exe)
 set(_vantory_nsi ${PROJECT_SOURCE_DIR}/data/windows/installer.nsi)
 set(_vantory_ico ${PROJECT_SOURCE_DIR}/data/icons/vantory.ico)
-set(_vantory_icon_define)
-if(EXISTS ${_vantory_ico})
-  set(_vantory_icon_define -DICON=${_vantory_ico})
-endif()
 add_custom_command(
   OUTPUT ${VANTORY_INSTALLER}
   COMMAND ${VANTORY_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION}
           -DPROGRAM=$<TARGET_FILE:vantory> -DOUTFILE=${VANTORY_INSTALLER}
-          ${_vantory_icon_define} ${_vantory_nsi}
-  DEPENDS vantory ${_vantory_nsi}
+          -DICON=${_vantory_ico} ${_vantory_nsi}
+  DEPENDS vantory ${_vantory_nsi} ${_vantory_ico}
   COMMENT "Making the installer vantory-${PROJECT_VERSION}-setup.exe"
   VERBATIM)
 add_custom_target(windows_installer ALL DEPENDS ${VANTORY_INSTALLER})

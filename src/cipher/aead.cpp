@@ -5,27 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cipher/gcrypt_check.h"
+
 namespace vantory {
-
-namespace {
-
-// The library fails here only on misuse (a wrong key or nonce size) or when secure memory is
-// exhausted, neither of which the caller could mend: stop rather than seal wrongly.
-void check(gcry_error_t error, const char* what) {
-    if (error != 0) {
-        std::fprintf(stderr, "libgcrypt: %s: %s\n", what, gcry_strerror(error));
-        std::abort();
-    }
-}
-
-}  // namespace
 
 ChaCha20Poly1305::ChaCha20Poly1305(const SecretBytes& key) {
     useCryptoLibrary();
-    check(gcry_cipher_open(&handle_, GCRY_CIPHER_CHACHA20, GCRY_CIPHER_MODE_POLY1305,
-                           GCRY_CIPHER_SECURE),
-          "opening ChaCha20-Poly1305");
-    check(gcry_cipher_setkey(handle_, key.data(), key.size()), "setting the key");
+    checkCrypto(gcry_cipher_open(&handle_, GCRY_CIPHER_CHACHA20, GCRY_CIPHER_MODE_POLY1305,
+                                 GCRY_CIPHER_SECURE),
+                "opening ChaCha20-Poly1305");
+    checkCrypto(gcry_cipher_setkey(handle_, key.data(), key.size()), "setting the key");
 }
 
 ChaCha20Poly1305::~ChaCha20Poly1305() {
@@ -33,31 +22,31 @@ ChaCha20Poly1305::~ChaCha20Poly1305() {
 }
 
 void ChaCha20Poly1305::start(const uint8_t* nonce, const uint8_t* aad, size_t aadSize) {
-    check(gcry_cipher_setiv(handle_, nonce, kAeadNonceSize), "setting the nonce");
+    checkCrypto(gcry_cipher_setiv(handle_, nonce, kAeadNonceSize), "setting the nonce");
     if (aadSize != 0) {
-        check(gcry_cipher_authenticate(handle_, aad, aadSize), "adding associated data");
+        checkCrypto(gcry_cipher_authenticate(handle_, aad, aadSize), "adding associated data");
     }
-    check(gcry_cipher_final(handle_), "marking the last piece");
+    checkCrypto(gcry_cipher_final(handle_), "marking the last piece");
 }
 
 void ChaCha20Poly1305::seal(const uint8_t* nonce, const uint8_t* aad, size_t aadSize,
                             const uint8_t* text, size_t n, uint8_t* out) {
     start(nonce, aad, aadSize);
     if (n != 0) {
-        check(text == out ? gcry_cipher_encrypt(handle_, out, n, nullptr, 0)
-                          : gcry_cipher_encrypt(handle_, out, n, text, n),
-              "sealing");
+        checkCrypto(text == out ? gcry_cipher_encrypt(handle_, out, n, nullptr, 0)
+                                : gcry_cipher_encrypt(handle_, out, n, text, n),
+                    "sealing");
     }
-    check(gcry_cipher_gettag(handle_, out + n, kAeadTagSize), "taking the tag");
+    checkCrypto(gcry_cipher_gettag(handle_, out + n, kAeadTagSize), "taking the tag");
 }
 
 bool ChaCha20Poly1305::open(const uint8_t* nonce, const uint8_t* aad, size_t aadSize,
                             const uint8_t* sealed, size_t n, uint8_t* out) {
     start(nonce, aad, aadSize);
     if (n != 0) {
-        check(sealed == out ? gcry_cipher_decrypt(handle_, out, n, nullptr, 0)
-                            : gcry_cipher_decrypt(handle_, out, n, sealed, n),
-              "opening");
+        checkCrypto(sealed == out ? gcry_cipher_decrypt(handle_, out, n, nullptr, 0)
+                                  : gcry_cipher_decrypt(handle_, out, n, sealed, n),
+                    "opening");
     }
     // The tag follows the text in `sealed`; opened in place, the text before it changed, the
     // tag did not.

@@ -10,7 +10,16 @@
 #include <new>
 #include <utility>
 
+#include "cipher/gcrypt_check.h"
+
 namespace vantory {
+
+void checkCrypto(gcry_error_t error, const char* what) {
+    if (error != 0) {
+        std::fprintf(stderr, "libgcrypt: %s: %s\n", what, gcry_strerror(error));
+        std::abort();
+    }
+}
 
 namespace {
 

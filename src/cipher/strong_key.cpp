@@ -8,33 +8,27 @@
 #include <new>
 #include <vector>
 
+#include "cipher/gcrypt_check.h"
+
 namespace vantory {
 
 namespace {
 
 constexpr size_t kHashSize = 32;  // SHA-256
 
-// Failures the library reports only on misuse, which no input of the user's can cause.
-void check(gcry_error_t error, const char* what) {
-    if (error != 0) {
-        std::fprintf(stderr, "libgcrypt: %s: %s\n", what, gcry_strerror(error));
-        std::abort();
-    }
-}
-
 // HMAC-SHA-256 of the pieces under `key`, into `out` (kHashSize bytes).
 void hmacSha256(const uint8_t* key, size_t keySize,
                 std::initializer_list<std::pair<const void*, size_t>> pieces, uint8_t* out) {
     gcry_mac_hd_t mac = nullptr;
-    check(gcry_mac_open(&mac, GCRY_MAC_HMAC_SHA256, GCRY_MAC_FLAG_SECURE, nullptr), "HMAC");
-    check(gcry_mac_setkey(mac, key, keySize), "HMAC key");
+    checkCrypto(gcry_mac_open(&mac, GCRY_MAC_HMAC_SHA256, GCRY_MAC_FLAG_SECURE, nullptr), "HMAC");
+    checkCrypto(gcry_mac_setkey(mac, key, keySize), "HMAC key");
     for (const auto& [data, size] : pieces) {
         if (size != 0) {
-            check(gcry_mac_write(mac, data, size), "HMAC input");
+            checkCrypto(gcry_mac_write(mac, data, size), "HMAC input");
         }
     }
     size_t length = kHashSize;
-    check(gcry_mac_read(mac, out, &length), "HMAC result");
+    checkCrypto(gcry_mac_read(mac, out, &length), "HMAC result");
     gcry_mac_close(mac);
 }
 
@@ -97,7 +91,7 @@ SecretBytes argon2id(std::string_view password, std::string_view salt,
     if (gcry_err_code(error) == GPG_ERR_ENOMEM) {
         throw std::bad_alloc();
     }
-    check(error, "Argon2id");
+    checkCrypto(error, "Argon2id");
     return key;
 }
 

@@ -417,10 +417,10 @@ SalvageResult salvage(ProgramState& state, UiServices& ui, const SalvageOptions&
         (void)WriteOpenCopies(state, stillOpen);
     }
 
-    const MoveFunction move = [&ui](const std::string& from, const std::string& to) {
-        WaitCursor cursor(ui);
-        return ShellFileOp(from, to);
-    };
+    // The wait cursor shows over the whole salvage: moves that do not depend on each other run
+    // on several threads, which must not reach the window.
+    WaitCursor cursor(ui);
+    const MoveFunction move = ShellFileOp;
     WindowPacing pacing(state, ui);
     if (platform::pathExists(JournalPath(state))) {
         // An interrupted move of stored files holds the whole list it leads to: finishing it

@@ -218,13 +218,12 @@ std::vector<std::string> ErrorRemoveFiles(CommandContext& context, const MoveFun
             plan.catalogue.append(catalogue.at(position));
         }
         plan.moves = RenumberingMoves(state, kept);
-        const MoveFunction shellMove = [&ui](const std::string& from, const std::string& to) {
-            WaitCursor cursor(ui);
-            return ShellFileOp(from, to);
-        };
+        // The wait cursor shows over the whole renumbering: moves that do not depend on each
+        // other run on several threads, which must not reach the window.
+        WaitCursor cursor(ui);
         WindowPacing pacing(state, ui);
         const MoveOutcome outcome =
-            CarryOutMoves(state, plan, move ? move : shellMove, pacing.both());
+            CarryOutMoves(state, plan, move ? move : MoveFunction(ShellFileOp), pacing.both());
         if (outcome.status.ok()) {
             for (const size_t position : missing) {
                 const std::string& path = catalogue.at(position).path;

@@ -288,16 +288,24 @@ bool HandOverToRunningCopy(const std::wstring& pipeName, const std::vector<std::
     if (!ServedByThisUser(pipe)) {
         error = "Vantory is running, but its pipe is not this user's" + std::string(kNothingHidden);
     } else {
+        // The error of the step that failed, not of whatever call came after it.
+        DWORD failed = ERROR_SUCCESS;
         char answer = 0;
-        handed = writeAll(pipe, message, nullptr) && readExactly(pipe, &answer, 1, nullptr) &&
-                 answer == HandOver::kWhole &&
-                 writeAll(pipe, std::string(1, HandOver::kTake), nullptr);
+        if (!writeAll(pipe, message, nullptr) || !readExactly(pipe, &answer, 1, nullptr)) {
+            failed = ::GetLastError();
+        } else if (answer != HandOver::kWhole) {
+            failed = ERROR_INVALID_DATA;
+        } else if (!writeAll(pipe, std::string(1, HandOver::kTake), nullptr)) {
+            failed = ::GetLastError();
+        } else {
+            handed = true;
+        }
         if (handed) {
             // From this word on, the files are the running copy's to hide.
             ::FlushFileBuffers(pipe);
         } else {
-            error = "Vantory is running, but it did not take the files (" +
-                    SystemMessage(::GetLastError()) + ")" + kNothingHidden;
+            error = "Vantory is running, but it did not take the files (" + SystemMessage(failed) +
+                    ")" + kNothingHidden;
         }
     }
     ::CloseHandle(pipe);

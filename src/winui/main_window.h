@@ -48,7 +48,6 @@ class MainWindow : private MainView {
 
     std::vector<size_t> selectedPositions() const override;
     int currentPosition() const override;
-    void refreshList() { showList(); }
     // Selects exactly the rows of `positions` that show; `current` becomes the current row
     // (-1: the first selected one).
     void setSelection(const std::vector<size_t>& positions, int current = -1);
